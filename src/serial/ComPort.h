@@ -1,0 +1,104 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "serial/Clock.h"
+#include "serial/SerialDevice.h"
+
+namespace quennet {
+
+// Result codes of ComOpen and ComClose.
+constexpr int kComOk = 0;
+constexpr int kComCannotOpen = 2;
+constexpr int kComSettingsRefused = 3;
+constexpr int kComCloseRefused = 10;
+
+// Index into "E-7-1", "O-7-1", "N-8-1", "E-8-1", "O-8-1"; any other index
+// leaves data bits and parity as the device has them.
+constexpr int kFrameE71 = 0;
+constexpr int kFrameO71 = 1;
+constexpr int kFrameN81 = 2;
+constexpr int kFrameE81 = 3;
+constexpr int kFrameO81 = 4;
+extern const char* const kFrameFormatNames[5];
+
+// The one serial port of the program. All operations run on the caller's
+// thread, never throw, and report through small codes, bytes or -1.
+class ComPort {
+public:
+    static constexpr int kPollStepMs = 5;
+    static constexpr int kResetPulseMs = 250;
+
+    ComPort(SerialDeviceFactory factory, Clock& clock);
+    ~ComPort();
+    ComPort(const ComPort&) = delete;
+    ComPort& operator=(const ComPort&) = delete;
+
+    int ComOpen(const std::string& name, std::uint32_t baud, int frameFormat);
+    int ComClose();
+    // Bytes actually delivered by the device, 0 .. n.
+    std::size_t ComRead(std::uint8_t* buffer, std::size_t n);
+    int ComReadByte();
+    int ComWaitByte(int budgetMs);
+    void ComWriteByte(std::uint8_t byte);
+    // Returns how many bytes the device took (0 with the port closed or failed).
+    std::size_t ComWrite(const std::uint8_t* data, std::size_t count);
+    void ComSetDtr(int level);
+    void ComSetRts(int level);
+    void ComToggleRts();
+    void ComResetTarget();
+    void ComWatchdogTick();
+
+    bool IsOpen() const { return device_ != nullptr; }
+    Clock& clock() { return clock_; }
+
+    // Module flags that callers assign directly.
+    bool DtrInverted = false;
+    bool RtsPolarity = false;
+    bool WatchdogToggle = false;
+    // Read-only for callers; public so tests can observe them.
+    int RtsState = 0;
+    std::int8_t WatchdogCounter = 0;
+    std::uint32_t QueuedCount = 0;
+
+private:
+    void ApplyDtr(bool asserted);
+    void ApplyRts(bool asserted);
+
+    SerialDeviceFactory factory_;
+    Clock& clock_;
+    std::unique_ptr<SerialDevice> device_;
+};
+
+// Maps a name from the port chooser to a device path: a path stays as it is,
+// a bare name such as ttyUSB0 means /dev/ttyUSB0.
+std::string PortNameToPath(const std::string& name);
+
+// The port chooser as ComListPorts sees it: a list of texts kept sorted, with
+// a selected index (-1 for none).
+class PortChooser {
+public:
+    virtual ~PortChooser() = default;
+    virtual int SelectedIndex() const = 0;
+    virtual void SetSelectedIndex(int index) = 0;
+    virtual void ClearItems() = 0;
+    virtual void AddItem(const std::string& text) = 0;
+};
+
+// The serial devices really present on this machine, as device paths in text
+// order, or nothing when the system's list cannot be read.
+std::optional<std::vector<std::string>> SystemSerialPorts();
+
+// Fills the chooser from a device list; returns the number of names added.
+// With no list (nullopt) the chooser is left unchanged.
+int ComListPorts(PortChooser& chooser,
+                 const std::optional<std::vector<std::string>>& devices);
+inline int ComListPorts(PortChooser& chooser) {
+    return ComListPorts(chooser, SystemSerialPorts());
+}
+
+}  // namespace quennet

@@ -1,0 +1,50 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace quennet {
+
+enum class Parity { None, Odd, Even };
+
+// The line settings that the driver reads from a device, changes and writes
+// back. Every other setting of a backend (raw mode, no flow control, no
+// translation, zero time-outs) is fixed by the backend itself.
+struct LineSettings {
+    std::uint32_t baud = 9600;
+    int dataBits = 8;
+    Parity parity = Parity::None;
+    int stopBits = 1;
+};
+
+// One serial device as the operating system offers it. Backends convert their
+// own errors here: every call reports plain success or failure, never throws,
+// and never waits beyond handing bytes to the device.
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+
+    // Opens an existing device for reading and writing, exclusively.
+    virtual bool Open(const std::string& path) = 0;
+    virtual bool GetSettings(LineSettings& out) = 0;
+    virtual bool SetSettings(const LineSettings& settings) = 0;
+    virtual bool SetDtr(bool asserted) = 0;
+    virtual bool SetRts(bool asserted) = 0;
+    // Discards what waits in the transmit and/or receive direction.
+    virtual bool Purge(bool transmit, bool receive) = 0;
+    // Clears line errors and reports how many received bytes wait.
+    virtual bool QueryWaiting(std::uint32_t& count) = 0;
+    // Reads up to n bytes that are already waiting; returns the number read,
+    // or -1 on failure. Never waits.
+    virtual long Read(std::uint8_t* buffer, std::size_t n) = 0;
+    // Hands bytes to the device; returns how many it took (0 .. n), -1 on
+    // failure. Returns once all are taken or the device stops taking them.
+    virtual long Write(const std::uint8_t* data, std::size_t n) = 0;
+    virtual bool Close() = 0;
+};
+
+using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;
+
+}  // namespace quennet
