@@ -1,0 +1,146 @@
+#include "app/TAboutBox.h"
+#include "app/Resources.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace quennet {
+
+namespace {
+
+QLabel* MakeLink(const QString& text, const QString& path, QWidget* parent) {
+    auto* link = new QLabel(text, parent);
+    link->setProperty("target", path);
+    link->setToolTip(path);
+    link->setCursor(Qt::PointingHandCursor);
+    QPalette pal = link->palette();
+    pal.setColor(QPalette::WindowText, Qt::blue);
+    link->setPalette(pal);
+    return link;
+}
+
+}  // namespace
+
+QString TAboutBox::FindDocument(const QString& fileName) {
+    QDir dir(QCoreApplication::applicationDirPath());
+    for (int up = 0; up < 4; ++up) {
+        if (QFileInfo::exists(dir.filePath(fileName))) return dir.filePath(fileName);
+        if (!dir.cdUp()) break;
+    }
+#ifdef QUENNET_SOURCE_DIR
+    const QString source = QDir(QUENNET_SOURCE_DIR).filePath(fileName);
+    if (QFileInfo::exists(source)) return source;
+#endif
+    return QDir(QCoreApplication::applicationDirPath()).filePath(fileName);
+}
+
+TAboutBox::TAboutBox(OpenFn open, QWidget* parent) : QDialog(parent), open_(std::move(open)) {
+    InitQuennetResources();
+    setObjectName("AboutBox");
+    setWindowTitle("About Quennet");
+    setFixedSize(410, 370);
+
+    auto* column = new QVBoxLayout(this);
+    auto* head = new QHBoxLayout;
+    auto* icon = new QLabel;
+    icon->setPixmap(QPixmap(":/quennet.png").scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    icon->setFixedSize(64, 64);
+    head->addWidget(icon);
+    auto* titles = new QVBoxLayout;
+    auto* product = new QLabel("QUENNET");
+    product->setObjectName("ProductName");
+    QFont bold = product->font();
+    bold.setBold(true);
+    bold.setPixelSize(19);
+    product->setFont(bold);
+    titles->addWidget(product);
+    titles->addWidget(new QLabel("Serial Terminal and Serial Flash Loader"));
+    auto* version = new QLabel("Version 1.0.5");
+    version->setObjectName("Version");
+    titles->addWidget(version);
+    head->addLayout(titles, 1);
+    column->addLayout(head);
+
+    column->addWidget(new QLabel("Copyright (c) 2026 The Quennet developers."));
+    column->addWidget(new QLabel("Quennet is free software under the MIT licence."));
+    column->addWidget(new QLabel("Visit website for latest update:"));
+    const QString readme = FindDocument("README.md");
+    const QString license = FindDocument("LICENSE");
+    LinkReadme = MakeLink("Quennet README", readme, this);
+    LinkReadme->setObjectName("LinkReadme");
+    LinkLicense = MakeLink("Quennet LICENSE", license, this);
+    LinkLicense->setObjectName("LinkLicense");
+    for (QLabel* link : {LinkReadme, LinkLicense}) {
+        link->installEventFilter(this);
+        column->addWidget(link);
+    }
+
+    column->addWidget(new QLabel("License:"));
+    LicenseText = new QPlainTextEdit;
+    LicenseText->setObjectName("LicenseText");
+    LicenseText->setReadOnly(true);
+    LicenseText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFile text(":/LICENSE");
+    if (text.open(QIODevice::ReadOnly)) LicenseText->setPlainText(QString::fromUtf8(text.readAll()));
+    column->addWidget(LicenseText, 1);
+
+    OKButton = new QPushButton("OK");
+    OKButton->setObjectName("OKButton");
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(OKButton);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+}
+
+void TAboutBox::LinkClick(QLabel* link) {
+    const QString path = link->property("target").toString();
+    if (open_)
+        open_(path);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
+    auto* link = qobject_cast<QLabel*>(watched);
+    if (link != nullptr && (link == LinkReadme || link == LinkLicense)) {
+        QFont font = link->font();
+        switch (event->type()) {
+            case QEvent::Enter:
+                font.setUnderline(true);
+                link->setFont(font);
+                break;
+            case QEvent::Leave:
+                font.setUnderline(false);
+                link->setFont(font);
+                break;
+            case QEvent::MouseButtonRelease:
+                LinkClick(link);
+                return true;
+            default:
+                break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace quennet

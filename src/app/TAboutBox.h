@@ -1,0 +1,38 @@
+#pragma once
+#include <QDialog>
+#include <functional>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace quennet {
+
+// The About box: product, version, notices, two links to the local README
+// and LICENSE, the licence text, and OK.
+class TAboutBox : public QDialog {
+    Q_OBJECT
+public:
+    using OpenFn = std::function<bool(const QString& path)>;
+    explicit TAboutBox(OpenFn open, QWidget* parent = nullptr);
+
+    // Where the documents are found: beside the program or in the folders
+    // above it (a build tree inside the source tree).
+    static QString FindDocument(const QString& fileName);
+
+    QLabel* LinkReadme = nullptr;
+    QLabel* LinkLicense = nullptr;
+    QPlainTextEdit* LicenseText = nullptr;
+    QPushButton* OKButton = nullptr;
+
+    // Opens the document behind a link.
+    void LinkClick(QLabel* link);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    OpenFn open_;
+};
+
+}  // namespace quennet

@@ -1,0 +1,655 @@
+#include "app/TForm1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/PortCombo.h"
+#include "app/Resources.h"
+#include "app/TAboutBox.h"
+#include "app/TerminalMemo.h"
+#include "core/IniFile.h"
+#include "terminal/Charset.h"
+#include "terminal/ReceivePump.h"
+
+namespace quennet {
+
+namespace {
+
+constexpr int kMinWidth = 850;
+constexpr int kMinHeight = 460;
+constexpr int kButtonRowHeight = 17;
+
+const char* const kBaudRates[] = {"600",   "1200",  "4800",  "9600",   "14400",  "19200",
+                                  "28800", "38400", "57600", "115200", "460800", "921600"};
+const char* const kTargets[] = {"MSP430-9600", "MSP430-19200", "STM32-57600",
+                                "STM32-115200", "BLACKFIN",    "MG2455"};
+
+// Sets a combo's selection from a stored index; out of range selects nothing.
+void SelectIndex(QComboBox* combo, long index) {
+    combo->setCurrentIndex(index >= 0 && index < combo->count() ? static_cast<int>(index) : -1);
+}
+
+// The first installed fixed-pitch family among the usual ones.
+QFont FixedPitchFont() {
+    const QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    for (const QString& family : {system.family(), QString("DejaVu Sans Mono"), QString("Liberation Mono"),
+                                  QString("Noto Mono"), QString("Monospace"), QString("Courier New")}) {
+        if (QFontDatabase::hasFamily(family) && QFontDatabase::isFixedPitch(family)) return QFont(family);
+    }
+    QFont font = system;
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    return font;
+}
+
+}  // namespace
+
+std::uint32_t BaudFromText(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::uint64_t value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        value = value * 10 + static_cast<unsigned>(text[i++] - '0');
+        if (value > 0xFFFFFFFFull) value = 0xFFFFFFFFull;  // saturate; the device refuses it
+    }
+    const auto result = static_cast<std::uint32_t>(value);
+    return negative ? static_cast<std::uint32_t>(0u - result) : result;
+}
+
+long ColorToSetting(const QColor& color) {
+    return static_cast<long>(color.red()) | (static_cast<long>(color.green()) << 8) |
+           (static_cast<long>(color.blue()) << 16);
+}
+
+QColor ColorFromSetting(long value) {
+    return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                  static_cast<int>((value >> 16) & 0xFF));
+}
+
+TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_(std::move(env)) {
+    setObjectName("Form1");
+    setWindowTitle("QUENNET - Serial Terminal and Serial Flash Loader");
+    setMinimumSize(kMinWidth, kMinHeight);
+    InitQuennetResources();
+    setWindowIcon(QIcon(":/quennet.png"));
+
+    // 1. The window and its controls.
+    BuildMenus();
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    TabTerminal = BuildTerminalTab();
+    TabLoader = BuildLoaderTab();
+    TabSettings = BuildSettingsTab();
+    TabLcd = BuildLcdTab();
+    PageControl1->addTab(TabTerminal, "Terminal");
+    PageControl1->addTab(TabLoader, "Serial Flash Loader");
+    PageControl1->addTab(TabSettings, "Settings");
+    PageControl1->addTab(TabLcd, "LCD");
+    PageControl1->setTabVisible(3, false);
+    setCentralWidget(PageControl1);
+
+    trayIcon_ = new QSystemTrayIcon(QIcon(":/quennet.png"), this);
+    trayIcon_->setToolTip("Quennet");
+    connect(trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::DoubleClick || r == QSystemTrayIcon::Trigger) {
+            showNormal();
+            raise();
+            activateWindow();
+        }
+    });
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(2);
+    connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+
+    // 2, 3. The settings file.
+    ReadSettings();
+
+    // 5. Double-buffered painting is what Qt does anyway.
+    Timer1->start();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::Guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        if (env_.errorBox) env_.errorBox(e.what());
+    } catch (...) {
+        if (env_.errorBox) env_.errorBox("Unknown error");
+    }
+}
+
+void TForm1::ShowMessage(const std::string& text) {
+    if (env_.messageBox) env_.messageBox(kErrorCaption, text);
+}
+
+void TForm1::BuildMenus() {
+    QMenu* file = menuBar()->addMenu("File");
+    LoadButtons1 = file->addAction("Load Buttons");
+    LoadButtons1->setObjectName("LoadButtons1");
+    SaveButtons1 = file->addAction("Save Buttons");
+    SaveButtons1->setObjectName("SaveButtons1");
+    file->addSeparator();
+    Exit1 = file->addAction("Exit");
+    Exit1->setObjectName("Exit1");
+    connect(Exit1, &QAction::triggered, this, [this] { Guarded([this] { Exit1Click(); }); });
+
+    QMenu* options = menuBar()->addMenu("Options");
+    Font1 = options->addAction("Font");
+    Font1->setObjectName("Font1");
+    connect(Font1, &QAction::triggered, this, [this] { Guarded([this] { Font1Click(); }); });
+    options->addSeparator();
+    ExtraFeatures1 = options->addAction("Extra Features");
+    ExtraFeatures1->setObjectName("ExtraFeatures1");
+    ExtraFeatures1->setCheckable(true);
+    // A checkable action flips its own check mark before it triggers.
+    connect(ExtraFeatures1, &QAction::triggered, this, [this] { Guarded([this] { ExtraFeatures1Click(); }); });
+
+    QMenu* help = menuBar()->addMenu("Help");
+    About1 = help->addAction("About");
+    About1->setObjectName("About1");
+    connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
+}
+
+QWidget* TForm1::BuildTerminalTab() {
+    auto* tab = new QWidget;
+    tab->setObjectName("TabSheet1");
+    auto* column = new QVBoxLayout(tab);
+    column->setContentsMargins(2, 2, 2, 2);
+    column->setSpacing(3);
+
+    auto* row1 = new QHBoxLayout;
+    row1->addWidget(new QLabel("Port:"));
+    ComboComPort = new PortCombo;
+    ComboComPort->setObjectName("ComboComPort");
+    ComboComPort->setMinimumWidth(140);
+    row1->addWidget(ComboComPort);
+    row1->addWidget(new QLabel("Baud:"));
+    ComboBaud = new QComboBox;
+    ComboBaud->setObjectName("ComboBaud");
+    ComboBaud->setEditable(true);
+    ComboBaud->setInsertPolicy(QComboBox::NoInsert);
+    ComboBaud->setMaxVisibleItems(12);
+    for (const char* rate : kBaudRates) ComboBaud->addItem(rate);
+    ComboBaud->setCurrentIndex(-1);
+    ComboBaud->setEditText("");
+    row1->addWidget(ComboBaud);
+    row1->addWidget(new QLabel("Bits:"));
+    ComboBits = new QComboBox;
+    ComboBits->setObjectName("ComboBits");
+    ComboBits->setEditable(true);
+    ComboBits->setInsertPolicy(QComboBox::NoInsert);
+    for (const char* name : kFrameFormatNames) ComboBits->addItem(name);
+    ComboBits->setCurrentIndex(kFrameN81);
+    row1->addWidget(ComboBits);
+    CheckBox1 = new QCheckBox("Open Com.");
+    CheckBox1->setObjectName("CheckBox1");
+    row1->addWidget(CheckBox1);
+    ButtonReset = new QPushButton("TARGET RESET");
+    ButtonReset->setObjectName("ButtonReset");
+    row1->addWidget(ButtonReset);
+    Button4 = new QPushButton("Clear");
+    Button4->setObjectName("Button4");
+    row1->addWidget(Button4);
+    Button5 = new QPushButton("Quick Program");
+    Button5->setObjectName("Button5");
+    row1->addWidget(Button5);
+    ButtonSendFile = new QPushButton("Send File");
+    ButtonSendFile->setObjectName("ButtonSendFile");
+    row1->addWidget(ButtonSendFile);
+    row1->addStretch(1);
+    VisibleCheck = new QCheckBox("Place on Tray");
+    VisibleCheck->setObjectName("VisibleCheck");
+    row1->addWidget(VisibleCheck);
+    column->addLayout(row1);
+
+    auto* row2 = new QHBoxLayout;
+    CheckBoxHex = new QCheckBox("Show Hex");
+    CheckBoxHex->setObjectName("CheckBoxHex");
+    CheckBoxHex->setToolTip("Display char in HEX format");
+    row2->addWidget(CheckBoxHex);
+    Edit2 = new QLineEdit;
+    Edit2->setObjectName("Edit2");
+    row2->addWidget(Edit2, 1);
+    Button3 = new QPushButton("Send Hex");
+    Button3->setObjectName("Button3");
+    row2->addWidget(Button3);
+    column->addLayout(row2);
+
+    // The function buttons are placed by FormResize, not by a layout.
+    ButtonRow = new QWidget;
+    ButtonRow->setObjectName("ButtonRow");
+    ButtonRow->setFixedHeight(kButtonRowHeight + 2);
+    for (int i = 0; i < 8; ++i) {
+        ButtonStr[i] = new QPushButton(ButtonRow);
+        ButtonStr[i]->setObjectName(QString("ButtonStr%1").arg(i + 1));
+        ButtonStr[i]->setFixedHeight(kButtonRowHeight);
+        ButtonStr[i]->setFocusPolicy(Qt::NoFocus);
+    }
+    column->addWidget(ButtonRow);
+
+    Memo1 = new TerminalMemo;
+    Memo1->setObjectName("Memo1");
+    column->addWidget(Memo1, 1);
+
+    connect(CheckBox1, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBox1Click(); }); });
+    ComboComPort->onDropDown = [this] { Guarded([this] { ComboComPortDropDown(); }); };
+    connect(ComboComPort, &QComboBox::currentIndexChanged, this,
+            [this] { Guarded([this] { ComboComPortChange(); }); });
+    connect(ButtonReset, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonResetClick(); }); });
+    connect(Button4, &QPushButton::clicked, this, [this] { Guarded([this] { Button4Click(); }); });
+    connect(CheckBoxHex, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxHexClick(); }); });
+    connect(VisibleCheck, &QCheckBox::toggled, this, [this] { Guarded([this] { VisibleCheckClick(); }); });
+    Memo1->onKeyPress = [this](char32_t ch) { Guarded([this, ch] { Memo1KeyPress(ch); }); };
+    Memo1->onKeyDown = [this](int key, Qt::KeyboardModifiers m) {
+        Guarded([this, key, m] { Memo1KeyDown(key, m); });
+    };
+    Memo1->onEnter = [this] { Guarded([this] { Memo1Enter(); }); };
+    return tab;
+}
+
+QWidget* TForm1::BuildLoaderTab() {
+    auto* tab = new QWidget;
+    tab->setObjectName("TabSheet2");
+    auto* column = new QVBoxLayout(tab);
+
+    auto* row1 = new QHBoxLayout;
+    row1->addWidget(new QLabel("Select Target:"));
+    ComboTarget = new QComboBox;
+    ComboTarget->setObjectName("ComboTarget");
+    ComboTarget->setEditable(true);
+    ComboTarget->setInsertPolicy(QComboBox::NoInsert);
+    for (const char* t : kTargets) ComboTarget->addItem(t);
+    ComboTarget->setCurrentIndex(0);
+    row1->addWidget(ComboTarget);
+    row1->addWidget(new QLabel("File:"));
+    Edit1 = new QLineEdit;
+    Edit1->setObjectName("Edit1");
+    row1->addWidget(Edit1, 1);
+    Button2 = new QPushButton("Browse File");
+    Button2->setObjectName("Button2");
+    row1->addWidget(Button2);
+    column->addLayout(row1);
+
+    auto* row2 = new QHBoxLayout;
+    Button1 = new QPushButton("Start Program");
+    Button1->setObjectName("Button1");
+    row2->addWidget(Button1);
+    Button7 = new QPushButton("Device Info.");
+    Button7->setObjectName("Button7");
+    row2->addWidget(Button7);
+    auto* options = new QGroupBox("Options:");
+    options->setObjectName("GroupBoxOptions");
+    auto* optRow = new QHBoxLayout(options);
+    CheckBoxVerify = new QCheckBox("Verify Data");
+    CheckBoxVerify->setObjectName("CheckBoxVerify");
+    CheckBoxReset = new QCheckBox("Invert DTR (RESET)");
+    CheckBoxReset->setObjectName("CheckBoxReset");
+    CheckBoxToggleTCK = new QCheckBox("Toggle TCK as WTD");
+    CheckBoxToggleTCK->setObjectName("CheckBoxToggleTCK");
+    optRow->addWidget(CheckBoxVerify);
+    optRow->addWidget(CheckBoxReset);
+    optRow->addWidget(CheckBoxToggleTCK);
+    row2->addWidget(options);
+    row2->addStretch(1);
+    column->addLayout(row2);
+
+    auto* status = new QGroupBox("Program Status:");
+    status->setObjectName("GroupBoxStatus");
+    auto* statusLayout = new QVBoxLayout(status);
+    Memo2 = new QPlainTextEdit;
+    Memo2->setObjectName("Memo2");
+    Memo2->setReadOnly(true);
+    Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont courier = FixedPitchFont();
+    courier.setFamilies({"Courier New", "Courier", courier.family()});
+    courier.setPixelSize(13);
+    Memo2->setFont(courier);
+    statusLayout->addWidget(Memo2);
+    column->addWidget(status, 1);
+
+    connect(CheckBoxReset, &QCheckBox::toggled, this, [this](bool on) {
+        Guarded([this, on] { port().DtrInverted = on; });
+    });
+    return tab;
+}
+
+QWidget* TForm1::BuildSettingsTab() {
+    auto* tab = new QWidget;
+    tab->setObjectName("TabSheet3");
+    auto* grid = new QGridLayout(tab);
+
+    auto* send = new QGroupBox("Send File");
+    send->setObjectName("GroupBoxSendFile");
+    auto* sendLayout = new QGridLayout(send);
+    ComboSendFile = new QComboBox;
+    ComboSendFile->setObjectName("ComboSendFile");
+    ComboSendFile->addItems({"Raw", "Compact SREC"});
+    ComboSendFile->setCurrentIndex(0);
+    ButtonBrowseSendFile = new QPushButton("Browse Send File");
+    ButtonBrowseSendFile->setObjectName("ButtonBrowseSendFile");
+    EditBrowseSendFile = new QLineEdit;
+    EditBrowseSendFile->setObjectName("EditBrowseSendFile");
+    sendLayout->addWidget(ComboSendFile, 0, 0);
+    sendLayout->addWidget(ButtonBrowseSendFile, 0, 1);
+    sendLayout->addWidget(EditBrowseSendFile, 1, 0, 1, 2);
+    grid->addWidget(send, 0, 0);
+
+    auto* log = new QGroupBox("Log File");
+    log->setObjectName("GroupBoxLogFile");
+    auto* logLayout = new QGridLayout(log);
+    CheckBoxLogFile = new QCheckBox("Enable");
+    CheckBoxLogFile->setObjectName("CheckBoxLogFile");
+    ButtonBrowseLogFile = new QPushButton("Browse Log File");
+    ButtonBrowseLogFile->setObjectName("ButtonBrowseLogFile");
+    EditBrowseLogFile = new QLineEdit;
+    EditBrowseLogFile->setObjectName("EditBrowseLogFile");
+    logLayout->addWidget(CheckBoxLogFile, 0, 0);
+    logLayout->addWidget(ButtonBrowseLogFile, 0, 1);
+    logLayout->addWidget(EditBrowseLogFile, 1, 0, 1, 2);
+    grid->addWidget(log, 1, 0);
+
+    auto* buttons = new QGroupBox("Buttons");
+    buttons->setObjectName("GroupBoxButtons");
+    auto* b = new QGridLayout(buttons);
+    b->addWidget(new QLabel("Caption"), 0, 1);
+    b->addWidget(new QLabel("Value"), 0, 2);
+    for (int i = 0; i < 8; ++i) {
+        b->addWidget(new QLabel(QString("F%1:").arg(i + 1)), i + 1, 0);
+        EditBC[i] = new QLineEdit;
+        EditBC[i]->setObjectName(QString("EditBC%1").arg(i + 1));
+        EditBC[i]->setMaxLength(16);
+        EditBV[i] = new QLineEdit;
+        EditBV[i]->setObjectName(QString("EditBV%1").arg(i + 1));
+        EditBV[i]->setMaxLength(200);
+        b->addWidget(EditBC[i], i + 1, 1);
+        b->addWidget(EditBV[i], i + 1, 2);
+    }
+    b->setColumnStretch(2, 1);
+    CheckBoxFHex = new QCheckBox("Format HEX");
+    CheckBoxFHex->setObjectName("CheckBoxFHex");
+    CheckBoxFHex->setToolTip("Check for HEX format, otherwise ASCII");
+    CheckBoxCRCNMEA = new QCheckBox("Append NMEA CRC");
+    CheckBoxCRCNMEA->setObjectName("CheckBoxCRCNMEA");
+    CheckBoxCRCNMEA->setToolTip("Compute NMEA CRC and append to the string");
+    auto* opts = new QHBoxLayout;
+    opts->addWidget(CheckBoxFHex);
+    opts->addWidget(CheckBoxCRCNMEA);
+    opts->addStretch(1);
+    b->addLayout(opts, 9, 1, 1, 2);
+    grid->addWidget(buttons, 0, 1, 3, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(2, 1);
+    return tab;
+}
+
+QWidget* TForm1::BuildLcdTab() {
+    auto* tab = new QWidget;
+    tab->setObjectName("TabSheet4");
+    return tab;
+}
+
+// ---------------------------------------------------------------- settings
+
+void TForm1::ReadSettings() {
+    IniFile ini(env_.settingsPath);
+    // Form
+    const long top = ini.ReadInteger("Form", "Top", 100);
+    const long left = ini.ReadInteger("Form", "Left", 100);
+    const long width = ini.ReadInteger("Form", "Width", 850);
+    const long height = ini.ReadInteger("Form", "Height", 554);
+    initMax_ = ini.ReadBool("Form", "InitMax", false);
+    move(static_cast<int>(left), static_cast<int>(top));
+    resize(std::max<int>(static_cast<int>(width), kMinWidth), std::max<int>(static_cast<int>(height), kMinHeight));
+    if (initMax_) setWindowState(windowState() | Qt::WindowMaximized);
+    // Prog
+    Edit1->setText(QString::fromStdString(ini.ReadString("Prog", "File", "")));
+    CheckBoxVerify->setChecked(ini.ReadBool("Prog", "Verify", false));
+    CheckBoxReset->setChecked(ini.ReadBool("Prog", "Reset", false));
+    CheckBoxToggleTCK->setChecked(ini.ReadBool("Prog", "ToggleTCK", false));
+    SelectIndex(ComboTarget, ini.ReadInteger("Prog", "Target", 0));
+    // Terminal
+    savedComIndex_ = static_cast<int>(ini.ReadInteger("Terminal", "ComIndex", -1));
+    ComboBaud->setEditText(QString::fromStdString(ini.ReadString("Terminal", "Baud", "")));
+    SelectIndex(ComboBits, ini.ReadInteger("Terminal", "Bits", kFrameN81));
+    // File
+    EditBrowseSendFile->setText(QString::fromStdString(ini.ReadString("File", "Name", "")));
+    SelectIndex(ComboSendFile, ini.ReadInteger("File", "Mode", 0));
+    EditBrowseLogFile->setText(QString::fromStdString(ini.ReadString("File", "Log", "")));
+    // Font
+    fontName_ = QString::fromStdString(ini.ReadString("Font", "Name", "Terminal"));
+    fontSize_ = static_cast<int>(ini.ReadInteger("Font", "Size", 14));
+    fontColor_ = ColorFromSetting(ini.ReadInteger("Font", "Color", 0xC0C0C0));
+    QFont font(fontName_);
+    font.setPointSize(fontSize_ > 0 ? fontSize_ : 14);
+    ApplyDisplayFont(font, fontColor_);
+}
+
+void TForm1::ApplyDisplayFont(const QFont& wanted, const QColor& color) {
+    QFont shown = wanted;
+    // A family that is not installed would fall back to a proportional font;
+    // a terminal wants fixed pitch, so take a fixed font of the system instead.
+    if (!QFontDatabase::hasFamily(wanted.family())) {
+        shown = FixedPitchFont();
+        shown.setPointSize(wanted.pointSize() > 0 ? wanted.pointSize() : 14);
+        shown.setBold(wanted.bold());
+        shown.setItalic(wanted.italic());
+    }
+    Memo1->setFont(shown);
+    QPalette pal = Memo1->palette();
+    pal.setColor(QPalette::Text, color);
+    Memo1->setPalette(pal);
+}
+
+void TForm1::WriteSettings() {
+    IniFile ini(env_.settingsPath);
+    const bool maximized = isMaximized();
+    const QRect normal = maximized ? normalGeometry() : geometry();
+    ini.WriteInteger("Form", "Top", maximized ? normal.top() : y());
+    ini.WriteInteger("Form", "Left", maximized ? normal.left() : x());
+    if (!maximized) {
+        ini.WriteInteger("Form", "Width", width());
+        ini.WriteInteger("Form", "Height", height());
+    }
+    ini.WriteBool("Form", "InitMax", maximized);
+    ini.WriteInteger("Terminal", "ComIndex", ComboComPort->currentIndex());
+    ini.WriteString("Terminal", "Baud", ComboBaud->currentText().toStdString());
+    ini.WriteInteger("Terminal", "Bits", ComboBits->currentIndex());
+    ini.WriteString("Prog", "File", Edit1->text().toStdString());
+    ini.WriteBool("Prog", "Verify", CheckBoxVerify->isChecked());
+    ini.WriteBool("Prog", "Reset", CheckBoxReset->isChecked());
+    ini.WriteBool("Prog", "ToggleTCK", CheckBoxToggleTCK->isChecked());
+    ini.WriteInteger("Prog", "Target", ComboTarget->currentIndex());
+    ini.WriteString("File", "Name", EditBrowseSendFile->text().toStdString());
+    ini.WriteInteger("File", "Mode", ComboSendFile->currentIndex());
+    ini.WriteString("File", "Log", EditBrowseLogFile->text().toStdString());
+    ini.WriteString("Font", "Name", fontName_.toStdString());
+    ini.WriteInteger("Font", "Size", fontSize_);
+    ini.WriteInteger("Font", "Color", ColorToSetting(fontColor_));
+}
+
+// ------------------------------------------------------------ window frame
+
+void TForm1::FormCreate() {
+    ComListPorts(*ComboComPort, env_.listPorts ? env_.listPorts() : std::nullopt);
+    ComboComPort->SetSelectedIndex(savedComIndex_);
+}
+
+void TForm1::FormResize() {
+    const int unit = (width() - 4) / 8;
+    for (int k = 0; k < 8; ++k) {
+        ButtonStr[k]->setGeometry(unit * k, 0, std::max(unit - 5, 0), kButtonRowHeight);
+    }
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TForm1::FormClose() {
+    if (settingsWritten_) return;
+    settingsWritten_ = true;
+    WriteSettings();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // A settings file that cannot be written is reported; the window still
+    // closes, since keeping it open would not make the folder writable.
+    Guarded([this] { FormClose(); });
+    if (trayIcon_->isVisible()) trayIcon_->hide();
+    Timer1->stop();
+    event->accept();
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && trayIcon_->isVisible() && isMinimized()) {
+        // Minimized while on the tray: leave the task bar until restored.
+        QTimer::singleShot(0, this, [this] { hide(); });
+    }
+}
+
+void TForm1::Exit1Click() {
+    port().ComClose();
+    close();
+}
+
+void TForm1::Font1Click() {
+    if (!env_.chooseFont) return;
+    const std::optional<QFont> chosen = env_.chooseFont(Memo1->font());
+    if (!chosen) return;
+    QColor color = fontColor_;
+    if (env_.chooseColor) {
+        if (auto c = env_.chooseColor(fontColor_)) color = *c;
+    }
+    fontName_ = chosen->family();
+    fontSize_ = chosen->pointSize() > 0 ? chosen->pointSize() : fontSize_;
+    fontColor_ = color;
+    Memo1->setFont(*chosen);
+    QPalette pal = Memo1->palette();
+    pal.setColor(QPalette::Text, color);
+    Memo1->setPalette(pal);
+}
+
+void TForm1::ExtraFeatures1Click() {
+    PageControl1->setTabVisible(3, ExtraFeatures1->isChecked());
+}
+
+void TForm1::About1Click() {
+    TAboutBox box(env_.openDocument, this);
+    box.exec();
+}
+
+void TForm1::VisibleCheckClick() {
+    if (VisibleCheck->isChecked()) {
+        const bool available = env_.trayAvailable ? env_.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+        if (!available) throw std::runtime_error("Cannot Create System Shell Notification Icon");
+        trayIcon_->show();
+    } else {
+        if (trayIcon_->isVisible()) trayIcon_->hide();
+    }
+    update();
+}
+
+// --------------------------------------------------------- terminal session
+
+void TForm1::SetChoosersEnabled(bool enabled) {
+    ComboComPort->setEnabled(enabled);
+    ComboBaud->setEnabled(enabled);
+    ComboBits->setEnabled(enabled);
+}
+
+void TForm1::CheckBox1Click() {
+    if (CheckBox1->isChecked()) {
+        if (ComboComPort->currentIndex() < 0) {
+            ShowMessage("There aren't COM Port available on this computer!");
+            CheckBox1->setChecked(false);
+            return;
+        }
+        const std::string name = ComboComPort->currentText().toStdString();
+        const int result = port().ComOpen(name, BaudFromText(ComboBaud->currentText().toStdString()),
+                                          ComboBits->currentIndex());
+        if (result != kComOk) {
+            CheckBox1->setChecked(false);
+            ShowMessage("Error opening " + name);
+            return;
+        }
+        SetChoosersEnabled(false);
+        Memo1->setFocus();
+    } else {
+        SetChoosersEnabled(true);
+        port().ComClose();
+    }
+}
+
+void TForm1::ComboComPortDropDown() {
+    ComListPorts(*ComboComPort, env_.listPorts ? env_.listPorts() : std::nullopt);
+}
+
+void TForm1::ComboComPortChange() {
+    CheckBox1->setChecked(false);
+}
+
+void TForm1::Timer1Timer() {
+    ReceivePump::Tick(port(), *Memo1, CheckBoxHex->isChecked(), nullptr);
+}
+
+void TForm1::Memo1KeyPress(char32_t ch) {
+    const int byte = TypedCharToByte(ch);
+    if (byte >= 0) port().ComWriteByte(static_cast<std::uint8_t>(byte));
+}
+
+void TForm1::Memo1KeyDown(int, Qt::KeyboardModifiers) {}
+
+void TForm1::Memo1Enter() {
+    Memo1->CaretToEnd();
+}
+
+void TForm1::ButtonResetClick() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    port().ComResetTarget();
+    Memo1->setFocus();
+    QApplication::restoreOverrideCursor();
+}
+
+void TForm1::Button4Click() {
+    Memo1->clear();
+    Memo1->setFocus();
+}
+
+void TForm1::CheckBoxHexClick() {
+    if (CheckBoxHex->isChecked()) {
+        Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    } else {
+        Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+        Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    }
+    Memo1->setFocus();
+}
+
+}  // namespace quennet

@@ -1,0 +1,54 @@
+#include <QApplication>
+#include <QColorDialog>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+#include "app/TForm1.h"
+#include "serial/ComPort.h"
+#include "serial/posix/PosixSerialDevice.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Quennet");
+    QApplication::setApplicationDisplayName("Quennet");
+
+    // The settings file sits beside the program: its name with ".INI".
+    const QFileInfo exe(QCoreApplication::applicationFilePath());
+    const QString settings = exe.absolutePath() + "/" + exe.completeBaseName() + ".INI";
+
+    quennet::ComPort port(quennet::PosixSerialDeviceFactory(), quennet::SystemClock());
+
+    quennet::FormEnvironment env;
+    env.settingsPath = settings.toStdString();
+    env.port = &port;
+    env.messageBox = [](const std::string& caption, const std::string& text) {
+        QMessageBox::critical(QApplication::activeWindow(), QString::fromStdString(caption),
+                              QString::fromStdString(text), QMessageBox::Ok);
+    };
+    env.errorBox = [](const std::string& text) {
+        QMessageBox::critical(QApplication::activeWindow(), "Quennet", QString::fromStdString(text),
+                              QMessageBox::Ok);
+    };
+    env.chooseFont = [](const QFont& current) -> std::optional<QFont> {
+        bool ok = false;
+        const QFont font = QFontDialog::getFont(&ok, current, QApplication::activeWindow(), "Font");
+        return ok ? std::optional<QFont>(font) : std::nullopt;
+    };
+    env.chooseColor = [](const QColor& current) -> std::optional<QColor> {
+        const QColor color = QColorDialog::getColor(current, QApplication::activeWindow(), "Font Color");
+        return color.isValid() ? std::optional<QColor>(color) : std::nullopt;
+    };
+    env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    env.openDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+
+    quennet::TForm1 form(env);
+    form.FormCreate();
+    form.show();
+    const int rc = app.exec();
+    port.ComClose();
+    return rc;
+}

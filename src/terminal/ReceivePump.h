@@ -1,0 +1,38 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "serial/ComPort.h"
+#include "terminal/TerminalDisplay.h"
+
+namespace quennet {
+
+// One tick of the terminal's receive pump: drains the port in chunks of up to
+// 200 bytes, hands each chunk to the log and shows it on the display.
+class ReceivePump {
+public:
+    static constexpr std::size_t kChunkSize = 200;
+    static constexpr std::size_t kDisplayLimit = 16000;
+    static constexpr std::size_t kMaxBytesPerTick = 64 * 1024;
+
+    using LogFn = std::function<void(const std::uint8_t* bytes, std::size_t n)>;
+
+    struct TickResult {
+        std::size_t bytes = 0;     // received in this tick
+        bool fullChunk = false;    // some read filled all 200 bytes
+    };
+
+    // Reads until the port has nothing more. The caller runs a file-send step
+    // afterwards only when no chunk was full, so receiving has precedence.
+    static TickResult Tick(ComPort& port, TerminalDisplay& display, bool hexMode,
+                           const LogFn& log);
+
+    // Shows one chunk as text: LF a line break, CR nothing, backspace deletes
+    // the last character, and a NUL hides the rest of its segment.
+    static void ShowText(TerminalDisplay& display, const std::uint8_t* bytes, std::size_t n);
+    // Shows one chunk as "%02X " per byte, without line breaks.
+    static void ShowHex(TerminalDisplay& display, const std::uint8_t* bytes, std::size_t n);
+};
+
+}  // namespace quennet

@@ -1,0 +1,74 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QtWidgets>
+#include <QTemporaryDir>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "SimSerialDevice.h"
+#include "VirtualClock.h"
+#include "app/TForm1.h"
+#include "serial/ComPort.h"
+
+namespace quennet::testing {
+
+// A real main window over a simulated serial line and a virtual clock, with
+// every dialog and message box replaced by a recorder.
+class FormFixture : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    VirtualClock clock;
+    SimLine line{clock};
+    ComPort port{[this] { return std::unique_ptr<SerialDevice>(new SimSerialDevice(line)); }, clock};
+    std::vector<std::pair<std::string, std::string>> messages;  // caption, text
+    std::vector<std::string> errors;
+    std::optional<std::vector<std::string>> ports = std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB0"};
+    std::unique_ptr<TForm1> form;
+
+    std::string SettingsPath() const { return dir.filePath("quennet.INI").toStdString(); }
+
+    FormEnvironment Env() {
+        FormEnvironment env;
+        env.settingsPath = SettingsPath();
+        env.port = &port;
+        env.listPorts = [this] { return ports; };
+        env.messageBox = [this](const std::string& c, const std::string& t) { messages.emplace_back(c, t); };
+        env.errorBox = [this](const std::string& t) { errors.push_back(t); };
+        env.trayAvailable = [] { return true; };
+        env.openDocument = [](const QString&) { return true; };
+        return env;
+    }
+
+    TForm1& MakeForm() {
+        form = std::make_unique<TForm1>(Env());
+        form->timer()->stop();  // ticks are driven by the tests
+        form->FormCreate();
+        return *form;
+    }
+
+    // Closes the window as the close box does (settings written).
+    void CloseForm() {
+        form->close();
+        form.reset();
+    }
+
+    void WriteSettings(const std::string& text) {
+        std::ofstream(SettingsPath(), std::ios::binary) << text;
+    }
+    std::string ReadSettings() const {
+        std::ifstream in(SettingsPath(), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+};
+
+}  // namespace quennet::testing

@@ -1,0 +1,219 @@
+// The terminal session in a real window over the simulated line: opening and
+// closing, the receive pump into Memo1, typing, reset and clear.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QTest>
+
+#include "FormFixture.h"
+#include "app/PortCombo.h"
+#include "app/TerminalMemo.h"
+
+namespace quennet::testing {
+namespace {
+
+class FormTerminal : public FormFixture {
+protected:
+    TForm1& OpenSession(const char* baud = "115200", int format = kFrameN81) {
+        TForm1& f = MakeForm();
+        f.ComboComPort->setCurrentIndex(1);
+        f.ComboBaud->setEditText(baud);
+        f.ComboBits->setCurrentIndex(format);
+        f.CheckBox1->setChecked(true);
+        return f;
+    }
+    // Lets the far end's bytes arrive, then runs one pump tick.
+    void Receive(const std::vector<std::uint8_t>& bytes) {
+        line.SendToPort(bytes);
+        clock.Advance(line.WireTimeUs(bytes.size()) + 1000);
+        form->Timer1Timer();
+    }
+    QString Shown() const { return form->Memo1->toPlainText(); }
+};
+
+TEST_F(FormTerminal, OpenUsesTheChosenPortRateAndFormat) {
+    TForm1& f = OpenSession("28800", kFrameE71);
+    ASSERT_TRUE(port.IsOpen());
+    EXPECT_EQ(line.OpenPath(), "/dev/ttyUSB0");
+    EXPECT_EQ(line.Settings().baud, 28800u);
+    EXPECT_EQ(line.Settings().dataBits, 7);
+    EXPECT_EQ(line.Settings().parity, Parity::Even);
+    EXPECT_FALSE(f.ComboComPort->isEnabled());
+    EXPECT_FALSE(f.ComboBaud->isEnabled());
+    EXPECT_FALSE(f.ComboBits->isEnabled());
+    f.CheckBox1->setChecked(false);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(f.ComboComPort->isEnabled());
+    EXPECT_TRUE(f.ComboBits->isEnabled());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(FormTerminal, OpenWithoutPortOrWithBadRateIsRefused) {
+    ports = std::vector<std::string>{};
+    TForm1& f = MakeForm();
+    f.CheckBox1->setChecked(true);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].first, "Quennet Error");
+    EXPECT_EQ(messages[0].second, "There aren't COM Port available on this computer!");
+    EXPECT_FALSE(f.CheckBox1->isChecked());
+    EXPECT_TRUE(f.ComboComPort->isEnabled());
+
+    // A path typed and confirmed becomes an entry; an empty baud text is 0.
+    f.ComboComPort->setFocus();
+    f.ComboComPort->lineEdit()->setText("/dev/pts/77");
+    QTest::keyClick(f.ComboComPort->lineEdit(), Qt::Key_Return);
+    ASSERT_EQ(f.ComboComPort->currentText(), "/dev/pts/77");
+    ASSERT_GE(f.ComboComPort->currentIndex(), 0);
+    f.ComboBaud->setEditText("fast");
+    f.CheckBox1->setChecked(true);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].second, "Error opening /dev/pts/77");
+    EXPECT_FALSE(f.CheckBox1->isChecked());
+    EXPECT_FALSE(port.IsOpen());
+
+    line.busy = true;
+    f.ComboBaud->setEditText("9600");
+    f.CheckBox1->setChecked(true);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2].second, "Error opening /dev/pts/77");
+    EXPECT_TRUE(f.ComboBaud->isEnabled());
+}
+
+TEST_F(FormTerminal, ReceivedTextFollowsTheDisplayRules) {
+    OpenSession();
+    Receive({'A', 'B', 0x0D, 0x0A, 'X', 'Y'});
+    EXPECT_EQ(Shown(), "AB\nXY");
+    Receive({0x0D, 'Z'});  // a lone CR: same line
+    EXPECT_EQ(Shown(), "AB\nXYZ");
+    Receive({0x08, 0x08});
+    EXPECT_EQ(Shown(), "AB\nX");
+    Receive({0x0A, 'A', 0x00, 'B', 'C', 0x0A, 'D'});  // NUL hides the rest of its segment
+    EXPECT_EQ(Shown(), "AB\nX\nA\nD");
+    Receive({0x0A, 0x0D, 'q', 0x01, 0xE9, 0x80});
+    EXPECT_EQ(Shown(), QString("AB\nX\nA\nD\nq") + QChar(0x2401) + QChar(0xE9) + QChar(0x20AC));
+    EXPECT_EQ(form->Memo1->TextLength(), 9u + 4u * 2u);  // 9 characters, 4 breaks of CR LF
+}
+
+TEST_F(FormTerminal, BackspaceIntoEmptyDisplayAndClear) {
+    TForm1& f = OpenSession();
+    Receive({0x08, 'a'});
+    EXPECT_EQ(Shown(), "a");
+    f.Button4->click();
+    EXPECT_EQ(Shown(), "");
+    EXPECT_TRUE(f.Memo1->hasFocus() || !f.isVisible());
+}
+
+TEST_F(FormTerminal, HexModeShowsPairsWithoutBreaksAndWraps) {
+    TForm1& f = OpenSession();
+    f.CheckBoxHex->setChecked(true);
+    EXPECT_EQ(f.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(f.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    Receive({0x41, 0x0A, 0xFF});
+    EXPECT_EQ(Shown(), "41 0A FF ");
+    f.CheckBoxHex->setChecked(false);
+    EXPECT_EQ(f.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+    Receive({'o', 'k'});
+    EXPECT_EQ(Shown(), "41 0A FF ok");  // nothing converted
+}
+
+TEST_F(FormTerminal, DisplayIsTrimmedByWholeLines) {
+    OpenSession();
+    // 100 lines of 198 characters plus a break: 20000 characters.
+    std::vector<std::uint8_t> lineBytes(198, 'x');
+    lineBytes.push_back(0x0A);
+    for (int i = 0; i < 100; ++i) {
+        lineBytes[0] = static_cast<std::uint8_t>('0' + i % 10);
+        line.SendToPort(lineBytes);
+    }
+    clock.Advance(line.WireTimeUs(19900) + 1000);
+    form->Timer1Timer();
+    const std::size_t length = form->Memo1->TextLength();
+    EXPECT_LE(length, 16000u + 400u);
+    EXPECT_GT(length, 15000u);
+    // Whole lines went: the display starts at the beginning of a line.
+    EXPECT_EQ(Shown().section('\n', 0, 0).size(), 198);
+    EXPECT_TRUE(Shown().endsWith('\n') || Shown().endsWith(QString(197, 'x')));
+}
+
+TEST_F(FormTerminal, UnbrokenStreamIsDroppedWholeWhenOverTheLimit) {
+    OpenSession();
+    std::vector<std::uint8_t> chunk(200, 'k');
+    for (int i = 0; i < 81; ++i) line.SendToPort(chunk);  // 16200 characters, one line
+    clock.Advance(line.WireTimeUs(16200) + 1000);
+    form->Timer1Timer();
+    // 80 chunks reach 16000; the 81st chunk is appended after a check that
+    // finds 16000, not more: nothing is trimmed yet.
+    EXPECT_EQ(form->Memo1->TextLength(), 16200u);
+    Receive({'z'});
+    EXPECT_EQ(Shown(), "z");
+}
+
+TEST_F(FormTerminal, TypedKeysGoOutAsEightBitCodes) {
+    TForm1& f = OpenSession();
+    f.show();
+    QTest::keyClicks(f.Memo1, "Hi");
+    QTest::keyClick(f.Memo1, Qt::Key_Return);
+    QTest::keyClick(f.Memo1, Qt::Key_Backspace);
+    QTest::keyClick(f.Memo1, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(f.Memo1, Qt::Key_Escape);
+    f.Memo1KeyPress(0xE9);    // é: Latin-1
+    f.Memo1KeyPress(0x20AC);  // €: the 0x80 glyph
+    f.Memo1KeyPress(0x4E2D);  // outside the 8-bit set: not sent
+    EXPECT_EQ(line.WrittenBytes(),
+              (std::vector<std::uint8_t>{'H', 'i', 0x0D, 0x08, 0x03, 0x1B, 0xE9, 0x80}));
+    EXPECT_EQ(Shown(), "");  // no local echo
+}
+
+TEST_F(FormTerminal, TypingWithPortClosedSendsNothing) {
+    TForm1& f = MakeForm();
+    QTest::keyClicks(f.Memo1, "abc");
+    f.ButtonReset->click();
+    EXPECT_TRUE(line.WrittenBytes().empty());
+    EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Dtr).empty());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(FormTerminal, ResetPulsesDtrHonouringTheInvertOption) {
+    TForm1& f = OpenSession();
+    line.ClearEvents();
+    const std::uint64_t start = clock.NowUs();
+    f.ButtonReset->click();
+    auto dtr = line.EventsOf(SimEvent::Kind::Dtr);
+    ASSERT_EQ(dtr.size(), 2u);
+    EXPECT_FALSE(dtr[0].level);
+    EXPECT_TRUE(dtr[1].level);
+    EXPECT_EQ(dtr[1].atUs - dtr[0].atUs, 250000u);
+    EXPECT_EQ(dtr[0].atUs, start);
+
+    f.CheckBoxReset->setChecked(true);  // takes effect at once
+    line.ClearEvents();
+    f.ButtonReset->click();
+    dtr = line.EventsOf(SimEvent::Kind::Dtr);
+    ASSERT_EQ(dtr.size(), 2u);
+    EXPECT_TRUE(dtr[0].level);
+    EXPECT_FALSE(dtr[1].level);
+}
+
+TEST_F(FormTerminal, ChoosingAnotherPortClosesTheSession) {
+    TForm1& f = OpenSession();
+    ASSERT_TRUE(port.IsOpen());
+    f.ComboComPort->setCurrentIndex(0);  // by program: the chooser is disabled for the user
+    EXPECT_FALSE(f.CheckBox1->isChecked());
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST_F(FormTerminal, DropDownRefreshesTheListKeepingThePosition) {
+    TForm1& f = MakeForm();
+    f.ComboComPort->setCurrentIndex(1);
+    ports = std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyS0"};
+    f.ComboComPortDropDown();
+    ASSERT_EQ(f.ComboComPort->count(), 3);
+    EXPECT_EQ(f.ComboComPort->itemText(0), "/dev/ttyACM0");
+    EXPECT_EQ(f.ComboComPort->itemText(2), "/dev/ttyUSB1");
+    EXPECT_EQ(f.ComboComPort->currentIndex(), 1);
+    ports = std::nullopt;  // the system list cannot be read: unchanged
+    f.ComboComPortDropDown();
+    EXPECT_EQ(f.ComboComPort->count(), 3);
+}
+
+}  // namespace
+}  // namespace quennet::testing
