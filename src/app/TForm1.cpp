@@ -90,6 +90,12 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     setObjectName("Form1");
     setWindowTitle("QUENNET - Serial Terminal and Serial Flash Loader");
     setMinimumSize(kMinWidth, kMinHeight);
+    // The window's font is a small sans at 8 points, so that the first row of
+    // the terminal fits the minimum width.
+    QFont windowFont("MS Sans Serif");
+    windowFont.setStyleHint(QFont::SansSerif);
+    windowFont.setPointSize(8);
+    setFont(windowFont);
     InitQuennetResources();
     setWindowIcon(QIcon(":/quennet.png"));
 
@@ -181,13 +187,22 @@ QWidget* TForm1::BuildTerminalTab() {
     column->setContentsMargins(2, 2, 2, 2);
     column->setSpacing(3);
 
+    // Compact buttons: the whole first row has to fit the minimum width.
+    tab->setStyleSheet("QPushButton { padding: 2px 3px; }");
+    auto fixedLabel = [](const char* text) {
+        auto* label = new QLabel(text);
+        label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+        return label;
+    };
     auto* row1 = new QHBoxLayout;
-    row1->addWidget(new QLabel("Port:"));
+    row1->setSpacing(2);
+    row1->addWidget(fixedLabel("Port:"));
     ComboComPort = new PortCombo;
     ComboComPort->setObjectName("ComboComPort");
-    ComboComPort->setMinimumWidth(140);
-    row1->addWidget(ComboComPort);
-    row1->addWidget(new QLabel("Baud:"));
+    ComboComPort->setMinimumWidth(96);
+    ComboComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    row1->addWidget(ComboComPort, 1);
+    row1->addWidget(fixedLabel("Baud:"));
     ComboBaud = new QComboBox;
     ComboBaud->setObjectName("ComboBaud");
     ComboBaud->setEditable(true);
@@ -197,7 +212,7 @@ QWidget* TForm1::BuildTerminalTab() {
     ComboBaud->setCurrentIndex(-1);
     ComboBaud->setEditText("");
     row1->addWidget(ComboBaud);
-    row1->addWidget(new QLabel("Bits:"));
+    row1->addWidget(fixedLabel("Bits:"));
     ComboBits = new QComboBox;
     ComboBits->setObjectName("ComboBits");
     ComboBits->setEditable(true);
@@ -220,7 +235,7 @@ QWidget* TForm1::BuildTerminalTab() {
     ButtonSendFile = new QPushButton("Send File");
     ButtonSendFile->setObjectName("ButtonSendFile");
     row1->addWidget(ButtonSendFile);
-    row1->addStretch(1);
+    row1->addSpacing(6);
     VisibleCheck = new QCheckBox("Place on Tray");
     VisibleCheck->setObjectName("VisibleCheck");
     row1->addWidget(VisibleCheck);
