@@ -21,12 +21,18 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "app/Memo2Log.h"
 #include "app/PortCombo.h"
 #include "app/Resources.h"
 #include "app/TAboutBox.h"
 #include "app/TerminalMemo.h"
+#include "core/BaudText.h"
 #include "core/IniFile.h"
+#include "loader/Loader.h"
 #include "terminal/Charset.h"
+#include "terminal/FileSend.h"
+#include "terminal/LogFile.h"
+#include "terminal/Nmea.h"
 #include "terminal/ReceivePump.h"
 
 namespace quennet {
@@ -61,20 +67,6 @@ QFont FixedPitchFont() {
 }
 
 }  // namespace
-
-std::uint32_t BaudFromText(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::uint64_t value = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-        value = value * 10 + static_cast<unsigned>(text[i++] - '0');
-        if (value > 0xFFFFFFFFull) value = 0xFFFFFFFFull;  // saturate; the device refuses it
-    }
-    const auto result = static_cast<std::uint32_t>(value);
-    return negative ? static_cast<std::uint32_t>(0u - result) : result;
-}
 
 long ColorToSetting(const QColor& color) {
     return static_cast<long>(color.red()) | (static_cast<long>(color.green()) << 8) |
@@ -128,6 +120,13 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(2);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+
+    nmea_ = std::make_unique<NmeaWriter>(port());
+    fileSender_ = std::make_unique<FileSender>();
+    logFile_ = std::make_unique<LogFile>();
+    memo2Log_ = std::make_unique<Memo2Log>(Memo2);
+    WireTools();
+    WireLoader();
 
     // 2, 3. The settings file.
     ReadSettings();
@@ -346,9 +345,6 @@ QWidget* TForm1::BuildLoaderTab() {
     statusLayout->addWidget(Memo2);
     column->addWidget(status, 1);
 
-    connect(CheckBoxReset, &QCheckBox::toggled, this, [this](bool on) {
-        Guarded([this, on] { port().DtrInverted = on; });
-    });
     return tab;
 }
 
@@ -492,12 +488,12 @@ void TForm1::WriteSettings() {
     ini.WriteBool("Form", "InitMax", maximized);
     ini.WriteInteger("Terminal", "ComIndex", ComboComPort->currentIndex());
     ini.WriteString("Terminal", "Baud", ComboBaud->currentText().toStdString());
-    ini.WriteInteger("Terminal", "Bits", ComboBits->currentIndex());
+    ini.WriteInteger("Terminal", "Bits", EffectiveIndex(ComboBits));
     ini.WriteString("Prog", "File", Edit1->text().toStdString());
     ini.WriteBool("Prog", "Verify", CheckBoxVerify->isChecked());
     ini.WriteBool("Prog", "Reset", CheckBoxReset->isChecked());
     ini.WriteBool("Prog", "ToggleTCK", CheckBoxToggleTCK->isChecked());
-    ini.WriteInteger("Prog", "Target", ComboTarget->currentIndex());
+    ini.WriteInteger("Prog", "Target", EffectiveIndex(ComboTarget));
     ini.WriteString("File", "Name", EditBrowseSendFile->text().toStdString());
     ini.WriteInteger("File", "Mode", ComboSendFile->currentIndex());
     ini.WriteString("File", "Log", EditBrowseLogFile->text().toStdString());
@@ -532,9 +528,17 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // A programming run lets the window process messages; closing under it
+    // would pull the port away mid-transfer. Close once the run has ended.
+    if (loader_->RunActive()) {
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
     // A settings file that cannot be written is reported; the window still
     // closes, since keeping it open would not make the folder writable.
     Guarded([this] { FormClose(); });
+    logFile_->Close();
     if (trayIcon_->isVisible()) trayIcon_->hide();
     Timer1->stop();
     event->accept();
@@ -606,8 +610,8 @@ void TForm1::CheckBox1Click() {
             return;
         }
         const std::string name = ComboComPort->currentText().toStdString();
-        const int result = port().ComOpen(name, BaudFromText(ComboBaud->currentText().toStdString()),
-                                          ComboBits->currentIndex());
+        const int result = port().ComOpen(name, ParseBaudText(ComboBaud->currentText().toStdString()),
+                                          EffectiveIndex(ComboBits));
         if (result != kComOk) {
             CheckBox1->setChecked(false);
             ShowMessage("Error opening " + name);
@@ -630,15 +634,29 @@ void TForm1::ComboComPortChange() {
 }
 
 void TForm1::Timer1Timer() {
-    ReceivePump::Tick(port(), *Memo1, CheckBoxHex->isChecked(), nullptr);
+    const bool logging = CheckBoxLogFile->isChecked();
+    const ReceivePump::TickResult tick =
+        ReceivePump::Tick(port(), *Memo1, CheckBoxHex->isChecked(), [this, logging](const std::uint8_t* b, std::size_t n) {
+            LogReceivedBytes(*logFile_, logging, b, n);
+        });
+    // Receiving has precedence: a full chunk holds the file send back.
+    if (tick.fullChunk || !fileSender_->Running()) return;
+    switch (fileSender_->Step(port(), port().clock())) {
+        case FileSender::StepResult::Ended:
+            SendFileEnded(false);
+            break;
+        case FileSender::StepResult::EndedTbd:
+            SendFileEnded(true);
+            break;
+        default:
+            break;
+    }
 }
 
 void TForm1::Memo1KeyPress(char32_t ch) {
     const int byte = TypedCharToByte(ch);
     if (byte >= 0) port().ComWriteByte(static_cast<std::uint8_t>(byte));
 }
-
-void TForm1::Memo1KeyDown(int, Qt::KeyboardModifiers) {}
 
 void TForm1::Memo1Enter() {
     Memo1->CaretToEnd();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Ui.h"
+#include "loader/Loader.h"
 #include "serial/ComPort.h"
 
 class QAction;
@@ -28,6 +29,11 @@ namespace quennet {
 class PortCombo;
 class TerminalMemo;
 class IniFile;
+class FileSender;
+class LogFile;
+class NmeaWriter;
+class Loader;
+class Memo2Log;
 
 // What the window needs from outside; tests replace every part of it.
 struct FormEnvironment {
@@ -42,6 +48,18 @@ struct FormEnvironment {
     // Desktop services: tray availability and opening a document.
     std::function<bool()> trayAvailable;
     std::function<bool(const QString& path)> openDocument;
+    // File dialogs: filter in the "Description (*.x)|*.x|..." form, the
+    // proposed name; the chosen path, or nothing on Cancel.
+    using FileDialogFn = std::function<std::optional<std::string>(const std::string& filter,
+                                                                  const std::string& proposed)>;
+    FileDialogFn openFileDialog;
+    FileDialogFn saveFileDialog;
+};
+
+// A shared file dialog's memory: the filter set last and the name last chosen.
+struct FileDialogState {
+    std::string filter;
+    std::string fileName;
 };
 
 // The main window.
@@ -74,6 +92,35 @@ public:
     void ButtonResetClick();
     void Button4Click();
     void CheckBoxHexClick();
+
+    // Function buttons and button sets
+    void ButtonStrClick(int n);  // ButtonStr1Click .. ButtonStr8Click, n = 1..8
+    void Button3Click();
+    void CheckBoxFHexClick();
+    void CheckBoxCRCNMEAClick();
+    void EditBCChange(int n);    // EditBC1Change .. EditBC8Change
+    void ButtonLoad1Click();
+    void ButtonSave1Click();
+
+    // File send and log
+    void ButtonBrowseSendFileClick();
+    void ButtonSendFileClick();
+    void CheckBoxLogFileClick();
+    void ButtonBrowseLogFileClick();
+
+    // Flash loader
+    void Button1Click();
+    void Button2Click();
+    void Button5Click();
+    void Button7Click();
+    void CheckBoxResetClick();
+
+    FileSender& fileSender() { return *fileSender_; }
+    LogFile& logFile() { return *logFile_; }
+    NmeaWriter& nmeaWriter() { return *nmea_; }
+    Loader& loader() { return *loader_; }
+    FileDialogState OpenDialog1;
+    FileDialogState SaveDialog1;
 
     // The settings file's font values as stored (the shown font may differ
     // when the stored family is not installed).
@@ -155,6 +202,13 @@ private:
     void ApplyDisplayFont(const QFont& font, const QColor& color);
     void ShowMessage(const std::string& text);
     void SetChoosersEnabled(bool enabled);
+    void WireTools();
+    void WireLoader();
+    std::optional<std::string> RunOpenDialog(const std::string& filter, const std::string& proposed);
+    std::optional<std::string> RunSaveDialog(const std::string& proposed);
+    void SendFileEnded(bool tbd);
+    LoaderInputs LoaderSnapshot() const;
+    void FinishLoaderClick();
 
     FormEnvironment env_;
     int savedComIndex_ = -1;
@@ -164,11 +218,23 @@ private:
     QColor fontColor_;
     QSystemTrayIcon* trayIcon_ = nullptr;
     bool settingsWritten_ = false;
+    bool closePending_ = false;
+    std::unique_ptr<NmeaWriter> nmea_;
+    std::unique_ptr<FileSender> fileSender_;
+    std::unique_ptr<LogFile> logFile_;
+    std::unique_ptr<Memo2Log> memo2Log_;
+    std::unique_ptr<Loader> loader_;
 };
 
-// Reads "COM baud" text the way the terminal does: optional blanks and sign,
-// then decimal digits up to the first other character; no digits give 0.
-std::uint32_t BaudFromText(const std::string& text);
+// Button values and button-set files are 8-bit text: Latin-1, with the
+// Windows-1252 characters in 0x80-0x9F. A character with no 8-bit code
+// becomes "?".
+std::string ToEightBit(const QString& text);
+QString FromEightBit(const std::string& bytes);
+
+// The entry an editable chooser stands at: -1 when its text was typed over
+// with something that is none of its entries.
+int EffectiveIndex(const QComboBox* combo);
 
 // Colours in the settings file are 0x00BBGGRR.
 long ColorToSetting(const QColor& color);

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QMessageBox>
@@ -10,6 +11,33 @@
 #include "app/TForm1.h"
 #include "serial/ComPort.h"
 #include "serial/posix/PosixSerialDevice.h"
+
+namespace {
+
+// "Desc (*.x)|*.x|Other (*.*)|*.*" as the ";;"-separated list Qt dialogs take.
+QString QtFilter(const std::string& filter) {
+    const QStringList parts = QString::fromStdString(filter).split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& desc = parts[i];
+        out << (desc.contains('(') ? desc : desc + " (" + QString(parts[i + 1]).replace(';', ' ') + ")");
+    }
+    return out.join(";;");
+}
+
+std::optional<std::string> FileDialog(bool save, const std::string& filter, const std::string& proposed) {
+    QFileDialog dialog(QApplication::activeWindow());
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // Logging appends to an existing file anyway: no question before it.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setNameFilter(QtFilter(filter));
+    if (!proposed.empty()) dialog.selectFile(QString::fromStdString(proposed));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -42,6 +70,8 @@ int main(int argc, char* argv[]) {
         const QColor color = QColorDialog::getColor(current, QApplication::activeWindow(), "Font Color");
         return color.isValid() ? std::optional<QColor>(color) : std::nullopt;
     };
+    env.openFileDialog = [](const std::string& f, const std::string& p) { return FileDialog(false, f, p); };
+    env.saveFileDialog = [](const std::string& f, const std::string& p) { return FileDialog(true, f, p); };
     env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     env.openDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
 

@@ -1,0 +1,48 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace quennet {
+
+// The log of received bytes: a file opened for binary appending, written
+// through a buffer that holds at most kBufferSize bytes. Write errors (a full
+// disk, a vanished drive) are dropped silently: logging must never disturb
+// the terminal.
+class LogFile {
+public:
+    static constexpr std::size_t kBufferSize = 512;
+
+    LogFile() = default;
+    // A log still open at the end of the program is written out.
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    // Closes a log that is open, then opens path for appending (created when
+    // missing). False when it cannot be opened; the log is then closed.
+    bool Open(const std::string& path);
+    // Writes out the buffer and closes; nothing happens when not open.
+    void Close();
+    bool IsOpen() const { return file_ != nullptr; }
+
+    // Appends the bytes unchanged; does nothing when not open.
+    void Write(const std::uint8_t* bytes, std::size_t n);
+    // Bytes held back, not yet handed to the file.
+    std::size_t Buffered() const { return used_; }
+
+private:
+    void Flush();
+    void WriteOut(const std::uint8_t* bytes, std::size_t n);
+
+    std::FILE* file_ = nullptr;
+    std::uint8_t buffer_[kBufferSize] = {};
+    std::size_t used_ = 0;
+};
+
+// One received chunk for the log: written only while logging is enabled and
+// the log is open.
+void LogReceivedBytes(LogFile& log, bool enabled, const std::uint8_t* bytes, std::size_t n);
+
+}  // namespace quennet
