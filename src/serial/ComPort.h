@@ -93,6 +93,11 @@ public:
 // order, or nothing when the system's list cannot be read.
 std::optional<std::vector<std::string>> SystemSerialPorts();
 
+// The serial devices that a sysfs tty class directory (normally
+// /sys/class/tty) shows as really present, as "/dev/<name>" paths in text
+// order; nothing when the directory cannot be read.
+std::optional<std::vector<std::string>> SerialPortsFromSysfs(const std::string& sysfsTtyDir);
+
 // Fills the chooser from a device list; returns the number of names added.
 // With no list (nullopt) the chooser is left unchanged.
 int ComListPorts(PortChooser& chooser,

@@ -1,0 +1,314 @@
+#include "SimSerialDevice.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quennet {
+
+namespace {
+
+int BitsPerChar(const LineSettings& s) {
+    return 1 + s.dataBits + (s.parity == Parity::None ? 0 : 1) + s.stopBits;
+}
+
+// Microseconds from the start of a burst until its k-th character has fully
+// left the transmitter, rounded up; computed per burst so that long runs do
+// not collect rounding drift.
+std::uint64_t BurstOffsetUs(const LineSettings& s, std::uint64_t chars) {
+    if (s.baud == 0) return 0;
+    const std::uint64_t bitsTimesMillion =
+        chars * static_cast<std::uint64_t>(BitsPerChar(s)) * 1000000u;
+    return (bitsTimesMillion + s.baud - 1) / s.baud;
+}
+
+}  // namespace
+
+void EchoPeer::OnBytes(SimLine& line, const std::uint8_t* bytes, std::size_t n,
+                       std::uint64_t arrivalUs) {
+    line.SendToPortAt(arrivalUs, bytes, n);
+}
+
+SimLine::SimLine(VirtualClock& clock) : clock_(clock) { clock_.AddListener(this); }
+
+SimLine::~SimLine() { clock_.RemoveListener(this); }
+
+void SimLine::SendToPort(const std::vector<std::uint8_t>& bytes) {
+    SendToPortAt(clock_.NowUs(), bytes.data(), bytes.size());
+}
+
+void SimLine::SendToPort(const std::uint8_t* bytes, std::size_t n) {
+    SendToPortAt(clock_.NowUs(), bytes, n);
+}
+
+void SimLine::SendToPortAt(std::uint64_t atUs, const std::vector<std::uint8_t>& bytes) {
+    SendToPortAt(atUs, bytes.data(), bytes.size());
+}
+
+void SimLine::SendToPortAt(std::uint64_t atUs, const std::uint8_t* bytes, std::size_t n) {
+    if (!bytes || n == 0) return;
+    // The far end has one transmitter: a new burst waits for the last one.
+    const std::uint64_t start = std::max(atUs, toPortFreeUs_);
+    for (std::size_t k = 0; k < n; ++k)
+        toPort_.push_back({start + BurstOffsetUs(settings_, k + 1), bytes[k]});
+    toPortFreeUs_ = toPort_.back().atUs;
+}
+
+double SimLine::CharTimeUs() const {
+    if (settings_.baud == 0) return 0.0;
+    return BitsPerChar(settings_) * 1e6 / settings_.baud;
+}
+
+std::uint64_t SimLine::WireTimeUs(std::size_t n) const { return BurstOffsetUs(settings_, n); }
+
+std::vector<std::uint8_t> SimLine::WrittenBytes() const {
+    std::vector<std::uint8_t> out;
+    out.reserve(written_.size());
+    for (const auto& w : written_) out.push_back(w.byte);
+    return out;
+}
+
+std::vector<SimEvent> SimLine::EventsOf(SimEvent::Kind kind) const {
+    std::vector<SimEvent> out;
+    for (const auto& e : events_)
+        if (e.kind == kind) out.push_back(e);
+    return out;
+}
+
+std::size_t SimLine::ArrivedAtPort() const {
+    const std::uint64_t now = clock_.NowUs();
+    std::size_t n = 0;
+    for (const auto& b : toPort_) {
+        if (b.atUs > now) break;
+        ++n;
+    }
+    return n;
+}
+
+std::size_t SimLine::InFlightToPort() const { return toPort_.size() - ArrivedAtPort(); }
+
+std::optional<std::uint64_t> SimLine::NextEventUs() const {
+    if (toPeer_.empty()) return std::nullopt;
+    return toPeer_.front().atUs;
+}
+
+void SimLine::OnTime(std::uint64_t nowUs) {
+    // Hand over everything that has arrived, grouped by arrival instant.
+    while (!toPeer_.empty() && toPeer_.front().atUs <= nowUs) {
+        const std::uint64_t at = toPeer_.front().atUs;
+        std::vector<std::uint8_t> chunk;
+        while (!toPeer_.empty() && toPeer_.front().atUs == at) {
+            chunk.push_back(toPeer_.front().byte);
+            toPeer_.pop_front();
+        }
+        if (peer_) peer_->OnBytes(*this, chunk.data(), chunk.size(), at);
+    }
+}
+
+void SimLine::Record(SimEvent event) {
+    event.atUs = clock_.NowUs();
+    events_.push_back(std::move(event));
+}
+
+void SimLine::NotifyLines() {
+    if (peer_) peer_->OnLines(*this, dtr_, rts_, clock_.NowUs());
+}
+
+void SimLine::DropArrived() {
+    const std::uint64_t now = clock_.NowUs();
+    while (!toPort_.empty() && toPort_.front().atUs <= now) toPort_.pop_front();
+}
+
+bool SimLine::DeviceOpen(const std::string& path) {
+    if (missing || vanished || busy || open_) {
+        SimEvent e{SimEvent::Kind::OpenFailed};
+        e.text = path;
+        Record(std::move(e));
+        return false;
+    }
+    open_ = true;
+    openPath_ = path;
+    // Nobody held the device, so what arrived meanwhile is gone.
+    DropArrived();
+    SimEvent e{SimEvent::Kind::Open};
+    e.text = path;
+    Record(std::move(e));
+    // Opening a serial device raises its modem lines.
+    dtr_ = rts_ = true;
+    NotifyLines();
+    return true;
+}
+
+void SimLine::DeviceRelease() {
+    open_ = false;
+    Record(SimEvent{SimEvent::Kind::Close});
+    // Closing drops the modem lines.
+    dtr_ = rts_ = false;
+    NotifyLines();
+}
+
+bool SimLine::DeviceClose() {
+    if (refuseClose) {
+        Record(SimEvent{SimEvent::Kind::CloseRefused});
+        return false;
+    }
+    DeviceRelease();
+    return true;
+}
+
+bool SimLine::DeviceSetSettings(const LineSettings& s) {
+    const bool valid = s.baud != 0 && s.dataBits >= 5 && s.dataBits <= 8 &&
+                       (s.stopBits == 1 || s.stopBits == 2);
+    if (refuseSettings || !valid) {
+        SimEvent e{SimEvent::Kind::SettingsRefused};
+        e.settings = s;
+        Record(std::move(e));
+        return false;
+    }
+    settings_ = s;
+    SimEvent e{SimEvent::Kind::Settings};
+    e.settings = s;
+    Record(std::move(e));
+    if (peer_) peer_->OnSettings(*this, settings_);
+    return true;
+}
+
+void SimLine::DeviceSetDtr(bool level) {
+    dtr_ = level;
+    SimEvent e{SimEvent::Kind::Dtr};
+    e.level = level;
+    Record(std::move(e));
+    NotifyLines();
+}
+
+void SimLine::DeviceSetRts(bool level) {
+    rts_ = level;
+    SimEvent e{SimEvent::Kind::Rts};
+    e.level = level;
+    Record(std::move(e));
+    NotifyLines();
+}
+
+void SimLine::DevicePurge(bool transmit, bool receive) {
+    const std::uint64_t now = clock_.NowUs();
+    if (transmit) {
+        // Bytes whose transmission has not begun are discarded; the character
+        // already being shifted out still completes.
+        const double charUs = CharTimeUs();
+        auto notStarted = [&](std::uint64_t arrivalUs) {
+            return static_cast<double>(arrivalUs) - charUs > static_cast<double>(now);
+        };
+        while (!toPeer_.empty() && notStarted(toPeer_.back().atUs)) toPeer_.pop_back();
+        while (!written_.empty() && notStarted(written_.back().arrivalUs)) written_.pop_back();
+        toPeerFreeUs_ = toPeer_.empty() ? std::min(toPeerFreeUs_, now) : toPeer_.back().atUs;
+    }
+    if (receive) DropArrived();
+    SimEvent e{SimEvent::Kind::Purge};
+    e.transmit = transmit;
+    e.receive = receive;
+    Record(std::move(e));
+}
+
+std::size_t SimLine::DeviceRead(std::uint8_t* buffer, std::size_t n) {
+    const std::uint64_t now = clock_.NowUs();
+    std::size_t got = 0;
+    while (got < n && !toPort_.empty() && toPort_.front().atUs <= now) {
+        buffer[got++] = toPort_.front().byte;
+        toPort_.pop_front();
+    }
+    return got;
+}
+
+long SimLine::DeviceWrite(const std::uint8_t* data, std::size_t n) {
+    if (writesTakeZero || n == 0) return 0;
+    const std::size_t take = writeChunkLimit ? std::min(n, writeChunkLimit) : n;
+    const std::uint64_t now = clock_.NowUs();
+    const std::uint64_t start = std::max(now, toPeerFreeUs_);
+    for (std::size_t k = 0; k < take; ++k) {
+        const std::uint64_t arrival = start + BurstOffsetUs(settings_, k + 1);
+        toPeer_.push_back({arrival, data[k]});
+        written_.push_back({now, arrival, data[k]});
+    }
+    toPeerFreeUs_ = toPeer_.back().atUs;
+    SimEvent e{SimEvent::Kind::Write};
+    e.bytes.assign(data, data + take);
+    Record(std::move(e));
+    if (writeBlocksUntilSent) clock_.AdvanceTo(toPeerFreeUs_);
+    return static_cast<long>(take);
+}
+
+SimSerialDevice::~SimSerialDevice() {
+    // Like a process that ends: the device is released whatever happens.
+    if (open_) line_.DeviceRelease();
+}
+
+bool SimSerialDevice::Open(const std::string& path) {
+    if (open_) return false;
+    open_ = line_.DeviceOpen(path);
+    return open_;
+}
+
+bool SimSerialDevice::GetSettings(LineSettings& out) {
+    if (!Usable() || line_.failGetSettings) return false;
+    out = line_.Settings();
+    return true;
+}
+
+bool SimSerialDevice::SetSettings(const LineSettings& settings) {
+    if (!Usable()) return false;
+    return line_.DeviceSetSettings(settings);
+}
+
+bool SimSerialDevice::SetDtr(bool asserted) {
+    if (!Usable() || line_.refuseLines) return false;
+    line_.DeviceSetDtr(asserted);
+    return true;
+}
+
+bool SimSerialDevice::SetRts(bool asserted) {
+    if (!Usable() || line_.refuseLines) return false;
+    line_.DeviceSetRts(asserted);
+    return true;
+}
+
+bool SimSerialDevice::Purge(bool transmit, bool receive) {
+    if (!Usable()) return false;
+    line_.DevicePurge(transmit, receive);
+    return true;
+}
+
+bool SimSerialDevice::QueryWaiting(std::uint32_t& count) {
+    ++line_.queryCount_;
+    if (!Usable() || line_.failQuery) return false;
+    count = static_cast<std::uint32_t>(line_.ArrivedAtPort());
+    return true;
+}
+
+long SimSerialDevice::Read(std::uint8_t* buffer, std::size_t n) {
+    ++line_.readCount_;
+    if (!Usable()) return -1;
+    if (!buffer || n == 0) return 0;
+    if (line_.readChunkLimit) n = std::min(n, line_.readChunkLimit);
+    return static_cast<long>(line_.DeviceRead(buffer, n));
+}
+
+long SimSerialDevice::Write(const std::uint8_t* data, std::size_t n) {
+    ++line_.writeCallCount_;
+    if (!Usable()) return -1;
+    if (!data) return 0;
+    return line_.DeviceWrite(data, n);
+}
+
+bool SimSerialDevice::Close() {
+    if (!open_) return true;
+    if (!line_.DeviceClose()) return false;
+    open_ = false;
+    return true;
+}
+
+SerialDeviceFactory SimDeviceFactory(SimLine& line) {
+    return [&line]() -> std::unique_ptr<SerialDevice> {
+        return std::make_unique<SimSerialDevice>(line);
+    };
+}
+
+}  // namespace quennet

@@ -1,0 +1,222 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "VirtualClock.h"
+#include "serial/SerialDevice.h"
+
+namespace quennet {
+
+class SimLine;
+
+// The far end of the cable: a simulated target plugged into a SimLine.
+// Every hook runs at the virtual instant its event happens on the line.
+class SimPeer {
+public:
+    virtual ~SimPeer() = default;
+    // Bytes written by the port, called when they have fully arrived at the
+    // far end (write time plus wire time, sent one after the other).
+    virtual void OnBytes(SimLine& line, const std::uint8_t* bytes, std::size_t n,
+                         std::uint64_t arrivalUs) = 0;
+    // The physical DTR and RTS levels (true = asserted) after any change or
+    // re-assertion by the port, and when the port opens or closes.
+    virtual void OnLines(SimLine& line, bool dtr, bool rts, std::uint64_t atUs) {
+        (void)line; (void)dtr; (void)rts; (void)atUs;
+    }
+    // Line settings the port has just applied.
+    virtual void OnSettings(SimLine& line, const LineSettings& settings) {
+        (void)line; (void)settings;
+    }
+};
+
+// Sends every byte it receives straight back.
+class EchoPeer : public SimPeer {
+public:
+    void OnBytes(SimLine& line, const std::uint8_t* bytes, std::size_t n,
+                 std::uint64_t arrivalUs) override;
+};
+
+// What happened on the line, stamped with the virtual time.
+struct SimEvent {
+    enum class Kind {
+        Open,            // a device opened the line (path in text)
+        OpenFailed,      // an open was refused (missing or busy)
+        Close,           // the device closed
+        CloseRefused,    // a close was refused; the device stays open
+        Settings,        // settings applied
+        SettingsRefused, // settings refused (settings holds the request)
+        Dtr,             // DTR driven to level (also when unchanged)
+        Rts,             // RTS driven to level (also when unchanged)
+        Purge,           // transmit and/or receive side discarded
+        Write,           // the port handed bytes to the device
+    };
+    SimEvent() = default;
+    explicit SimEvent(Kind k) : kind(k) {}
+
+    Kind kind = Kind::Open;
+    std::uint64_t atUs = 0;
+    bool level = false;         // Dtr, Rts
+    bool transmit = false;      // Purge
+    bool receive = false;       // Purge
+    LineSettings settings;      // Settings, SettingsRefused
+    std::vector<std::uint8_t> bytes;  // Write: the bytes taken
+    std::string text;           // Open, OpenFailed: the path
+};
+
+// The cable and the far end of a simulated serial device. The test owns it,
+// and it must outlive every device made from it and its peer; it must not
+// outlive its clock. At most one device holds it open at a time.
+class SimLine : public TimeListener {
+public:
+    explicit SimLine(VirtualClock& clock);
+    ~SimLine() override;
+    SimLine(const SimLine&) = delete;
+    SimLine& operator=(const SimLine&) = delete;
+
+    VirtualClock& clock() { return clock_; }
+    std::uint64_t NowUs() const { return clock_.NowUs(); }
+
+    // --- the far end --------------------------------------------------------
+    void SetPeer(SimPeer* peer) { peer_ = peer; }
+    SimPeer* peer() const { return peer_; }
+
+    // Bytes the far end transmits towards the port, starting now (or at atUs)
+    // or as soon as its earlier bytes have left, back to back at wire speed.
+    void SendToPort(const std::vector<std::uint8_t>& bytes);
+    void SendToPort(const std::uint8_t* bytes, std::size_t n);
+    void SendToPortAt(std::uint64_t atUs, const std::vector<std::uint8_t>& bytes);
+    void SendToPortAt(std::uint64_t atUs, const std::uint8_t* bytes, std::size_t n);
+
+    // Time on the wire of one character at the present settings: start bit,
+    // data bits, parity bit if any, stop bits. Fractional; see WireTimeUs.
+    double CharTimeUs() const;
+    // Microseconds that n characters take back to back (rounded up).
+    std::uint64_t WireTimeUs(std::size_t n) const;
+
+    // --- what the port did --------------------------------------------------
+    bool IsOpen() const { return open_; }
+    const std::string& OpenPath() const { return openPath_; }
+    const LineSettings& Settings() const { return settings_; }
+    // The settings a freshly opened device reports before anything is set.
+    void SetDeviceSettings(const LineSettings& s) { settings_ = s; }
+    bool Dtr() const { return dtr_; }
+    bool Rts() const { return rts_; }
+
+    struct WrittenByte {
+        std::uint64_t writeUs;    // when the port handed it to the device
+        std::uint64_t arrivalUs;  // when the far end has it
+        std::uint8_t byte;
+    };
+    const std::vector<WrittenByte>& WriteLog() const { return written_; }
+    std::vector<std::uint8_t> WrittenBytes() const;
+    void ClearWriteLog() { written_.clear(); }
+
+    const std::vector<SimEvent>& Events() const { return events_; }
+    std::vector<SimEvent> EventsOf(SimEvent::Kind kind) const;
+    void ClearEvents() { events_.clear(); }
+
+    // Calls the device has served, failed ones included.
+    std::size_t QueryCount() const { return queryCount_; }
+    std::size_t ReadCount() const { return readCount_; }
+    std::size_t WriteCallCount() const { return writeCallCount_; }
+
+    // Bytes already arrived at the port and not yet read.
+    std::size_t ArrivedAtPort() const;
+    // Bytes still travelling towards the port.
+    std::size_t InFlightToPort() const;
+    // Bytes written by the port that the far end has not yet received.
+    std::size_t InFlightToPeer() const { return toPeer_.size(); }
+
+    // --- faults -------------------------------------------------------------
+    bool missing = false;          // open fails: no such device
+    bool busy = false;             // open fails: held by another program
+    bool refuseSettings = false;   // SetSettings fails (baud 0 always does)
+    bool failGetSettings = false;  // GetSettings fails
+    bool failQuery = false;        // QueryWaiting fails
+    bool refuseClose = false;      // Close fails and the device stays open
+    bool refuseLines = false;      // SetDtr/SetRts fail, like a pseudo-terminal
+    bool writesTakeZero = false;   // Write takes nothing
+    std::size_t writeChunkLimit = 0;  // Write takes at most this many (0: all)
+    std::size_t readChunkLimit = 0;   // Read delivers at most this many (0: all)
+    // The device has gone (unplugged): every call but Close fails.
+    bool vanished = false;
+    // Write returns only once the last byte has left the port, advancing the
+    // clock; otherwise it returns at once and the bytes queue on the wire.
+    bool writeBlocksUntilSent = false;
+
+    // TimeListener: delivers written bytes to the peer on arrival.
+    std::optional<std::uint64_t> NextEventUs() const override;
+    void OnTime(std::uint64_t nowUs) override;
+
+private:
+    friend class SimSerialDevice;
+
+    struct TimedByte {
+        std::uint64_t atUs;
+        std::uint8_t byte;
+    };
+
+    // Called by the device.
+    bool DeviceOpen(const std::string& path);
+    bool DeviceClose();
+    void DeviceRelease();  // a device that goes away while open
+    bool DeviceSetSettings(const LineSettings& s);
+    void DeviceSetDtr(bool level);
+    void DeviceSetRts(bool level);
+    void DevicePurge(bool transmit, bool receive);
+    std::size_t DeviceRead(std::uint8_t* buffer, std::size_t n);
+    long DeviceWrite(const std::uint8_t* data, std::size_t n);
+
+    void Record(SimEvent event);
+    void NotifyLines();
+    void DropArrived();
+
+    VirtualClock& clock_;
+    SimPeer* peer_ = nullptr;
+    bool open_ = false;
+    std::string openPath_;
+    LineSettings settings_;
+    bool dtr_ = false;
+    bool rts_ = false;
+    std::deque<TimedByte> toPort_;
+    std::uint64_t toPortFreeUs_ = 0;  // when the far end's transmitter is free
+    std::deque<TimedByte> toPeer_;
+    std::uint64_t toPeerFreeUs_ = 0;  // when the port's transmitter is free
+    std::vector<WrittenByte> written_;
+    std::vector<SimEvent> events_;
+    std::size_t queryCount_ = 0;
+    std::size_t readCount_ = 0;
+    std::size_t writeCallCount_ = 0;
+};
+
+// A SerialDevice that works on a SimLine.
+class SimSerialDevice : public SerialDevice {
+public:
+    explicit SimSerialDevice(SimLine& line) : line_(line) {}
+    ~SimSerialDevice() override;
+
+    bool Open(const std::string& path) override;
+    bool GetSettings(LineSettings& out) override;
+    bool SetSettings(const LineSettings& settings) override;
+    bool SetDtr(bool asserted) override;
+    bool SetRts(bool asserted) override;
+    bool Purge(bool transmit, bool receive) override;
+    bool QueryWaiting(std::uint32_t& count) override;
+    long Read(std::uint8_t* buffer, std::size_t n) override;
+    long Write(const std::uint8_t* data, std::size_t n) override;
+    bool Close() override;
+
+private:
+    bool Usable() const { return open_ && !line_.vanished; }
+
+    SimLine& line_;
+    bool open_ = false;
+};
+
+SerialDeviceFactory SimDeviceFactory(SimLine& line);
+
+}  // namespace quennet

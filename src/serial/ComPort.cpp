@@ -1,0 +1,214 @@
+#include "serial/ComPort.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quennet {
+
+const char* const kFrameFormatNames[5] = {"E-7-1", "O-7-1", "N-8-1", "E-8-1", "O-8-1"};
+
+namespace {
+
+struct FrameFormatBits {
+    int dataBits;
+    Parity parity;
+};
+
+constexpr FrameFormatBits kFrameFormats[5] = {
+    {7, Parity::Even}, {7, Parity::Odd}, {8, Parity::None}, {8, Parity::Even}, {8, Parity::Odd},
+};
+
+}  // namespace
+
+ComPort::ComPort(SerialDeviceFactory factory, Clock& clock)
+    : factory_(std::move(factory)), clock_(clock) {}
+
+ComPort::~ComPort() {
+    // Like the end of the process: the device is released whatever it says.
+    if (device_) device_->Close();
+}
+
+int ComPort::ComOpen(const std::string& name, std::uint32_t baud, int frameFormat) {
+    QueuedCount = 0;
+
+    // A device can still be held only after ComClose returned 10. Dropping it
+    // would leak the handle and leave the device locked, so try to close it
+    // properly once more; if that is refused again, keep holding it and
+    // report that the port cannot be opened.
+    if (device_ && ComClose() != kComOk) return kComCannotOpen;
+
+    if (!factory_) return kComCannotOpen;
+    std::unique_ptr<SerialDevice> device = factory_();
+    if (!device || !device->Open(PortNameToPath(name))) return kComCannotOpen;
+
+    LineSettings settings;
+    if (!device->GetSettings(settings)) {
+        device->Close();
+        return kComCannotOpen;
+    }
+
+    settings.baud = baud;
+    if (frameFormat >= 0 && frameFormat < 5) {
+        settings.dataBits = kFrameFormats[frameFormat].dataBits;
+        settings.parity = kFrameFormats[frameFormat].parity;
+    }
+    settings.stopBits = 1;
+    if (!device->SetSettings(settings)) {
+        device->Close();
+        return kComSettingsRefused;
+    }
+
+    device->Purge(true, false);
+    device->Purge(false, true);
+    device_ = std::move(device);
+
+    ComSetDtr(1);
+    // With the polarity set, logical level 0 asserts RTS.
+    RtsPolarity = true;
+    ComSetRts(0);
+    return kComOk;
+}
+
+int ComPort::ComClose() {
+    if (!device_) return kComOk;
+    device_->Purge(true, false);
+    device_->Purge(false, true);
+    if (!device_->Close()) return kComCloseRefused;
+    device_.reset();
+    return kComOk;
+}
+
+std::size_t ComPort::ComRead(std::uint8_t* buffer, std::size_t n) {
+    if (!device_ || !buffer) return 0;
+    std::uint32_t waiting = 0;
+    if (!device_->QueryWaiting(waiting)) waiting = 0;
+    const std::size_t ask = std::min<std::size_t>(n, waiting);
+    std::size_t got = 0;
+    if (ask > 0) {
+        // Report what the device delivered, not what was asked: a short or
+        // failed read must not pass stale buffer contents off as data.
+        const long r = device_->Read(buffer, ask);
+        if (r > 0) got = std::min(static_cast<std::size_t>(r), ask);
+    }
+    // Bytes that ComReadByte had counted may have been taken here.
+    QueuedCount = 0;
+    return got;
+}
+
+int ComPort::ComReadByte() {
+    if (!device_) return -1;
+    std::uint8_t byte = 0;
+    if (QueuedCount > 0) {
+        if (device_->Read(&byte, 1) == 1) {
+            --QueuedCount;
+            return byte;
+        }
+        // The count was stale (the queue was purged or the device failed):
+        // forget it and ask the device afresh.
+        QueuedCount = 0;
+    }
+    std::uint32_t waiting = 0;
+    if (!device_->QueryWaiting(waiting) || waiting == 0) return -1;
+    if (device_->Read(&byte, 1) != 1) return -1;
+    QueuedCount = waiting - 1;
+    return byte;
+}
+
+int ComPort::ComWaitByte(int budgetMs) {
+    // The budget counts poll steps, so a closed port still spends all of it.
+    // A 64-bit count keeps budgets near INT_MAX from overflowing.
+    for (long long elapsed = 0; elapsed < budgetMs; elapsed += kPollStepMs) {
+        ComWatchdogTick();
+        const int b = ComReadByte();
+        if (b != -1) return b;
+        clock_.Sleep(kPollStepMs);
+        // After a sleep the next tick always reaches the toggle threshold, so
+        // a silent wait toggles RTS once per step from its second attempt on.
+        WatchdogCounter = static_cast<std::int8_t>(WatchdogCounter + 10);
+    }
+    return -1;
+}
+
+void ComPort::ComWatchdogTick() {
+    if (!WatchdogToggle) return;
+    WatchdogCounter = static_cast<std::int8_t>(WatchdogCounter + 1);
+    if (WatchdogCounter >= 5) {
+        WatchdogCounter = 0;
+        ComToggleRts();
+    }
+}
+
+void ComPort::ComWriteByte(std::uint8_t byte) { ComWrite(&byte, 1); }
+
+std::size_t ComPort::ComWrite(const std::uint8_t* data, std::size_t count) {
+    if (!device_ || !data || count == 0) return 0;
+    // The device returns once it has taken everything or has stopped taking
+    // bytes (after waiting as long as is sane); asking again would only wait
+    // a second time, so what it took is the answer.
+    const long r = device_->Write(data, count);
+    return r > 0 ? std::min(static_cast<std::size_t>(r), count) : 0;
+}
+
+void ComPort::ApplyDtr(bool asserted) {
+    // Line changes that the device refuses (a pseudo-terminal has no modem
+    // lines) are ignored.
+    device_->SetDtr(asserted);
+}
+
+void ComPort::ApplyRts(bool asserted) {
+    device_->SetRts(asserted);
+    // The logical state follows the request even when the device refuses,
+    // so that toggling keeps its rhythm.
+    RtsState = asserted ? 1 : 0;
+}
+
+void ComPort::ComSetDtr(int level) {
+    if (!device_) return;
+    ApplyDtr((level == 1) != DtrInverted);
+}
+
+void ComPort::ComSetRts(int level) {
+    if (!device_) return;
+    ApplyRts((level == 1) != RtsPolarity);
+}
+
+void ComPort::ComToggleRts() {
+    if (!device_) return;
+    ApplyRts(RtsState != 1);
+}
+
+void ComPort::ComResetTarget() {
+    if (!device_) return;
+    ComSetDtr(0);
+    ComSetRts(0);
+    clock_.Sleep(kResetPulseMs);
+    ComSetDtr(1);
+}
+
+std::string PortNameToPath(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return name;
+    return "/dev/" + name;
+}
+
+int ComListPorts(PortChooser& chooser,
+                 const std::optional<std::vector<std::string>>& devices) {
+    if (!devices) return 0;
+    const int selected = chooser.SelectedIndex();
+    chooser.ClearItems();
+    if (devices->empty()) {
+        chooser.SetSelectedIndex(-1);
+        return 0;
+    }
+    int added = 0;
+    for (const std::string& name : *devices) {
+        if (name.empty()) continue;
+        chooser.AddItem(name);
+        ++added;
+    }
+    // The remembered index is a position: after a change of the list it may
+    // name another port, or none when the list became shorter.
+    chooser.SetSelectedIndex(selected >= 0 && selected < added ? selected : -1);
+    return added;
+}
+
+}  // namespace quennet

@@ -1,0 +1,76 @@
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <filesystem>
+
+#include "serial/ComPort.h"
+
+namespace quennet {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Drivers that register a tty for every UART slot the hardware might have,
+// whether or not a UART answers there: the classic 8250/16550 driver, and
+// the serial core's port devices that newer kernels put in between.
+bool IsPlaceholderDriver(const std::string& driver) {
+    return driver == "serial8250" || driver == "port";
+}
+
+std::string DriverOf(const fs::path& entry) {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(entry / "device" / "driver", ec);
+    if (ec) return {};
+    return target.filename().string();
+}
+
+// The UART type of a serial-core port; 0 (unknown) means no UART is there.
+// Returns -1 when the entry has no readable type.
+long UartType(const fs::path& entry) {
+    std::ifstream in(entry / "type");
+    long type = -1;
+    if (!(in >> type)) return -1;
+    return type;
+}
+
+bool IsRealSerialPort(const fs::path& entry, const std::string& name) {
+    std::error_code ec;
+    // Bluetooth RFCOMM ttys have no parent device but exist only while bound.
+    if (name.rfind("rfcomm", 0) == 0) return true;
+    // Virtual terminals, pseudo-terminals and the console have no device.
+    if (!fs::exists(entry / "device", ec)) return false;
+    const long type = UartType(entry);
+    if (IsPlaceholderDriver(DriverOf(entry))) return type > 0;
+    return type != 0;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> SerialPortsFromSysfs(const std::string& sysfsTtyDir) {
+    std::error_code ec;
+    fs::directory_iterator it(sysfsTtyDir, ec);
+    if (ec) return std::nullopt;
+
+    std::vector<std::string> ports;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
+        std::string name = it->path().filename().string();
+        if (name.empty() || name[0] == '.') continue;
+        if (!IsRealSerialPort(it->path(), name)) continue;
+        // sysfs writes '/' in device names as '!'.
+        std::replace(name.begin(), name.end(), '!', '/');
+        ports.push_back("/dev/" + name);
+    }
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}
+
+std::optional<std::vector<std::string>> SystemSerialPorts() {
+    return SerialPortsFromSysfs("/sys/class/tty");
+}
+
+}  // namespace quennet

@@ -1,0 +1,51 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "serial/SerialDevice.h"
+#include "serial/posix/PosixTermios.h"
+
+namespace quennet {
+
+// A serial device (or pseudo-terminal) on Linux, through termios and the
+// modem-line ioctls. Opened non-blocking and exclusively (TIOCEXCL and an
+// flock, so that a second opener fails even with privileges), in raw mode.
+// Close puts back the terminal settings found at open.
+class PosixSerialDevice : public SerialDevice {
+public:
+    // How long Write waits without any byte being taken before it gives up,
+    // on top of the wire time of what it was asked to send.
+    static constexpr int kWriteStallMs = 2000;
+
+    PosixSerialDevice() = default;
+    ~PosixSerialDevice() override;
+    PosixSerialDevice(const PosixSerialDevice&) = delete;
+    PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+    bool Open(const std::string& path) override;
+    bool GetSettings(LineSettings& out) override;
+    bool SetSettings(const LineSettings& settings) override;
+    bool SetDtr(bool asserted) override;
+    bool SetRts(bool asserted) override;
+    bool Purge(bool transmit, bool receive) override;
+    bool QueryWaiting(std::uint32_t& count) override;
+    long Read(std::uint8_t* buffer, std::size_t n) override;
+    long Write(const std::uint8_t* data, std::size_t n) override;
+    bool Close() override;
+
+    int fd() const { return fd_; }
+
+private:
+    bool SetModemLine(int line, bool asserted);
+    // Milliseconds that n bytes take on the wire at the current settings.
+    long long WireTimeMs(std::size_t n) const;
+
+    int fd_ = -1;
+    posix::TermiosSnapshot saved_;
+    LineSettings current_;
+};
+
+SerialDeviceFactory PosixSerialDeviceFactory();
+
+}  // namespace quennet

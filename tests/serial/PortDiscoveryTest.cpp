@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "serial/ComPort.h"
+
+namespace quennet {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+// A small copy of the sysfs layout: class/tty/<name> with a `device` link to
+// a device directory whose `driver` links to a driver directory, and for
+// serial-core ports a `type` file.
+class FakeSysfs {
+public:
+    FakeSysfs() {
+        root_ = fs::temp_directory_path() /
+                ("quennet-sysfs-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        fs::remove_all(root_);
+        fs::create_directories(TtyDir());
+        fs::create_directories(root_ / "drivers");
+        fs::create_directories(root_ / "devices");
+    }
+    ~FakeSysfs() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    FakeSysfs(const FakeSysfs&) = delete;
+    FakeSysfs& operator=(const FakeSysfs&) = delete;
+
+    fs::path TtyDir() const { return root_ / "class" / "tty"; }
+
+    // A tty with no parent device (virtual consoles, ptmx, console).
+    void Virtual(const std::string& name) { fs::create_directories(TtyDir() / name); }
+
+    // A tty backed by a device bound to driver; type < 0 writes no type file.
+    void Serial(const std::string& name, const std::string& driver, int type = -1) {
+        const fs::path entry = TtyDir() / name;
+        fs::create_directories(entry);
+        const fs::path dev = root_ / "devices" / name;
+        fs::create_directories(dev);
+        if (!driver.empty()) {
+            fs::create_directories(root_ / "drivers" / driver);
+            fs::create_directory_symlink(root_ / "drivers" / driver, dev / "driver");
+        }
+        fs::create_directory_symlink(dev, entry / "device");
+        if (type >= 0) std::ofstream(entry / "type") << type << "\n";
+    }
+
+private:
+    static inline int counter_ = 0;
+    fs::path root_;
+};
+
+TEST(PortDiscoveryTest, ListsPresentPortsSortedAsText) {
+    FakeSysfs sys;
+    sys.Virtual("tty0");
+    sys.Virtual("tty63");
+    sys.Virtual("console");
+    sys.Virtual("ptmx");
+    sys.Serial("ttyS0", "serial8250", 4);   // a 16550A that exists
+    sys.Serial("ttyS1", "serial8250", 0);   // an empty legacy slot
+    sys.Serial("ttyS2", "port", 0);         // newer kernels: serial-core port device
+    sys.Serial("ttyS3", "port", 4);
+    sys.Serial("ttyS4", "serial8250");      // no type to tell: left out
+    sys.Serial("ttyUSB0", "ftdi_sio");
+    sys.Serial("ttyACM10", "cdc_acm");
+    sys.Serial("ttyACM2", "cdc_acm");
+    sys.Serial("ttyAMA0", "uart-pl011", 91);
+    sys.Serial("ttymxc1", "imx-uart", 0);   // serial core reports no UART
+    sys.Serial("ttyGS0", "");               // a device without a bound driver
+    sys.Virtual("rfcomm0");                 // bound Bluetooth link: no parent device
+
+    const auto ports = SerialPortsFromSysfs(sys.TtyDir().string());
+    ASSERT_TRUE(ports.has_value());
+    const Names expected = {"/dev/rfcomm0", "/dev/ttyACM10", "/dev/ttyACM2", "/dev/ttyAMA0",
+                            "/dev/ttyGS0",  "/dev/ttyS0",    "/dev/ttyS3",   "/dev/ttyUSB0"};
+    EXPECT_EQ(*ports, expected);
+}
+
+TEST(PortDiscoveryTest, NamesWithSlashesBecomeSubdirectories) {
+    FakeSysfs sys;
+    sys.Serial("usb!ttyX0", "some_driver");
+    const auto ports = SerialPortsFromSysfs(sys.TtyDir().string());
+    ASSERT_TRUE(ports.has_value());
+    EXPECT_EQ(*ports, (Names{"/dev/usb/ttyX0"}));
+}
+
+TEST(PortDiscoveryTest, EmptyAndMissingDirectories) {
+    FakeSysfs sys;
+    sys.Virtual("tty1");
+    const auto none = SerialPortsFromSysfs(sys.TtyDir().string());
+    ASSERT_TRUE(none.has_value()) << "a readable list without ports is an empty list";
+    EXPECT_TRUE(none->empty());
+
+    EXPECT_FALSE(SerialPortsFromSysfs((sys.TtyDir() / "no-such-dir").string()).has_value());
+    EXPECT_FALSE(SerialPortsFromSysfs("").has_value());
+}
+
+TEST(PortDiscoveryTest, SystemListIsSortedDevicePaths) {
+    const auto ports = SystemSerialPorts();
+    if (!fs::exists("/sys/class/tty")) {
+        EXPECT_FALSE(ports.has_value());
+        return;
+    }
+    ASSERT_TRUE(ports.has_value());
+    EXPECT_TRUE(std::is_sorted(ports->begin(), ports->end()));
+    for (const auto& p : *ports) {
+        EXPECT_EQ(p.rfind("/dev/", 0), 0u) << p;
+        EXPECT_EQ(PortNameToPath(p), p) << "listed names open as they stand";
+    }
+}
+
+}  // namespace
+}  // namespace quennet
