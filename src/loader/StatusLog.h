@@ -1,5 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quennet {
 
@@ -13,6 +15,46 @@ public:
     virtual void AppendRaw(const std::string& text) = 0;  // at the very end
     virtual void Clear() = 0;
     virtual void Refresh() = 0;  // repaint now
+
+    // True when the log is empty or ends with a line break. A view that can
+    // answer without copying its whole text may override this.
+    virtual bool AtLineStart() const {
+        const std::string text = Text();
+        return text.empty() || text.back() == '\n';
+    }
+};
+
+inline constexpr const char* kStatusLineBreak = "\r\n";
+
+// Adds a line. After a complete line (or in an empty log) the text is
+// followed by a line break; after text that AppendStatusText left open, a
+// line break comes first and the new text stays open, so that an appended
+// time can finish it. AddStatusLine("") just ends an open line.
+void AddStatusLine(StatusLogView& log, const std::string& text);
+
+// Adds text at the very end, with no line break on either side.
+void AppendStatusText(StatusLogView& log, const std::string& text);
+
+// "<seconds>.<three digits of milliseconds> sec.", e.g. 5042 -> "5.042 sec.".
+std::string FormatElapsed(std::uint32_t ms);
+
+// A status log held in memory, for headless runs and tests.
+class MemoryStatusLog : public StatusLogView {
+public:
+    std::string Text() const override { return text_; }
+    void AppendRaw(const std::string& text) override { text_ += text; }
+    void Clear() override { text_.clear(); }
+    void Refresh() override { ++refreshCount_; }
+    bool AtLineStart() const override { return text_.empty() || text_.back() == '\n'; }
+
+    // The log cut at its CR LF breaks; an open last line is included, a
+    // break at the very end adds no empty line.
+    std::vector<std::string> Lines() const;
+    int RefreshCount() const { return refreshCount_; }
+
+private:
+    std::string text_;
+    int refreshCount_ = 0;
 };
 
 }  // namespace quennet

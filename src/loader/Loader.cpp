@@ -1,0 +1,198 @@
+#include "loader/Loader.h"
+
+#include <utility>
+
+#include "core/BaudText.h"
+#include "loader/SRecord.h"
+
+namespace quennet {
+
+const char* const kTargetNames[6] = {"MSP430-9600",  "MSP430-19200", "STM32-57600",
+                                     "STM32-115200", "BLACKFIN",     "MG2455"};
+
+namespace {
+
+// Runs a cleanup at scope exit unless disarmed; keeps the pump and the
+// module flags right even when a sequence throws.
+template <typename F>
+class AtExit {
+public:
+    explicit AtExit(F f) : f_(std::move(f)) {}
+    ~AtExit() {
+        if (armed_) f_();
+    }
+    AtExit(const AtExit&) = delete;
+    AtExit& operator=(const AtExit&) = delete;
+    void Disarm() { armed_ = false; }
+
+private:
+    F f_;
+    bool armed_ = true;
+};
+
+// Reads the firmware file the way every programming sequence begins.
+bool LoadFirmware(Loader& loader, const LoaderInputs& inputs) {
+    if (LoadSRecordFile(inputs.firmwarePath, loader.Image()) != kSRecOk) {
+        loader.AddLine(kLineCantOpenFile);
+        return false;
+    }
+    loader.AddLine(kLineFileLoaded);
+    return true;
+}
+
+}  // namespace
+
+TargetSequences UnavailableSequences() {
+    TargetSequences s;
+    s.programMsp430 = [](Loader& loader, const LoaderInputs& inputs, std::uint32_t) {
+        if (!LoadFirmware(loader, inputs)) return 1;
+        loader.AddLine("ERROR: MSP430 programming is not available in this version.");
+        return 1;
+    };
+    s.msp430DeviceInfo = [](Loader& loader, const LoaderInputs&, std::uint32_t) {
+        loader.AddLine("ERROR: MSP430 device query is not available in this version.");
+        return 1;
+    };
+    s.programStm32 = [](Loader& loader, const LoaderInputs& inputs, std::uint32_t) {
+        if (!LoadFirmware(loader, inputs)) return 1;
+        loader.AddLine("ERROR: STM32 programming is not available in this version.");
+        return 1;
+    };
+    return s;
+}
+
+Loader::Loader(LoaderHost host, TargetSequences sequences)
+    : host_(std::move(host)), sequences_(std::move(sequences)) {}
+
+void Loader::PausePump() {
+    if (host_.pausePump) host_.pausePump();
+}
+
+void Loader::ResumePump() {
+    if (host_.resumePump) host_.resumePump();
+}
+
+std::uint32_t Loader::ElapsedMs() {
+    // Unsigned subtraction gives the right span across the counter's wrap.
+    return host_.port.clock().TickCount() - runStartTick_;
+}
+
+int Loader::OpenPortForTarget(std::uint32_t baud) {
+    AddLine(kLineChangingBaud);
+    host_.port.ComClose();
+    if (host_.port.ComOpen(runInputs_.terminalPort, baud, kFrameE81) != kComOk) {
+        AddLine(kLineCantOpenPort);
+        return 1;
+    }
+    PortReopened = true;
+    return 0;
+}
+
+int Loader::RestoreTerminalPort() {
+    if (!PortReopened) return 0;
+    restored_ = true;
+    AddLine(kLineRestoringBaud);
+    host_.port.ComClose();
+    if (host_.port.ComOpen(runInputs_.terminalPort, ParseBaudText(runInputs_.terminalBaud),
+                           runInputs_.terminalFormat) != kComOk) {
+        AddLine(kLineCantOpenPort);
+        return 1;
+    }
+    return 0;
+}
+
+int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
+                     std::uint32_t baud) {
+    // Nothing but the run may read the port while it lasts.
+    PausePump();
+    AtExit resume([this] { ResumePump(); });
+
+    runInputs_ = inputs;
+    runStartTick_ = host_.port.clock().TickCount();
+    PortReopened = false;
+    restored_ = false;
+
+    if (!host_.port.IsOpen()) {
+        AddLine(kLineNoPort);
+        return 1;
+    }
+    host_.port.DtrInverted = inputs.invertDtr;
+
+    int result = 1;
+    if (sequence)
+        result = sequence(*this, inputs, baud) == 0 ? 0 : 1;
+    else
+        AddLine("ERROR: No programming sequence for this target.");
+
+    // A sequence that ended without giving the port back leaves the
+    // terminal stuck at the target's settings; hand it back here.
+    if (PortReopened && !restored_) RestoreTerminalPort();
+
+    resume.Disarm();
+    ResumePump();
+    // Only a good run restarts the target into its (new) firmware.
+    if (result == 0) host_.port.ComResetTarget();
+    return result;
+}
+
+bool Loader::StartProgram(const LoaderInputs& inputs) {
+    if (runActive_) return false;
+    runActive_ = true;
+    AtExit done([this] { runActive_ = false; });
+
+    host_.log.Clear();
+    host_.log.Refresh();
+
+    switch (inputs.targetIndex) {
+    case kTargetMsp430_9600:
+    case kTargetMsp430_19200: {
+        AddLine("Begin program MSP430.");
+        AtExit clearWatchdog([this] { host_.port.WatchdogToggle = false; });
+        if (inputs.toggleTck) host_.port.WatchdogToggle = true;
+        LastRunResult = RunFrame(inputs, sequences_.programMsp430,
+                                 inputs.targetIndex == kTargetMsp430_9600 ? 9600 : 19200);
+        break;
+    }
+    case kTargetStm32_57600:
+    case kTargetStm32_115200:
+        AddLine("Begin program STM32.");
+        LastRunResult = RunFrame(inputs, sequences_.programStm32,
+                                 inputs.targetIndex == kTargetStm32_57600 ? 57600 : 115200);
+        break;
+    case kTargetBlackfin:
+        AddLine("Begin program BLACKFIN.");
+        AddLine("Under Development.");
+        LastRunResult = 0;
+        break;
+    case kTargetMg2455:
+        AddLine("Begin program MG2455.");
+        AddLine("Under Development.");
+        LastRunResult = 0;
+        break;
+    default:
+        // A text of the user's own in the chooser: nothing to run.
+        break;
+    }
+    return true;
+}
+
+bool Loader::DeviceInfo(const LoaderInputs& inputs) {
+    if (runActive_) return false;
+    runActive_ = true;
+    AtExit done([this] { runActive_ = false; });
+
+    host_.log.Clear();
+    host_.log.Refresh();
+
+    if (inputs.targetIndex == kTargetMsp430_9600 || inputs.targetIndex == kTargetMsp430_19200) {
+        AddLine("MSP430 Info.");
+        AtExit clearWatchdog([this] { host_.port.WatchdogToggle = false; });
+        if (inputs.toggleTck) host_.port.WatchdogToggle = true;
+        // The query's result is not kept: LastRunResult is Start Program's.
+        RunFrame(inputs, sequences_.msp430DeviceInfo,
+                 inputs.targetIndex == kTargetMsp430_9600 ? 9600 : 19200);
+    }
+    return true;
+}
+
+}  // namespace quennet

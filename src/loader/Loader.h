@@ -1,0 +1,133 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/Ui.h"
+#include "loader/FirmwareImage.h"
+#include "loader/StatusLog.h"
+#include "serial/ComPort.h"
+
+namespace quennet {
+
+// Entries of the target chooser (ComboTarget), in this order.
+constexpr int kTargetMsp430_9600 = 0;
+constexpr int kTargetMsp430_19200 = 1;
+constexpr int kTargetStm32_57600 = 2;
+constexpr int kTargetStm32_115200 = 3;
+constexpr int kTargetBlackfin = 4;
+constexpr int kTargetMg2455 = 5;
+extern const char* const kTargetNames[6];
+
+// What the window's controls say at the moment a run is started.
+struct LoaderInputs {
+    std::string firmwarePath;       // Edit1
+    bool verify = false;            // CheckBoxVerify
+    bool invertDtr = false;         // CheckBoxReset
+    bool toggleTck = false;         // CheckBoxToggleTCK
+    int targetIndex = 0;            // ComboTarget index; -1 or beyond 5 for a typed text
+    std::string terminalPort;       // ComboComPort text
+    std::string terminalBaud;       // ComboBaud text, read with ParseBaudText
+    int terminalFormat = kFrameN81; // ComboBits index (FrameFormat)
+};
+
+// What the window lends the loader. Callbacks left empty do nothing.
+struct LoaderHost {
+    ComPort& port;
+    StatusLogView& log;
+    std::function<void()> pausePump;   // stop Timer1
+    std::function<void()> resumePump;  // start Timer1 again
+    ProcessMessagesFn processMessages;
+};
+
+class Loader;
+
+// A target's own steps inside the run frame: called with the pump paused,
+// the port known to be open and DtrInverted set from the option. Returns 0
+// for success, nonzero for failure. A sequence calls RestoreTerminalPort
+// itself where its steps need it (before its closing time line); the frame
+// hands the port back on any path where the sequence left it at the
+// target's settings.
+using TargetSequence =
+    std::function<int(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)>;
+
+struct TargetSequences {
+    TargetSequence programMsp430;
+    TargetSequence msp430DeviceInfo;
+    TargetSequence programStm32;
+};
+
+// Stand-ins for targets whose protocol this build does not have: they read
+// the firmware file like the real sequences, then say plainly that the
+// protocol is missing and fail.
+TargetSequences UnavailableSequences();
+
+inline constexpr const char* kLineNoPort = "ERROR: Select a COM Port from the Terminal.";
+inline constexpr const char* kLineCantOpenPort = "FATAL ERROR: Can't open COM port.";
+inline constexpr const char* kLineCantOpenFile = "FATAL ERROR: Can't open FILE.";
+inline constexpr const char* kLineFileLoaded = "FILE Load: OK.";
+inline constexpr const char* kLineChangingBaud = "Changing Serial baud rate.";
+inline constexpr const char* kLineRestoringBaud = "Restore Serial baud rate.";
+
+// The flash loader: status log, run frame, port hand-over between the
+// terminal and a target, and the state one process keeps between runs.
+class Loader {
+public:
+    explicit Loader(LoaderHost host, TargetSequences sequences = UnavailableSequences());
+    Loader(const Loader&) = delete;
+    Loader& operator=(const Loader&) = delete;
+
+    // Start Program (Button1Click without cursor and focus): clears the log
+    // and runs the chosen target. Returns false, doing nothing at all, while
+    // another run is active.
+    bool StartProgram(const LoaderInputs& inputs);
+    // Device Info. (Button7Click without cursor and focus); same refusal.
+    bool DeviceInfo(const LoaderInputs& inputs);
+    // CheckBoxResetClick: the reset polarity follows the option at once.
+    void ApplyInvertDtr(bool checked) { host_.port.DtrInverted = checked; }
+
+    bool RunActive() const { return runActive_; }
+
+    // For sequences, during a run. The terminal settings are those of the
+    // inputs the run was started with.
+    int OpenPortForTarget(std::uint32_t baud);
+    int RestoreTerminalPort();
+    // Milliseconds since the run started, modulo 2^32 like the tick counter.
+    std::uint32_t ElapsedMs();
+    void AddLine(const std::string& text) { AddStatusLine(host_.log, text); }
+    void AppendText(const std::string& text) { AppendStatusText(host_.log, text); }
+    void RefreshLog() { host_.log.Refresh(); }
+    void ProcessMessages() {
+        if (host_.processMessages) host_.processMessages();
+    }
+    ComPort& Port() { return host_.port; }
+    StatusLogView& Log() { return host_.log; }
+    FirmwareImage& Image() { return image_; }
+    const FirmwareImage& Image() const { return image_; }
+
+    // Replace a target's sequence (the real protocols plug in here).
+    void SetProgramMsp430(TargetSequence s) { sequences_.programMsp430 = std::move(s); }
+    void SetMsp430DeviceInfo(TargetSequence s) { sequences_.msp430DeviceInfo = std::move(s); }
+    void SetProgramStm32(TargetSequence s) { sequences_.programStm32 = std::move(s); }
+
+    // Result of the last Start Program run: 0 success, 1 failure. Kept when
+    // no run was started (a typed target text).
+    int LastRunResult = 0;
+    // Set once this run has reopened the port at the target's settings.
+    bool PortReopened = false;
+
+private:
+    int RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence, std::uint32_t baud);
+    void PausePump();
+    void ResumePump();
+
+    LoaderHost host_;
+    TargetSequences sequences_;
+    FirmwareImage image_;
+    LoaderInputs runInputs_;
+    std::uint32_t runStartTick_ = 0;
+    bool runActive_ = false;
+    bool restored_ = false;
+};
+
+}  // namespace quennet

@@ -1,0 +1,176 @@
+// The Serial Flash Loader tab in a real window: the run frame as the user
+// meets it through Start Program, Device Info. and Quick Program.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "FormFixture.h"
+#include "app/PortCombo.h"
+#include "loader/Loader.h"
+
+namespace quennet::testing {
+namespace {
+
+class FormLoader : public FormFixture {
+protected:
+    std::vector<std::pair<std::string, std::string>> openRequests;  // filter, proposed
+    std::optional<std::string> openAnswer;
+
+    TForm1& Make() {
+        FormEnvironment env = Env();
+        env.openFileDialog = [this](const std::string& f, const std::string& p) {
+            openRequests.emplace_back(f, p);
+            return openAnswer;
+        };
+        form = std::make_unique<TForm1>(env);
+        form->timer()->stop();
+        form->FormCreate();
+        return *form;
+    }
+    void OpenPort(TForm1& f) {
+        f.ComboComPort->setCurrentIndex(0);
+        f.ComboBaud->setEditText("115200");
+        f.CheckBox1->setChecked(true);
+        ASSERT_TRUE(port.IsOpen());
+    }
+    QString Log() const { return form->Memo2->toPlainText(); }
+};
+
+TEST_F(FormLoader, NoPortOpenIsReportedAndThePumpRunsAgain) {
+    TForm1& f = Make();
+    f.timer()->start();
+    f.Memo2->setPlainText("old text");
+    f.Button1->click();
+    EXPECT_EQ(Log(), "Begin program MSP430.\nERROR: Select a COM Port from the Terminal.\n");
+    EXPECT_TRUE(f.timer()->isActive());
+    EXPECT_EQ(f.loader().LastRunResult, 1);
+
+    f.ComboTarget->setCurrentIndex(kTargetStm32_115200);
+    f.Button1->click();
+    EXPECT_EQ(Log(), "Begin program STM32.\nERROR: Select a COM Port from the Terminal.\n");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(FormLoader, QuickProgramReturnsToTheTerminalOnlyAfterSuccess) {
+    TForm1& f = Make();
+    f.ComboTarget->setCurrentIndex(kTargetBlackfin);
+    f.Button5->click();
+    EXPECT_EQ(f.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(Log(), "Begin program BLACKFIN.\nUnder Development.\n");
+
+    f.ComboTarget->setCurrentIndex(kTargetMsp430_9600);
+    f.Button5->click();  // no port: fails
+    EXPECT_EQ(f.PageControl1->currentIndex(), 1);
+    EXPECT_EQ(f.loader().LastRunResult, 1);
+
+    // A typed target runs nothing and keeps the last result.
+    f.ComboTarget->setEditText("MY-BOARD");
+    f.Button5->click();
+    EXPECT_EQ(Log(), "");
+    EXPECT_EQ(f.PageControl1->currentIndex(), 1);
+    f.ComboTarget->setCurrentIndex(kTargetMg2455);
+    f.Button1->click();
+    EXPECT_EQ(Log(), "Begin program MG2455.\nUnder Development.\n");
+    f.ComboTarget->setEditText("MY-BOARD");
+    f.Button5->click();
+    EXPECT_EQ(f.PageControl1->currentIndex(), 0);
+}
+
+TEST_F(FormLoader, DeviceInfoOnlyForMsp430Targets) {
+    TForm1& f = Make();
+    for (int target : {kTargetStm32_57600, kTargetBlackfin, kTargetMg2455}) {
+        f.ComboTarget->setCurrentIndex(target);
+        f.Memo2->setPlainText("x");
+        f.Button7->click();
+        EXPECT_EQ(Log(), "") << target;
+    }
+    f.ComboTarget->setCurrentIndex(kTargetMsp430_19200);
+    f.Button7->click();
+    EXPECT_EQ(Log(), "MSP430 Info.\nERROR: Select a COM Port from the Terminal.\n");
+}
+
+TEST_F(FormLoader, RunsHoldThePumpAndRefuseSecondClicksAndCloses) {
+    TForm1& f = Make();
+    OpenPort(f);
+    f.timer()->start();
+    int runs = 0;
+    bool pumpActiveDuringRun = true;
+    bool visibleAfterCloseRequest = false;
+    f.loader().SetProgramMsp430([&](Loader& l, const LoaderInputs&, std::uint32_t) {
+        ++runs;
+        pumpActiveDuringRun = f.timer()->isActive();
+        l.ProcessMessages();
+        // Clicks that arrive while the run processes messages are refused.
+        f.Button1->click();
+        f.Button5->click();
+        f.Button7->click();
+        f.show();
+        f.close();
+        visibleAfterCloseRequest = f.isVisible();
+        l.AddLine("sequence done");
+        return 0;
+    });
+    f.show();
+    f.Button1->click();
+    EXPECT_EQ(runs, 1);
+    EXPECT_FALSE(pumpActiveDuringRun);
+    EXPECT_TRUE(visibleAfterCloseRequest);
+    EXPECT_EQ(Log().count("Begin program MSP430."), 1);
+    EXPECT_TRUE(Log().contains("sequence done"));
+    // The close asked for during the run happens once it has ended.
+    QApplication::processEvents();
+    EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(FormLoader, SnapshotCarriesTheWindowsSettings) {
+    TForm1& f = Make();
+    OpenPort(f);
+    f.Edit1->setText("/tmp/none.s19");
+    f.CheckBoxVerify->setChecked(true);
+    f.CheckBoxToggleTCK->setChecked(true);
+    f.ComboBits->setCurrentIndex(kFrameO81);
+    LoaderInputs seen;
+    bool watchdogDuringRun = false;
+    f.loader().SetProgramMsp430([&](Loader& l, const LoaderInputs& in, std::uint32_t) {
+        seen = in;
+        watchdogDuringRun = l.Port().WatchdogToggle;
+        return 1;
+    });
+    f.ComboTarget->setCurrentIndex(kTargetMsp430_19200);
+    f.Button1->click();
+    EXPECT_EQ(seen.firmwarePath, "/tmp/none.s19");
+    EXPECT_TRUE(seen.verify);
+    EXPECT_TRUE(seen.toggleTck);
+    EXPECT_EQ(seen.targetIndex, kTargetMsp430_19200);
+    EXPECT_EQ(seen.terminalPort, "/dev/ttyS0");
+    EXPECT_EQ(seen.terminalBaud, "115200");
+    EXPECT_EQ(seen.terminalFormat, kFrameO81);
+    EXPECT_TRUE(watchdogDuringRun);
+    EXPECT_FALSE(port.WatchdogToggle);
+}
+
+TEST_F(FormLoader, BrowseFileAndInvertDtr) {
+    TForm1& f = Make();
+    f.Edit1->setText("/work/fw.s19");
+    openAnswer = std::nullopt;
+    f.Button2->click();
+    ASSERT_EQ(openRequests.size(), 1u);
+    EXPECT_EQ(openRequests[0].first, "D files (*.d)|*.d");
+    EXPECT_EQ(openRequests[0].second, "/work/fw.s19");
+    EXPECT_EQ(f.Edit1->text(), "/work/fw.s19");
+    openAnswer = "/work/other.d";
+    f.Button2->click();
+    EXPECT_EQ(f.Edit1->text(), "/work/other.d");
+
+    f.CheckBoxReset->setChecked(true);
+    EXPECT_TRUE(port.DtrInverted);
+    f.CheckBoxReset->setChecked(false);
+    EXPECT_FALSE(port.DtrInverted);
+}
+
+}  // namespace
+}  // namespace quennet::testing
