@@ -153,10 +153,10 @@ void TForm1::ShowMessage(const std::string& text) {
 
 void TForm1::BuildMenus() {
     QMenu* file = menuBar()->addMenu("File");
-    LoadButtons1 = file->addAction("Load Buttons");
-    LoadButtons1->setObjectName("LoadButtons1");
-    SaveButtons1 = file->addAction("Save Buttons");
-    SaveButtons1->setObjectName("SaveButtons1");
+    ButtonLoad1 = file->addAction("Load Buttons");
+    ButtonLoad1->setObjectName("ButtonLoad1");
+    ButtonSave1 = file->addAction("Save Buttons");
+    ButtonSave1->setObjectName("ButtonSave1");
     file->addSeparator();
     Exit1 = file->addAction("Exit");
     Exit1->setObjectName("Exit1");
@@ -400,6 +400,7 @@ QWidget* TForm1::BuildSettingsTab() {
         b->addWidget(EditBV[i], i + 1, 2);
     }
     b->setColumnStretch(2, 1);
+    b->setRowStretch(10, 1);
     CheckBoxFHex = new QCheckBox("Format HEX");
     CheckBoxFHex->setObjectName("CheckBoxFHex");
     CheckBoxFHex->setToolTip("Check for HEX format, otherwise ASCII");

@@ -94,11 +94,27 @@ public:
     void CheckBoxHexClick();
 
     // Function buttons and button sets
-    void ButtonStrClick(int n);  // ButtonStr1Click .. ButtonStr8Click, n = 1..8
+    void ButtonStrClick(int n);  // the button of number n = 1..8
+    void ButtonStr1Click() { ButtonStrClick(1); }
+    void ButtonStr2Click() { ButtonStrClick(2); }
+    void ButtonStr3Click() { ButtonStrClick(3); }
+    void ButtonStr4Click() { ButtonStrClick(4); }
+    void ButtonStr5Click() { ButtonStrClick(5); }
+    void ButtonStr6Click() { ButtonStrClick(6); }
+    void ButtonStr7Click() { ButtonStrClick(7); }
+    void ButtonStr8Click() { ButtonStrClick(8); }
     void Button3Click();
     void CheckBoxFHexClick();
     void CheckBoxCRCNMEAClick();
-    void EditBCChange(int n);    // EditBC1Change .. EditBC8Change
+    void EditBCChange(int n);    // caption field n = 1..8 changed
+    void EditBC1Change() { EditBCChange(1); }
+    void EditBC2Change() { EditBCChange(2); }
+    void EditBC3Change() { EditBCChange(3); }
+    void EditBC4Change() { EditBCChange(4); }
+    void EditBC5Change() { EditBCChange(5); }
+    void EditBC6Change() { EditBCChange(6); }
+    void EditBC7Change() { EditBCChange(7); }
+    void EditBC8Change() { EditBCChange(8); }
     void ButtonLoad1Click();
     void ButtonSave1Click();
 
@@ -141,8 +157,8 @@ public:
     QWidget* TabLoader = nullptr;
     QWidget* TabSettings = nullptr;
     QWidget* TabLcd = nullptr;
-    QAction* LoadButtons1 = nullptr;
-    QAction* SaveButtons1 = nullptr;
+    QAction* ButtonLoad1 = nullptr;
+    QAction* ButtonSave1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* Font1 = nullptr;
     QAction* ExtraFeatures1 = nullptr;

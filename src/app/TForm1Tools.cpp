@@ -54,8 +54,8 @@ void TForm1::WireTools() {
     connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
     connect(CheckBoxFHex, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxFHexClick(); }); });
     connect(CheckBoxCRCNMEA, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxCRCNMEAClick(); }); });
-    connect(LoadButtons1, &QAction::triggered, this, [this] { Guarded([this] { ButtonLoad1Click(); }); });
-    connect(SaveButtons1, &QAction::triggered, this, [this] { Guarded([this] { ButtonSave1Click(); }); });
+    connect(ButtonLoad1, &QAction::triggered, this, [this] { Guarded([this] { ButtonLoad1Click(); }); });
+    connect(ButtonSave1, &QAction::triggered, this, [this] { Guarded([this] { ButtonSave1Click(); }); });
     connect(ButtonBrowseSendFile, &QPushButton::clicked, this,
             [this] { Guarded([this] { ButtonBrowseSendFileClick(); }); });
     connect(ButtonSendFile, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonSendFileClick(); }); });
