@@ -8,7 +8,7 @@
 
 #include "MemoryDisplay.h"
 #include "SimSerialDevice.h"
-#include "TermFiles.h"
+#include "TempDir.h"
 #include "VirtualClock.h"
 #include "serial/ComPort.h"
 #include "terminal/Nmea.h"
@@ -16,7 +16,7 @@
 namespace quennet {
 namespace {
 
-using termtest::AsText;
+using testing::AsText;
 
 // A display that also notes which calls it got and how many bytes had gone
 // out on the line when each echo text arrived.

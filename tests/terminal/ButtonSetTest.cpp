@@ -5,14 +5,14 @@
 #include <filesystem>
 #include <string>
 
-#include "TermFiles.h"
+#include "TempDir.h"
 #include "core/IniFile.h"
 
 namespace quennet {
 namespace {
 
-using termtest::ScratchDir;
-using termtest::Slurp;
+using testing::TempDir;
+using testing::Slurp;
 
 TEST(ButtonSetFileNameTest, ExtensionIsReplacedOrAppended) {
     EXPECT_EQ(ButtonSetFileName("a.txt"), "a.but");
@@ -27,7 +27,7 @@ TEST(ButtonSetFileNameTest, ExtensionIsReplacedOrAppended) {
 }
 
 TEST(ButtonSetFileTest, SaveWritesKeysInOrderWithCrLf) {
-    ScratchDir dir;
+    TempDir dir;
     ButtonSet set;
     set.hex = true;
     for (int i = 0; i < 8; ++i) {
@@ -43,7 +43,7 @@ TEST(ButtonSetFileTest, SaveWritesKeysInOrderWithCrLf) {
 }
 
 TEST(ButtonSetFileTest, RoundTripLosesOnlyOuterBlanksAndQuotes) {
-    ScratchDir dir;
+    TempDir dir;
     ButtonSet set;
     set.hex = true;
     set.nmea = true;  // both: only a file can do this
@@ -66,7 +66,7 @@ TEST(ButtonSetFileTest, RoundTripLosesOnlyOuterBlanksAndQuotes) {
 }
 
 TEST(ButtonSetFileTest, MissingFileGivesEmptySet) {
-    ScratchDir dir;
+    TempDir dir;
     const ButtonSet set = LoadButtonSet(dir.File("none.but"));
     EXPECT_FALSE(set.hex);
     EXPECT_FALSE(set.nmea);
@@ -75,8 +75,8 @@ TEST(ButtonSetFileTest, MissingFileGivesEmptySet) {
 }
 
 TEST(ButtonSetFileTest, LoadReadsWhatOtherToolsWrite) {
-    ScratchDir dir;
-    const std::string path = dir.Put("hand.but",
+    TempDir dir;
+    const std::string path = dir.Write("hand.but",
                                      "; made by hand\n"
                                      "[other]\nBC1=wrong\n"
                                      "[button]\n"
@@ -95,8 +95,8 @@ TEST(ButtonSetFileTest, LoadReadsWhatOtherToolsWrite) {
 }
 
 TEST(ButtonSetFileTest, SaveIntoAnExistingFileKeepsOtherSections) {
-    ScratchDir dir;
-    const std::string path = dir.Put("mix.but",
+    TempDir dir;
+    const std::string path = dir.Write("mix.but",
                                      "[Notes]\r\nwho=me\r\n\r\n[Button]\r\nBV2=old\r\nExtra=kept\r\n");
     ButtonSet set;
     set.values[1] = "new";
@@ -109,7 +109,7 @@ TEST(ButtonSetFileTest, SaveIntoAnExistingFileKeepsOtherSections) {
 }
 
 TEST(ButtonSetFileTest, UnwritableFileRaisesTheWriteError) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.File("missing-folder/set.but");
     try {
         SaveButtonSet(path, ButtonSet{});

@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "SimSerialDevice.h"
-#include "TermFiles.h"
+#include "TempDir.h"
 #include "VirtualClock.h"
 
 namespace quennet {
 namespace {
 
-using termtest::AsText;
-using termtest::ScratchDir;
+using testing::AsText;
+using testing::TempDir;
 using Step = FileSender::StepResult;
 using Start = FileSender::StartResult;
 
@@ -38,7 +38,7 @@ protected:
         return sizes;
     }
 
-    ScratchDir dir;
+    TempDir dir;
     VirtualClock clock;
     SimLine line;
     ComPort port;
@@ -48,8 +48,8 @@ protected:
 TEST_F(FileSendTest, StartRefusals) {
     EXPECT_EQ(sender.Start(port, dir.File("none.bin"), 0), Start::CannotOpen);
     EXPECT_EQ(sender.Start(port, "", 0), Start::CannotOpen);
-    EXPECT_EQ(sender.Start(port, dir.Path().string(), 0), Start::CannotOpen);
-    const std::string file = dir.Put("f.bin", "abc");
+    EXPECT_EQ(sender.Start(port, dir.path().string(), 0), Start::CannotOpen);
+    const std::string file = dir.Write("f.bin", "abc");
     EXPECT_EQ(sender.Start(port, file, -1), Start::InvalidMode);
     EXPECT_EQ(sender.Start(port, file, 2), Start::InvalidMode);
     EXPECT_EQ(sender.SendFileMode, FileSender::kIdle);
@@ -61,14 +61,14 @@ TEST_F(FileSendTest, StartRefusals) {
 }
 
 TEST_F(FileSendTest, StartSendsNothingUntilTheFirstStep) {
-    ASSERT_EQ(sender.Start(port, dir.Put("f.bin", "abc"), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.bin", "abc"), 0), Start::Started);
     EXPECT_EQ(sender.SendFileMode, FileSender::kRaw);
     EXPECT_TRUE(line.WrittenBytes().empty());
     EXPECT_EQ(clock.SleepCount(), 0u);
 }
 
 TEST_F(FileSendTest, EmptyFileEndsAtTheFirstStepWithoutWriting) {
-    ASSERT_EQ(sender.Start(port, dir.Put("empty.bin", ""), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("empty.bin", ""), 0), Start::Started);
     EXPECT_EQ(sender.Step(port, clock), Step::Ended);
     EXPECT_EQ(sender.SendFileMode, FileSender::kIdle);
     EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Write).empty());
@@ -77,7 +77,7 @@ TEST_F(FileSendTest, EmptyFileEndsAtTheFirstStepWithoutWriting) {
 
 TEST_F(FileSendTest, ThirtyThreeBytesGoOutAsTwoBlocksInOneStep) {
     const std::string data = Pattern(33);
-    ASSERT_EQ(sender.Start(port, dir.Put("f.bin", data), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.bin", data), 0), Start::Started);
     EXPECT_EQ(sender.RawSendStep(port, clock), Step::Ended);
     EXPECT_EQ(WriteSizes(), (std::vector<std::size_t>{32, 1}));
     EXPECT_EQ(AsText(line.WrittenBytes()), data);
@@ -92,7 +92,7 @@ TEST_F(FileSendTest, ThirtyThreeBytesGoOutAsTwoBlocksInOneStep) {
 
 TEST_F(FileSendTest, HundredBlocksPerStepThenEndOnTheNextStep) {
     const std::string data = Pattern(3200);
-    ASSERT_EQ(sender.Start(port, dir.Put("f.bin", data), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.bin", data), 0), Start::Started);
     EXPECT_EQ(sender.Step(port, clock), Step::Running);
     EXPECT_EQ(WriteSizes(), std::vector<std::size_t>(100, 32));
     EXPECT_EQ(AsText(line.WrittenBytes()), data);
@@ -107,7 +107,7 @@ TEST_F(FileSendTest, HundredBlocksPerStepThenEndOnTheNextStep) {
 
 TEST_F(FileSendTest, LongFileKeepsEveryByteAcrossSteps) {
     const std::string data = Pattern(7000);
-    ASSERT_EQ(sender.Start(port, dir.Put("f.bin", data), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.bin", data), 0), Start::Started);
     EXPECT_EQ(sender.Step(port, clock), Step::Running);
     EXPECT_EQ(sender.Step(port, clock), Step::Running);
     EXPECT_EQ(sender.Step(port, clock), Step::Ended);
@@ -119,7 +119,7 @@ TEST_F(FileSendTest, LongFileKeepsEveryByteAcrossSteps) {
 
 TEST_F(FileSendTest, StopBetweenStepsSendsOnlyWholeBlocks) {
     const std::string data = Pattern(5000);
-    ASSERT_EQ(sender.Start(port, dir.Put("f.bin", data), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.bin", data), 0), Start::Started);
     EXPECT_EQ(sender.Step(port, clock), Step::Running);
     EXPECT_TRUE(sender.Stop());
     EXPECT_FALSE(sender.Stop());
@@ -134,7 +134,7 @@ TEST_F(FileSendTest, StopBetweenStepsSendsOnlyWholeBlocks) {
 }
 
 TEST_F(FileSendTest, PortClosedMidSendEndsTheTransfer) {
-    ASSERT_EQ(sender.Start(port, dir.Put("f.bin", Pattern(5000)), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.bin", Pattern(5000)), 0), Start::Started);
     EXPECT_EQ(sender.Step(port, clock), Step::Running);
     port.ComClose();
     EXPECT_EQ(sender.Step(port, clock), Step::Ended);
@@ -143,7 +143,7 @@ TEST_F(FileSendTest, PortClosedMidSendEndsTheTransfer) {
 }
 
 TEST_F(FileSendTest, DeviceThatTakesNothingEndsTheTransfer) {
-    ASSERT_EQ(sender.Start(port, dir.Put("f.bin", Pattern(100)), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.bin", Pattern(100)), 0), Start::Started);
     line.writesTakeZero = true;
     EXPECT_EQ(sender.Step(port, clock), Step::Ended);
     EXPECT_FALSE(sender.Running());
@@ -152,7 +152,7 @@ TEST_F(FileSendTest, DeviceThatTakesNothingEndsTheTransfer) {
 }
 
 TEST_F(FileSendTest, VanishedDeviceEndsTheTransfer) {
-    ASSERT_EQ(sender.Start(port, dir.Put("f.bin", Pattern(100)), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.bin", Pattern(100)), 0), Start::Started);
     line.vanished = true;
     EXPECT_EQ(sender.Step(port, clock), Step::Ended);
     EXPECT_FALSE(sender.Running());
@@ -161,13 +161,13 @@ TEST_F(FileSendTest, VanishedDeviceEndsTheTransfer) {
 TEST_F(FileSendTest, DeviceTakingPartsOfABlockStillGetsEveryByte) {
     const std::string data = Pattern(70);
     line.writeChunkLimit = 5;
-    ASSERT_EQ(sender.Start(port, dir.Put("f.bin", data), 0), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.bin", data), 0), Start::Started);
     EXPECT_EQ(sender.Step(port, clock), Step::Ended);
     EXPECT_EQ(AsText(line.WrittenBytes()), data);
 }
 
 TEST_F(FileSendTest, CompactSrecEndsAtOnceWithoutSending) {
-    ASSERT_EQ(sender.Start(port, dir.Put("f.s19", "S00600004844521B\r\n"), 1), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.s19", "S00600004844521B\r\n"), 1), Start::Started);
     EXPECT_EQ(sender.SendFileMode, FileSender::kCompactSrec);
     EXPECT_EQ(sender.RawSendStep(port, clock), Step::Idle);
     EXPECT_EQ(sender.Step(port, clock), Step::EndedTbd);
@@ -177,7 +177,7 @@ TEST_F(FileSendTest, CompactSrecEndsAtOnceWithoutSending) {
 }
 
 TEST_F(FileSendTest, StopBeforeTheFirstSrecStep) {
-    ASSERT_EQ(sender.Start(port, dir.Put("f.s19", "x"), 1), Start::Started);
+    ASSERT_EQ(sender.Start(port, dir.Write("f.s19", "x"), 1), Start::Started);
     EXPECT_TRUE(sender.Stop());
     EXPECT_EQ(sender.Step(port, clock), Step::Idle);
 }

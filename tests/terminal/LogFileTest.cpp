@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "TermFiles.h"
+#include "TempDir.h"
 
 namespace quennet {
 namespace {
 
-using termtest::ScratchDir;
-using termtest::Slurp;
+using testing::TempDir;
+using testing::Slurp;
 
 void Put(LogFile& log, const std::string& bytes) {
     log.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
@@ -21,7 +21,7 @@ void Put(LogFile& log, const std::string& bytes) {
 std::uintmax_t SizeOnDisk(const std::string& path) { return std::filesystem::file_size(path); }
 
 TEST(LogFileTest, BytesArriveUnchanged) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.File("rx.log");
     LogFile log;
     ASSERT_TRUE(log.Open(path));
@@ -34,8 +34,8 @@ TEST(LogFileTest, BytesArriveUnchanged) {
 }
 
 TEST(LogFileTest, ReopenAppends) {
-    ScratchDir dir;
-    const std::string path = dir.Put("rx.log", "earlier\r\n");
+    TempDir dir;
+    const std::string path = dir.Write("rx.log", "earlier\r\n");
     LogFile log;
     ASSERT_TRUE(log.Open(path));
     Put(log, "one");
@@ -51,7 +51,7 @@ TEST(LogFileTest, ReopenAppends) {
 }
 
 TEST(LogFileTest, AtMost512BytesAreHeldBack) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.File("rx.log");
     LogFile log;
     ASSERT_TRUE(log.Open(path));
@@ -75,7 +75,7 @@ TEST(LogFileTest, AtMost512BytesAreHeldBack) {
 }
 
 TEST(LogFileTest, CloseAndDestructionWriteEverythingOut) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.File("rx.log");
     {
         LogFile log;
@@ -87,18 +87,18 @@ TEST(LogFileTest, CloseAndDestructionWriteEverythingOut) {
 }
 
 TEST(LogFileTest, OpenFailures) {
-    ScratchDir dir;
+    TempDir dir;
     LogFile log;
     EXPECT_FALSE(log.Open(""));
     EXPECT_FALSE(log.Open(dir.File("no/folder/rx.log")));
-    EXPECT_FALSE(log.Open(dir.Path().string()));
+    EXPECT_FALSE(log.Open(dir.path().string()));
     EXPECT_FALSE(log.IsOpen());
     Put(log, "ignored");  // not open: nothing happens
     EXPECT_EQ(log.Buffered(), 0u);
 }
 
 TEST(LogFileTest, FailedOpenClosesTheRunningLog) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.File("rx.log");
     LogFile log;
     ASSERT_TRUE(log.Open(path));
@@ -121,7 +121,7 @@ TEST(LogFileTest, WriteErrorsAreSwallowed) {
 }
 
 TEST(LogFileTest, ReceivedBytesAreLoggedOnlyWhenEnabledAndOpen) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.File("rx.log");
     LogFile log;
     const std::uint8_t chunk[] = {'A', 0x00, 'B', 0x0A};

@@ -1,7 +1,9 @@
 #pragma once
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,7 @@ class TempDir {
 public:
     TempDir() {
         std::string pattern =
-            (std::filesystem::temp_directory_path() / "quennet-loader-XXXXXX").string();
+            (std::filesystem::temp_directory_path() / "quennet-test-XXXXXX").string();
         std::vector<char> buf(pattern.begin(), pattern.end());
         buf.push_back('\0');
         if (::mkdtemp(buf.data()) != nullptr) path_ = buf.data();
@@ -45,6 +47,15 @@ inline std::vector<unsigned char> ReadBinary(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
                                       std::istreambuf_iterator<char>());
+}
+
+inline std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string AsText(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace quennet::testing
