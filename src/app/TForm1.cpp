@@ -421,6 +421,11 @@ QWidget* TForm1::BuildSettingsTab() {
 QWidget* TForm1::BuildLcdTab() {
     auto* tab = new QWidget;
     tab->setObjectName("TabSheet4");
+    auto* column = new QVBoxLayout(tab);
+    auto* note = new QLabel("LCD capture is not available in this version.");
+    note->setObjectName("LabelLcdUnavailable");
+    column->addWidget(note);
+    column->addStretch(1);
     return tab;
 }
 
@@ -554,6 +559,10 @@ void TForm1::changeEvent(QEvent* event) {
 }
 
 void TForm1::Exit1Click() {
+    if (loader_->RunActive()) {
+        exitPending_ = true;  // the port is the run's until it ends
+        return;
+    }
     port().ComClose();
     close();
 }

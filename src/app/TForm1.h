@@ -224,6 +224,7 @@ private:
     std::optional<std::string> RunSaveDialog(const std::string& proposed);
     void SendFileEnded(bool tbd);
     LoaderInputs LoaderSnapshot() const;
+    void BeginLoaderClick();
     void FinishLoaderClick();
 
     FormEnvironment env_;
@@ -235,6 +236,7 @@ private:
     QSystemTrayIcon* trayIcon_ = nullptr;
     bool settingsWritten_ = false;
     bool closePending_ = false;
+    bool exitPending_ = false;
     std::unique_ptr<NmeaWriter> nmea_;
     std::unique_ptr<FileSender> fileSender_;
     std::unique_ptr<LogFile> logFile_;

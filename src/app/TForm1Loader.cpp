@@ -48,10 +48,24 @@ LoaderInputs TForm1::LoaderSnapshot() const {
     return in;
 }
 
+void TForm1::BeginLoaderClick() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Memo2->setFocus();
+    // The run owns the port until it ends: the session switch would close
+    // it under the run, and the run's restore would then reopen it behind
+    // the switch's back.
+    CheckBox1->setEnabled(false);
+}
+
 void TForm1::FinishLoaderClick() {
+    CheckBox1->setEnabled(true);
     QApplication::restoreOverrideCursor();
-    // A close asked for during the run happens now that the port is free.
-    if (closePending_) {
+    // An exit or close asked for during the run happens now that the port
+    // is free.
+    if (exitPending_) {
+        exitPending_ = closePending_ = false;
+        QTimer::singleShot(0, this, [this] { Guarded([this] { Exit1Click(); }); });
+    } else if (closePending_) {
         closePending_ = false;
         QTimer::singleShot(0, this, [this] { close(); });
     }
@@ -59,16 +73,14 @@ void TForm1::FinishLoaderClick() {
 
 void TForm1::Button1Click() {
     if (loader_->RunActive()) return;  // one run at a time
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    Memo2->setFocus();
+    BeginLoaderClick();
     loader_->StartProgram(LoaderSnapshot());
     FinishLoaderClick();
 }
 
 void TForm1::Button7Click() {
     if (loader_->RunActive()) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    Memo2->setFocus();
+    BeginLoaderClick();
     loader_->DeviceInfo(LoaderSnapshot());
     FinishLoaderClick();
 }

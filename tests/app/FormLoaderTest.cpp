@@ -100,9 +100,11 @@ TEST_F(FormLoader, RunsHoldThePumpAndRefuseSecondClicksAndCloses) {
     int runs = 0;
     bool pumpActiveDuringRun = true;
     bool visibleAfterCloseRequest = false;
+    bool sessionSwitchEnabled = true;
     f.loader().SetProgramMsp430([&](Loader& l, const LoaderInputs&, std::uint32_t) {
         ++runs;
         pumpActiveDuringRun = f.timer()->isActive();
+        sessionSwitchEnabled = f.CheckBox1->isEnabled();
         l.ProcessMessages();
         // Clicks that arrive while the run processes messages are refused.
         f.Button1->click();
@@ -118,11 +120,30 @@ TEST_F(FormLoader, RunsHoldThePumpAndRefuseSecondClicksAndCloses) {
     f.Button1->click();
     EXPECT_EQ(runs, 1);
     EXPECT_FALSE(pumpActiveDuringRun);
+    EXPECT_FALSE(sessionSwitchEnabled);
+    EXPECT_TRUE(f.CheckBox1->isEnabled());
     EXPECT_TRUE(visibleAfterCloseRequest);
     EXPECT_EQ(Log().count("Begin program MSP430."), 1);
     EXPECT_TRUE(Log().contains("sequence done"));
     // The close asked for during the run happens once it has ended.
     QApplication::processEvents();
+    EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(FormLoader, ExitDuringARunWaitsForItsEnd) {
+    TForm1& f = Make();
+    OpenPort(f);
+    f.show();
+    bool portOpenAfterExit = false;
+    f.loader().SetProgramMsp430([&](Loader&, const LoaderInputs&, std::uint32_t) {
+        f.Exit1->trigger();
+        portOpenAfterExit = port.IsOpen();
+        return 1;
+    });
+    f.Button1->click();
+    EXPECT_TRUE(portOpenAfterExit);
+    QApplication::processEvents();
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_FALSE(f.isVisible());
 }
 
