@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 #include "app/Memo2Log.h"
@@ -47,6 +48,12 @@ const char* const kBaudRates[] = {"600",   "1200",  "4800",  "9600",   "14400", 
                                   "28800", "38400", "57600", "115200", "460800", "921600"};
 const char* const kTargets[] = {"MSP430-9600", "MSP430-19200", "STM32-57600",
                                 "STM32-115200", "BLACKFIN",    "MG2455"};
+
+// Stored numbers are longs; anything beyond what a window could use is
+// clamped rather than wrapped into a plausible value.
+int ClampToInt(long value, int low, int high) {
+    return static_cast<int>(std::clamp<long>(value, low, high));
+}
 
 // Sets a combo's selection from a stored index; out of range selects nothing.
 void SelectIndex(QComboBox* combo, long index) {
@@ -439,8 +446,9 @@ void TForm1::ReadSettings() {
     const long width = ini.ReadInteger("Form", "Width", 850);
     const long height = ini.ReadInteger("Form", "Height", 554);
     initMax_ = ini.ReadBool("Form", "InitMax", false);
-    move(static_cast<int>(left), static_cast<int>(top));
-    resize(std::max<int>(static_cast<int>(width), kMinWidth), std::max<int>(static_cast<int>(height), kMinHeight));
+    constexpr int kFar = 100000;
+    move(ClampToInt(left, -kFar, kFar), ClampToInt(top, -kFar, kFar));
+    resize(ClampToInt(width, kMinWidth, kFar), ClampToInt(height, kMinHeight, kFar));
     if (initMax_) setWindowState(windowState() | Qt::WindowMaximized);
     // Prog
     Edit1->setText(QString::fromStdString(ini.ReadString("Prog", "File", "")));
@@ -449,7 +457,7 @@ void TForm1::ReadSettings() {
     CheckBoxToggleTCK->setChecked(ini.ReadBool("Prog", "ToggleTCK", false));
     SelectIndex(ComboTarget, ini.ReadInteger("Prog", "Target", 0));
     // Terminal
-    savedComIndex_ = static_cast<int>(ini.ReadInteger("Terminal", "ComIndex", -1));
+    savedComIndex_ = ClampToInt(ini.ReadInteger("Terminal", "ComIndex", -1), -1, 1 << 30);
     ComboBaud->setEditText(QString::fromStdString(ini.ReadString("Terminal", "Baud", "")));
     SelectIndex(ComboBits, ini.ReadInteger("Terminal", "Bits", kFrameN81));
     // File
@@ -458,7 +466,7 @@ void TForm1::ReadSettings() {
     EditBrowseLogFile->setText(QString::fromStdString(ini.ReadString("File", "Log", "")));
     // Font
     fontName_ = QString::fromStdString(ini.ReadString("Font", "Name", "Terminal"));
-    fontSize_ = static_cast<int>(ini.ReadInteger("Font", "Size", 14));
+    fontSize_ = ClampToInt(ini.ReadInteger("Font", "Size", 14), 1, 400);
     fontColor_ = ColorFromSetting(ini.ReadInteger("Font", "Color", 0xC0C0C0));
     QFont font(fontName_);
     font.setPointSize(fontSize_ > 0 ? fontSize_ : 14);

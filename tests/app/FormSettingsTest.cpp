@@ -118,7 +118,7 @@ TEST_F(FormSettings, MaximizedKeepsStoredSizeAndReopensMaximized) {
 TEST_F(FormSettings, OutOfRangeAndMalformedValuesFallBack) {
     WriteSettings(
         "[Form]\nWidth=300\nHeight=200\nTop=abc\n"
-        "[Terminal]\nComIndex=7\nBits=9\nBaud=  9600 \n"
+        "[Terminal]\nComIndex=4294967296\nBits=9\nBaud=  9600 \n"
         "[Prog]\nTarget=$1F\nVerify=yes\n"
         "[Font]\nName=No Such Font Family\nSize=0x0A\nColor=$0000FF\n");
     TForm1& f = MakeForm();
