@@ -144,6 +144,22 @@ TEST_F(FormSettings, OutOfRangeAndMalformedValuesFallBack) {
     EXPECT_EQ(ini.ReadInteger("Terminal", "Bits", 0), -1);
 }
 
+TEST_F(FormSettings, StoredSendModeOutsideTheListStartsNothing) {
+    const std::string sendFile = dir.filePath("payload.bin").toStdString();
+    std::ofstream(sendFile, std::ios::binary) << "payload";
+    WriteSettings("[File]\nMode=5\nName=" + sendFile + "\n");
+    TForm1& f = MakeForm();
+    EXPECT_EQ(f.ComboSendFile->currentIndex(), -1);
+    f.ComboComPort->setCurrentIndex(0);
+    f.ComboBaud->setEditText("9600");
+    f.CheckBox1->setChecked(true);
+    f.ButtonSendFile->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].second, "Choose a send mode (Raw or Compact SREC) on the Settings tab.");
+    EXPECT_EQ(f.ButtonSendFile->text(), "Send File");
+    EXPECT_FALSE(f.fileSender().Running());
+}
+
 TEST_F(FormSettings, OtherSectionsOfTheFileSurvive) {
     WriteSettings("; my notes\r\n[Mine]\r\nKey=Value\r\n[Form]\r\nTop=10\r\n");
     MakeForm();
