@@ -16,6 +16,7 @@
 #include "app/TAboutBox.h"
 #include "app/TerminalMemo.h"
 #include "core/IniFile.h"
+#include "terminal/FileSend.h"
 
 namespace quennet::testing {
 namespace {
