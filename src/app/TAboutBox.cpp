@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -93,7 +94,12 @@ TAboutBox::TAboutBox(OpenFn open, QWidget* parent) : QDialog(parent), open_(std:
     LicenseText->setReadOnly(true);
     LicenseText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFile text(":/LICENSE");
-    if (text.open(QIODevice::ReadOnly)) LicenseText->setPlainText(QString::fromUtf8(text.readAll()));
+    if (text.open(QIODevice::ReadOnly)) {
+        // The file is wrapped for a terminal; let the box wrap paragraphs.
+        QString licence = QString::fromUtf8(text.readAll());
+        licence.replace(QRegularExpression("(?<!\n)\n(?!\n)"), " ");
+        LicenseText->setPlainText(licence.trimmed());
+    }
     column->addWidget(LicenseText, 1);
 
     OKButton = new QPushButton("OK");

@@ -688,7 +688,7 @@ void TForm1::ButtonResetClick() {
 }
 
 void TForm1::Button4Click() {
-    Memo1->clear();
+    Memo1->ClearText();
     Memo1->setFocus();
 }
 

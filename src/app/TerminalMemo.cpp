@@ -1,6 +1,7 @@
 #include "app/TerminalMemo.h"
 
 #include <QKeyEvent>
+#include <algorithm>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -11,7 +12,23 @@
 
 namespace quennet {
 
+namespace {
+
+// Block state of a row that continues the line before it (a soft break).
+constexpr int kSoftRow = 1;
+// Painting at most this often while data flows; a repaint per 2 ms tick
+// would cost more than the bytes themselves.
+constexpr int kRepaintMs = 20;
+// Rows are never cut narrower than this, whatever the widget's size.
+constexpr int kMinRowChars = 48;
+
+}  // namespace
+
 TerminalMemo::TerminalMemo(QWidget* parent) : QPlainTextEdit(parent) {
+    repaintTimer_ = new QTimer(this);
+    repaintTimer_->setSingleShot(true);
+    repaintTimer_->setInterval(kRepaintMs);
+    connect(repaintTimer_, &QTimer::timeout, this, [this] { Repaint(); });
     setReadOnly(true);
     // Keyboard focus and a visible caret, but no editing by the user.
     setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
@@ -26,10 +43,42 @@ TerminalMemo::TerminalMemo(QWidget* parent) : QPlainTextEdit(parent) {
     setPalette(pal);
 }
 
+int TerminalMemo::RowChars() const {
+    const int charWidth = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0')));
+    const int usable = viewport()->width() - 2 * static_cast<int>(document()->documentMargin());
+    // Whole "XX " groups, so that a hex byte is never cut in two.
+    const int chars = (usable / charWidth) / 3 * 3;
+    return std::max(chars, kMinRowChars);
+}
+
+void TerminalMemo::InsertBreak(bool soft) {
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertBlock();
+    cursor.block().setUserState(soft ? kSoftRow : -1);
+    if (soft) ++softBreaks_;
+}
+
 void TerminalMemo::InsertAtEnd(const QString& text) {
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
+    if (lineWrapMode() == QPlainTextEdit::NoWrap) {
+        cursor.insertText(text);
+        return;
+    }
+    const int row = RowChars();
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        const int room = row - cursor.block().length() + 1;
+        if (room <= 0) {
+            InsertBreak(true);
+            cursor.movePosition(QTextCursor::End);
+            continue;
+        }
+        const QString part = text.mid(pos, room);
+        cursor.insertText(part);
+        pos += part.size();
+    }
 }
 
 void TerminalMemo::AppendText(std::string_view bytes) {
@@ -39,26 +88,34 @@ void TerminalMemo::AppendText(std::string_view bytes) {
     InsertAtEnd(text);
 }
 
-void TerminalMemo::AppendLineBreak() {
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertBlock();
-}
+void TerminalMemo::AppendLineBreak() { InsertBreak(false); }
 
 void TerminalMemo::AppendEmptyLine() { AppendLineBreak(); }
 
 void TerminalMemo::DeleteLastChar() {
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
+    // A soft row break is no character: take it away with the character
+    // before it.
+    if (cursor.block().userState() == kSoftRow && cursor.block().length() == 1) {
+        cursor.deletePreviousChar();
+        --softBreaks_;
+    }
     cursor.deletePreviousChar();
+}
+
+void TerminalMemo::ClearText() {
+    clear();
+    softBreaks_ = 0;
 }
 
 std::size_t TerminalMemo::TextLength() const {
     // Each block separator stands for the two characters CR LF.
     const QTextDocument* doc = document();
-    const int chars = doc->characterCount() - 1;
-    const int breaks = doc->blockCount() - 1;
-    return static_cast<std::size_t>(chars + breaks);
+    // Without separators, plus CR LF for each hard break, none for a row.
+    const int separators = doc->blockCount() - 1;
+    const int chars = doc->characterCount() - 1 - separators;
+    return static_cast<std::size_t>(chars + 2 * (separators - softBreaks_));
 }
 
 void TerminalMemo::RemoveFirstLine() {
@@ -75,9 +132,13 @@ void TerminalMemo::RemoveFirstLine() {
         // The only line: remove its text; there is no separator to take.
         cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     } else {
+        if (rowLength >= first.length() && first.next().userState() == kSoftRow) --softBreaks_;
         cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, rowLength);
     }
     cursor.removeSelectedText();
+    // The new first block may have been a row of the removed line.
+    QTextBlock head = doc->firstBlock();
+    if (head.userState() == kSoftRow) head.setUserState(-1);
 }
 
 void TerminalMemo::BeginUpdate() {
@@ -87,11 +148,18 @@ void TerminalMemo::BeginUpdate() {
 void TerminalMemo::EndUpdate() {
     if (updateDepth_ == 0) return;
     if (--updateDepth_ == 0) {
-        viewport()->setUpdatesEnabled(true);
+        // The view follows the caret at once; the picture follows within
+        // kRepaintMs, however many ticks bring data meanwhile.
         CaretToEnd();
         ensureCursorVisible();
-        viewport()->update();
+        if (!repaintTimer_->isActive()) repaintTimer_->start();
     }
+}
+
+void TerminalMemo::Repaint() {
+    if (updateDepth_ > 0) return;
+    viewport()->setUpdatesEnabled(true);
+    viewport()->update();
 }
 
 void TerminalMemo::CaretToEnd() {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <functional>
 
 #include "terminal/TerminalDisplay.h"
@@ -30,6 +31,15 @@ public:
 
     // Moves the caret to the end with nothing selected.
     void CaretToEnd();
+    // Empties the display ("Clear").
+    void ClearText();
+
+    // In wrapping (hex) mode long text is cut into rows of this many
+    // characters as it arrives: one huge paragraph would be laid out again
+    // on every append, far too slowly for a fast line.
+    int RowChars() const;
+    // Row breaks made that way; they are not characters of the text.
+    int SoftBreaks() const { return softBreaks_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -37,7 +47,12 @@ protected:
 
 private:
     void InsertAtEnd(const QString& text);
+    void InsertBreak(bool soft);
+    void Repaint();
+
     int updateDepth_ = 0;
+    int softBreaks_ = 0;
+    QTimer* repaintTimer_ = nullptr;
 };
 
 }  // namespace quennet
