@@ -35,7 +35,7 @@ protected:
 
     std::string SettingsPath() const { return dir.filePath("quennet.INI").toStdString(); }
 
-    FormEnvironment Env() {
+    virtual FormEnvironment Env() {
         FormEnvironment env;
         env.settingsPath = SettingsPath();
         env.port = &port;
@@ -47,8 +47,9 @@ protected:
         return env;
     }
 
-    TForm1& MakeForm() {
-        form = std::make_unique<TForm1>(Env());
+    TForm1& MakeForm() { return MakeFormWith(Env()); }
+    TForm1& MakeFormWith(FormEnvironment env) {
+        form = std::make_unique<TForm1>(std::move(env));
         form->timer()->stop();  // ticks are driven by the tests
         form->FormCreate();
         return *form;

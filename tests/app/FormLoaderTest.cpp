@@ -26,10 +26,7 @@ protected:
             openRequests.emplace_back(f, p);
             return openAnswer;
         };
-        form = std::make_unique<TForm1>(env);
-        form->timer()->stop();
-        form->FormCreate();
-        return *form;
+        return MakeFormWith(env);
     }
     void OpenPort(TForm1& f) {
         f.ComboComPort->setCurrentIndex(0);

@@ -174,9 +174,7 @@ TEST_F(FormSettings, UnwritableFolderReportsAndStillCloses) {
     // A missing folder cannot be written, even by root.
     FormEnvironment env = Env();
     env.settingsPath = dir.filePath("no/such/folder/quennet.INI").toStdString();
-    form = std::make_unique<TForm1>(env);
-    form->timer()->stop();
-    form->FormCreate();
+    MakeFormWith(env);
     form->show();
     EXPECT_TRUE(form->close());
     ASSERT_EQ(errors.size(), 1u);
@@ -229,8 +227,7 @@ TEST_F(FormSettings, FontDialogChoiceIsShownAndStored) {
     chosen.setBold(true);
     env.chooseFont = [chosen](const QFont&) { return std::optional<QFont>(chosen); };
     env.chooseColor = [](const QColor&) { return std::optional<QColor>(QColor(0, 255, 0)); };
-    form = std::make_unique<TForm1>(env);
-    form->timer()->stop();
+    MakeFormWith(env);
     form->Font1->trigger();
     EXPECT_TRUE(form->Memo1->font().bold());
     EXPECT_EQ(form->Memo1->font().pointSize(), 17);

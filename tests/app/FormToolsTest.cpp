@@ -32,7 +32,7 @@ protected:
     std::vector<DialogCall> openCalls, saveCalls;
     std::optional<std::string> openAnswer, saveAnswer;  // nothing: Cancel
 
-    FormEnvironment Env() {
+    FormEnvironment Env() override {
         FormEnvironment env = FormFixture::Env();
         env.openFileDialog = [this](const std::string& filter, const std::string& proposed) {
             openCalls.push_back({filter, proposed});
@@ -43,12 +43,6 @@ protected:
             return saveAnswer;
         };
         return env;
-    }
-    TForm1& MakeForm() {
-        form = std::make_unique<TForm1>(Env());
-        form->timer()->stop();  // ticks are driven by the tests
-        form->FormCreate();
-        return *form;
     }
     TForm1& OpenSession() {
         TForm1& f = MakeForm();
