@@ -29,6 +29,7 @@
 #include "app/TerminalMemo.h"
 #include "core/BaudText.h"
 #include "core/IniFile.h"
+#include "lcd/LcdCapture.h"
 #include "loader/Loader.h"
 #include "terminal/Charset.h"
 #include "terminal/FileSend.h"
@@ -134,6 +135,7 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     memo2Log_ = std::make_unique<Memo2Log>(Memo2);
     WireTools();
     WireLoader();
+    WireLcd();
 
     // 2, 3. The settings file.
     ReadSettings();
@@ -425,17 +427,6 @@ QWidget* TForm1::BuildSettingsTab() {
     return tab;
 }
 
-QWidget* TForm1::BuildLcdTab() {
-    auto* tab = new QWidget;
-    tab->setObjectName("TabSheet4");
-    auto* column = new QVBoxLayout(tab);
-    auto* note = new QLabel("LCD capture is not available in this version.");
-    note->setObjectName("LabelLcdUnavailable");
-    column->addWidget(note);
-    column->addStretch(1);
-    return tab;
-}
-
 // ---------------------------------------------------------------- settings
 
 void TForm1::ReadSettings() {
@@ -544,7 +535,7 @@ void TForm1::FormClose() {
 void TForm1::closeEvent(QCloseEvent* event) {
     // A programming run lets the window process messages; closing under it
     // would pull the port away mid-transfer. Close once the run has ended.
-    if (loader_->RunActive()) {
+    if (loader_->RunActive() || lcdCaptureActive_) {
         closePending_ = true;
         event->ignore();
         return;
@@ -567,7 +558,7 @@ void TForm1::changeEvent(QEvent* event) {
 }
 
 void TForm1::Exit1Click() {
-    if (loader_->RunActive()) {
+    if (loader_->RunActive() || lcdCaptureActive_) {
         exitPending_ = true;  // the port is the run's until it ends
         return;
     }

@@ -72,21 +72,21 @@ void TForm1::FinishLoaderClick() {
 }
 
 void TForm1::Button1Click() {
-    if (loader_->RunActive()) return;  // one run at a time
+    if (loader_->RunActive() || lcdCaptureActive_) return;  // one user of the port at a time
     BeginLoaderClick();
     loader_->StartProgram(LoaderSnapshot());
     FinishLoaderClick();
 }
 
 void TForm1::Button7Click() {
-    if (loader_->RunActive()) return;
+    if (loader_->RunActive() || lcdCaptureActive_) return;
     BeginLoaderClick();
     loader_->DeviceInfo(LoaderSnapshot());
     FinishLoaderClick();
 }
 
 void TForm1::Button5Click() {
-    if (loader_->RunActive()) return;
+    if (loader_->RunActive() || lcdCaptureActive_) return;
     PageControl1->setCurrentIndex(1);
     Button1Click();
     if (loader_->LastRunResult == 0) PageControl1->setCurrentIndex(0);

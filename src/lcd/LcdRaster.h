@@ -11,7 +11,7 @@ inline constexpr std::uint32_t kLcdBlack = 0x000000;
 inline constexpr std::uint32_t kLcdWhite = 0xFFFFFF;
 
 // The picture as shown: one 0xRRGGBB colour per displayed pixel, row-major.
-struct LcdPicture {
+struct LcdRaster {
     int width = 0;
     int height = 0;
     std::vector<std::uint32_t> pixels;
@@ -26,14 +26,14 @@ struct LcdPicture {
 // square (zoom 1 or 2; anything else counts as 1). Lit pixels are black on
 // white, or white on black when inverted. A width or height of 0 or less gives
 // an empty picture; entries beyond the store are unlit.
-LcdPicture RenderLcdPicture(const LcdState& state, int width, int height, int zoom, bool invert);
+LcdRaster RenderLcdRaster(const LcdState& state, int width, int height, int zoom, bool invert);
 
 // The picture as a Windows bitmap file: BITMAPFILEHEADER, BITMAPINFOHEADER,
 // 24 bits per pixel, rows bottom-up and padded to four bytes.
-std::vector<std::uint8_t> EncodeBmp(const LcdPicture& picture);
+std::vector<std::uint8_t> EncodeBmp(const LcdRaster& picture);
 
 // Writes EncodeBmp to path; false when the file cannot be written whole.
-bool SaveBmpFile(const std::string& path, const LcdPicture& picture);
+bool SaveBmpFile(const std::string& path, const LcdRaster& picture);
 
 // The save dialog's default extension: "bmp" is added to a name typed
 // without one. Other extensions are kept (the file is a bitmap anyway).

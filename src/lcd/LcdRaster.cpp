@@ -1,12 +1,12 @@
-#include "lcd/LcdPicture.h"
+#include "lcd/LcdRaster.h"
 
 #include <fstream>
 
 namespace quennet {
 
-LcdPicture RenderLcdPicture(const LcdState& state, int width, int height, int zoom, bool invert) {
+LcdRaster RenderLcdRaster(const LcdState& state, int width, int height, int zoom, bool invert) {
     if (zoom != 2) zoom = 1;
-    LcdPicture picture;
+    LcdRaster picture;
     if (width <= 0 || height <= 0) return picture;
     // Only sizes the store can hold are ever set, but the picture stays
     // bounded whatever it is asked for.
@@ -46,7 +46,7 @@ constexpr std::uint32_t kPixelsPerMetre = 2835;  // 72 dots per inch
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeBmp(const LcdPicture& picture) {
+std::vector<std::uint8_t> EncodeBmp(const LcdRaster& picture) {
     const std::uint32_t w = static_cast<std::uint32_t>(picture.width > 0 ? picture.width : 0);
     const std::uint32_t h = static_cast<std::uint32_t>(picture.height > 0 ? picture.height : 0);
     const std::uint32_t stride = (w * 3 + 3) & ~3u;
@@ -85,7 +85,7 @@ std::vector<std::uint8_t> EncodeBmp(const LcdPicture& picture) {
     return out;
 }
 
-bool SaveBmpFile(const std::string& path, const LcdPicture& picture) {
+bool SaveBmpFile(const std::string& path, const LcdRaster& picture) {
     const std::vector<std::uint8_t> bytes = EncodeBmp(picture);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) return false;
