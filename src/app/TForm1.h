@@ -143,7 +143,6 @@ public:
     void TabSheetLCDShow();
     void DrawLcdPicture(int w, int h, int z);
     LcdState& lcd() { return *lcd_; }
-    bool LcdCaptureActive() const { return lcdCaptureActive_; }
     FileDialogState SavePictureDialog1;
     QPushButton* Button6 = nullptr;
     QPushButton* ButtonSaveImage = nullptr;
@@ -169,6 +168,10 @@ public:
     QColor displayFontColor() const { return fontColor_; }
 
     ComPort& port() { return *env_.port; }
+    const ComPort& port() const { return *env_.port; }
+    // Whether the terminal may use the port now: no programming run or
+    // capture holds it. Every terminal path that touches the port asks.
+    bool TerminalHoldsPort() const { return port().Owner().Holds(PortUser::Terminal); }
     QTimer* timer() const { return Timer1; }
     QSystemTrayIcon* trayIcon() const { return trayIcon_; }
 
@@ -214,6 +217,7 @@ public:
     QCheckBox* CheckBoxReset = nullptr;
     QCheckBox* CheckBoxToggleTCK = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
+    QLabel* LabelPortHolder = nullptr;  // status bar: who holds the port
 
     QComboBox* ComboSendFile = nullptr;
     QPushButton* ButtonBrowseSendFile = nullptr;
@@ -242,6 +246,8 @@ private:
     void ApplyDisplayFont(const QFont& font, const QColor& color);
     void ShowMessage(const std::string& text);
     void SetChoosersEnabled(bool enabled);
+    void PortHolderChanged(PortUser holder);
+    void SessionFollowsPort();
     void WireTools();
     void WireLoader();
     std::optional<std::string> RunOpenDialog(const std::string& filter, const std::string& proposed);
@@ -270,7 +276,6 @@ private:
     void WireLcd();
     void EndLcdCapture();
     std::unique_ptr<LcdState> lcd_;
-    bool lcdCaptureActive_ = false;
 };
 
 // Button values and button-set files are 8-bit text: Latin-1, with the

@@ -103,10 +103,7 @@ void TForm1::DrawLcdPicture(int w, int h, int z) {
 void TForm1::Button6Click() {
     // One user of the port at a time: not during a programming run, and not
     // a second capture from a click taken while this one processes messages.
-    if (lcdCaptureActive_ || loader_->RunActive()) return;
-    lcdCaptureActive_ = true;
-    // The session switch would close the port under the capture.
-    CheckBox1->setEnabled(false);
+    if (!TerminalHoldsPort()) return;
     LcdCaptureHost host{port(),
                         *nmea_,
                         [this] { Timer1->stop(); },
@@ -126,8 +123,6 @@ void TForm1::Button6Click() {
 }
 
 void TForm1::EndLcdCapture() {
-    lcdCaptureActive_ = false;
-    CheckBox1->setEnabled(true);
     // An exit or close asked for during the capture happens now.
     if (exitPending_) {
         exitPending_ = closePending_ = false;

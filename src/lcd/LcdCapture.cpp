@@ -1,6 +1,7 @@
 #include "lcd/LcdCapture.h"
 
 #include <cstring>
+#include <optional>
 
 #include "lcd/LcdProtocol.h"
 #include "terminal/Nmea.h"
@@ -76,8 +77,12 @@ LcdCaptureResult RunLcdCapture(LcdState& state, const LcdCaptureHost& host) {
     auto call = [](const auto& fn, auto... args) {
         if (fn) fn(args...);
     };
+    std::optional<PortLease> lease;
+    lease.emplace(host.port.Owner(), PortUser::LcdCapture);
+    if (!lease->Held()) return LcdCaptureResult::PortBusy;
     call(host.setProgress, 0);
     if (!host.port.IsOpen()) {
+        lease.reset();
         call(host.messageBox, std::string(kErrorCaption), std::string(kLcdNoPortText));
         return LcdCaptureResult::NoPort;
     }
@@ -89,6 +94,7 @@ LcdCaptureResult RunLcdCapture(LcdState& state, const LcdCaptureHost& host) {
     auto fail = [&](LcdCaptureResult result, const char* text) {
         call(host.resumePump);
         call(host.setBusy, false);
+        lease.reset();
         call(host.messageBox, std::string(kErrorCaption), std::string(text));
         return result;
     };

@@ -70,12 +70,21 @@ struct LcdCaptureHost {
     MessageBoxFn messageBox;
 };
 
-enum class LcdCaptureResult { Done, NoPort, ProtocolError1, ProtocolError2, ProtocolError3 };
+enum class LcdCaptureResult {
+    Done,
+    PortBusy,  // a programming run holds the port: nothing done, nothing shown
+    NoPort,
+    ProtocolError1,
+    ProtocolError2,
+    ProtocolError3,
+};
 
-// Sends the command sentence $QNCOM,SCR*30, waits for the header and reads
-// LcdHeight row sentences into the store. The pump is paused from the
-// command to the end on every path; every failure ends with its message box.
-// The caller redraws after Done.
+// Takes the port from the terminal through its owner, sends the command
+// sentence $QNCOM,SCR*30, waits for the header and reads LcdHeight row
+// sentences into the store. The pump is paused from the command to the end
+// and the port given back on every path; every failure ends with its message
+// box, shown once the port is the terminal's again. The caller redraws after
+// Done.
 LcdCaptureResult RunLcdCapture(LcdState& state, const LcdCaptureHost& host);
 
 // The command sentence's text after the prefix letters, up to the "*".

@@ -165,8 +165,10 @@ TEST_F(FormLcd, CaptureAndProgrammingRunNeverOverlap) {
     });
     bool switchEnabled = true;
     bool portOpenAfterExit = false;
+    PortUser holder = PortUser::Terminal;
     QTimer::singleShot(0, &f, [&] {
         switchEnabled = f.CheckBox1->isEnabled();
+        holder = port.Owner().Holder();
         f.Button1->click();
         f.Button6->click();
         f.Exit1->trigger();
@@ -176,6 +178,8 @@ TEST_F(FormLcd, CaptureAndProgrammingRunNeverOverlap) {
     f.Button6->click();
     EXPECT_EQ(runs, 0);
     EXPECT_FALSE(switchEnabled);
+    EXPECT_EQ(holder, PortUser::LcdCapture);
+    EXPECT_TRUE(f.CheckBox1->isEnabled());
     EXPECT_TRUE(portOpenAfterExit);
     EXPECT_EQ(target.CommandsReceived(), 1);
     EXPECT_TRUE(messages.empty());

@@ -26,6 +26,7 @@ protected:
     std::vector<int> progress;
     int pauses = 0, resumes = 0, busyOn = 0, busyOff = 0, processed = 0;
     bool pumpRunning = true;
+    PortUser holderWhilePaused = PortUser::Terminal;
 
     LcdCaptureTest() { target.FillTestPattern(); }
 
@@ -34,7 +35,11 @@ protected:
     LcdCaptureResult Capture() {
         LcdCaptureHost host{port,
                             nmea,
-                            [this] { ++pauses; pumpRunning = false; },
+                            [this] {
+                                ++pauses;
+                                pumpRunning = false;
+                                holderWhilePaused = port.Owner().Holder();
+                            },
                             [this] { ++resumes; pumpRunning = true; },
                             [this](bool b) { ++(b ? busyOn : busyOff); },
                             [this](int p) { progress.push_back(p); },
@@ -42,6 +47,7 @@ protected:
                             [this](const std::string& caption, const std::string& text) {
                                 EXPECT_EQ(caption, "Quennet Error");
                                 EXPECT_TRUE(pumpRunning) << "message box shown with the pump paused";
+                                EXPECT_TRUE(port.Owner().Holds(PortUser::Terminal)) << "message box shown holding the port";
                                 messages.push_back(text);
                             }};
         return RunLcdCapture(state, host);
@@ -60,6 +66,8 @@ protected:
 
     // The pump is paused once and resumed once, whatever the ending.
     void ExpectPumpBalanced() {
+        EXPECT_EQ(holderWhilePaused, PortUser::LcdCapture);
+        EXPECT_TRUE(port.Owner().Holds(PortUser::Terminal));
         EXPECT_EQ(pauses, 1);
         EXPECT_EQ(resumes, 1);
         EXPECT_EQ(busyOn, 1);
@@ -104,6 +112,18 @@ TEST_F(LcdCaptureTest, NoPortShowsTheMessageAndSendsNothing) {
     EXPECT_EQ(pauses, 0);
     EXPECT_EQ(progress, std::vector<int>{0});
     EXPECT_TRUE(line.WrittenBytes().empty());
+    EXPECT_TRUE(port.Owner().Holds(PortUser::Terminal));
+}
+
+TEST_F(LcdCaptureTest, RefusedWhileAProgrammingRunHoldsThePort) {
+    Open();
+    ASSERT_TRUE(port.Owner().Take(PortUser::LoaderRun));
+    EXPECT_EQ(Capture(), LcdCaptureResult::PortBusy);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(progress.empty());
+    EXPECT_EQ(pauses, 0);
+    EXPECT_TRUE(line.WrittenBytes().empty());
+    EXPECT_TRUE(port.Owner().Holds(PortUser::LoaderRun));
 }
 
 TEST_F(LcdCaptureTest, HeaderPhaseFailuresEndWithProtocolError1) {
