@@ -216,16 +216,5 @@ TEST_F(LcdCaptureTest, GapsShorterThanTheCharacterBudgetAreFine) {
     ExpectPictureOfTarget();
 }
 
-TEST_F(LcdCaptureTest, RowsOutsideTheStoreAndShortFieldsAreHandled) {
-    Open();
-    target.Resize(128, 2);
-    target.rowData = "FF";  // one byte for 128 pixels
-    state.LcdPixels.fill(1);
-    EXPECT_EQ(Capture(), LcdCaptureResult::Done);
-    for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 128; ++c) EXPECT_EQ(state.PixelLit(128, r, c), c < 8) << r << "," << c;
-    EXPECT_EQ(state.LcdPixels[256], 1);  // beyond the picture: untouched
-}
-
 }  // namespace
 }  // namespace quennet
