@@ -296,7 +296,7 @@ TEST_F(FormSettings, EveryNamedControlExists) {
                            "CheckBoxVerify", "CheckBoxReset", "CheckBoxToggleTCK", "Memo2", "ComboSendFile",
                            "ButtonBrowseSendFile", "EditBrowseSendFile", "CheckBoxLogFile",
                            "ButtonBrowseLogFile", "EditBrowseLogFile", "CheckBoxFHex", "CheckBoxCRCNMEA",
-                           "ButtonStr1", "ButtonStr8", "EditBC1", "EditBV8", "PageControl1"};
+                           "ButtonStr1", "ButtonStr8", "EditBC1", "EditBV8", "PageControl1", "TabSheetLCD"};
     for (const char* name : names) EXPECT_NE(f.findChild<QWidget*>(name), nullptr) << name;
     EXPECT_EQ(f.findChild<QLineEdit*>("EditBC3")->maxLength(), 16);
     EXPECT_EQ(f.findChild<QLineEdit*>("EditBV3")->maxLength(), 200);
