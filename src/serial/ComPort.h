@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "serial/Clock.h"
+#include "serial/PortOwner.h"
 #include "serial/SerialDevice.h"
 
 namespace quennet {
@@ -55,6 +56,9 @@ public:
 
     bool IsOpen() const { return device_ != nullptr; }
     Clock& clock() { return clock_; }
+    // Who may use the port now; the driver itself does not check it.
+    PortOwner& Owner() { return owner_; }
+    const PortOwner& Owner() const { return owner_; }
 
     // Module flags that callers assign directly.
     bool DtrInverted = false;
@@ -74,6 +78,7 @@ private:
     SerialDeviceFactory factory_;
     Clock& clock_;
     std::unique_ptr<SerialDevice> device_;
+    PortOwner owner_;
 };
 
 // Maps a name from the port chooser to a device path: a path stays as it is,

@@ -7,9 +7,11 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include "FormFixture.h"
 #include "app/PortCombo.h"
+#include "app/TerminalMemo.h"
 #include "Stm32BootTarget.h"
 #include "loader/Loader.h"
 #include "loader/Stm32Program.h"
@@ -93,6 +95,31 @@ TEST_F(FormStm32, QuickProgramReturnsToTheTerminalOnlyWhenTheRunSucceeds) {
     EXPECT_FALSE(LogLines().contains("Verify ..."));
     EXPECT_TRUE(target.ReadAddresses().empty());
     EXPECT_EQ(target.Flash()[0x100], 0x70);
+}
+
+TEST_F(FormStm32, ConnectWithoutTargetKeepsTheWindowLiveButThePortTheRuns) {
+    TForm1& f = Prepare(true);
+    line.SetPeer(nullptr);
+    const std::uint64_t start = clock.NowUs();
+    std::uint64_t typedAtUs = 0;
+    // Runs once the connect lets the window in: a key typed in the terminal
+    // then must not reach the bootloader's line.
+    QTimer::singleShot(0, &f, [&] {
+        typedAtUs = clock.NowUs();
+        QTest::keyClicks(f.Memo1, "x");
+    });
+    f.Button1->click();
+    EXPECT_GT(typedAtUs, start);
+    EXPECT_LT(typedAtUs - start, 400000u);  // within the first attempt
+    for (const SimEvent& w : line.EventsOf(SimEvent::Kind::Write)) EXPECT_EQ(w.bytes, std::vector<std::uint8_t>{0x7F});
+    EXPECT_NEAR(static_cast<double>(clock.NowUs() - start), 4840000.0, 5000.0);
+    EXPECT_TRUE(LogLines().contains("ERROR: Failed to Sync with Target, verify Power and Connection."));
+    EXPECT_EQ(f.loader().LastRunResult, 1);
+    // Once the run is over, the same key does reach the port.
+    line.ClearEvents();
+    QTest::keyClicks(f.Memo1, "x");
+    ASSERT_EQ(line.EventsOf(SimEvent::Kind::Write).size(), 1u);
+    EXPECT_EQ(line.EventsOf(SimEvent::Kind::Write)[0].bytes, std::vector<std::uint8_t>{'x'});
 }
 
 }  // namespace

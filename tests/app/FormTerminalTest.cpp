@@ -1,6 +1,7 @@
 // The terminal session in a real window over the simulated line: opening and
 // closing, the receive pump into Memo1, typing, reset and clear.
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QTest>
 
@@ -155,12 +156,29 @@ TEST_F(FormTerminal, TypedKeysGoOutAsEightBitCodes) {
     QTest::keyClick(f.Memo1, Qt::Key_Backspace);
     QTest::keyClick(f.Memo1, Qt::Key_C, Qt::ControlModifier);
     QTest::keyClick(f.Memo1, Qt::Key_Escape);
+    f.Memo1->setFocus();
+    QTest::keyClick(f.Memo1, Qt::Key_Tab);
     f.Memo1KeyPress(0xE9);    // é: Latin-1
     f.Memo1KeyPress(0x20AC);  // €: the 0x80 glyph
     f.Memo1KeyPress(0x4E2D);  // outside the 8-bit set: not sent
     EXPECT_EQ(line.WrittenBytes(),
-              (std::vector<std::uint8_t>{'H', 'i', 0x0D, 0x08, 0x03, 0x1B, 0xE9, 0x80}));
+              (std::vector<std::uint8_t>{'H', 'i', 0x0D, 0x08, 0x03, 0x1B, 0x09, 0xE9, 0x80}));
     EXPECT_EQ(Shown(), "");  // no local echo
+    EXPECT_EQ(f.focusWidget(), f.Memo1) << "Tab went to the target, the focus stayed";
+}
+
+TEST_F(FormTerminal, CtrlCAlwaysInterruptsAndCtrlShiftCCopies) {
+    TForm1& f = OpenSession();
+    f.show();
+    Receive({'b', 'o', 'o', 't'});
+    f.Memo1->selectAll();
+    QApplication::clipboard()->clear();
+    QTest::keyClick(f.Memo1, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(line.WrittenBytes(), (std::vector<std::uint8_t>{0x03})) << "sent despite the selection";
+    EXPECT_EQ(QApplication::clipboard()->text(), "");
+    QTest::keyClick(f.Memo1, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "boot");
+    EXPECT_EQ(line.WrittenBytes().size(), 1u) << "copying sends nothing";
 }
 
 TEST_F(FormTerminal, TypingWithPortClosedSendsNothing) {
