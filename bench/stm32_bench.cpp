@@ -100,6 +100,7 @@ void Measure(std::size_t size) {
     const auto lines = log.Lines();
     if (loader.LastRunResult != 0) {
         std::printf("%zu KiB: run failed: %s\n", size / 1024, log.Text().c_str());
+        line.SetPeer(nullptr);
         return;
     }
     // The first and last exchanges at the target's settings.
@@ -125,6 +126,7 @@ void Measure(std::size_t size) {
     std::printf("  from the sync byte on               %.3f s  ratio %.4f\n", protocolUs / 1e6,
                 protocolUs / limitUs);
     std::printf("  real time for the simulation %.2f s\n\n", wallS);
+    line.SetPeer(nullptr);  // the port outlives the target
 }
 
 }  // namespace

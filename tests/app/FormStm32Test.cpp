@@ -22,6 +22,8 @@ namespace {
 class FormStm32 : public FormFixture {
 protected:
     Stm32BootTarget target{line};
+    // The window and the port outlive the target.
+    ~FormStm32() override { line.SetPeer(nullptr); }
 
     TForm1& Prepare(bool verify) {
         line.SetPeer(&target);

@@ -81,6 +81,8 @@ protected:
         inputs.verify = true;
         EXPECT_EQ(port.ComOpen("ttyQ0", 9600, kFrameN81), kComOk);
     }
+    // The port outlives the target and still moves its lines when it closes.
+    ~Stm32ProgramTest() override { line.SetPeer(nullptr); }
 
     // Runs Start Program on an image made of `bytes`; returns the log lines.
     Lines Run(const std::map<std::uint32_t, std::uint8_t>& bytes) {

@@ -28,6 +28,8 @@ protected:
         line.SetPeer(&target);
         EXPECT_EQ(port.ComOpen("ttyQ0", 115200, kFrameE81), kComOk);
     }
+    // The port outlives the target and still moves its lines when it closes.
+    ~Stm32BootTargetTest() override { line.SetPeer(nullptr); }
 
     // Pulses reset (DTR released) with RTS at the given physical level.
     void Reset(bool rtsAsserted) {
