@@ -462,7 +462,10 @@ void TForm1::ReadSettings() {
     CheckBoxToggleTCK->setChecked(ini.ReadBool("Prog", "ToggleTCK", false));
     SelectIndex(ComboTarget, ini.ReadInteger("Prog", "Target", 0));
     // Terminal
+    // The port's path is what identifies it; the position is only read from
+    // files written before the path was stored.
     savedComIndex_ = ClampToInt(ini.ReadInteger("Terminal", "ComIndex", -1), -1, 1 << 30);
+    savedComPort_ = ini.ReadString("Terminal", "ComPort", "");
     ComboBaud->setEditText(QString::fromStdString(ini.ReadString("Terminal", "Baud", "")));
     SelectIndex(ComboBits, ini.ReadInteger("Terminal", "Bits", kFrameN81));
     // File
@@ -506,6 +509,8 @@ void TForm1::WriteSettings() {
     }
     ini.WriteBool("Form", "InitMax", maximized);
     ini.WriteInteger("Terminal", "ComIndex", ComboComPort->currentIndex());
+    ini.WriteString("Terminal", "ComPort",
+                    ComboComPort->currentIndex() >= 0 ? ComboComPort->currentText().toStdString() : "");
     ini.WriteString("Terminal", "Baud", ComboBaud->currentText().toStdString());
     ini.WriteInteger("Terminal", "Bits", EffectiveIndex(ComboBits));
     ini.WriteString("Prog", "File", Edit1->text().toStdString());
@@ -525,7 +530,10 @@ void TForm1::WriteSettings() {
 
 void TForm1::FormCreate() {
     ComListPorts(*ComboComPort, env_.listPorts ? env_.listPorts() : std::nullopt);
-    ComboComPort->SetSelectedIndex(savedComIndex_);
+    if (!savedComPort_.empty())
+        ComboComPort->SelectPath(savedComPort_);
+    else
+        ComboComPort->SetSelectedIndex(savedComIndex_);
 }
 
 void TForm1::FormResize() {

@@ -236,6 +236,7 @@ private:
 
     FormEnvironment env_;
     int savedComIndex_ = -1;
+    std::string savedComPort_;
     bool initMax_ = false;
     QString fontName_;
     int fontSize_ = 14;

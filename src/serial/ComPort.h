@@ -92,8 +92,12 @@ public:
     virtual ~PortChooser() = default;
     virtual int SelectedIndex() const = 0;
     virtual void SetSelectedIndex(int index) = 0;
+    virtual std::string ItemText(int index) const = 0;
+    virtual int ItemCount() const = 0;
     virtual void ClearItems() = 0;
     virtual void AddItem(const std::string& text) = 0;
+    // Paths the user typed in; they stay in the list when it is refreshed.
+    virtual std::vector<std::string> TypedItems() const { return {}; }
 };
 
 // The serial devices really present on this machine, as device paths in text
@@ -101,8 +105,12 @@ public:
 // defines it.
 std::optional<std::vector<std::string>> SystemSerialPorts();
 
-// Fills the chooser from a device list; returns the number of names added.
-// With no list (nullopt) the chooser is left unchanged.
+// Fills the chooser from a device list; returns the number of device names
+// added. The selection stays on the same path, never on the same position
+// (adapters re-enumerate); the selected path and the typed ones stay listed
+// even when the system no longer shows them, so that opening names the
+// missing device instead of reaching another board. With no list (nullopt)
+// the chooser is left unchanged.
 int ComListPorts(PortChooser& chooser,
                  const std::optional<std::vector<std::string>>& devices);
 inline int ComListPorts(PortChooser& chooser) {

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QTest>
 
 #include "FormFixture.h"
@@ -219,18 +220,28 @@ TEST_F(FormTerminal, ChoosingAnotherPortClosesTheSession) {
     EXPECT_FALSE(port.IsOpen());
 }
 
-TEST_F(FormTerminal, DropDownRefreshesTheListKeepingThePosition) {
+TEST_F(FormTerminal, DropDownRefreshKeepsThePortByPathAndTypedPaths) {
     TForm1& f = MakeForm();
-    f.ComboComPort->setCurrentIndex(1);
-    ports = std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyS0"};
+    f.ComboComPort->setCurrentIndex(1);  // /dev/ttyUSB0
+    ports = std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyUSB0"};
     f.ComboComPortDropDown();
     ASSERT_EQ(f.ComboComPort->count(), 3);
-    EXPECT_EQ(f.ComboComPort->itemText(0), "/dev/ttyACM0");
-    EXPECT_EQ(f.ComboComPort->itemText(2), "/dev/ttyUSB1");
-    EXPECT_EQ(f.ComboComPort->currentIndex(), 1);
+    EXPECT_EQ(f.ComboComPort->currentText(), "/dev/ttyUSB0") << "not whatever took its position";
+
+    // A path typed and confirmed with Enter is listed, selected and kept.
+    f.ComboComPort->setFocus();
+    f.ComboComPort->lineEdit()->selectAll();
+    QTest::keyClicks(f.ComboComPort->lineEdit(), "/dev/pts/9");
+    QTest::keyClick(f.ComboComPort->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(f.ComboComPort->currentText(), "/dev/pts/9");
+    f.ComboComPort->setCurrentIndex(f.ComboComPort->findText("/dev/ttyS0"));
+    f.ComboComPortDropDown();
+    EXPECT_NE(f.ComboComPort->findText("/dev/pts/9"), -1);
+    EXPECT_EQ(f.ComboComPort->currentText(), "/dev/ttyS0");
+
     ports = std::nullopt;  // the system list cannot be read: unchanged
     f.ComboComPortDropDown();
-    EXPECT_EQ(f.ComboComPort->count(), 3);
+    EXPECT_EQ(f.ComboComPort->count(), 4);
 }
 
 }  // namespace
