@@ -4,6 +4,7 @@
 
 #include "core/BaudText.h"
 #include "loader/SRecord.h"
+#include "loader/Stm32Program.h"
 
 namespace quennet {
 
@@ -54,11 +55,7 @@ TargetSequences UnavailableSequences() {
         loader.AddLine("ERROR: MSP430 device query is not available in this version.");
         return 1;
     };
-    s.programStm32 = [](Loader& loader, const LoaderInputs& inputs, std::uint32_t) {
-        if (!LoadFirmware(loader, inputs)) return 1;
-        loader.AddLine("ERROR: STM32 programming is not available in this version.");
-        return 1;
-    };
+    s.programStm32 = ProgramStm32;
     return s;
 }
 

@@ -87,9 +87,10 @@ inline constexpr int kLoaderTargetCount = static_cast<int>(std::size(kLoaderTarg
 // The chooser's entry at index, or nullptr for a text of the user's own.
 const LoaderTarget* FindLoaderTarget(int index);
 
-// Stand-ins for targets whose protocol this build does not have: they read
-// the firmware file like the real sequences, then say plainly that the
-// protocol is missing and fail.
+// The sequences a loader starts with: the real STM32 run, and stand-ins
+// for protocols this build does not have yet, which read the firmware file
+// like the real sequences, then say plainly that the protocol is missing
+// and fail.
 TargetSequences UnavailableSequences();
 
 inline constexpr const char* kLineNoPort = "ERROR: Select a COM Port from the Terminal.";
