@@ -94,7 +94,9 @@ std::vector<Msp430BslTarget::Command> Msp430BslTarget::CommandsOf(std::uint8_t c
 const BslSimFaultRule* Msp430BslTarget::Occurrence(BslSimStep step) {
     const int count = ++stepCounts_[static_cast<std::size_t>(step)];
     for (const auto& rule : faults)
-        if (rule.step == step && (rule.nth == 0 || rule.nth == count)) return &rule;
+        if (rule.step == step &&
+            (rule.nth == 0 || rule.nth == count || (rule.onwards && count > rule.nth)))
+            return &rule;
     return nullptr;
 }
 

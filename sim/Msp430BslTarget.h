@@ -28,6 +28,7 @@ struct BslSimFaultRule {
     BslSimStep step;
     BslSimFault fault;
     int nth = 1;  // which occurrence of the step since power-up, 1-based; 0 = every one
+    bool onwards = false;  // the nth occurrence and every later one
 };
 
 // How the board is built and what the part is.

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/BaudText.h"
+#include "loader/Msp430Program.h"
 #include "loader/SRecord.h"
 
 namespace quennet {
@@ -58,6 +59,13 @@ TargetSequences UnavailableSequences() {
         loader.AddLine("ERROR: STM32 programming is not available in this version.");
         return 1;
     };
+    return s;
+}
+
+TargetSequences DefaultSequences() {
+    TargetSequences s = UnavailableSequences();
+    s.programMsp430 = ProgramMsp430;
+    s.msp430DeviceInfo = Msp430DeviceInfo;
     return s;
 }
 

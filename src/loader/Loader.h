@@ -61,6 +61,9 @@ struct TargetSequences {
 // the firmware file like the real sequences, then say plainly that the
 // protocol is missing and fail.
 TargetSequences UnavailableSequences();
+// The sequences a Loader runs unless told otherwise: the real protocols
+// where this build has them, the stand-ins above for the rest.
+TargetSequences DefaultSequences();
 
 inline constexpr const char* kLineNoPort = "ERROR: Select a COM Port from the Terminal.";
 inline constexpr const char* kLineCantOpenPort = "FATAL ERROR: Can't open COM port.";
@@ -73,7 +76,7 @@ inline constexpr const char* kLineRestoringBaud = "Restore Serial baud rate.";
 // terminal and a target, and the state one process keeps between runs.
 class Loader {
 public:
-    explicit Loader(LoaderHost host, TargetSequences sequences = UnavailableSequences());
+    explicit Loader(LoaderHost host, TargetSequences sequences = DefaultSequences());
     Loader(const Loader&) = delete;
     Loader& operator=(const Loader&) = delete;
 
