@@ -218,6 +218,22 @@ std::size_t SimLine::DeviceRead(std::uint8_t* buffer, std::size_t n) {
     return got;
 }
 
+bool SimLine::DeviceWaitReadable(std::uint64_t timeoutUs) {
+    const std::uint64_t deadline = clock_.NowUs() + timeoutUs;
+    for (;;) {
+        if (ArrivedAtPort() > 0) return true;
+        const std::uint64_t now = clock_.NowUs();
+        if (now >= deadline) return false;
+        // Step to whatever happens first: a byte completing at the port, or
+        // the far end (or anything else) acting, which may send bytes.
+        std::uint64_t next = deadline;
+        if (!toPort_.empty()) next = std::min(next, toPort_.front().atUs);
+        if (const auto due = clock_.NextDueUs()) next = std::min(next, std::max(*due, now));
+        clock_.AdvanceTo(next);
+        if (!open_ || vanished) return false;
+    }
+}
+
 long SimLine::DeviceWrite(const std::uint8_t* data, std::size_t n) {
     if (writesTakeZero || n == 0) return 0;
     const std::size_t take = writeChunkLimit ? std::min(n, writeChunkLimit) : n;
@@ -289,6 +305,12 @@ long SimSerialDevice::Read(std::uint8_t* buffer, std::size_t n) {
     if (!buffer || n == 0) return 0;
     if (line_.readChunkLimit) n = std::min(n, line_.readChunkLimit);
     return static_cast<long>(line_.DeviceRead(buffer, n));
+}
+
+bool SimSerialDevice::WaitReadable(std::uint64_t timeoutUs) {
+    ++line_.waitCount_;
+    if (!Usable() || line_.failQuery) return false;
+    return line_.DeviceWaitReadable(timeoutUs);
 }
 
 long SimSerialDevice::Write(const std::uint8_t* data, std::size_t n) {

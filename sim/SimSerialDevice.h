@@ -123,6 +123,7 @@ public:
     std::size_t QueryCount() const { return queryCount_; }
     std::size_t ReadCount() const { return readCount_; }
     std::size_t WriteCallCount() const { return writeCallCount_; }
+    std::size_t WaitCount() const { return waitCount_; }
 
     // Bytes already arrived at the port and not yet read.
     std::size_t ArrivedAtPort() const;
@@ -136,7 +137,7 @@ public:
     bool busy = false;             // open fails: held by another program
     bool refuseSettings = false;   // SetSettings fails (baud 0 always does)
     bool failGetSettings = false;  // GetSettings fails
-    bool failQuery = false;        // QueryWaiting fails
+    bool failQuery = false;        // QueryWaiting and WaitReadable fail
     bool refuseClose = false;      // Close fails and the device stays open
     bool refuseLines = false;      // SetDtr/SetRts fail, like a pseudo-terminal
     bool writesTakeZero = false;   // Write takes nothing
@@ -169,6 +170,7 @@ private:
     void DeviceSetRts(bool level);
     void DevicePurge(bool transmit, bool receive);
     std::size_t DeviceRead(std::uint8_t* buffer, std::size_t n);
+    bool DeviceWaitReadable(std::uint64_t timeoutUs);
     long DeviceWrite(const std::uint8_t* data, std::size_t n);
 
     void Record(SimEvent event);
@@ -191,6 +193,7 @@ private:
     std::size_t queryCount_ = 0;
     std::size_t readCount_ = 0;
     std::size_t writeCallCount_ = 0;
+    std::size_t waitCount_ = 0;
 };
 
 // A SerialDevice that works on a SimLine.
@@ -207,6 +210,9 @@ public:
     bool Purge(bool transmit, bool receive) override;
     bool QueryWaiting(std::uint32_t& count) override;
     long Read(std::uint8_t* buffer, std::size_t n) override;
+    // Moves the virtual clock on to the next byte arriving at the port, or
+    // to the deadline, letting the far end act at every instant in between.
+    bool WaitReadable(std::uint64_t timeoutUs) override;
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
 

@@ -32,6 +32,17 @@ void VirtualClock::AdvanceTo(std::uint64_t us) {
     running_ = false;
 }
 
+std::optional<std::uint64_t> VirtualClock::NextDueUs() const {
+    std::optional<std::uint64_t> next;
+    for (const TimeListener* l : listeners_) {
+        const auto t = l->NextEventUs();
+        if (t && (!next || *t < *next)) next = t;
+    }
+    if (!scheduled_.empty() && (!next || scheduled_.begin()->first < *next))
+        next = scheduled_.begin()->first;
+    return next;
+}
+
 void VirtualClock::RunDueUntil(std::uint64_t targetUs) {
     for (;;) {
         std::optional<std::uint64_t> next;

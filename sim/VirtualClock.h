@@ -36,6 +36,7 @@ public:
     VirtualClock& operator=(const VirtualClock&) = delete;
 
     std::uint32_t TickCount() override;
+    std::uint64_t MonotonicUs() override { return nowUs_; }
     // Advances by ms milliseconds; a negative or zero sleep still lets
     // everything due at the present instant act.
     void Sleep(int ms) override;
@@ -61,6 +62,10 @@ public:
     // when atUs is already past). Actions due at the same instant run in the
     // order they were scheduled.
     void ScheduleAt(std::uint64_t atUs, std::function<void()> action);
+
+    // The earliest instant at which a listener or a scheduled action wants
+    // to act, or nothing while nothing is pending.
+    std::optional<std::uint64_t> NextDueUs() const;
 
 private:
     void RunDueUntil(std::uint64_t targetUs);

@@ -10,7 +10,6 @@
 
 #include "app/TForm1.h"
 #include "serial/ComPort.h"
-#include "serial/posix/PosixSerialDevice.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ int main(int argc, char* argv[]) {
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     const QString settings = exe.absolutePath() + "/" + exe.completeBaseName() + ".INI";
 
-    quennet::ComPort port(quennet::PosixSerialDeviceFactory(), quennet::SystemClock());
+    quennet::ComPort port(quennet::DefaultSerialDeviceFactory(), quennet::SystemClock());
 
     quennet::FormEnvironment env;
     env.settingsPath = settings.toStdString();

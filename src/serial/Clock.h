@@ -11,6 +11,10 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::uint32_t TickCount() = 0;
+    // Microseconds from an arbitrary start, never wrapping or going back:
+    // for deadlines finer than the tick counter.
+    virtual std::uint64_t MonotonicUs() = 0;
+    // A sleep of 0 ms (or less) gives up the rest of the time slice.
     virtual void Sleep(int ms) = 0;
 };
 

@@ -115,6 +115,44 @@ int ComPort::ComReadByte() {
 }
 
 int ComPort::ComWaitByte(int budgetMs) {
+    if (budgetMs <= 0) return -1;
+    // The target's watchdog is fed by RTS flips paced by the poll steps, and
+    // a closed port has nothing to wait on: both keep the step rhythm.
+    if (WatchdogToggle || !device_) return WaitInPollSteps(budgetMs);
+
+    // A time-out lasts the same whole number of poll steps as always; only a
+    // byte that arrives ends the wait sooner, as soon as it is there.
+    const std::uint64_t steps = (static_cast<std::uint64_t>(budgetMs) + kPollStepMs - 1) / kPollStepMs;
+    const std::uint64_t budgetUs = steps * kPollStepMs * 1000;
+    const std::uint64_t start = clock_.MonotonicUs();
+    bool claimedReadable = false;
+    for (;;) {
+        const int b = ComReadByte();
+        const std::uint64_t elapsed = clock_.MonotonicUs() - start;
+        if (b != -1) {
+            CountPollSteps((elapsed + kPollStepMs * 1000 - 1) / (kPollStepMs * 1000));
+            return b;
+        }
+        if (elapsed >= budgetUs || !device_) break;
+        const std::uint64_t left = budgetUs - elapsed;
+        if (!claimedReadable && device_->WaitReadable(left)) {
+            claimedReadable = true;
+            continue;
+        }
+        claimedReadable = false;
+        // A device that cannot wait, or that said bytes were there when none
+        // could be read, must not make this loop spin: sleep a step instead.
+        const std::uint64_t waited = clock_.MonotonicUs() - start - elapsed;
+        if (waited + 1000 < left) {
+            const std::uint64_t nap = std::min<std::uint64_t>(left, kPollStepMs * 1000);
+            clock_.Sleep(static_cast<int>((nap + 999) / 1000));
+        }
+    }
+    CountPollSteps(steps);
+    return -1;
+}
+
+int ComPort::WaitInPollSteps(int budgetMs) {
     // The budget counts poll steps, so a closed port still spends all of it.
     // A 64-bit count keeps budgets near INT_MAX from overflowing.
     for (long long elapsed = 0; elapsed < budgetMs; elapsed += kPollStepMs) {
@@ -122,11 +160,17 @@ int ComPort::ComWaitByte(int budgetMs) {
         const int b = ComReadByte();
         if (b != -1) return b;
         clock_.Sleep(kPollStepMs);
-        // After a sleep the next tick always reaches the toggle threshold, so
-        // a silent wait toggles RTS once per step from its second attempt on.
-        WatchdogCounter = static_cast<std::int8_t>(WatchdogCounter + 10);
+        CountPollSteps(1);
     }
     return -1;
+}
+
+void ComPort::CountPollSteps(std::uint64_t steps) {
+    // After a sleep the next tick always reaches the toggle threshold, so a
+    // silent wait toggles RTS once per step from its second attempt on. A
+    // wait that woke on data counts the steps it would have slept, so that
+    // the counter stands where the rhythm expects it when the toggle is on.
+    WatchdogCounter = static_cast<std::int8_t>(WatchdogCounter + static_cast<int>((steps * 10) % 256));
 }
 
 void ComPort::ComWatchdogTick() {

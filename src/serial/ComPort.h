@@ -66,6 +66,8 @@ public:
     std::uint32_t QueuedCount = 0;
 
 private:
+    int WaitInPollSteps(int budgetMs);
+    void CountPollSteps(std::uint64_t steps);
     void ApplyDtr(bool asserted);
     void ApplyRts(bool asserted);
 
@@ -90,13 +92,9 @@ public:
 };
 
 // The serial devices really present on this machine, as device paths in text
-// order, or nothing when the system's list cannot be read.
+// order, or nothing when the system's list cannot be read. Each backend
+// defines it.
 std::optional<std::vector<std::string>> SystemSerialPorts();
-
-// The serial devices that a sysfs tty class directory (normally
-// /sys/class/tty) shows as really present, as "/dev/<name>" paths in text
-// order; nothing when the directory cannot be read.
-std::optional<std::vector<std::string>> SerialPortsFromSysfs(const std::string& sysfsTtyDir);
 
 // Fills the chooser from a device list; returns the number of names added.
 // With no list (nullopt) the chooser is left unchanged.

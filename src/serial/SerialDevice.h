@@ -39,6 +39,10 @@ public:
     // Reads up to n bytes that are already waiting; returns the number read,
     // or -1 on failure. Never waits.
     virtual long Read(std::uint8_t* buffer, std::size_t n) = 0;
+    // Waits until a received byte is waiting or timeoutUs have passed,
+    // whichever comes first; true when bytes wait. Returns false at once
+    // when the device cannot wait (gone, failed).
+    virtual bool WaitReadable(std::uint64_t timeoutUs) = 0;
     // Hands bytes to the device; returns how many it took (0 .. n), -1 on
     // failure. Returns once all are taken or the device stops taking them.
     virtual long Write(const std::uint8_t* data, std::size_t n) = 0;
@@ -46,5 +50,9 @@ public:
 };
 
 using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;
+
+// The real devices of the platform this program was built for; each
+// backend (serial/posix, ...) defines it.
+SerialDeviceFactory DefaultSerialDeviceFactory();
 
 }  // namespace quennet

@@ -15,8 +15,16 @@ public:
         // Wraps at 2^32 like a millisecond tick counter.
         return static_cast<std::uint32_t>(ms.count());
     }
+    std::uint64_t MonotonicUs() override {
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    }
     void Sleep(int ms) override {
-        if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        if (ms > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        else
+            std::this_thread::yield();
     }
 };
 

@@ -364,20 +364,20 @@ TEST_F(ComPortSimTest, VanishedDeviceFailsQuietly) {
 
 // --- ComWaitByte -------------------------------------------------------------
 
-TEST_F(ComPortSimTest, WaitBudgetsCountPollSteps) {
-    struct Row { int budget; std::size_t attempts; };
-    const Row rows[] = {{0, 0}, {-5, 0}, {INT_MIN, 0}, {1, 1}, {5, 1}, {6, 2},
-                        {12, 3}, {50, 10}};
+TEST_F(ComPortSimTest, SilentWaitSpendsWholePollStepsAndBadBudgetsReturnAtOnce) {
+    struct Row { int budget; std::uint64_t spentUs; };
+    const Row rows[] = {{0, 0}, {-5, 0}, {INT_MIN, 0}, {1, 5000}, {5, 5000}, {6, 10000},
+                        {12, 15000}, {50, 50000}};
     Open();
     for (const Row& r : rows) {
         SCOPED_TRACE(r.budget);
         const auto queries = line.QueryCount();
         const auto t0 = clock.NowUs();
-        const auto sleeps = clock.SleepCount();
         EXPECT_EQ(port.ComWaitByte(r.budget), -1);
-        EXPECT_EQ(line.QueryCount() - queries, r.attempts) << "read attempts";
-        EXPECT_EQ(clock.SleepCount() - sleeps, r.attempts) << "5 ms sleeps";
-        EXPECT_EQ(clock.NowUs() - t0, r.attempts * 5000);
+        EXPECT_EQ(clock.NowUs() - t0, r.spentUs);
+        if (r.budget <= 0) {
+            EXPECT_EQ(line.QueryCount(), queries) << "no read attempt";
+        }
     }
 }
 
@@ -389,22 +389,48 @@ TEST_F(ComPortSimTest, ClosedPortSpendsTheWholeBudget) {
     EXPECT_EQ(clock.NowUs(), 500000u);
 }
 
-TEST_F(ComPortSimTest, WaitReturnsAByteAtThePollStepAfterItArrives) {
+TEST_F(ComPortSimTest, WaitWakesTheMomentAByteArrives) {
     Open(9600);
-    line.SendToPortAt(12000, Bytes{0xFF});  // complete at 13042 us
-    EXPECT_EQ(port.ComWaitByte(100), 255);
-    EXPECT_EQ(clock.NowUs(), 15000u) << "found by the fourth attempt";
+    // 1.3 ms after the wait starts; at 9600 N-8-1 a character takes 1041.7 us.
+    line.SendToPortAt(1300 - line.WireTimeUs(1), Bytes{0xFF});
+    EXPECT_EQ(port.ComWaitByte(100), 255) << "0xFF is a byte, not nothing";
+    EXPECT_EQ(clock.NowUs(), 1300u);
+    EXPECT_EQ(clock.SleepCount(), 0u) << "woken by the byte, not by polling";
 
     line.SendToPort(Bytes{0x00});
-    EXPECT_EQ(port.ComWaitByte(1), -1) << "still on the wire";
-    EXPECT_EQ(port.ComWaitByte(1), 0x00);
+    const auto t0 = clock.NowUs();
+    EXPECT_EQ(port.ComWaitByte(1), 0x00) << "a budget of one step covers one character";
+    EXPECT_EQ(clock.NowUs() - t0, line.WireTimeUs(1));
+
+    line.SendToPortAt(2000000, Bytes{0x33});
+    EXPECT_EQ(port.ComWaitByte(INT_MAX), 0x33) << "huge budgets do not overflow";
+    EXPECT_EQ(clock.NowUs(), 2000000 + line.WireTimeUs(1));
 }
 
-TEST_F(ComPortSimTest, HugeBudgetDoesNotOverflow) {
+TEST_F(ComPortSimTest, WaitSeesRepliesThatTheFarEndMakesWhileItWaits) {
+    Open(115200);
+    EchoPeer echo;
+    line.SetPeer(&echo);
+    const Bytes frame = {0x80, 0x18, 0x04, 0x04};
+    port.ComWrite(frame.data(), frame.size());
+    std::vector<int> got;
+    for (int i = 0; i < 4; ++i) got.push_back(port.ComWaitByte(10));
+    EXPECT_EQ(got, (std::vector<int>{0x80, 0x18, 0x04, 0x04}));
+    // Each byte comes back as it arrives; the wait ends with the last echo.
+    EXPECT_EQ(clock.NowUs(), line.WriteLog().back().arrivalUs + line.WireTimeUs(1));
+    EXPECT_EQ(port.ComWaitByte(10), -1);
+    line.SetPeer(nullptr);
+}
+
+TEST_F(ComPortSimTest, DeviceThatCannotWaitFallsBackToPollSteps) {
     Open(9600);
-    line.SendToPortAt(2000000, Bytes{0x33});
-    EXPECT_EQ(port.ComWaitByte(INT_MAX), 0x33);
-    EXPECT_EQ(clock.NowUs(), 2005000u);
+    line.SendToPortAt(12000, Bytes{0x41});  // complete at 13042 us
+    line.failQuery = true;  // the device can neither count nor wait
+    EXPECT_EQ(port.ComWaitByte(10), -1);
+    EXPECT_EQ(clock.NowUs(), 10000u) << "the budget, slept in steps, without spinning";
+    line.failQuery = false;
+    EXPECT_EQ(port.ComWaitByte(10), 0x41);
+    EXPECT_EQ(clock.NowUs(), 13042u);
 }
 
 // --- Watchdog toggle ---------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "serial/posix/PortDiscovery.h"
 #include "serial/ComPort.h"
 
 namespace quennet {

@@ -101,6 +101,22 @@ long PosixSerialDevice::Read(std::uint8_t* buffer, std::size_t n) {
     }
 }
 
+bool PosixSerialDevice::WaitReadable(std::uint64_t timeoutUs) {
+    if (fd_ < 0) return false;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::microseconds(timeoutUs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+        const long long ns = std::max<long long>(left.count(), 0);
+        const timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        pollfd p{fd_, POLLIN, 0};
+        const int r = ::ppoll(&p, 1, &ts, nullptr);
+        if (r > 0) return (p.revents & POLLIN) != 0;  // a hang-up alone is no data
+        if (r == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
+
 long long PosixSerialDevice::WireTimeMs(std::size_t n) const {
     if (current_.baud == 0) return 0;
     const long long bits = 1 + current_.dataBits + (current_.parity == Parity::None ? 0 : 1) +
@@ -167,5 +183,7 @@ bool PosixSerialDevice::Close() {
 SerialDeviceFactory PosixSerialDeviceFactory() {
     return []() -> std::unique_ptr<SerialDevice> { return std::make_unique<PosixSerialDevice>(); };
 }
+
+SerialDeviceFactory DefaultSerialDeviceFactory() { return PosixSerialDeviceFactory(); }
 
 }  // namespace quennet

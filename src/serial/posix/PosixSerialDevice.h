@@ -31,6 +31,7 @@ public:
     bool Purge(bool transmit, bool receive) override;
     bool QueryWaiting(std::uint32_t& count) override;
     long Read(std::uint8_t* buffer, std::size_t n) override;
+    bool WaitReadable(std::uint64_t timeoutUs) override;
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "serial/ComPort.h"
+#include "serial/posix/PortDiscovery.h"
 
 namespace quennet {
 namespace {

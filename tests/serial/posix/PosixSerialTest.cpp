@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KernelTermiosProbe.h"
@@ -305,6 +306,20 @@ TEST_F(PosixSerialTest, OpenDiscardsWhatArrivedBefore) {
     EXPECT_EQ(port.ComWaitByte(50), -1);
     pty.Send(Bytes{'n'});
     EXPECT_EQ(port.ComWaitByte(1000), 'n');
+}
+
+TEST_F(PosixSerialTest, WaitWakesOnAByteWrittenDuringIt) {
+    ASSERT_EQ(port.ComOpen(pty.slave(), 115200, kFrameN81), kComOk);
+    std::thread far([this] {
+        ::usleep(30 * 1000);
+        pty.Send(Bytes{0x79});
+    });
+    const int got = port.ComWaitByte(5000);
+    far.join();
+    EXPECT_EQ(got, 0x79);
+
+    PosixSerialDevice closed;
+    EXPECT_FALSE(closed.WaitReadable(1000)) << "a device that is not open cannot wait";
 }
 
 TEST_F(PosixSerialTest, FarEndVanishing) {
