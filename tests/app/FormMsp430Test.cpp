@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "FormFixture.h"
+#include "app/PortCombo.h"
 #include "Msp430BslTarget.h"
 #include "loader/Loader.h"
 

@@ -196,17 +196,6 @@ TEST(Msp430BslFrameTest, FramesAndPatchAreByteExact) {
     EXPECT_TRUE(sent([&] { bsl.BslLoadPatch(); }).empty());
 }
 
-TEST(Msp430BslFrameTest, DeviceBoxLines) {
-    EXPECT_EQ(Msp430DeviceLine(0xF1, 0x49), "| Device: MSP430F149  |");
-    EXPECT_EQ(Msp430DeviceLine(0xF1, 0x6C), "| Device: MSP430F1611 |");
-    EXPECT_EQ(Msp430DeviceLine(0xF4, 0x13), "| Device: MSP430F413  |");
-    EXPECT_EQ(Msp430VersionLine(0x01, 0x10), "| BSL Version:  1.10  |");
-    EXPECT_EQ(Msp430VersionLine(0x02, 0x0A), "| BSL Version:  2.0a  |");
-    for (const auto& s : {Msp430DeviceLine(0xF1, 0x49), Msp430DeviceLine(0xF1, 0x6C),
-                          Msp430VersionLine(1, 0x61), std::string(kBoxRule)})
-        EXPECT_EQ(s.size(), 23u) << s;
-}
-
 TEST_F(Msp430RunTest, BlankImageErasesAndPrintsAllMarks) {
     Firmware("");
     target.Preload(0x4000, {0x12, 0x34});

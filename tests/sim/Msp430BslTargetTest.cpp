@@ -185,35 +185,5 @@ TEST_F(BslTargetTest, Version110WritesFlashOnlyThroughTheEnteredPatch) {
     EXPECT_EQ(Exchange({0x80}), Bytes{});
 }
 
-TEST_F(BslTargetTest, FaultsHitTheChosenOccurrence) {
-    target.faults = {{BslSimStep::Sync, BslSimFault::WrongByte, 2},
-                     {BslSimStep::WriteFlash, BslSimFault::Nak, 2},
-                     {BslSimStep::ReadBlock, BslSimFault::BadChecksum, 1},
-                     {BslSimStep::ReadBlock, BslSimFault::LengthMismatch, 2},
-                     {BslSimStep::ReadBlock, BslSimFault::Silence, 3}};
-    Pattern();
-    EXPECT_EQ(Exchange({0x80}), Bytes{0x90});
-    port.ComWrite(Frame(0x18, 0, 0).data(), 10);
-    EXPECT_EQ(port.ComWaitByte(100), 0x90);
-    EXPECT_EQ(Exchange({0x80}), Bytes{0x55});  // the second sync
-    EXPECT_EQ(Exchange({0x80}), Bytes{0x90});
-    EXPECT_EQ(Exchange(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
-    EXPECT_EQ(Command(Frame(0x12, 0x4000, 2, {1, 2})), Bytes{0x90});
-    EXPECT_EQ(Command(Frame(0x12, 0x4002, 2, {1, 2})), Bytes{0xA0});
-    EXPECT_EQ(target.At(0x4002), 0xFF);
-    EXPECT_EQ(Command(Frame(0x12, 0x4002, 2, {1, 2})), Bytes{0x90});
-
-    Bytes r = Command(Frame(0x14, 0x0FF0, 16));  // first read: checksum off
-    ASSERT_EQ(r.size(), 22u);
-    std::uint8_t lo = 0;
-    for (std::size_t i = 0; i < 20; i += 2) lo ^= r[i];
-    EXPECT_NE(r[20], static_cast<std::uint8_t>(~lo));
-    r = Command(Frame(0x14, 0x0FF0, 16));  // second: L2 differs from L1
-    ASSERT_GE(r.size(), 4u);
-    EXPECT_NE(r[2], r[3]);
-    EXPECT_TRUE(Command(Frame(0x14, 0x0FF0, 16)).empty());
-    EXPECT_EQ(Command(Frame(0x14, 0x0FF0, 16)).size(), 22u);
-}
-
 }  // namespace
 }  // namespace quennet
