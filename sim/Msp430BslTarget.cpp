@@ -204,7 +204,7 @@ void Msp430BslTarget::OnByte(SimLine& line, std::uint8_t byte, std::uint64_t atU
             }
             return;
         }
-        if (frame_.size() == static_cast<std::size_t>(frame_[2]) + 6) {
+        if (frame_.size() > 4 && frame_.size() == static_cast<std::size_t>(frame_[2]) + 6) {
             Execute(line, atUs);
             rx_ = Rx::Idle;
             frame_.clear();

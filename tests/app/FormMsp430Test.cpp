@@ -16,6 +16,9 @@ namespace {
 
 class FormMsp430 : public FormFixture {
 protected:
+    // The window and the port outlive this class's members: unplug the part.
+    ~FormMsp430() override { line.SetPeer(nullptr); }
+
     Msp430BslTarget target;
 
     TForm1& MakeAtTerminal() {

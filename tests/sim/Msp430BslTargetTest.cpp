@@ -65,9 +65,9 @@ protected:
     }
 
     VirtualClock clock;
+    Msp430BslTarget target;  // outlives the line and the port that talk to it
     SimLine line;
     ComPort port;
-    Msp430BslTarget target;
 };
 
 TEST_F(BslTargetTest, EntersOnlyOnThePatternWithItsWiringAndMissedAttempts) {
