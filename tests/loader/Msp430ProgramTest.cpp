@@ -303,6 +303,25 @@ TEST_F(Msp430RunTest, PolarityFoundOnTheFourthAttemptIsKeptForTheRun) {
     EXPECT_LT(password.atUs - erase.atUs, 400000u);
     EXPECT_EQ(target.At(0x1100), 1);
     EXPECT_EQ(log.Lines().at(2), "BSL Enter ...");
+
+    // The first attempt as the lines saw it (physical levels, ms from its
+    // start): RTS released is logical 1 while ComOpen's polarity holds.
+    std::vector<std::string> attempt;
+    const std::uint64_t t0 = line.Events().front().atUs;
+    for (const auto& e : line.Events()) {
+        const std::string at = "@" + std::to_string((e.atUs - t0) / 1000);
+        if (e.kind == SimEvent::Kind::Dtr) attempt.push_back((e.level ? "D1" : "D0") + at);
+        if (e.kind == SimEvent::Kind::Rts) attempt.push_back((e.level ? "R1" : "R0") + at);
+        if (e.kind == SimEvent::Kind::Write) attempt.push_back("W" + at);
+        if (attempt.size() == 13) break;
+    }
+    EXPECT_EQ(attempt, (std::vector<std::string>{"D1@0", "R0@0", "D0@100", "R1@110", "R0@120", "R1@130", "R0@140",
+                                                 "D1@150", "R1@160", "W@260", "W@310", "W@360", "W@410"}));
+    // The second attempt drives TEST the other way.
+    std::vector<bool> rtsOfAttempt2;
+    for (const auto& e : line.EventsOf(SimEvent::Kind::Rts))
+        if (e.atUs - t0 >= 760000 && rtsOfAttempt2.size() < 6) rtsOfAttempt2.push_back(e.level);
+    EXPECT_EQ(rtsOfAttempt2, (std::vector<bool>{true, false, true, false, true, false}));
 }
 
 TEST_F(Msp430RunTest, EachFailureEndsTheRunWithItsLineAndGivesThePortBack) {
