@@ -8,6 +8,11 @@ PortCombo::PortCombo(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::InsertAlphabetically);
     setDuplicatesEnabled(false);
+    // Runs after the combo's own Enter handling has inserted the entry.
+    connect(lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        const std::string text = currentText().toStdString();
+        if (!text.empty() && currentIndex() >= 0) typed_.insert(text);
+    });
 }
 
 void PortCombo::SetSelectedIndex(int index) {
@@ -20,6 +25,17 @@ void PortCombo::AddItem(const std::string& text) {
     int pos = 0;
     while (pos < count() && itemText(pos).toStdString() < text) ++pos;
     insertItem(pos, item);
+}
+
+void PortCombo::SelectPath(const std::string& path) {
+    if (path.empty()) return;
+    int index = findText(QString::fromStdString(path), Qt::MatchExactly);
+    if (index < 0) {
+        typed_.insert(path);
+        AddItem(path);
+        index = findText(QString::fromStdString(path), Qt::MatchExactly);
+    }
+    setCurrentIndex(index);
 }
 
 void PortCombo::showPopup() {

@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -46,8 +47,6 @@ constexpr int kButtonRowHeight = 17;
 
 const char* const kBaudRates[] = {"600",   "1200",  "4800",  "9600",   "14400",  "19200",
                                   "28800", "38400", "57600", "115200", "460800", "921600"};
-const char* const kTargets[] = {"MSP430-9600", "MSP430-19200", "STM32-57600",
-                                "STM32-115200", "BLACKFIN",    "MG2455"};
 
 // Stored numbers are longs; anything beyond what a window could use is
 // clamped rather than wrapped into a plausible value.
@@ -98,7 +97,6 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     InitQuennetResources();
     setWindowIcon(QIcon(":/quennet.png"));
 
-    // 1. The window and its controls.
     BuildMenus();
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName("PageControl1");
@@ -112,6 +110,9 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     PageControl1->addTab(TabLcd, "LCD");
     PageControl1->setTabVisible(3, false);
     setCentralWidget(PageControl1);
+    LabelPortHolder = new QLabel;
+    LabelPortHolder->setObjectName("LabelPortHolder");
+    statusBar()->addWidget(LabelPortHolder, 1);
 
     trayIcon_ = new QSystemTrayIcon(QIcon(":/quennet.png"), this);
     trayIcon_->setToolTip("Quennet");
@@ -134,15 +135,19 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     memo2Log_ = std::make_unique<Memo2Log>(Memo2);
     WireTools();
     WireLoader();
+    port().Owner().SetListener([this](PortUser holder) { PortHolderChanged(holder); });
 
-    // 2, 3. The settings file.
     ReadSettings();
 
-    // 5. Double-buffered painting is what Qt does anyway.
+    // The receive pump runs from now to the end; Qt paints double-buffered
+    // anyway.
     Timer1->start();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // The port outlives the window: it must not call back into it.
+    port().Owner().SetListener(nullptr);
+}
 
 void TForm1::Guarded(const std::function<void()>& handler) {
     try {
@@ -303,7 +308,7 @@ QWidget* TForm1::BuildLoaderTab() {
     ComboTarget->setObjectName("ComboTarget");
     ComboTarget->setEditable(true);
     ComboTarget->setInsertPolicy(QComboBox::NoInsert);
-    for (const char* t : kTargets) ComboTarget->addItem(t);
+    for (const LoaderTarget& t : kLoaderTargets) ComboTarget->addItem(t.name);
     ComboTarget->setCurrentIndex(0);
     row1->addWidget(ComboTarget);
     row1->addWidget(new QLabel("File:"));
@@ -427,7 +432,7 @@ QWidget* TForm1::BuildSettingsTab() {
 
 QWidget* TForm1::BuildLcdTab() {
     auto* tab = new QWidget;
-    tab->setObjectName("TabSheet4");
+    tab->setObjectName("TabSheetLCD");
     auto* column = new QVBoxLayout(tab);
     auto* note = new QLabel("LCD capture is not available in this version.");
     note->setObjectName("LabelLcdUnavailable");
@@ -457,7 +462,10 @@ void TForm1::ReadSettings() {
     CheckBoxToggleTCK->setChecked(ini.ReadBool("Prog", "ToggleTCK", false));
     SelectIndex(ComboTarget, ini.ReadInteger("Prog", "Target", 0));
     // Terminal
+    // The port's path is what identifies it; the position is only read from
+    // files written before the path was stored.
     savedComIndex_ = ClampToInt(ini.ReadInteger("Terminal", "ComIndex", -1), -1, 1 << 30);
+    savedComPort_ = ini.ReadString("Terminal", "ComPort", "");
     ComboBaud->setEditText(QString::fromStdString(ini.ReadString("Terminal", "Baud", "")));
     SelectIndex(ComboBits, ini.ReadInteger("Terminal", "Bits", kFrameN81));
     // File
@@ -501,6 +509,8 @@ void TForm1::WriteSettings() {
     }
     ini.WriteBool("Form", "InitMax", maximized);
     ini.WriteInteger("Terminal", "ComIndex", ComboComPort->currentIndex());
+    ini.WriteString("Terminal", "ComPort",
+                    ComboComPort->currentIndex() >= 0 ? ComboComPort->currentText().toStdString() : "");
     ini.WriteString("Terminal", "Baud", ComboBaud->currentText().toStdString());
     ini.WriteInteger("Terminal", "Bits", EffectiveIndex(ComboBits));
     ini.WriteString("Prog", "File", Edit1->text().toStdString());
@@ -520,7 +530,10 @@ void TForm1::WriteSettings() {
 
 void TForm1::FormCreate() {
     ComListPorts(*ComboComPort, env_.listPorts ? env_.listPorts() : std::nullopt);
-    ComboComPort->SetSelectedIndex(savedComIndex_);
+    if (!savedComPort_.empty())
+        ComboComPort->SelectPath(savedComPort_);
+    else
+        ComboComPort->SetSelectedIndex(savedComIndex_);
 }
 
 void TForm1::FormResize() {
@@ -544,7 +557,7 @@ void TForm1::FormClose() {
 void TForm1::closeEvent(QCloseEvent* event) {
     // A programming run lets the window process messages; closing under it
     // would pull the port away mid-transfer. Close once the run has ended.
-    if (loader_->RunActive()) {
+    if (!TerminalHoldsPort()) {
         closePending_ = true;
         event->ignore();
         return;
@@ -567,7 +580,7 @@ void TForm1::changeEvent(QEvent* event) {
 }
 
 void TForm1::Exit1Click() {
-    if (loader_->RunActive()) {
+    if (!TerminalHoldsPort()) {
         exitPending_ = true;  // the port is the run's until it ends
         return;
     }
@@ -621,6 +634,13 @@ void TForm1::SetChoosersEnabled(bool enabled) {
 }
 
 void TForm1::CheckBox1Click() {
+    if (!TerminalHoldsPort()) {
+        // The switch cannot close or reopen a port that a run holds: put
+        // the box back to what the port is.
+        const QSignalBlocker quiet(CheckBox1);
+        CheckBox1->setChecked(port().IsOpen());
+        return;
+    }
     if (CheckBox1->isChecked()) {
         if (ComboComPort->currentIndex() < 0) {
             ShowMessage("There aren't COM Port available on this computer!");
@@ -648,10 +668,44 @@ void TForm1::ComboComPortDropDown() {
 }
 
 void TForm1::ComboComPortChange() {
+    if (!TerminalHoldsPort()) return;
     CheckBox1->setChecked(false);
 }
 
+void TForm1::PortHolderChanged(PortUser holder) {
+    const bool terminal = holder == PortUser::Terminal;
+    // While a run or a capture holds the port, the terminal's controls that
+    // would reach it are off; their handlers refuse as well, for keys and
+    // for clicks that were already queued.
+    for (QWidget* w : std::initializer_list<QWidget*>{CheckBox1, ButtonReset, Button5, ButtonSendFile, Button3,
+                                                      ButtonRow, Button1, Button7})
+        w->setEnabled(terminal);
+    switch (holder) {
+        case PortUser::Terminal:
+            LabelPortHolder->clear();
+            break;
+        case PortUser::LoaderRun:
+            LabelPortHolder->setText("The serial port is in use by the flash loader.");
+            break;
+        case PortUser::LcdCapture:
+            LabelPortHolder->setText("The serial port is in use by the LCD capture.");
+            break;
+    }
+    // A file send would go on into whatever the run leaves on the line.
+    if (!terminal && fileSender_->Running()) {
+        fileSender_->Stop();
+        ButtonSendFile->setText("Send File");
+    }
+}
+
+void TForm1::SessionFollowsPort() {
+    // A run that could not reopen the port leaves it closed: the session
+    // switch must not claim otherwise, and the choosers are free again.
+    if (CheckBox1->isChecked() && !port().IsOpen()) CheckBox1->setChecked(false);
+}
+
 void TForm1::Timer1Timer() {
+    if (!TerminalHoldsPort()) return;
     const bool logging = CheckBoxLogFile->isChecked();
     const ReceivePump::TickResult tick =
         ReceivePump::Tick(port(), *Memo1, CheckBoxHex->isChecked(), [this, logging](const std::uint8_t* b, std::size_t n) {
@@ -672,6 +726,7 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::Memo1KeyPress(char32_t ch) {
+    if (!TerminalHoldsPort()) return;
     const int byte = TypedCharToByte(ch);
     if (byte >= 0) port().ComWriteByte(static_cast<std::uint8_t>(byte));
 }
@@ -681,6 +736,7 @@ void TForm1::Memo1Enter() {
 }
 
 void TForm1::ButtonResetClick() {
+    if (!TerminalHoldsPort()) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     port().ComResetTarget();
     Memo1->setFocus();

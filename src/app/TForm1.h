@@ -145,6 +145,10 @@ public:
     QColor displayFontColor() const { return fontColor_; }
 
     ComPort& port() { return *env_.port; }
+    const ComPort& port() const { return *env_.port; }
+    // Whether the terminal may use the port now: no programming run or
+    // capture holds it. Every terminal path that touches the port asks.
+    bool TerminalHoldsPort() const { return port().Owner().Holds(PortUser::Terminal); }
     QTimer* timer() const { return Timer1; }
     QSystemTrayIcon* trayIcon() const { return trayIcon_; }
 
@@ -190,6 +194,7 @@ public:
     QCheckBox* CheckBoxReset = nullptr;
     QCheckBox* CheckBoxToggleTCK = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
+    QLabel* LabelPortHolder = nullptr;  // status bar: who holds the port
 
     QComboBox* ComboSendFile = nullptr;
     QPushButton* ButtonBrowseSendFile = nullptr;
@@ -218,6 +223,8 @@ private:
     void ApplyDisplayFont(const QFont& font, const QColor& color);
     void ShowMessage(const std::string& text);
     void SetChoosersEnabled(bool enabled);
+    void PortHolderChanged(PortUser holder);
+    void SessionFollowsPort();
     void WireTools();
     void WireLoader();
     std::optional<std::string> RunOpenDialog(const std::string& filter, const std::string& proposed);
@@ -229,6 +236,7 @@ private:
 
     FormEnvironment env_;
     int savedComIndex_ = -1;
+    std::string savedComPort_;
     bool initMax_ = false;
     QString fontName_;
     int fontSize_ = 14;

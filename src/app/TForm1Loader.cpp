@@ -51,15 +51,11 @@ LoaderInputs TForm1::LoaderSnapshot() const {
 void TForm1::BeginLoaderClick() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Memo2->setFocus();
-    // The run owns the port until it ends: the session switch would close
-    // it under the run, and the run's restore would then reopen it behind
-    // the switch's back.
-    CheckBox1->setEnabled(false);
 }
 
 void TForm1::FinishLoaderClick() {
-    CheckBox1->setEnabled(true);
     QApplication::restoreOverrideCursor();
+    SessionFollowsPort();
     // An exit or close asked for during the run happens now that the port
     // is free.
     if (exitPending_) {
@@ -72,21 +68,21 @@ void TForm1::FinishLoaderClick() {
 }
 
 void TForm1::Button1Click() {
-    if (loader_->RunActive()) return;  // one run at a time
+    if (!TerminalHoldsPort()) return;  // one long operation at a time
     BeginLoaderClick();
     loader_->StartProgram(LoaderSnapshot());
     FinishLoaderClick();
 }
 
 void TForm1::Button7Click() {
-    if (loader_->RunActive()) return;
+    if (!TerminalHoldsPort()) return;
     BeginLoaderClick();
     loader_->DeviceInfo(LoaderSnapshot());
     FinishLoaderClick();
 }
 
 void TForm1::Button5Click() {
-    if (loader_->RunActive()) return;
+    if (!TerminalHoldsPort()) return;
     PageControl1->setCurrentIndex(1);
     Button1Click();
     if (loader_->LastRunResult == 0) PageControl1->setCurrentIndex(0);

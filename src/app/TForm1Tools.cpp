@@ -85,7 +85,7 @@ std::optional<std::string> TForm1::RunSaveDialog(const std::string& proposed) {
 // ------------------------------------------------------- function buttons
 
 void TForm1::ButtonStrClick(int n) {
-    if (n < 1 || n > 8) return;
+    if (n < 1 || n > 8 || !TerminalHoldsPort()) return;
     SendButtonString(port(), *Memo1, *nmea_, ToEightBit(EditBV[n - 1]->text()), CheckBoxFHex->isChecked(),
                      CheckBoxCRCNMEA->isChecked(), CheckBoxHex->isChecked());
     Memo1->setFocus();
@@ -96,6 +96,7 @@ void TForm1::Memo1KeyDown(int key, Qt::KeyboardModifiers) {
 }
 
 void TForm1::Button3Click() {
+    if (!TerminalHoldsPort()) return;
     if (SendButtonString(port(), *Memo1, *nmea_, ToEightBit(Edit2->text()), true, false, CheckBoxHex->isChecked()))
         Memo1->setFocus();
 }
@@ -164,6 +165,7 @@ void TForm1::ButtonSendFileClick() {
         Memo1->setFocus();
         return;
     }
+    if (!TerminalHoldsPort()) return;
     switch (fileSender_->Start(port(), EditBrowseSendFile->text().toStdString(), ComboSendFile->currentIndex())) {
         case FileSender::StartResult::Started:
             ButtonSendFile->setText("STOP Send");

@@ -1,6 +1,8 @@
 #include "app/TerminalMemo.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <algorithm>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -176,10 +178,12 @@ void TerminalMemo::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    // Copying a selection with the usual shortcut stays possible; everything
-    // else typed goes to the target, Ctrl+C included.
-    if (event->matches(QKeySequence::Copy) && textCursor().hasSelection()) {
-        QPlainTextEdit::keyPressEvent(event);
+    // Ctrl+C belongs to the target (0x03 interrupts its program, selection
+    // or not); copying takes Ctrl+Shift+C, as in terminals.
+    if (key == Qt::Key_C && (event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier)) ==
+                                (Qt::ControlModifier | Qt::ShiftModifier)) {
+        copy();
+        event->accept();
         return;
     }
     QString text = event->text();
@@ -214,6 +218,21 @@ void TerminalMemo::keyPressEvent(QKeyEvent* event) {
         for (char32_t ch : text.toUcs4()) onKeyPress(ch);
     }
     event->accept();
+}
+
+bool TerminalMemo::focusNextPrevChild(bool) {
+    // Tab and Shift+Tab are keys for the target, not a way out of the view
+    // (a read-only view would otherwise let them move the focus).
+    return false;
+}
+
+void TerminalMemo::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copyAction = menu.addAction("Copy", QKeySequence("Ctrl+Shift+C"), this, [this] { copy(); });
+    copyAction->setObjectName("CopyAction");
+    copyAction->setEnabled(textCursor().hasSelection());
+    menu.addAction("Select All", this, [this] { selectAll(); })->setObjectName("SelectAllAction");
+    menu.exec(event->globalPos());
 }
 
 void TerminalMemo::focusInEvent(QFocusEvent* event) {

@@ -92,6 +92,9 @@ std::vector<Line> SplitLines(const std::string& content) {
         Line line;
         if (nl == std::string::npos) {
             line.text = content.substr(pos);
+            // A lone CR at the very end ends the line like LF; it must not
+            // become part of the last value.
+            if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
             pos = content.size();
         } else {
             std::size_t end = nl;

@@ -8,8 +8,9 @@
 
 namespace quennet {
 
-const char* const kTargetNames[6] = {"MSP430-9600",  "MSP430-19200", "STM32-57600",
-                                     "STM32-115200", "BLACKFIN",     "MG2455"};
+const LoaderTarget* FindLoaderTarget(int index) {
+    return index >= 0 && index < kLoaderTargetCount ? &kLoaderTargets[index] : nullptr;
+}
 
 namespace {
 
@@ -143,63 +144,49 @@ int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
     return result;
 }
 
+int Loader::RunTarget(const LoaderInputs& inputs, const LoaderTarget& target,
+                      TargetSequence TargetSequences::*sequence) {
+    // The watchdog toggle lasts exactly as long as the run of a target that
+    // offers it; other targets leave the flag alone.
+    if (!target.watchdogOption) return RunFrame(inputs, sequences_.*sequence, target.baud);
+    AtExit clearWatchdog([this] { host_.port.WatchdogToggle = false; });
+    if (inputs.toggleTck) host_.port.WatchdogToggle = true;
+    return RunFrame(inputs, sequences_.*sequence, target.baud);
+}
+
 bool Loader::StartProgram(const LoaderInputs& inputs) {
-    if (runActive_) return false;
-    runActive_ = true;
-    AtExit done([this] { runActive_ = false; });
+    PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
+    if (!lease.Held()) return false;
 
     host_.log.Clear();
     host_.log.Refresh();
 
-    switch (inputs.targetIndex) {
-    case kTargetMsp430_9600:
-    case kTargetMsp430_19200: {
-        AddLine("Begin program MSP430.");
-        AtExit clearWatchdog([this] { host_.port.WatchdogToggle = false; });
-        if (inputs.toggleTck) host_.port.WatchdogToggle = true;
-        LastRunResult = RunFrame(inputs, sequences_.programMsp430,
-                                 inputs.targetIndex == kTargetMsp430_9600 ? 9600 : 19200);
-        break;
-    }
-    case kTargetStm32_57600:
-    case kTargetStm32_115200:
-        AddLine("Begin program STM32.");
-        LastRunResult = RunFrame(inputs, sequences_.programStm32,
-                                 inputs.targetIndex == kTargetStm32_57600 ? 57600 : 115200);
-        break;
-    case kTargetBlackfin:
-        AddLine("Begin program BLACKFIN.");
+    // A text of the user's own in the chooser: nothing to run, and the last
+    // result stands.
+    const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
+    if (!target) return true;
+    AddLine(target->programLine);
+    if (!target->program) {
         AddLine("Under Development.");
         LastRunResult = 0;
-        break;
-    case kTargetMg2455:
-        AddLine("Begin program MG2455.");
-        AddLine("Under Development.");
-        LastRunResult = 0;
-        break;
-    default:
-        // A text of the user's own in the chooser: nothing to run.
-        break;
+        return true;
     }
+    LastRunResult = RunTarget(inputs, *target, target->program);
     return true;
 }
 
 bool Loader::DeviceInfo(const LoaderInputs& inputs) {
-    if (runActive_) return false;
-    runActive_ = true;
-    AtExit done([this] { runActive_ = false; });
+    PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
+    if (!lease.Held()) return false;
 
     host_.log.Clear();
     host_.log.Refresh();
 
-    if (inputs.targetIndex == kTargetMsp430_9600 || inputs.targetIndex == kTargetMsp430_19200) {
-        AddLine("MSP430 Info.");
-        AtExit clearWatchdog([this] { host_.port.WatchdogToggle = false; });
-        if (inputs.toggleTck) host_.port.WatchdogToggle = true;
-        // The query's result is not kept: LastRunResult is Start Program's.
-        RunFrame(inputs, sequences_.msp430DeviceInfo,
-                 inputs.targetIndex == kTargetMsp430_9600 ? 9600 : 19200);
-    }
+    const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
+    if (!target || !target->deviceInfo) return true;
+    AddLine(target->infoLine);
+    // The query's result is not kept: LastRunResult is Start Program's.
+    RunTarget(inputs, *target, target->deviceInfo);
     return true;
 }
 

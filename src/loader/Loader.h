@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "core/Ui.h"
@@ -10,14 +11,13 @@
 
 namespace quennet {
 
-// Entries of the target chooser (ComboTarget), in this order.
+// Entries of the target chooser (ComboTarget), in the order of kLoaderTargets.
 constexpr int kTargetMsp430_9600 = 0;
 constexpr int kTargetMsp430_19200 = 1;
 constexpr int kTargetStm32_57600 = 2;
 constexpr int kTargetStm32_115200 = 3;
 constexpr int kTargetBlackfin = 4;
 constexpr int kTargetMg2455 = 5;
-extern const char* const kTargetNames[6];
 
 // What the window's controls say at the moment a run is started.
 struct LoaderInputs {
@@ -57,6 +57,36 @@ struct TargetSequences {
     TargetSequence programStm32;
 };
 
+// One entry of the target chooser: what the window lists and what a run of
+// it does. A target without a program sequence is a placeholder whose run
+// only reports "Under Development.".
+struct LoaderTarget {
+    const char* name;          // the chooser's text
+    std::uint32_t baud;        // the run's rate, in E-8-1; 0 for placeholders
+    const char* programLine;   // first log line of Start Program
+    TargetSequence TargetSequences::*program;
+    const char* infoLine;      // first log line of Device Info., or nullptr
+    TargetSequence TargetSequences::*deviceInfo;
+    bool watchdogOption;       // "Toggle TCK as WTD" applies to its runs
+};
+
+inline constexpr LoaderTarget kLoaderTargets[] = {
+    {"MSP430-9600", 9600, "Begin program MSP430.", &TargetSequences::programMsp430,
+     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true},
+    {"MSP430-19200", 19200, "Begin program MSP430.", &TargetSequences::programMsp430,
+     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true},
+    {"STM32-57600", 57600, "Begin program STM32.", &TargetSequences::programStm32, nullptr,
+     nullptr, false},
+    {"STM32-115200", 115200, "Begin program STM32.", &TargetSequences::programStm32, nullptr,
+     nullptr, false},
+    {"BLACKFIN", 0, "Begin program BLACKFIN.", nullptr, nullptr, nullptr, false},
+    {"MG2455", 0, "Begin program MG2455.", nullptr, nullptr, nullptr, false},
+};
+inline constexpr int kLoaderTargetCount = static_cast<int>(std::size(kLoaderTargets));
+
+// The chooser's entry at index, or nullptr for a text of the user's own.
+const LoaderTarget* FindLoaderTarget(int index);
+
 // Stand-ins for targets whose protocol this build does not have: they read
 // the firmware file like the real sequences, then say plainly that the
 // protocol is missing and fail.
@@ -81,15 +111,16 @@ public:
     Loader& operator=(const Loader&) = delete;
 
     // Start Program (Button1Click without cursor and focus): clears the log
-    // and runs the chosen target. Returns false, doing nothing at all, while
-    // another run is active.
+    // and runs the chosen target, holding the port for the whole run.
+    // Returns false, doing nothing at all, while another run or any other
+    // long operation holds the port.
     bool StartProgram(const LoaderInputs& inputs);
     // Device Info. (Button7Click without cursor and focus); same refusal.
     bool DeviceInfo(const LoaderInputs& inputs);
     // CheckBoxResetClick: the reset polarity follows the option at once.
     void ApplyInvertDtr(bool checked) { host_.port.DtrInverted = checked; }
 
-    bool RunActive() const { return runActive_; }
+    bool RunActive() const { return host_.port.Owner().Holds(PortUser::LoaderRun); }
 
     // For sequences, during a run. The terminal settings are those of the
     // inputs the run was started with.
@@ -121,6 +152,8 @@ public:
 
 private:
     int RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence, std::uint32_t baud);
+    int RunTarget(const LoaderInputs& inputs, const LoaderTarget& target,
+                  TargetSequence TargetSequences::*sequence);
     void PausePump();
     void ResumePump();
 
@@ -129,7 +162,6 @@ private:
     FirmwareImage image_;
     LoaderInputs runInputs_;
     std::uint32_t runStartTick_ = 0;
-    bool runActive_ = false;
     bool restored_ = false;
 };
 

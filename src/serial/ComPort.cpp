@@ -237,21 +237,26 @@ std::string PortNameToPath(const std::string& name) {
 int ComListPorts(PortChooser& chooser,
                  const std::optional<std::vector<std::string>>& devices) {
     if (!devices) return 0;
-    const int selected = chooser.SelectedIndex();
+    const int index = chooser.SelectedIndex();
+    const std::string selected = index >= 0 ? chooser.ItemText(index) : std::string();
+    std::vector<std::string> kept = chooser.TypedItems();
+    if (!selected.empty()) kept.push_back(selected);
+
     chooser.ClearItems();
-    if (devices->empty()) {
-        chooser.SetSelectedIndex(-1);
-        return 0;
-    }
+    auto listed = [&](const std::string& text) {
+        for (int i = 0; i < chooser.ItemCount(); ++i)
+            if (chooser.ItemText(i) == text) return i;
+        return -1;
+    };
     int added = 0;
     for (const std::string& name : *devices) {
-        if (name.empty()) continue;
+        if (name.empty() || listed(name) >= 0) continue;
         chooser.AddItem(name);
         ++added;
     }
-    // The remembered index is a position: after a change of the list it may
-    // name another port, or none when the list became shorter.
-    chooser.SetSelectedIndex(selected >= 0 && selected < added ? selected : -1);
+    for (const std::string& path : kept)
+        if (!path.empty() && listed(path) < 0) chooser.AddItem(path);
+    chooser.SetSelectedIndex(selected.empty() ? -1 : listed(selected));
     return added;
 }
 

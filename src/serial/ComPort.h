@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "serial/Clock.h"
+#include "serial/PortOwner.h"
 #include "serial/SerialDevice.h"
 
 namespace quennet {
@@ -55,6 +56,9 @@ public:
 
     bool IsOpen() const { return device_ != nullptr; }
     Clock& clock() { return clock_; }
+    // Who may use the port now; the driver itself does not check it.
+    PortOwner& Owner() { return owner_; }
+    const PortOwner& Owner() const { return owner_; }
 
     // Module flags that callers assign directly.
     bool DtrInverted = false;
@@ -74,6 +78,7 @@ private:
     SerialDeviceFactory factory_;
     Clock& clock_;
     std::unique_ptr<SerialDevice> device_;
+    PortOwner owner_;
 };
 
 // Maps a name from the port chooser to a device path: a path stays as it is,
@@ -87,8 +92,12 @@ public:
     virtual ~PortChooser() = default;
     virtual int SelectedIndex() const = 0;
     virtual void SetSelectedIndex(int index) = 0;
+    virtual std::string ItemText(int index) const = 0;
+    virtual int ItemCount() const = 0;
     virtual void ClearItems() = 0;
     virtual void AddItem(const std::string& text) = 0;
+    // Paths the user typed in; they stay in the list when it is refreshed.
+    virtual std::vector<std::string> TypedItems() const { return {}; }
 };
 
 // The serial devices really present on this machine, as device paths in text
@@ -96,8 +105,12 @@ public:
 // defines it.
 std::optional<std::vector<std::string>> SystemSerialPorts();
 
-// Fills the chooser from a device list; returns the number of names added.
-// With no list (nullopt) the chooser is left unchanged.
+// Fills the chooser from a device list; returns the number of device names
+// added. The selection stays on the same path, never on the same position
+// (adapters re-enumerate); the selected path and the typed ones stay listed
+// even when the system no longer shows them, so that opening names the
+// missing device instead of reaching another board. With no list (nullopt)
+// the chooser is left unchanged.
 int ComListPorts(PortChooser& chooser,
                  const std::optional<std::vector<std::string>>& devices);
 inline int ComListPorts(PortChooser& chooser) {

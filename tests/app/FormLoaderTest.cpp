@@ -6,10 +6,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
+#include <fstream>
 
 #include "FormFixture.h"
 #include "app/PortCombo.h"
+#include "app/TerminalMemo.h"
+#include "terminal/FileSend.h"
 #include "loader/Loader.h"
 
 namespace quennet::testing {
@@ -125,6 +129,90 @@ TEST_F(FormLoader, RunsHoldThePumpAndRefuseSecondClicksAndCloses) {
     // The close asked for during the run happens once it has ended.
     QApplication::processEvents();
     EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(FormLoader, WhileARunHoldsThePortNoTerminalPathReachesIt) {
+    TForm1& f = Make();
+    OpenPort(f);
+    f.show();
+    const QString sendPath = dir.filePath("send.bin");
+    std::ofstream(sendPath.toStdString(), std::ios::binary) << std::string(4000, 'S');
+    f.EditBrowseSendFile->setText(sendPath);
+    f.EditBV[0]->setText("F1!");
+    f.Edit2->setText("0A 0B");
+    f.ButtonSendFileClick();
+    ASSERT_TRUE(f.fileSender().Running());
+
+    std::vector<std::uint8_t> written;
+    std::size_t lineChanges = 0;
+    bool openAfter = false, boxAfter = false, controlsOff = false, sendStopped = false;
+    QString holderShown, shownDuringRun;
+    f.loader().SetProgramMsp430([&](Loader& l, const LoaderInputs&, std::uint32_t) {
+        line.ClearWriteLog();
+        line.ClearEvents();
+        l.ProcessMessages();
+        sendStopped = !f.fileSender().Running() && f.ButtonSendFile->text() == "Send File";
+        controlsOff = !f.CheckBox1->isEnabled() && !f.ButtonReset->isEnabled() && !f.Button3->isEnabled() &&
+                      !f.ButtonStr[0]->isEnabled() && !f.ButtonSendFile->isEnabled() && !f.Button5->isEnabled();
+        holderShown = f.LabelPortHolder->text();
+        // Queued clicks and keys reach the handlers even with controls off.
+        QTest::keyClicks(f.Memo1, "typed");
+        QTest::keyClick(f.Memo1, Qt::Key_F1);
+        f.ButtonStrClick(1);
+        f.Button3Click();
+        f.ButtonResetClick();
+        f.ButtonSendFileClick();
+        f.Button5Click();
+        f.Button7Click();
+        f.CheckBox1->setChecked(false);
+        f.ComboComPortChange();
+        line.SendToPort(std::vector<std::uint8_t>{'r', 'x'});
+        clock.Advance(2000);
+        f.Timer1Timer();  // the pump must not take the run's reply bytes
+        shownDuringRun = f.Memo1->toPlainText();
+        written = line.WrittenBytes();
+        lineChanges = line.EventsOf(SimEvent::Kind::Dtr).size() + line.EventsOf(SimEvent::Kind::Rts).size() +
+                      line.EventsOf(SimEvent::Kind::Close).size();
+        openAfter = port.IsOpen();
+        boxAfter = f.CheckBox1->isChecked();
+        EXPECT_EQ(port.ComWaitByte(10), 'r');
+        return 1;
+    });
+    f.Button1->click();
+    EXPECT_TRUE(sendStopped) << "a file send does not go on into the run";
+    EXPECT_TRUE(controlsOff);
+    EXPECT_EQ(holderShown, "The serial port is in use by the flash loader.");
+    EXPECT_TRUE(written.empty());
+    EXPECT_EQ(lineChanges, 0u);
+    EXPECT_TRUE(openAfter);
+    EXPECT_TRUE(boxAfter);
+    EXPECT_EQ(shownDuringRun, "");
+    EXPECT_FALSE(f.fileSender().Running());
+    EXPECT_EQ(Log().count("Begin program MSP430."), 1);
+    // Given back: everything works again.
+    EXPECT_TRUE(f.LabelPortHolder->text().isEmpty());
+    EXPECT_TRUE(f.ButtonReset->isEnabled() && f.CheckBox1->isEnabled() && f.ButtonStr[0]->isEnabled());
+    f.ButtonStrClick(1);
+    EXPECT_EQ(line.WrittenBytes(), (std::vector<std::uint8_t>{'F', '1', '!'}));
+}
+
+TEST_F(FormLoader, ARunThatLeavesThePortClosedUnticksOpenCom) {
+    TForm1& f = Make();
+    OpenPort(f);
+    ASSERT_FALSE(f.ComboComPort->isEnabled());
+    f.loader().SetProgramStm32([&](Loader& l, const LoaderInputs&, std::uint32_t baud) {
+        line.missing = true;  // the adapter was pulled
+        return l.OpenPortForTarget(baud);
+    });
+    f.ComboTarget->setCurrentIndex(kTargetStm32_115200);
+    f.Button1->click();
+    EXPECT_TRUE(Log().endsWith("FATAL ERROR: Can't open COM port.\n"));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(f.CheckBox1->isChecked());
+    EXPECT_TRUE(f.ComboComPort->isEnabled() && f.ComboBaud->isEnabled() && f.ComboBits->isEnabled());
+    line.missing = false;
+    f.CheckBox1->setChecked(true);  // the user opens it again
+    EXPECT_TRUE(port.IsOpen());
 }
 
 TEST_F(FormLoader, ExitDuringARunWaitsForItsEnd) {

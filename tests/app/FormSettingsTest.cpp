@@ -182,6 +182,36 @@ TEST_F(FormSettings, UnwritableFolderReportsAndStillCloses) {
     EXPECT_FALSE(form->isVisible());
 }
 
+TEST_F(FormSettings, ThePortIsRememberedByItsPath) {
+    {
+        TForm1& f = MakeForm();
+        f.ComboComPort->setCurrentIndex(1);  // /dev/ttyUSB0
+        CloseForm();
+    }
+    const IniFile ini(SettingsPath());
+    EXPECT_EQ(ini.ReadString("Terminal", "ComPort", ""), "/dev/ttyUSB0");
+    EXPECT_EQ(ini.ReadInteger("Terminal", "ComIndex", -5), 1) << "still written for older readers";
+
+    // Another adapter enumerated first: the same device is chosen.
+    ports = std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyUSB0"};
+    EXPECT_EQ(MakeForm().ComboComPort->currentText(), "/dev/ttyUSB0");
+    form.reset();
+    // The device is gone: its path is listed and chosen, so that opening
+    // names it instead of opening another board.
+    ports = std::vector<std::string>{"/dev/ttyS0"};
+    TForm1& f = MakeForm();
+    EXPECT_EQ(f.ComboComPort->currentText(), "/dev/ttyUSB0");
+    f.ComboBaud->setEditText("9600");
+    f.CheckBox1->setChecked(true);
+    EXPECT_EQ(line.OpenPath(), "/dev/ttyUSB0");
+    f.CheckBox1->setChecked(false);
+    form.reset();
+    // A file without the path falls back to the position.
+    WriteSettings("[Terminal]\r\nComIndex=1\r\n");
+    ports = std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS0"};
+    EXPECT_EQ(MakeForm().ComboComPort->currentText(), "/dev/ttyS0");
+}
+
 TEST_F(FormSettings, ExitClosesThePortAndWritesSettings) {
     TForm1& f = MakeForm();
     f.ComboComPort->setCurrentIndex(0);
@@ -266,7 +296,7 @@ TEST_F(FormSettings, EveryNamedControlExists) {
                            "CheckBoxVerify", "CheckBoxReset", "CheckBoxToggleTCK", "Memo2", "ComboSendFile",
                            "ButtonBrowseSendFile", "EditBrowseSendFile", "CheckBoxLogFile",
                            "ButtonBrowseLogFile", "EditBrowseLogFile", "CheckBoxFHex", "CheckBoxCRCNMEA",
-                           "ButtonStr1", "ButtonStr8", "EditBC1", "EditBV8", "PageControl1"};
+                           "ButtonStr1", "ButtonStr8", "EditBC1", "EditBV8", "PageControl1", "TabSheetLCD"};
     for (const char* name : names) EXPECT_NE(f.findChild<QWidget*>(name), nullptr) << name;
     EXPECT_EQ(f.findChild<QLineEdit*>("EditBC3")->maxLength(), 16);
     EXPECT_EQ(f.findChild<QLineEdit*>("EditBV3")->maxLength(), 200);

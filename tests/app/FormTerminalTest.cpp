@@ -1,7 +1,9 @@
 // The terminal session in a real window over the simulated line: opening and
 // closing, the receive pump into Memo1, typing, reset and clear.
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QTest>
 
 #include "FormFixture.h"
@@ -155,12 +157,29 @@ TEST_F(FormTerminal, TypedKeysGoOutAsEightBitCodes) {
     QTest::keyClick(f.Memo1, Qt::Key_Backspace);
     QTest::keyClick(f.Memo1, Qt::Key_C, Qt::ControlModifier);
     QTest::keyClick(f.Memo1, Qt::Key_Escape);
+    f.Memo1->setFocus();
+    QTest::keyClick(f.Memo1, Qt::Key_Tab);
     f.Memo1KeyPress(0xE9);    // é: Latin-1
     f.Memo1KeyPress(0x20AC);  // €: the 0x80 glyph
     f.Memo1KeyPress(0x4E2D);  // outside the 8-bit set: not sent
     EXPECT_EQ(line.WrittenBytes(),
-              (std::vector<std::uint8_t>{'H', 'i', 0x0D, 0x08, 0x03, 0x1B, 0xE9, 0x80}));
+              (std::vector<std::uint8_t>{'H', 'i', 0x0D, 0x08, 0x03, 0x1B, 0x09, 0xE9, 0x80}));
     EXPECT_EQ(Shown(), "");  // no local echo
+    EXPECT_EQ(f.focusWidget(), f.Memo1) << "Tab went to the target, the focus stayed";
+}
+
+TEST_F(FormTerminal, CtrlCAlwaysInterruptsAndCtrlShiftCCopies) {
+    TForm1& f = OpenSession();
+    f.show();
+    Receive({'b', 'o', 'o', 't'});
+    f.Memo1->selectAll();
+    QApplication::clipboard()->clear();
+    QTest::keyClick(f.Memo1, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(line.WrittenBytes(), (std::vector<std::uint8_t>{0x03})) << "sent despite the selection";
+    EXPECT_EQ(QApplication::clipboard()->text(), "");
+    QTest::keyClick(f.Memo1, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "boot");
+    EXPECT_EQ(line.WrittenBytes().size(), 1u) << "copying sends nothing";
 }
 
 TEST_F(FormTerminal, TypingWithPortClosedSendsNothing) {
@@ -201,18 +220,28 @@ TEST_F(FormTerminal, ChoosingAnotherPortClosesTheSession) {
     EXPECT_FALSE(port.IsOpen());
 }
 
-TEST_F(FormTerminal, DropDownRefreshesTheListKeepingThePosition) {
+TEST_F(FormTerminal, DropDownRefreshKeepsThePortByPathAndTypedPaths) {
     TForm1& f = MakeForm();
-    f.ComboComPort->setCurrentIndex(1);
-    ports = std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyS0"};
+    f.ComboComPort->setCurrentIndex(1);  // /dev/ttyUSB0
+    ports = std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyUSB0"};
     f.ComboComPortDropDown();
     ASSERT_EQ(f.ComboComPort->count(), 3);
-    EXPECT_EQ(f.ComboComPort->itemText(0), "/dev/ttyACM0");
-    EXPECT_EQ(f.ComboComPort->itemText(2), "/dev/ttyUSB1");
-    EXPECT_EQ(f.ComboComPort->currentIndex(), 1);
+    EXPECT_EQ(f.ComboComPort->currentText(), "/dev/ttyUSB0") << "not whatever took its position";
+
+    // A path typed and confirmed with Enter is listed, selected and kept.
+    f.ComboComPort->setFocus();
+    f.ComboComPort->lineEdit()->selectAll();
+    QTest::keyClicks(f.ComboComPort->lineEdit(), "/dev/pts/9");
+    QTest::keyClick(f.ComboComPort->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(f.ComboComPort->currentText(), "/dev/pts/9");
+    f.ComboComPort->setCurrentIndex(f.ComboComPort->findText("/dev/ttyS0"));
+    f.ComboComPortDropDown();
+    EXPECT_NE(f.ComboComPort->findText("/dev/pts/9"), -1);
+    EXPECT_EQ(f.ComboComPort->currentText(), "/dev/ttyS0");
+
     ports = std::nullopt;  // the system list cannot be read: unchanged
     f.ComboComPortDropDown();
-    EXPECT_EQ(f.ComboComPort->count(), 3);
+    EXPECT_EQ(f.ComboComPort->count(), 4);
 }
 
 }  // namespace

@@ -223,6 +223,16 @@ TEST_F(IniFileTest, EditOfCrLfFileWithoutFinalLineEnd) {
     EXPECT_EQ(Get("a.ini"), "[Button]\r\nhex=1\r\nBC1=x\r\nBC2=y\r\n");
 }
 
+TEST_F(IniFileTest, LoneCrAtTheEndEndsTheLastLine) {
+    Put("a.ini", "[Terminal]\r\nBits=3\r\nComIndex=2\r");
+    IniFile ini(PathOf("a.ini"));
+    EXPECT_EQ(ini.ReadInteger("Terminal", "ComIndex", -1), 2);
+    EXPECT_EQ(ini.ReadString("Terminal", "ComIndex", ""), "2");
+    ini.WriteString("Terminal", "Baud", "9600");
+    EXPECT_EQ(ini.ReadInteger("Terminal", "ComIndex", -1), 2) << "still one line after an edit";
+    EXPECT_EQ(ini.ReadString("Terminal", "Baud", ""), "9600");
+}
+
 TEST_F(IniFileTest, EmptyExistingFileGetsTheSection) {
     Put("a.ini", "");
     IniFile ini(PathOf("a.ini"));

@@ -321,6 +321,34 @@ TEST_F(LoaderTest, ClicksDuringARunAreRefused) {
     EXPECT_EQ(sequenceCalls, 2);
 }
 
+TEST_F(LoaderTest, TheRunHoldsThePortAndNothingStartsWhileAnotherUserHoldsIt) {
+    OpenTerminal();
+    PortUser holderDuringRun = PortUser::Terminal;
+    Use(kTargetStm32_115200, [&](Loader&, std::uint32_t) {
+        holderDuringRun = port.Owner().Holder();
+        return 1;
+    });
+    ASSERT_TRUE(loader.StartProgram(inputs));
+    EXPECT_EQ(holderDuringRun, PortUser::LoaderRun);
+    EXPECT_TRUE(port.Owner().Holds(PortUser::Terminal)) << "given back after the run";
+
+    // An LCD capture holds the port: neither a run nor a query may start,
+    // and the log of the last run stays as it was.
+    ASSERT_TRUE(port.Owner().Take(PortUser::LcdCapture));
+    log.Clear();
+    AddStatusLine(log, "kept");
+    EXPECT_FALSE(loader.StartProgram(inputs));
+    inputs.targetIndex = kTargetMsp430_9600;
+    EXPECT_FALSE(loader.DeviceInfo(inputs));
+    EXPECT_EQ(sequenceCalls, 1);
+    EXPECT_EQ(log.Lines(), (Lines{"kept"}));
+    EXPECT_EQ(pauses, 1);
+    port.Owner().GiveBack(PortUser::LoaderRun);  // only the holder can give it back
+    EXPECT_TRUE(port.Owner().Holds(PortUser::LcdCapture));
+    port.Owner().GiveBack(PortUser::LcdCapture);
+    EXPECT_TRUE(loader.DeviceInfo(inputs));
+}
+
 // --- target table -------------------------------------------------------------------
 
 TEST_F(LoaderTest, WatchdogToggleOnlyAroundMsp430RunsAndNeverLeftSet) {

@@ -696,11 +696,14 @@ TEST_F(ComPortSimTest, EchoPeerAnswersThroughTheLine) {
 class FakeChooser : public PortChooser {
 public:
     std::vector<std::string> items;
+    std::vector<std::string> typed;
     int selected = -1;
     int SelectedIndex() const override { return selected; }
     void SetSelectedIndex(int index) override {
         selected = index >= 0 && index < static_cast<int>(items.size()) ? index : -1;
     }
+    std::string ItemText(int index) const override { return items.at(static_cast<std::size_t>(index)); }
+    int ItemCount() const override { return static_cast<int>(items.size()); }
     void ClearItems() override {
         items.clear();
         selected = -1;
@@ -709,6 +712,8 @@ public:
     void AddItem(const std::string& text) override {
         items.insert(std::upper_bound(items.begin(), items.end(), text), text);
     }
+    std::vector<std::string> TypedItems() const override { return typed; }
+    std::string Selected() const { return selected < 0 ? "" : items[static_cast<std::size_t>(selected)]; }
 };
 
 TEST(ComListPortsTest, NoListLeavesTheChooserAlone) {
@@ -720,16 +725,7 @@ TEST(ComListPortsTest, NoListLeavesTheChooserAlone) {
     EXPECT_EQ(chooser.selected, 1);
 }
 
-TEST(ComListPortsTest, EmptyListEmptiesTheChooser) {
-    FakeChooser chooser;
-    chooser.items = {"/dev/ttyS0"};
-    chooser.selected = 0;
-    EXPECT_EQ(ComListPorts(chooser, std::vector<std::string>{}), 0);
-    EXPECT_TRUE(chooser.items.empty());
-    EXPECT_EQ(chooser.selected, -1);
-}
-
-TEST(ComListPortsTest, SelectionIsKeptAsAPosition) {
+TEST(ComListPortsTest, SelectionFollowsThePathNotThePosition) {
     FakeChooser chooser;
     chooser.items = {"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyUSB0"};
     chooser.selected = 1;
@@ -737,14 +733,29 @@ TEST(ComListPortsTest, SelectionIsKeptAsAPosition) {
                                           "/dev/ttyUSB0"};
     EXPECT_EQ(ComListPorts(chooser, now), 4);
     EXPECT_EQ(chooser.items, now);
-    EXPECT_EQ(chooser.selected, 1) << "same position, now another port";
+    EXPECT_EQ(chooser.Selected(), "/dev/ttyS0") << "an adapter plugged in before it moved it down";
 
-    chooser.selected = 3;
+    // The selected adapter is unplugged: it stays listed and selected, so
+    // opening reports it missing instead of reaching another board.
+    chooser.SetSelectedIndex(3);
     EXPECT_EQ(ComListPorts(chooser, std::vector<std::string>{"/dev/ttyS0", "/dev/ttyS1"}), 2);
-    EXPECT_EQ(chooser.selected, -1) << "the position no longer exists";
+    EXPECT_EQ(chooser.items, (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0"}));
+    EXPECT_EQ(chooser.Selected(), "/dev/ttyUSB0");
 
-    EXPECT_EQ(ComListPorts(chooser, std::vector<std::string>{"/dev/ttyS0"}), 1);
-    EXPECT_EQ(chooser.selected, -1) << "nothing selected stays so";
+    chooser.selected = -1;
+    EXPECT_EQ(ComListPorts(chooser, std::vector<std::string>{}), 0);
+    EXPECT_TRUE(chooser.items.empty()) << "an empty list empties the chooser";
+    EXPECT_EQ(chooser.selected, -1);
+}
+
+TEST(ComListPortsTest, TypedPathsStayListed) {
+    FakeChooser chooser;
+    chooser.typed = {"/dev/pts/7"};
+    chooser.items = {"/dev/pts/7", "/dev/ttyS0"};
+    chooser.selected = 0;
+    EXPECT_EQ(ComListPorts(chooser, std::vector<std::string>{"/dev/ttyUSB0"}), 1);
+    EXPECT_EQ(chooser.items, (std::vector<std::string>{"/dev/pts/7", "/dev/ttyUSB0"}));
+    EXPECT_EQ(chooser.Selected(), "/dev/pts/7");
 }
 
 }  // namespace
