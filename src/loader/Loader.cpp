@@ -130,6 +130,7 @@ int Loader::RunTarget(const LoaderInputs& inputs, const LoaderTarget& target,
 bool Loader::StartProgram(const LoaderInputs& inputs) {
     PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
     if (!lease.Held()) return false;
+    AtExit endStop([this] { ClearStopRequest(); });
 
     host_.log.Clear();
     host_.log.Refresh();
@@ -151,6 +152,7 @@ bool Loader::StartProgram(const LoaderInputs& inputs) {
 bool Loader::DeviceInfo(const LoaderInputs& inputs) {
     PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
     if (!lease.Held()) return false;
+    AtExit endStop([this] { ClearStopRequest(); });
 
     host_.log.Clear();
     host_.log.Refresh();

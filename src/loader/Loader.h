@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iterator>
@@ -95,6 +96,10 @@ inline constexpr const char* kLineCantOpenFile = "FATAL ERROR: Can't open FILE."
 inline constexpr const char* kLineFileLoaded = "FILE Load: OK.";
 inline constexpr const char* kLineChangingBaud = "Changing Serial baud rate.";
 inline constexpr const char* kLineRestoringBaud = "Restore Serial baud rate.";
+inline constexpr const char* kLineStopped = "ERROR: Run stopped by user.";
+
+// What a block pass returns when it ended at a stop request.
+inline constexpr int kPassStopped = 2;
 
 // The flash loader: status log, run frame, port hand-over between the
 // terminal and a target, and the state one process keeps between runs.
@@ -129,6 +134,12 @@ public:
         if (host_.processMessages) host_.processMessages();
     }
     ComPort& Port() { return host_.port; }
+    // A request to end the run at its next block boundary (Ctrl+C in a
+    // headless run). Lock-free, so a signal handler may make it. It stands
+    // until the end of the run it stops, or of the next run.
+    void RequestStop() { stopRequested_.store(true, std::memory_order_relaxed); }
+    bool StopRequested() const { return stopRequested_.load(std::memory_order_relaxed); }
+    void ClearStopRequest() { stopRequested_.store(false, std::memory_order_relaxed); }
     StatusLogView& Log() { return host_.log; }
     FirmwareImage& Image() { return image_; }
     const FirmwareImage& Image() const { return image_; }
@@ -157,6 +168,8 @@ private:
     LoaderInputs runInputs_;
     std::uint32_t runStartTick_ = 0;
     bool restored_ = false;
+    std::atomic<bool> stopRequested_{false};
+    static_assert(std::atomic<bool>::is_always_lock_free);
 };
 
 }  // namespace quennet

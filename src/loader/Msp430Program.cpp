@@ -102,6 +102,8 @@ int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
         if (image[a] == FirmwareImage::kBlank) {
             ++a;
         } else {
+            // A stop request ends the pass between blocks, never inside one.
+            if (loader.StopRequested()) return kPassStopped;
             // Blocks start at even addresses: take the blank byte before.
             if (a % 2 != 0) --a;
             const std::uint32_t n = std::min<std::uint32_t>(kBslMaxBlock, kSpace - a);
@@ -155,7 +157,8 @@ int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud
         loader.AppendText(image.HasData(k * kMapBlock, kMapBlock) ? "*" : "-");
     loader.AddLine("");
 
-    if (Msp430ProgramPass(loader, bsl) != 0) return Fail(loader, kLineProgrammingFailed);
+    const int pass = Msp430ProgramPass(loader, bsl);
+    if (pass != 0) return Fail(loader, pass == kPassStopped ? kLineStopped : kLineProgrammingFailed);
 
     loader.RestoreTerminalPort();
     loader.AddLine(kLineProgramOk);

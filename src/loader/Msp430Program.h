@@ -43,7 +43,8 @@ int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud
 int Msp430DeviceInfo(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
 
 // Writes every data stretch of the image's first 64 KiB in blocks of at
-// most 240 bytes, one "^" per KiB passed; 1 when a block is refused.
+// most 240 bytes, one "^" per KiB passed; 1 when a block is refused,
+// kPassStopped when a stop request ended it between blocks.
 int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl);
 
 }  // namespace quennet

@@ -47,6 +47,8 @@ int RunPass(Loader& loader, const BlockOp& block) {
             // 4-byte boundary, which also keeps blocks from overlapping
             // because each one ends on such a boundary.
             a &= ~std::size_t{3};
+            // A stop request ends the pass between blocks, never inside one.
+            if (loader.StopRequested()) return kPassStopped;
             // A block near the end is cut at the end of the image (and of
             // the flash), still a whole number of words.
             const std::size_t count = std::min(Stm32Link::kMaxBlock, kEnd - a);
@@ -146,13 +148,15 @@ int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)
         loader.AppendText(loader.Image().HasData(page * kStm32PageBytes, kStm32PageBytes) ? "*" : "-");
     loader.AddLine("");
 
-    if (Stm32ProgramPass(loader, link) != 0) return fail("ERROR: Programming error.");
+    const int written = Stm32ProgramPass(loader, link);
+    if (written != 0) return fail(written == kPassStopped ? kLineStopped : "ERROR: Programming error.");
 
     if (inputs.verify) {
         loader.AddLine("Verify ...");
         loader.RefreshLog();
         loader.AddLine("");
-        if (Stm32VerifyPass(loader, link) != 0) return fail("ERROR: Verify error.");
+        const int verified = Stm32VerifyPass(loader, link);
+        if (verified != 0) return fail(verified == kPassStopped ? kLineStopped : "ERROR: Verify error.");
     }
 
     loader.RestoreTerminalPort();  // a failed restore is reported, the run stays good

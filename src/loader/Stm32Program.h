@@ -18,7 +18,8 @@ int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)
 // Writes (or reads back and compares) every used block of the image:
 // blocks of up to 256 bytes that start at the first non-blank byte, moved
 // back to a word boundary, and never overlap. Adds one "^" per 8 KiB page
-// passed, 64 in a whole pass.
+// passed, 64 in a whole pass. 1 when a block fails, kPassStopped when a
+// stop request ended the pass between blocks.
 int Stm32ProgramPass(Loader& loader, Stm32Link& link);
 int Stm32VerifyPass(Loader& loader, Stm32Link& link);
 

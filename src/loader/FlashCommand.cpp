@@ -1,0 +1,298 @@
+#include "loader/FlashCommand.h"
+
+#include <cctype>
+#include <utility>
+
+#include "loader/Msp430Program.h"
+#include "loader/SRecord.h"
+#include "loader/Stm32Program.h"
+
+namespace quennet {
+
+namespace {
+
+bool SameName(const std::string& a, const char* b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return i == a.size() && b[i] == '\0';
+}
+
+std::string TargetList() {
+    std::string list;
+    for (const LoaderTarget& t : kLoaderTargets) {
+        if (!t.program) continue;
+        if (!list.empty()) list += ", ";
+        list += t.name;
+    }
+    return list;
+}
+
+bool IsMsp430(const LoaderTarget& t) { return t.program == &TargetSequences::programMsp430; }
+
+// The options that take a value.
+constexpr const char* kPortOption = "--port";
+constexpr const char* kTargetOption = "--target";
+
+}  // namespace
+
+FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
+    FlashArgs r;
+    FlashOptions& o = r.options;
+    std::vector<std::string> files;
+    std::string target;
+    bool targetGiven = false, portGiven = false, optionsEnded = false;
+
+    auto fail = [&r](std::string message) {
+        r.error = std::move(message);
+        return r;
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--name=value" and "--name value" both work for the valued options.
+        std::string name = arg, value;
+        const auto eq = arg.find('=');
+        const bool inlineValue = arg.rfind("--", 0) == 0 && eq != std::string::npos;
+        if (inlineValue) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        }
+        if (name == kPortOption || name == kTargetOption) {
+            if (!inlineValue) {
+                if (i + 1 >= args.size()) return fail(name + " needs a value");
+                value = args[++i];
+            }
+            if (value.empty()) return fail(name + " needs a value");
+            if (name == kPortOption) {
+                o.port = value;
+                portGiven = true;
+            } else {
+                target = value;
+                targetGiven = true;
+            }
+            continue;
+        }
+        if (inlineValue) return fail("option " + name + " takes no value");
+        if (arg == "--verify") o.verify = true;
+        else if (arg == "--invert-dtr") o.invertDtr = true;
+        else if (arg == "--toggle-tck") o.toggleTck = true;
+        else if (arg == "--device-info") o.deviceInfo = true;
+        else if (arg == "--help" || arg == "-h") o.help = true;
+        else return fail("unknown option " + arg);
+    }
+    if (o.help) return r;
+
+    if (!portGiven) return fail("no port given (--port /dev/ttyUSB0, say)");
+    if (!targetGiven) return fail("no target given (--target NAME; targets: " + TargetList() + ")");
+    const LoaderTarget* chosen = nullptr;
+    for (int i = 0; i < kLoaderTargetCount; ++i) {
+        if (SameName(target, kLoaderTargets[i].name)) {
+            o.targetIndex = i;
+            chosen = &kLoaderTargets[i];
+        }
+    }
+    if (!chosen) return fail("unknown target " + target + " (targets: " + TargetList() + ")");
+    if (!chosen->program)
+        return fail(std::string("target ") + chosen->name + " cannot be programmed yet (targets: " +
+                    TargetList() + ")");
+    if (o.deviceInfo && !chosen->deviceInfo)
+        return fail(std::string("--device-info works with the MSP430 targets only, not ") +
+                    chosen->name);
+    // Options the chosen family would silently ignore are refused, so that a
+    // script never believes it got something it did not.
+    if (o.verify && IsMsp430(*chosen))
+        return fail("--verify reads the flash back on the STM32 targets only");
+    if (o.toggleTck && !chosen->watchdogOption)
+        return fail(std::string("--toggle-tck applies to the MSP430 targets only, not ") + chosen->name);
+
+    if (o.deviceInfo) {
+        if (!files.empty()) return fail("--device-info takes no firmware file");
+        return r;
+    }
+    if (files.empty()) return fail("no firmware file given");
+    if (files.size() > 1) return fail("more than one firmware file given: " + files[0] + ", " + files[1]);
+    o.firmwarePath = files[0];
+    return r;
+}
+
+std::string FlashUsage() {
+    return "Usage: quennet-flash --port PORT --target TARGET [options] FIRMWARE.s19\n"
+           "       quennet-flash --port PORT --target MSP430-9600|MSP430-19200 --device-info\n"
+           "\n"
+           "Programs a target through its serial bootloader from a file of Motorola\n"
+           "S-records, printing the status log as it grows.\n"
+           "\n"
+           "  --port PORT      serial device (/dev/ttyUSB0, or ttyUSB0)\n"
+           "  --target TARGET  " + TargetList() + "\n"
+           "  --verify         read the flash back after writing (STM32)\n"
+           "  --invert-dtr     the board's reset line runs the other way\n"
+           "  --toggle-tck     feed a watchdog on TCK during the run (MSP430)\n"
+           "  --device-info    erase the MSP430 and show its device and loader version\n"
+           "  -h, --help       show this text\n"
+           "\n"
+           "Exit status: 0 after \"PROGRAM OK in ...\" (or the device info), 1 after a\n"
+           "failure line of the run, 2 when the command line, the file or the port is\n"
+           "refused (the port is then left alone), 130 when Ctrl+C stopped the run at a\n"
+           "block boundary.\n";
+}
+
+void StreamStatusLog::AppendRaw(const std::string& text) {
+    text_ += text;
+    // The log breaks lines with CR LF; a terminal or a pipe wants LF.
+    std::string out;
+    out.reserve(text.size() + 1);
+    for (char c : text) {
+        if (pendingCr_) {
+            pendingCr_ = false;
+            if (c != '\n') out += '\r';
+        }
+        if (c == '\r') {
+            pendingCr_ = true;
+            continue;
+        }
+        out += c;
+    }
+    if (!out.empty()) lineOpen_ = out.back() != '\n';
+    out_ << out;
+}
+
+void StreamStatusLog::Finish() {
+    if (pendingCr_) {
+        pendingCr_ = false;
+        lineOpen_ = false;
+        out_ << '\n';
+    }
+    if (lineOpen_) out_ << '\n';
+    lineOpen_ = false;
+    out_.flush();
+}
+
+FlashCommand::FlashCommand(FlashHost host)
+    : host_(std::move(host)),
+      port_(host_.devices, host_.clock),
+      log_(host_.out),
+      loader_(LoaderHost{port_, log_, {}, {}, {}}, [this] {
+          // Each sequence as the window has it, its result noted: the run
+          // frame keeps only Start Program's.
+          TargetSequences s = DefaultSequences();
+          auto noted = [this](TargetSequence inner) {
+              return [this, inner](Loader& l, const LoaderInputs& in, std::uint32_t baud) {
+                  sequenceResult_ = inner(l, in, baud);
+                  return sequenceResult_;
+              };
+          };
+          s.programMsp430 = noted(s.programMsp430);
+          s.msp430DeviceInfo = noted(s.msp430DeviceInfo);
+          s.programStm32 = noted(s.programStm32);
+          return s;
+      }()) {}
+
+void FlashCommand::RequestStop() {
+    stopRequested_.store(true, std::memory_order_relaxed);
+    loader_.RequestStop();
+}
+
+bool FlashCommand::CheckFirmware(const FlashOptions& options, const LoaderTarget& target) {
+    const std::string& path = options.firmwarePath;
+    // Read the file once before the port is touched; the run reads it again.
+    FirmwareImage& image = loader_.Image();
+    const char* problem = nullptr;
+    switch (LoadSRecordFile(path, image)) {
+    case kSRecOk:
+        break;
+    case kSRecCannotOpen:
+        problem = "cannot be read";
+        break;
+    case kSRecOutsideImage:
+        problem = "has data beyond the 512 KiB flash image";
+        break;
+    case kSRecNotARecord:
+        problem = "is not an S-record file (a line is not a record, or is too long)";
+        break;
+    default:
+        problem = "is damaged (a record fails its checksum)";
+        break;
+    }
+    if (!problem) {
+        // The MSP430 sequence writes the first 64 KiB only.
+        const std::size_t span = IsMsp430(target) ? 0x10000 : FirmwareImage::kSize;
+        if (!image.HasData(0, span))
+            problem = IsMsp430(target) ? "holds no data for an MSP430 (its first 64 KiB are blank)"
+                                       : "holds no data";
+    }
+    if (!problem) return true;
+    host_.err << "quennet-flash: firmware file " << path << ' ' << problem << '\n';
+    return false;
+}
+
+int FlashCommand::Run(const FlashOptions& options) {
+    const LoaderTarget* target = FindLoaderTarget(options.targetIndex);
+    if (!target || !target->program) {
+        host_.err << "quennet-flash: no target to run\n";
+        return kFlashBadCommand;
+    }
+    if (!options.deviceInfo && !CheckFirmware(options, *target)) return kFlashBadCommand;
+    if (stopRequested_.exchange(false)) {
+        loader_.ClearStopRequest();
+        host_.err << "quennet-flash: stopped before the run began\n";
+        return kFlashStopped;
+    }
+
+    // The port is opened at the target's own settings, so the run needs no
+    // change of rate where the target allows that, and the open itself is
+    // the exclusive check that nobody else holds the port.
+    if (port_.ComOpen(options.port, target->baud, kFrameE81) != kComOk) {
+        const std::string why =
+            host_.explainOpenFailure ? host_.explainOpenFailure(options.port) : "cannot be opened";
+        host_.err << "quennet-flash: port " << options.port << ' ' << why << '\n';
+        return kFlashBadCommand;
+    }
+
+    LoaderInputs in;
+    in.firmwarePath = options.firmwarePath;
+    in.verify = options.verify;
+    in.invertDtr = options.invertDtr;
+    in.toggleTck = options.toggleTck;
+    in.targetIndex = options.targetIndex;
+    in.terminalPort = options.port;
+    in.terminalBaud = std::to_string(target->baud);
+    in.terminalFormat = kFrameE81;
+
+    sequenceResult_ = 1;
+    if (options.deviceInfo)
+        loader_.DeviceInfo(in);
+    else
+        loader_.StartProgram(in);
+    log_.Finish();
+
+    // A good run ends with the reset pulse, which needs the port back; a
+    // port that could not be reopened left the target in its bootloader.
+    const bool portBack = port_.IsOpen();
+    port_.ComClose();
+    // A request ends with its run, like the loader's own.
+    const bool stopped = stopRequested_.exchange(false);
+    if (sequenceResult_ != 0) {
+        if (!stopped) return kFlashRunFailed;
+        host_.err << "quennet-flash: run stopped at a block boundary; the flash is erased and "
+                     "partly written\n";
+        return kFlashStopped;
+    }
+    if (!portBack) {
+        host_.err << "quennet-flash: port " << options.port
+                  << " could not be opened again after the run; the target was not reset\n";
+        return kFlashRunFailed;
+    }
+    return kFlashOk;
+}
+
+}  // namespace quennet

@@ -1,0 +1,111 @@
+#pragma once
+#include <atomic>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "loader/Loader.h"
+#include "loader/StatusLog.h"
+#include "serial/Clock.h"
+#include "serial/ComPort.h"
+#include "serial/SerialDevice.h"
+
+namespace quennet {
+
+// Exit codes of quennet-flash.
+inline constexpr int kFlashOk = 0;
+inline constexpr int kFlashRunFailed = 1;    // the run wrote a failure line
+inline constexpr int kFlashBadCommand = 2;   // command line, file or port refused; port untouched
+inline constexpr int kFlashStopped = 130;    // Ctrl+C (or SIGTERM) ended the run
+
+// What the command line asks for.
+struct FlashOptions {
+    std::string port;
+    int targetIndex = -1;  // into kLoaderTargets
+    std::string firmwarePath;
+    bool verify = false;
+    bool invertDtr = false;
+    bool toggleTck = false;
+    bool deviceInfo = false;
+    bool help = false;
+};
+
+struct FlashArgs {
+    FlashOptions options;
+    std::string error;  // one sentence when the command line is wrong, else empty
+};
+
+// Reads the arguments after the program name. Looks at nothing but the
+// words themselves: files and ports are checked by FlashCommand::Run.
+FlashArgs ParseFlashArgs(const std::vector<std::string>& args);
+
+// The text of --help.
+std::string FlashUsage();
+
+// A status log that prints itself as it grows: every piece of text goes to
+// the stream at once, with its CR LF breaks as plain LF, and each refresh
+// flushes the stream, so the progress marks show as they are added.
+class StreamStatusLog : public StatusLogView {
+public:
+    explicit StreamStatusLog(std::ostream& out) : out_(out) {}
+
+    std::string Text() const override { return text_; }
+    void AppendRaw(const std::string& text) override;
+    // What is printed stays printed; the kept text starts afresh.
+    void Clear() override { text_.clear(); }
+    void Refresh() override { out_.flush(); }
+    bool AtLineStart() const override { return text_.empty() || text_.back() == '\n'; }
+
+    // Ends an open last line and flushes.
+    void Finish();
+
+private:
+    std::ostream& out_;
+    std::string text_;
+    bool pendingCr_ = false;
+    bool lineOpen_ = false;
+};
+
+// What the command needs from the world around it.
+struct FlashHost {
+    SerialDeviceFactory devices;
+    Clock& clock;
+    std::ostream& out;  // the status log
+    std::ostream& err;  // what was wrong, in one line
+    // Why the port of that name could not be opened, as the end of a
+    // sentence that starts with the port's name ("was not found").
+    std::function<std::string(const std::string& name)> explainOpenFailure;
+};
+
+// One headless run: checks the target, the firmware file and the port,
+// then programs (or queries) the target through the loader's run frame and
+// prints its status log. Returns the exit code.
+class FlashCommand {
+public:
+    explicit FlashCommand(FlashHost host);
+    FlashCommand(const FlashCommand&) = delete;
+    FlashCommand& operator=(const FlashCommand&) = delete;
+
+    int Run(const FlashOptions& options);
+
+    // Asks the run to stop at its next block boundary; safe in a signal
+    // handler. A request made before the run stops it before its first
+    // block.
+    void RequestStop();
+
+    Loader& loader() { return loader_; }
+    ComPort& port() { return port_; }
+
+private:
+    bool CheckFirmware(const FlashOptions& options, const LoaderTarget& target);
+
+    FlashHost host_;
+    ComPort port_;
+    StreamStatusLog log_;
+    Loader loader_;
+    int sequenceResult_ = 1;
+    std::atomic<bool> stopRequested_{false};
+};
+
+}  // namespace quennet

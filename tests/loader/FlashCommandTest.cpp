@@ -1,0 +1,385 @@
+// The command-line flasher: its argument rules, and whole runs through
+// FlashCommand against the simulated bootloaders on a virtual clock.
+#include "loader/FlashCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Msp430BslTarget.h"
+#include "SimSerialDevice.h"
+#include "Stm32BootTarget.h"
+#include "TempDir.h"
+#include "VirtualClock.h"
+#include "loader/SRecord.h"
+
+namespace quennet {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+
+// S-records for bytes at image offsets: S1 for an MSP430 image, S3 at the
+// STM32 flash address otherwise.
+std::string SRecords(std::uint32_t offset, const Bytes& data, bool s1) {
+    std::string text = "S0030000FC\n";
+    for (std::size_t i = 0; i < data.size(); i += 16) {
+        const std::size_t n = std::min<std::size_t>(16, data.size() - i);
+        const std::uint32_t address =
+            static_cast<std::uint32_t>(offset + i) + (s1 ? 0 : kStm32FlashBase);
+        const int addrBytes = s1 ? 2 : 4;
+        Bytes body{static_cast<std::uint8_t>(addrBytes + n + 1)};
+        for (int k = addrBytes - 1; k >= 0; --k) body.push_back(static_cast<std::uint8_t>(address >> (8 * k)));
+        body.insert(body.end(), data.begin() + static_cast<long>(i), data.begin() + static_cast<long>(i + n));
+        std::uint8_t sum = 0;
+        for (auto b : body) sum = static_cast<std::uint8_t>(sum + b);
+        body.push_back(static_cast<std::uint8_t>(~sum));
+        text += s1 ? "S1" : "S3";
+        char hex[3];
+        for (auto b : body) {
+            std::snprintf(hex, sizeof hex, "%02X", b);
+            text += hex;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+Bytes Pattern(std::size_t n) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 % 255);
+    return b;
+}
+
+Lines SplitLf(const std::string& text) {
+    Lines lines;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+}
+
+// --- the command line ---------------------------------------------------------
+
+TEST(FlashArgsTest, AcceptsTheWindowTargetsAndOptions) {
+    FlashArgs a = ParseFlashArgs({"--port", "/dev/ttyUSB0", "--target", "STM32-115200", "--verify",
+                                  "--invert-dtr", "fw.s19"});
+    ASSERT_EQ(a.error, "");
+    EXPECT_EQ(a.options.port, "/dev/ttyUSB0");
+    EXPECT_EQ(a.options.targetIndex, kTargetStm32_115200);
+    EXPECT_EQ(a.options.firmwarePath, "fw.s19");
+    EXPECT_TRUE(a.options.verify);
+    EXPECT_TRUE(a.options.invertDtr);
+    EXPECT_FALSE(a.options.toggleTck);
+    EXPECT_FALSE(a.options.deviceInfo);
+
+    // --name=value, any letter case in the target, options after the file,
+    // and a file that looks like an option after "--".
+    a = ParseFlashArgs({"fw.s19", "--target=msp430-19200", "--port=ttyS1", "--toggle-tck"});
+    ASSERT_EQ(a.error, "");
+    EXPECT_EQ(a.options.targetIndex, kTargetMsp430_19200);
+    EXPECT_EQ(a.options.port, "ttyS1");
+    EXPECT_TRUE(a.options.toggleTck);
+    a = ParseFlashArgs({"--port", "p", "--target", "STM32-57600", "--", "--odd.s19"});
+    ASSERT_EQ(a.error, "");
+    EXPECT_EQ(a.options.firmwarePath, "--odd.s19");
+
+    a = ParseFlashArgs({"--port", "p", "--target", "MSP430-9600", "--device-info"});
+    ASSERT_EQ(a.error, "");
+    EXPECT_TRUE(a.options.deviceInfo);
+    EXPECT_EQ(a.options.targetIndex, kTargetMsp430_9600);
+
+    // Help needs nothing else and wins over everything else.
+    a = ParseFlashArgs({"--target", "nonsense", "-h"});
+    EXPECT_EQ(a.error, "");
+    EXPECT_TRUE(a.options.help);
+}
+
+TEST(FlashArgsTest, EachMistakeGetsItsOwnMessage) {
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"--port", "p", "--target", "STM32-115200", "--fast", "f"}, "unknown option --fast"},
+        {{"--target", "STM32-115200", "f"}, "no port given (--port /dev/ttyUSB0, say)"},
+        {{"--port", "p", "f"}, "no target given (--target NAME; targets: MSP430-9600, "
+                               "MSP430-19200, STM32-57600, STM32-115200)"},
+        {{"--port", "p", "--target", "AVR", "f"}, "unknown target AVR (targets: MSP430-9600, "
+                                                  "MSP430-19200, STM32-57600, STM32-115200)"},
+        {{"--port", "p", "--target", "BLACKFIN", "f"},
+         "target BLACKFIN cannot be programmed yet (targets: MSP430-9600, MSP430-19200, "
+         "STM32-57600, STM32-115200)"},
+        {{"--port", "p", "--target", "STM32-115200"}, "no firmware file given"},
+        {{"--port", "p", "--target", "STM32-115200", "a", "b"}, "more than one firmware file given: a, b"},
+        {{"--port", "p", "--target"}, "--target needs a value"},
+        {{"--port=", "--target", "STM32-115200", "f"}, "--port needs a value"},
+        {{"--port", "p", "--target", "STM32-115200", "--verify=yes", "f"},
+         "option --verify takes no value"},
+        {{"--port", "p", "--target", "STM32-115200", "--device-info"},
+         "--device-info works with the MSP430 targets only, not STM32-115200"},
+        {{"--port", "p", "--target", "MSP430-9600", "--device-info", "f"},
+         "--device-info takes no firmware file"},
+        // Options the family would ignore are refused rather than dropped.
+        {{"--port", "p", "--target", "MSP430-9600", "--verify", "f"},
+         "--verify reads the flash back on the STM32 targets only"},
+        {{"--port", "p", "--target", "STM32-57600", "--toggle-tck", "f"},
+         "--toggle-tck applies to the MSP430 targets only, not STM32-57600"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseFlashArgs(c.args).error, c.message) << c.message;
+}
+
+// --- the printed log ------------------------------------------------------------
+
+class CountingBuf : public std::stringbuf {
+public:
+    int syncs = 0;
+
+protected:
+    int sync() override {
+        ++syncs;
+        return std::stringbuf::sync();
+    }
+};
+
+TEST(StreamStatusLogTest, PrintsAsItGrowsWithPlainLineFeedsAndFlushesOnRefresh) {
+    CountingBuf buf;
+    std::ostream out(&buf);
+    StreamStatusLog log(out);
+    AddStatusLine(log, "Programming ...");
+    AppendStatusText(log, "^^");
+    EXPECT_EQ(buf.str(), "Programming ...\n^^");  // the marks show before the line ends
+    log.Refresh();
+    EXPECT_EQ(buf.syncs, 1);
+    AppendStatusText(log, "^\r");  // a break split over two appends
+    AppendStatusText(log, "\nx\ry");
+    AddStatusLine(log, "PROGRAM OK in ");
+    AppendStatusText(log, "1.000 sec.");
+    EXPECT_EQ(log.Text(), "Programming ...\r\n^^^\r\nx\ry\r\nPROGRAM OK in 1.000 sec.");
+    log.Finish();
+    EXPECT_EQ(buf.str(), "Programming ...\n^^^\nx\ry\nPROGRAM OK in 1.000 sec.\n");
+    EXPECT_EQ(buf.syncs, 2);
+}
+
+// --- whole runs -------------------------------------------------------------------
+
+class FlashCommandTest : public ::testing::Test {
+protected:
+    FlashCommandTest() : line(clock), stm32(line) {}
+    ~FlashCommandTest() override { line.SetPeer(nullptr); }
+
+    FlashOptions Options(int target, const std::string& file = "") {
+        FlashOptions o;
+        o.port = "ttyQ0";
+        o.targetIndex = target;
+        o.firmwarePath = file;
+        return o;
+    }
+    int Run(const FlashOptions& o) {
+        out.str("");
+        err.str("");
+        line.ClearEvents();
+        const int code = command.Run(o);
+        EXPECT_FALSE(port().IsOpen()) << "the port is closed when the command ends";
+        return code;
+    }
+    ComPort& port() { return command.port(); }
+    Lines OutLines() const { return SplitLf(out.str()); }
+    std::size_t Opens() const { return line.EventsOf(SimEvent::Kind::Open).size(); }
+
+    VirtualClock clock{1000};
+    SimLine line;
+    Stm32BootTarget stm32;
+    Msp430BslTarget msp430;
+    testing::TempDir dir;
+    std::ostringstream out, err;
+    FlashCommand command{FlashHost{SimDeviceFactory(line), clock, out, err, [this](const std::string&) {
+                                       return std::string(line.missing ? "was not found" : "is busy");
+                                   }}};
+};
+
+TEST_F(FlashCommandTest, Stm32ProgramWithVerifyPrintsTheWholeLogAndExitsZero) {
+    line.SetPeer(&stm32);
+    const Bytes data = Pattern(0x3000);
+    FlashOptions o = Options(kTargetStm32_115200, dir.Write("fw.s37", SRecords(0x1000, data, false)));
+    o.verify = true;
+    ASSERT_EQ(Run(o), kFlashOk) << err.str();
+    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(out.str().find('\r'), std::string::npos);
+    const Lines l = OutLines();
+    ASSERT_GE(l.size(), 14u);
+    EXPECT_EQ(l[0], "Begin program STM32.");
+    EXPECT_EQ(l[3], "BSL Enter ...");
+    EXPECT_EQ(l[l.size() - 6].substr(0, 3), "**-");  // the page map
+    EXPECT_EQ(l[l.size() - 5], std::string(64, '^'));
+    EXPECT_EQ(l[l.size() - 4], "Verify ...");
+    EXPECT_EQ(l[l.size() - 3], std::string(64, '^'));
+    EXPECT_EQ(l[l.size() - 2], "Restore Serial baud rate.");
+    EXPECT_EQ(l.back().rfind("PROGRAM OK in ", 0), 0u);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), stm32.Flash().begin() + 0x1000));
+    EXPECT_EQ(stm32.ReadAddresses().size(), stm32.WriteAddresses().size());
+    // After the last byte, the reset pulse that starts the new firmware:
+    // DTR released for 250 ms, then asserted again.
+    const auto& ev = line.Events();
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < ev.size(); ++i)
+        if (ev[i].kind == SimEvent::Kind::Write) last = i;
+    std::vector<SimEvent> dtr;
+    for (std::size_t i = last; i < ev.size(); ++i)
+        if (ev[i].kind == SimEvent::Kind::Dtr) dtr.push_back(ev[i]);
+    ASSERT_GE(dtr.size(), 2u);
+    EXPECT_FALSE(dtr[dtr.size() - 2].level);
+    EXPECT_TRUE(dtr.back().level);
+    EXPECT_EQ(dtr.back().atUs - dtr[dtr.size() - 2].atUs, 250000u);
+}
+
+TEST_F(FlashCommandTest, Msp430ProgramAndDeviceInfoExitZero) {
+    line.SetPeer(&msp430);
+    const Bytes data = Pattern(0x400);
+    ASSERT_EQ(Run(Options(kTargetMsp430_9600, dir.Write("fw.s19", SRecords(0xC000, data, true)))),
+              kFlashOk)
+        << err.str();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), msp430.Memory().begin() + 0xC000));
+    Lines l = OutLines();
+    EXPECT_EQ(l.front(), "Begin program MSP430.");
+    EXPECT_EQ(l.back().rfind("PROGRAM OK in ", 0), 0u);
+    // The port was opened at the target's settings: no change of rate.
+    EXPECT_EQ(Opens(), 1u);
+    EXPECT_EQ(line.Settings().baud, 9600u);
+
+    FlashOptions info = Options(kTargetMsp430_19200);
+    info.deviceInfo = true;
+    ASSERT_EQ(Run(info), kFlashOk) << err.str();
+    l = OutLines();
+    ASSERT_EQ(l.size(), 10u);
+    EXPECT_EQ(l[0], "MSP430 Info.");
+    EXPECT_EQ(l[6], "| Device: MSP430F149  |");
+    EXPECT_EQ(l[9].rfind("Request Device Info in ", 0), 0u);
+    EXPECT_EQ(msp430.At(0xC000), 0xFF);  // the query erased the part
+}
+
+TEST_F(FlashCommandTest, FileAndPortProblemsAreRefusedBeforeTheTargetHearsAnything) {
+    line.SetPeer(&stm32);
+    const std::string good = dir.Write("fw.s37", SRecords(0, Pattern(16), false));
+    std::string damaged = SRecords(0, Pattern(16), false);
+    damaged[damaged.size() - 2] = damaged[damaged.size() - 2] == '0' ? '1' : '0';
+    const struct {
+        FlashOptions options;
+        bool missing, busy;
+        std::string message;
+    } cases[] = {
+        {Options(kTargetStm32_115200, dir.File("none.s19")), false, false,
+         "quennet-flash: firmware file " + dir.File("none.s19") + " cannot be read\n"},
+        {Options(kTargetStm32_115200, dir.Write("bad.s37", damaged)), false, false,
+         "quennet-flash: firmware file " + dir.File("bad.s37") +
+             " is damaged (a record fails its checksum)\n"},
+        {Options(kTargetStm32_115200, dir.Write("text.s19", "hello\n")), false, false,
+         "quennet-flash: firmware file " + dir.File("text.s19") +
+             " is not an S-record file (a line is not a record, or is too long)\n"},
+        // S3 data at 0x08000000 lands beyond an MSP430's 64 KiB.
+        {Options(kTargetMsp430_9600, dir.Write("hi.s37", SRecords(0x20000, Pattern(16), false))), false,
+         false,
+         "quennet-flash: firmware file " + dir.File("hi.s37") +
+             " holds no data for an MSP430 (its first 64 KiB are blank)\n"},
+        {Options(kTargetStm32_115200, good), true, false, "quennet-flash: port ttyQ0 was not found\n"},
+        {Options(kTargetStm32_115200, good), false, true, "quennet-flash: port ttyQ0 is busy\n"},
+    };
+    for (const auto& c : cases) {
+        line.missing = c.missing;
+        line.busy = c.busy;
+        EXPECT_EQ(Run(c.options), kFlashBadCommand) << c.message;
+        EXPECT_EQ(err.str(), c.message);
+        EXPECT_EQ(out.str(), "");
+        EXPECT_EQ(Opens(), 0u);
+        EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Write).empty());
+        EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Dtr).empty());
+    }
+    EXPECT_EQ(stm32.Served(Stm32BootTarget::Step::Sync), 0u);
+}
+
+TEST_F(FlashCommandTest, ATargetThatDoesNotAnswerEndsWithItsFailureLine) {
+    const std::string fw = dir.Write("fw.s37", SRecords(0, Pattern(16), false));
+    stm32.FailStep(Stm32BootTarget::Step::Sync, Stm32BootTarget::Fault::Silence);
+    line.SetPeer(&stm32);
+    EXPECT_EQ(Run(Options(kTargetStm32_57600, fw)), kFlashRunFailed);
+    Lines l = OutLines();
+    ASSERT_GE(l.size(), 2u);
+    EXPECT_EQ(l[l.size() - 2], "ERROR: Failed to Sync with Target, verify Power and Connection.");
+    EXPECT_EQ(l.back(), "Restore Serial baud rate.");
+
+    line.SetPeer(nullptr);  // nothing on the line at all
+    EXPECT_EQ(Run(Options(kTargetMsp430_19200, dir.Write("fw.s19", SRecords(0x8000, Pattern(16), true)))),
+              kFlashRunFailed);
+    EXPECT_EQ(OutLines().back(), "ERROR: Failed to Sync with Target, verify Power and Connection.");
+}
+
+TEST_F(FlashCommandTest, AStopRequestEndsTheRunAtTheNextBlockBoundary) {
+    const std::string stmFw = dir.Write("fw.s37", SRecords(0, Pattern(0x10000), false));
+    const std::string mspFw = dir.Write("fw.s19", SRecords(0x8000, Pattern(0x2000), true));
+    const struct {
+        int target;
+        std::string file;
+        bool verify;
+        std::uint64_t stopAfterUs;
+        std::uint64_t blockUs;  // time of one block on the wire, with its write
+    } cases[] = {
+        {kTargetStm32_115200, stmFw, false, 3000000, 35000},   // in the write pass
+        {kTargetStm32_115200, stmFw, true, 12000000, 35000},   // in the verify pass
+        {kTargetMsp430_9600, mspFw, false, 5000000, 320000},
+    };
+    for (const auto& c : cases) {
+        Stm32BootTarget fresh(line);
+        Msp430BslTarget part;
+        const bool stm = c.target == kTargetStm32_115200;
+        line.SetPeer(stm ? static_cast<SimPeer*>(&fresh) : &part);
+        FlashOptions o = Options(c.target, c.file);
+        o.verify = c.verify;
+        const std::uint64_t stopAt = clock.NowUs() + c.stopAfterUs;
+        clock.ScheduleAt(stopAt, [this] { command.RequestStop(); });
+
+        EXPECT_EQ(Run(o), kFlashStopped) << err.str();
+        const Lines l = OutLines();
+        ASSERT_GE(l.size(), 3u);
+        // The STM32 run reopened the port for the target and gives it back.
+        const std::size_t stopLine = stm ? l.size() - 2 : l.size() - 1;
+        EXPECT_EQ(l[stopLine], "ERROR: Run stopped by user.");
+        EXPECT_EQ(l[stopLine - 1].find_first_not_of('^'), std::string::npos) << "stopped inside a pass";
+        if (stm) {
+            EXPECT_EQ(l.back(), "Restore Serial baud rate.");
+        }
+        EXPECT_EQ(err.str(), "quennet-flash: run stopped at a block boundary; the flash is erased and "
+                             "partly written\n");
+        // Ended within one block of the request, with no block cut short.
+        EXPECT_LT(clock.NowUs() - stopAt, c.blockUs + 50000);
+        if (stm) {
+            const auto& done = c.verify ? fresh.ReadAddresses() : fresh.WriteAddresses();
+            EXPECT_GT(done.size(), 0u);
+            EXPECT_LT(done.size(), 256u);
+            EXPECT_EQ(fresh.Served(c.verify ? Stm32BootTarget::Step::Read : Stm32BootTarget::Step::Write),
+                      done.size());
+        } else {
+            const auto writes = part.CommandsOf(0x12);
+            EXPECT_GT(writes.size(), 0u);
+            EXPECT_LT(writes.size(), 35u);
+            EXPECT_TRUE(writes.back().accepted);
+        }
+        EXPECT_FALSE(command.loader().StopRequested()) << "the request ends with its run";
+        line.SetPeer(nullptr);
+    }
+}
+
+TEST_F(FlashCommandTest, AStopBeforeTheRunLeavesThePortAlone) {
+    line.SetPeer(&stm32);
+    command.RequestStop();
+    EXPECT_EQ(Run(Options(kTargetStm32_115200, dir.Write("fw.s37", SRecords(0, Pattern(16), false)))),
+              kFlashStopped);
+    EXPECT_EQ(Opens(), 0u);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "quennet-flash: stopped before the run began\n");
+    // The request was used up: the next run goes through.
+    EXPECT_EQ(Run(Options(kTargetStm32_115200, dir.File("fw.s37"))), kFlashOk);
+}
+
+}  // namespace
+}  // namespace quennet
