@@ -1,0 +1,113 @@
+// quennet-flash as a script runs it: the real program on a real
+// pseudo-terminal, judged by its exit code and what it prints.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "CliProcess.h"
+#include "TempDir.h"
+#include "serial/posix/PosixSerialDevice.h"
+
+namespace quennet {
+namespace {
+
+using testing::RunCli;
+
+const std::string kFlash = QUENNET_FLASH_EXE;
+const std::string kStm32File = QUENNET_TEST_DATA "/srec/stm32_app.s37";
+const std::string kMsp430File = QUENNET_TEST_DATA "/srec/msp430_blink.s19";
+
+// A pseudo-terminal with nothing behind it: a board that is switched off.
+class SilentPty {
+public:
+    SilentPty() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        char name[128];
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+            ::ptsname_r(master_, name, sizeof name) != 0)
+            return;
+        path_ = name;
+    }
+    ~SilentPty() {
+        if (master_ >= 0) ::close(master_);
+    }
+    const std::string& path() const { return path_; }
+    // Bytes the program sent so far.
+    std::size_t Received() {
+        std::size_t total = 0;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master_, buf, sizeof buf)) > 0;) total += static_cast<std::size_t>(n);
+        return total;
+    }
+
+private:
+    int master_ = -1;
+    std::string path_;
+};
+
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+TEST(FlashCliTest, HelpAndEachCommandLineErrorLeaveThePortAlone) {
+    SilentPty pty;
+    ASSERT_FALSE(pty.path().empty());
+    testing::TempDir dir;
+
+    auto help = RunCli(kFlash, {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("Usage: quennet-flash --port PORT --target TARGET", 0), 0u);
+
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"--port", pty.path(), "--target", "STM32-9600", kStm32File},
+         "quennet-flash: unknown target STM32-9600 (targets: MSP430-9600, MSP430-19200, STM32-57600, "
+         "STM32-115200)\nTry 'quennet-flash --help'.\n"},
+        {{"--port", pty.path(), "--target", "STM32-115200", dir.File("gone.s19")},
+         "quennet-flash: firmware file " + dir.File("gone.s19") + " cannot be read\n"},
+        {{"--port", dir.File("ttyUSB9"), "--target", "STM32-115200", kStm32File},
+         "quennet-flash: port " + dir.File("ttyUSB9") + " was not found\n"},
+    };
+    for (const auto& c : cases) {
+        const auto r = RunCli(kFlash, c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(pty.Received(), 0u);
+
+    // Busy: another program holds the port.
+    PosixSerialDevice holder;
+    ASSERT_TRUE(holder.Open(pty.path()));
+    const auto busy = RunCli(kFlash, {"--port", pty.path(), "--target", "MSP430-9600", kMsp430File});
+    EXPECT_EQ(busy.exitCode, 2);
+    EXPECT_EQ(busy.err, "quennet-flash: port " + pty.path() + " is busy: another program has it open\n");
+    EXPECT_EQ(busy.out, "");
+}
+
+TEST(FlashCliTest, ABoardThatDoesNotAnswerFailsWithItsLine) {
+    SilentPty pty;
+    ASSERT_FALSE(pty.path().empty());
+    const auto r = RunCli(kFlash, {"--port", pty.path(), "--target", "MSP430-19200", kMsp430File});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(LinesOf(r.out), (std::vector<std::string>{
+                                  "Begin program MSP430.", "FILE Load: OK.",
+                                  "ERROR: Failed to Sync with Target, verify Power and Connection."}));
+    EXPECT_EQ(r.err, "");
+    EXPECT_GT(pty.Received(), 0u);  // it did try
+}
+
+}  // namespace
+}  // namespace quennet
