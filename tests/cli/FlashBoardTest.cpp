@@ -1,0 +1,251 @@
+// quennet-flash against quennet-board: whole runs as a script makes them,
+// over a real pseudo-terminal, checked by the exit code, the printed log and
+// the flash the board holds afterwards.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CliProcess.h"
+#include "TempDir.h"
+#include "loader/FirmwareImage.h"
+#include "loader/SRecord.h"
+
+namespace quennet {
+namespace {
+
+using testing::RunCli;
+using testing::TempDir;
+
+const std::string kFlash = QUENNET_FLASH_EXE;
+const std::string kBoard = QUENNET_BOARD_EXE;
+
+// A quennet-board process: its pty path is the first line it prints; its
+// reports go to a file; the flash is written out when it is stopped.
+class Board {
+public:
+    Board(const TempDir& dir, const std::vector<std::string>& options) : dir_(dir) {
+        std::vector<std::string> args = options;
+        for (const char* a : {"--no-announce", "--flash-out"}) args.push_back(a);
+        args.push_back(dir.File("flash.bin"));
+        int out[2];
+        if (::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            const int err = ::open(dir.File("board.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (err >= 0) ::dup2(err, 2);
+            ::close(out[0]);
+            ::close(out[1]);
+            std::vector<char*> argv{const_cast<char*>(kBoard.c_str())};
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(kBoard.c_str(), argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (char c; std::chrono::steady_clock::now() < deadline;) {
+            pollfd p{out[0], POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            if (::read(out[0], &c, 1) != 1 || c == '\n') break;
+            path_ += c;
+        }
+        ::close(out[0]);
+    }
+    ~Board() { Stop(); }
+
+    const std::string& path() const { return path_; }
+    // Stops the board; the flash it held, from its first address.
+    std::vector<unsigned char> Stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+        return testing::ReadBinary(dir_.File("flash.bin"));
+    }
+    std::string Reports() const { return testing::Slurp(dir_.File("board.err")); }
+
+private:
+    const TempDir& dir_;
+    pid_t pid_ = -1;
+    std::string path_;
+};
+
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    return lines;
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+// S3 records of `size` data bytes (never 0xFF) from the start of the flash.
+std::string Stm32Image(std::size_t size) {
+    std::string text;
+    for (std::size_t a = 0; a < size; a += 16) {
+        unsigned sum = 21;
+        char rec[64];
+        std::snprintf(rec, sizeof rec, "S315%08X", static_cast<unsigned>(0x08000000 + a));
+        text += rec;
+        const std::uint32_t address = static_cast<std::uint32_t>(0x08000000 + a);
+        for (int k = 0; k < 4; ++k) sum += (address >> (8 * k)) & 0xFF;
+        for (std::size_t i = 0; i < 16; ++i) {
+            const unsigned b = static_cast<unsigned>((a + i) * 7 % 255);
+            sum += b;
+            std::snprintf(rec, sizeof rec, "%02X", b);
+            text += rec;
+        }
+        std::snprintf(rec, sizeof rec, "%02X\n", ~sum & 0xFF);
+        text += rec;
+    }
+    return text;
+}
+
+// The image a file holds, as the loader reads it.
+FirmwareImage Load(const std::string& path) {
+    FirmwareImage image;
+    EXPECT_EQ(LoadSRecordFile(path, image), kSRecOk);
+    return image;
+}
+
+TEST(FlashBoardTest, ProgramsAndVerifiesEachFamily) {
+    TempDir dir;
+    {
+        Board board(dir, {"--chip", "stm32"});
+        ASSERT_FALSE(board.path().empty());
+        const std::string fw = dir.Write("app.s37", Stm32Image(0x2400));
+        const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-115200", "--verify", fw});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        const auto lines = LinesOf(r.out);
+        ASSERT_GE(lines.size(), 4u);
+        EXPECT_EQ(lines[lines.size() - 3], std::string(64, '^')) << "the verify pass";
+        EXPECT_TRUE(StartsWith(lines.back(), "PROGRAM OK in ")) << r.out;
+        const auto flash = board.Stop();
+        const FirmwareImage image = Load(fw);
+        ASSERT_GE(flash.size(), 0x2800u);
+        EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x2800, image.data()));
+    }
+    {
+        Board board(dir, {"--chip", "msp430"});
+        ASSERT_FALSE(board.path().empty());
+        const std::string fw = QUENNET_TEST_DATA "/srec/msp430_blink.s19";
+        const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "MSP430-19200", fw});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_TRUE(StartsWith(LinesOf(r.out).back(), "PROGRAM OK in ")) << r.out;
+        // The board's dump starts at 0x1000; compare the whole space above.
+        const auto flash = board.Stop();
+        const FirmwareImage image = Load(fw);
+        ASSERT_EQ(flash.size(), 0xF000u);
+        EXPECT_TRUE(std::equal(flash.begin(), flash.end(), image.data() + 0x1000));
+    }
+}
+
+TEST(FlashBoardTest, DeviceInfoShowsThePartAndItsLoader) {
+    TempDir dir;
+    Board board(dir, {"--chip", "msp430", "--device-id", "F16C", "--bsl-version", "0160"});
+    ASSERT_FALSE(board.path().empty());
+    const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "MSP430-9600", "--device-info"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const auto lines = LinesOf(r.out);
+    ASSERT_EQ(lines.size(), 10u) << r.out;
+    EXPECT_EQ(lines[6], "| Device: MSP430F1611 |");
+    EXPECT_EQ(lines[7], "| BSL Version:  1.60  |");
+    EXPECT_TRUE(StartsWith(lines[9], "Request Device Info in "));
+}
+
+TEST(FlashBoardTest, CommandLineErrorsNeverReachTheBoard) {
+    TempDir dir;
+    Board board(dir, {"--chip", "stm32"});
+    ASSERT_FALSE(board.path().empty());
+    const std::string fw = QUENNET_TEST_DATA "/srec/stm32_app.s37";
+    const struct {
+        std::vector<std::string> args;
+        std::string firstErrorLine;
+    } cases[] = {
+        {{"--port", board.path(), "--target", "STM32-9600", fw}, "quennet-flash: unknown target STM32-9600"},
+        {{"--port", board.path(), "--target", "STM32-115200", dir.File("none.s37")},
+         "quennet-flash: firmware file " + dir.File("none.s37") + " cannot be read"},
+        {{"--port", board.path(), "--target", "STM32-115200", "--toggle-tck", fw},
+         "quennet-flash: --toggle-tck applies to the MSP430 targets only, not STM32-115200"},
+        {{"--port", board.path() + "x", "--target", "STM32-115200", fw},
+         "quennet-flash: port " + board.path() + "x was not found"},
+    };
+    for (const auto& c : cases) {
+        const auto r = RunCli(kFlash, c.args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(LinesOf(r.err).at(0), c.firstErrorLine);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(board.Reports().find("bootloader"), std::string::npos) << board.Reports();
+}
+
+TEST(FlashBoardTest, AChipThatIsNotThereDoesNotAnswer) {
+    TempDir dir;
+    // An MSP430 board asked for an STM32: the chip never acknowledges.
+    Board board(dir, {"--chip", "msp430"});
+    ASSERT_FALSE(board.path().empty());
+    const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-115200",
+                                   QUENNET_TEST_DATA "/srec/stm32_app.s37"});
+    EXPECT_EQ(r.exitCode, 1);
+    const auto lines = LinesOf(r.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "ERROR: Failed to Sync with Target, verify Power and Connection.");
+    EXPECT_EQ(lines.back(), "Restore Serial baud rate.");
+}
+
+TEST(FlashBoardTest, CtrlCStopsTheRunAtABlockBoundary) {
+    TempDir dir;
+    Board board(dir, {"--chip", "stm32"});
+    ASSERT_FALSE(board.path().empty());
+    const std::string fw = dir.Write("big.s37", Stm32Image(0x10000));
+    bool sent = false;
+    auto sigintAfterThreePages = [&sent](pid_t pid, const std::string& out) {
+        const auto at = out.find("\n^^^");
+        if (!sent && at != std::string::npos && out.find("Programming ...") < at) {
+            ::kill(pid, SIGINT);
+            sent = true;
+        }
+    };
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-115200", fw}, 30000,
+                          sigintAfterThreePages);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
+    const auto lines = LinesOf(r.out);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2], "ERROR: Run stopped by user.");
+    EXPECT_EQ(lines.back(), "Restore Serial baud rate.");
+    EXPECT_LT(lines[lines.size() - 3].size(), 64u) << "stopped before the pass ended";
+    EXPECT_EQ(r.err, "quennet-flash: run stopped at a block boundary; the flash is erased and partly written\n");
+    EXPECT_LT(seconds, 8.0) << "a whole run takes longer";
+
+    // Whole blocks only: the flash holds the image up to a 256-byte boundary
+    // and is blank after it.
+    const auto flash = board.Stop();
+    const FirmwareImage image = Load(fw);
+    ASSERT_GE(flash.size(), 0x10000u);
+    std::size_t written = 0;
+    while (written < 0x10000 && flash[written] == image[written]) ++written;
+    EXPECT_EQ(written % 256, 0u);
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, 0x10000u);
+    for (std::size_t a = written; a < 0x10000; ++a) ASSERT_EQ(flash[a], 0xFF) << a;
+}
+
+}  // namespace
+}  // namespace quennet
