@@ -111,9 +111,6 @@ void BoardFirmware::OnBytes(const std::uint8_t* bytes, std::size_t n, std::uint6
         if (pending_.size() < kMaxLine) pending_ += c;
     }
     if (!echo.empty()) Say(echo, arrivalUs);
-    // The display capture listens to the same line; its answer follows the
-    // echo out of the one transmitter.
-    lcd_.OnBytes(line_, bytes, n, arrivalUs);
 }
 
 void BoardFirmware::OnLine(const std::string& raw, std::uint64_t atUs) {
@@ -123,8 +120,13 @@ void BoardFirmware::OnLine(const std::string& raw, std::uint64_t atUs) {
     if (text[0] == '$') {
         const auto star = text.rfind('*');
         const std::string body = text.substr(1, star == std::string::npos ? std::string::npos : star - 1);
-        // The display capture command is the LCD's to answer.
-        if (body.size() >= 7 && body.compare(body.size() - 7, 7, "COM,SCR") == 0) return;
+        // The display capture command is the LCD's to answer, whatever line
+        // end the host used; its answer follows the echo.
+        if (body.size() >= 7 && body.compare(body.size() - 7, 7, "COM,SCR") == 0) {
+            const std::string command = text + "\r\n";
+            lcd_.OnBytes(line_, reinterpret_cast<const std::uint8_t*>(command.data()), command.size(), atUs);
+            return;
+        }
         bool good = false;
         if (star != std::string::npos && star + 3 == text.size()) {
             const int hi = HexDigit(text[star + 1]);

@@ -19,7 +19,8 @@ namespace quennet {
 // - Each line (ended by CR or LF) is a command: HELP, VER, PING, STATUS,
 //   LED ON, LED OFF. An NMEA sentence ($...*hh) is answered with
 //   $QNACK,<body>*hh when its checksum holds and $QNERR,CHECKSUM*hh when
-//   not; the display capture command goes to the LCD model, which answers.
+//   not; the display capture command ($..COM,SCR*hh) goes to the LCD model,
+//   which answers with its picture.
 // - Now and then (every periodUs) it prints a status line.
 class BoardFirmware : public TimeListener {
 public:

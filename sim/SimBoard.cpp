@@ -92,16 +92,22 @@ void SimBoard::HostLine(bool open, std::uint32_t baud, int stopBits) {
         hostStopBits_ = stopBits == 2 ? 2 : 1;
     }
     ApplyLineSettings();
-    if (opened || changed) ScheduleDecision();
+    if (opened || changed) Decide();
 }
 
 void SimBoard::HostReopened() {
-    if (hostOpen_) ScheduleDecision();
+    if (hostOpen_) Decide();
 }
 
 void SimBoard::HostBytes(const std::uint8_t* bytes, std::size_t n) {
     if (!bytes || n == 0) return;
     lastHostByteUs_ = clock_.NowUs();
+    if (clock_.NowUs() < holdUntilUs_ || !held_.empty()) {
+        const bool first = held_.empty();
+        held_.insert(held_.end(), bytes, bytes + n);
+        if (first) clock_.ScheduleAt(holdUntilUs_, [this] { ReleaseHeld(); });
+        return;
+    }
     // The bytes leave the host's UART one after the other at the line's
     // rate; the line delivers each to the board when its stop bit is done.
     host_.Write(bytes, n);
@@ -125,11 +131,14 @@ std::optional<std::uint64_t> SimBoard::NextDueUs() const {
     return next;
 }
 
-void SimBoard::ScheduleDecision() {
-    const std::uint64_t generation = ++decisionGeneration_;
-    clock_.ScheduleAt(clock_.NowUs() + kSettleUs, [this, generation] {
-        if (generation == decisionGeneration_) Decide();
-    });
+void SimBoard::ReleaseHeld() {
+    if (clock_.NowUs() < holdUntilUs_) {  // the chip was reset again meanwhile
+        clock_.ScheduleAt(holdUntilUs_, [this] { ReleaseHeld(); });
+        return;
+    }
+    std::vector<std::uint8_t> bytes;
+    bytes.swap(held_);
+    if (!bytes.empty()) host_.Write(bytes.data(), bytes.size());
 }
 
 void SimBoard::Decide() {
@@ -183,6 +192,8 @@ void SimBoard::EnterBootloader() {
     mode_ = Mode::Bootloader;
     ApplyLineSettings();
     ChipPins(false, true);
+    // The STM32 bootloader needs its start-up time before it listens.
+    if (stm32_) holdUntilUs_ = clock_.NowUs() + Stm32BootTarget::kStartupUs;
     lastHostByteUs_ = clock_.NowUs();
     const std::uint64_t generation = ++pauseGeneration_;
     clock_.ScheduleAt(clock_.NowUs() + kResetPauseUs,

@@ -43,16 +43,17 @@ struct SimBoardConfig {
 //   pace of the wire.
 // - TakeForHost: the bytes that have fully arrived at the host by now.
 //
-// The rule: kSettleUs after the host's last open or change of settings the
-// board decides. At a bootloader baud rate it resets the chip into its
-// bootloader (as the DTR/RTS pattern would); at any other rate it runs the
-// firmware, restarting it (greeting) as a board does when the port opens.
-// In the bootloader, kResetPauseUs without a byte from the host resets the
-// chip back into its firmware.
+// The rule: whenever the host opens or flushes the line or changes its
+// settings, the board decides. At a bootloader baud rate it resets the chip
+// into its bootloader (as the DTR/RTS pattern would) and holds the host's
+// bytes until the bootloader listens, as if the host had opened the line
+// after the entry; at any other rate it runs the firmware, restarting it
+// (greeting) as a board does when the port opens. In the bootloader,
+// kResetPauseUs without a byte from the host resets the chip back into its
+// firmware.
 class SimBoard : public SimPeer {
 public:
     enum class Mode { Firmware, Bootloader };
-    static constexpr std::uint64_t kSettleUs = 20000;
     static constexpr std::uint64_t kResetPauseUs = 1000000;
 
     SimBoard(VirtualClock& clock, SimBoardConfig config);
@@ -93,7 +94,7 @@ public:
     void OnLines(SimLine& line, bool dtr, bool rts, std::uint64_t atUs) override;
 
 private:
-    void ScheduleDecision();
+    void ReleaseHeld();
     void Decide();
     void EnterBootloader();
     void StartFirmware();
@@ -116,8 +117,8 @@ private:
     bool hostOpen_ = false;
     std::uint32_t hostBaud_ = 0;
     int hostStopBits_ = 1;
-    std::uint64_t decisionGeneration_ = 0;
-    std::optional<std::uint64_t> decisionUs_;
+    std::uint64_t holdUntilUs_ = 0;
+    std::vector<std::uint8_t> held_;
     std::uint64_t pauseGeneration_ = 0;
     std::uint64_t lastHostByteUs_ = 0;
 };
