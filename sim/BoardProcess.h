@@ -48,6 +48,7 @@ public:
     BoardProcess& operator=(const BoardProcess&) = delete;
 
     const std::string& Path() const { return path_; }
+    pid_t Pid() const { return pid_; }
     bool Started() const { return pid_ > 0 && !path_.empty(); }
 
     // Stops the board as Ctrl+C would and waits; its exit status, or -1.
