@@ -152,9 +152,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quennet-board: %s\n", error.c_str());
         return 1;
     }
-    std::printf("%s\n", pty.Path().c_str());
-    std::fflush(stdout);
-
     std::string link;
     if (announce) {
         const char* chip = config.chip == SimBoardConfig::Chip::Msp430 ? "msp430" : "stm32";
@@ -165,6 +162,10 @@ int main(int argc, char** argv) {
         else
             std::fprintf(stderr, "quennet-board: listed as %s\n", link.c_str());
     }
+    // The path goes out once the board is listed, so that whoever reads it
+    // finds the board in the port list as well.
+    std::printf("%s\n", pty.Path().c_str());
+    std::fflush(stdout);
 
     pty.Run(g_stop);
 
