@@ -2,6 +2,13 @@
 // independent client where Debian has one.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -42,6 +49,43 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     for (const char* bad : {"--chip avr", "--device-id xyz", "--bootloader-version 123",
                             "--flash-format hex", "--flash-out", "--frobnicate"})
         EXPECT_EQ(Shell(std::string(QUENNET_BOARD_EXE " ") + bad + " >/dev/null 2>&1"), 2) << bad;
+}
+
+// A pty alone is instant; the board gives every byte its time on the wire.
+TEST(QuennetBoard, BytesTakeTheirWireTime) {
+    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--no-announce", "--period", "0"});
+    ASSERT_TRUE(board.Started());
+    const int fd = ::open(board.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    cfmakeraw(&t);
+    cfsetspeed(&t, B4800);
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+    using Clock = std::chrono::steady_clock;
+    auto readUntil = [fd](const std::string& end) {
+        std::string got;
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (Clock::now() < deadline && (got.size() < end.size() || got.compare(got.size() - end.size(), end.size(), end) != 0)) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0) continue;
+            char buf[256];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+        }
+        return got;
+    };
+    EXPECT_NE(readUntil("commands.\r\n").find("ready."), std::string::npos);
+
+    const std::string text = "abcdefghijklmnopqrst";
+    const auto start = Clock::now();
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    EXPECT_EQ(readUntil("t"), text);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    // 20 characters in, the last one's echo out: 21 times 10 bits at 4800 baud.
+    EXPECT_GE(ms, 21 * 10 * 1000.0 / 4800);
+    EXPECT_LT(ms, 21 * 10 * 1000.0 / 4800 + 150);
+    ::close(fd);
 }
 
 // stm32flash writes, verifies and reads back the simulated STM32; the board's
