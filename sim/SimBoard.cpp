@@ -192,6 +192,7 @@ void SimBoard::EnterBootloader() {
     mode_ = Mode::Bootloader;
     ApplyLineSettings();
     ChipPins(false, true);
+    line_.DiscardInFlightToPort();
     // The STM32 bootloader needs its start-up time before it listens.
     if (stm32_) holdUntilUs_ = clock_.NowUs() + Stm32BootTarget::kStartupUs;
     lastHostByteUs_ = clock_.NowUs();
@@ -217,6 +218,8 @@ void SimBoard::StartFirmware() {
     mode_ = Mode::Firmware;
     ApplyLineSettings();
     ChipPins(false, false);
+    // A reset stops whatever the board was still sending.
+    line_.DiscardInFlightToPort();
     firmware_->Start(clock_.NowUs());
     Event(fromLoader ? "firmware (left the bootloader)" : "firmware");
 }
@@ -224,6 +227,17 @@ void SimBoard::StartFirmware() {
 void SimBoard::OnBytes(SimLine& line, const std::uint8_t* bytes, std::size_t n,
                        std::uint64_t arrivalUs) {
     if (mode_ == Mode::Firmware) {
+        // A host whose terminal already runs at the MSP430 loader's settings
+        // does not reopen the line before a run: its SYNC, which no terminal
+        // sends, stands in for the entry pattern. The loader syncs again.
+        if (msp430_ && IsBootloaderBaud(hostBaud_)) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (bytes[i] != Msp430BslTarget::kSync) continue;
+                firmware_->OnBytes(bytes, i, arrivalUs);
+                EnterBootloader();
+                return;
+            }
+        }
         firmware_->OnBytes(bytes, n, arrivalUs);
     } else if (msp430_) {
         msp430_->OnBytes(line, bytes, n, arrivalUs);

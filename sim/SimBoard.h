@@ -50,7 +50,9 @@ struct SimBoardConfig {
 // after the entry; at any other rate it runs the firmware, restarting it
 // (greeting) as a board does when the port opens. In the bootloader,
 // kResetPauseUs without a byte from the host resets the chip back into its
-// firmware.
+// firmware. An MSP430 SYNC (0x80) reaching the firmware while the host runs
+// at a loader rate enters the loader too, for a host that does not reopen
+// because its terminal already has the loader's settings.
 class SimBoard : public SimPeer {
 public:
     enum class Mode { Firmware, Bootloader };

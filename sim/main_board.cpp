@@ -143,8 +143,8 @@ int main(int argc, char** argv) {
 
     quennet::VirtualClock clock;
     quennet::SimBoard board(clock, config);
-    board.onEvent = [](const std::string& text) {
-        std::fprintf(stderr, "quennet-board: %s\n", text.c_str());
+    board.onEvent = [&clock](const std::string& text) {
+        std::fprintf(stderr, "quennet-board: %.3f s: %s\n", clock.NowUs() / 1e6, text.c_str());
     };
     quennet::PtyBoard pty(clock, board);
     std::string error;

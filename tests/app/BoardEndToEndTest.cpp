@@ -185,6 +185,17 @@ TEST_F(BoardEndToEnd, Msp430RunLeavesTheImageInFlash) {
     ASSERT_EQ(Program(kTargetMsp430_19200, firmware, false), 0) << f.Memo2->toPlainText().toStdString();
     EXPECT_TRUE(LogLines().last().startsWith("PROGRAM OK in "));
 
+    // A terminal already at the loader's settings: the run does not reopen
+    // the line, and the board, back in its firmware, still lets it in.
+    f.CheckBox1->setChecked(false);
+    f.ComboBaud->setEditText("9600");
+    f.ComboBits->setCurrentIndex(kFrameE81);
+    f.Memo1->clear();
+    f.CheckBox1->setChecked(true);
+    ASSERT_TRUE(Shows("ready."));  // after the reset pause
+    ASSERT_EQ(Program(kTargetMsp430_9600, firmware, false), 0) << f.Memo2->toPlainText().toStdString();
+    EXPECT_FALSE(LogLines().contains("Restore Serial baud rate."));
+
     ASSERT_EQ(board->Stop(), 0);
     const FirmwareImage expected = Load(firmware);
     const FirmwareImage written = Load(flash);
