@@ -18,6 +18,7 @@
 #include "TempDir.h"
 #include "loader/FirmwareImage.h"
 #include "loader/SRecord.h"
+#include "serial/posix/PosixSerialDevice.h"
 
 namespace quennet {
 namespace {
@@ -175,7 +176,8 @@ TEST(FlashBoardTest, CommandLineErrorsNeverReachTheBoard) {
         std::vector<std::string> args;
         std::string firstErrorLine;
     } cases[] = {
-        {{"--port", board.path(), "--target", "STM32-9600", fw}, "quennet-flash: unknown target STM32-9600"},
+        {{"--port", board.path(), "--target", "STM32-9600", fw}, "quennet-flash: unknown target STM32-9600 (targets: MSP430-9600, "
+                                                   "MSP430-19200, STM32-57600, STM32-115200)"},
         {{"--port", board.path(), "--target", "STM32-115200", dir.File("none.s37")},
          "quennet-flash: firmware file " + dir.File("none.s37") + " cannot be read"},
         {{"--port", board.path(), "--target", "STM32-115200", "--toggle-tck", fw},
@@ -189,6 +191,14 @@ TEST(FlashBoardTest, CommandLineErrorsNeverReachTheBoard) {
         EXPECT_EQ(LinesOf(r.err).at(0), c.firstErrorLine);
         EXPECT_EQ(r.out, "");
     }
+    // Busy: another program holds the port.
+    PosixSerialDevice holder;
+    ASSERT_TRUE(holder.Open(board.path()));
+    const auto busy = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-115200", fw});
+    EXPECT_EQ(busy.exitCode, 2);
+    EXPECT_EQ(busy.err, "quennet-flash: port " + board.path() + " is busy: another program has it open\n");
+    EXPECT_EQ(busy.out, "");
+    holder.Close();
     EXPECT_EQ(board.Reports().find("bootloader"), std::string::npos) << board.Reports();
 }
 
