@@ -225,7 +225,7 @@ void Paced(const Pattern& p, double baud) {
     const double cpu = CpuSeconds() - cpu0;
     const double secs = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     std::printf("paced %6.0f %-17s %5.1f %% of a core, %6.3f CPU s/MB (%zu bytes)\n", baud, p.name,
-                100.0 * cpu / secs, cpu / (static_cast<double>(taken) / 1e6), taken);
+                100.0 * cpu / secs, taken ? cpu / (static_cast<double>(taken) / 1e6) : 0.0, taken);
     std::fflush(stdout);
 }
 
@@ -250,10 +250,21 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const std::vector<Pattern> patterns = Patterns();
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
-    for (const Pattern& p : patterns) Unpaced(p);
-    for (const Pattern& p : patterns)
-        if (p.name == std::string("80-byte lines") || p.hex) Paced(p, 921600);
-    Paced(patterns[0], 115200);
-    Memory(patterns.back());
+    // BENCH_ONLY=paced (or unpaced, memory) runs one part alone.
+    const QByteArray only = qgetenv("BENCH_ONLY");
+    if (!qEnvironmentVariableIsEmpty("BENCH_BAUD")) {
+        // One paced run of text lines at this rate (for profiling).
+        Paced(patterns[0], qEnvironmentVariableIntValue("BENCH_BAUD"));
+        return 0;
+    }
+    if (only.isEmpty() || only == "unpaced")
+        for (const Pattern& p : patterns) Unpaced(p);
+    if (only.isEmpty() || only == "paced") {
+        for (const Pattern& p : patterns)
+            if (p.name == std::string("80-byte lines") || p.hex) Paced(p, 921600);
+        Paced(patterns[0], 115200);
+        Paced(patterns[0], 0);
+    }
+    if (only.isEmpty() || only == "memory") Memory(patterns.back());
     return 0;
 }

@@ -28,8 +28,10 @@ constexpr int kCaretWidth = 2;
 TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     repaintTimer_ = new QTimer(this);
     repaintTimer_->setSingleShot(true);
-    repaintTimer_->setInterval(kRepaintMs);
     connect(repaintTimer_, &QTimer::timeout, this, [this] { Refresh(); });
+    barTimer_ = new QTimer(this);
+    barTimer_->setSingleShot(true);
+    connect(barTimer_, &QTimer::timeout, this, [this] { SyncVerticalBar(); });
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -44,6 +46,7 @@ TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
         const char32_t ch = ByteToDisplayChar(static_cast<std::uint8_t>(b));
         chars_[static_cast<std::size_t>(b)] = ch <= 0xFFFF ? static_cast<char16_t>(ch) : u'\uFFFD';
     }
+    scrollBarWidth_ = verticalScrollBar()->sizeHint().width();
     MeasureFont();
 }
 
@@ -54,7 +57,9 @@ void TerminalMemo::MeasureFont() {
     const QFont f = font();
     const QFontMetricsF metricsF(f);
     const QFontMetrics metrics(f);
-    advance_ = std::max<qreal>(1.0, metricsF.horizontalAdvance(QLatin1Char('0')));
+    // Whole pixels: each glyph then sits on the same pixel phase everywhere
+    // and is rendered once into the glyph cache.
+    advance_ = std::max<qreal>(1.0, std::round(metricsF.horizontalAdvance(QLatin1Char('0'))));
     rowHeight_ = std::max(1, metrics.height());
     ascent_ = metrics.ascent();
     fonts_.clear();
@@ -84,10 +89,8 @@ void TerminalMemo::MeasureFont() {
 }
 
 int TerminalMemo::RowChars() const {
-    const int usable = contentsRect().width() - verticalScrollBar()->sizeHint().width() - 2 * kMargin;
-    const int chars = static_cast<int>(std::floor(std::max(0, usable) / advance_));
-    // Whole "XX " groups, so that a hex byte is never cut in two.
-    return std::max(3, chars / 3 * 3);
+    const int usable = contentsRect().width() - scrollBarWidth_ - 2 * kMargin;
+    return std::max(1, static_cast<int>(std::floor(std::max(0, usable) / advance_)));
 }
 
 void TerminalMemo::SyncRowWidth() {
@@ -131,8 +134,8 @@ void TerminalMemo::DeleteLastChar() {
 }
 
 void TerminalMemo::RemoveFirstLine() {
-    // Rows are those of the view as it is now.
-    SyncRowWidth();
+    // Rows are those of the view as it is now (a tick has checked already).
+    if (updateDepth_ == 0) SyncRowWidth();
     text_.RemoveFirstLine();
     Changed();
 }
@@ -143,17 +146,9 @@ void TerminalMemo::BeginUpdate() {
 
 void TerminalMemo::EndUpdate() {
     if (updateDepth_ == 0) return;
-    if (--updateDepth_ == 0) {
-        // The scroll position follows at once; the picture within
-        // kRepaintMs.
-        UpdateVerticalBar();
-        if (follow_) {
-            programScroll_ = true;
-            verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-            programScroll_ = false;
-        }
-        ScheduleRefresh();
-    }
+    // The scroll bars and the picture follow within kRepaintMs: touching a
+    // scroll bar on every tick would repaint it on every tick.
+    if (--updateDepth_ == 0) ScheduleRefresh();
 }
 
 void TerminalMemo::ClearText() {
@@ -171,29 +166,54 @@ void TerminalMemo::CaretToEnd() {
 // ---- scrolling and repainting ----
 
 void TerminalMemo::ScheduleRefresh() {
-    if (!repaintTimer_->isActive()) repaintTimer_->start();
+    if (repaintTimer_->isActive()) return;
+    // A change after a quiet spell (an echo, a prompt) shows at once; while
+    // data flows, pictures follow at most every kRepaintMs.
+    const qint64 since = refreshClock_.isValid() ? refreshClock_.elapsed() : kRepaintMs;
+    repaintTimer_->start(static_cast<int>(std::max<qint64>(0, kRepaintMs - since)));
 }
 
 void TerminalMemo::Refresh() {
     if (updateDepth_ > 0) return;  // EndUpdate schedules again
+    refreshClock_.start();
     SyncRowWidth();
-    UpdateVerticalBar();
-    UpdateHorizontalBar();
-    if (follow_) FollowEnd();
+    if (follow_) atEnd_ = true;
     follow_ = false;
+    UpdateHorizontalBar();
+    if (atEnd_) FollowAcross();
+    // The vertical bar is synced at most every kBarMs while data flows: a
+    // scroll bar is dearer to paint than the rows, and the view's top row
+    // does not depend on it while the view stays at the end.
+    const qint64 since = barClock_.isValid() ? barClock_.elapsed() : kBarMs;
+    if (!atEnd_ || since >= kBarMs)
+        SyncVerticalBar();
+    else if (!barTimer_->isActive())
+        barTimer_->start(static_cast<int>(kBarMs - since));
     viewport()->update();
 }
 
 int TerminalMemo::VisibleRows() const { return std::max(1, (viewport()->height() - 2 * kMargin) / rowHeight_); }
 
-void TerminalMemo::UpdateVerticalBar() {
+std::size_t TerminalMemo::TopRow() const {
+    const std::size_t rows = text_.RowCount();
+    const auto page = static_cast<std::size_t>(VisibleRows());
+    const std::size_t last = rows > page ? rows - page : 0;
+    if (atEnd_) return last;
+    return std::min(static_cast<std::size_t>(std::max(0, verticalScrollBar()->value())), last);
+}
+
+void TerminalMemo::SyncVerticalBar() {
+    barTimer_->stop();
+    barClock_.start();
     QScrollBar* bar = verticalScrollBar();
     const int rows = static_cast<int>(std::min<std::size_t>(text_.RowCount(), 1u << 30));
     const int page = VisibleRows();
+    const int top = static_cast<int>(TopRow());
     programScroll_ = true;
     bar->setRange(0, std::max(0, rows - page));
     bar->setPageStep(page);
     bar->setSingleStep(1);
+    bar->setValue(top);
     programScroll_ = false;
 }
 
@@ -211,50 +231,48 @@ void TerminalMemo::UpdateHorizontalBar() {
     programScroll_ = false;
 }
 
-// Scrolls so that the caret, at the end of the text, is on screen.
-void TerminalMemo::FollowEnd() {
+// Scrolls sideways so that the caret, at the end of the text, is on screen.
+void TerminalMemo::FollowAcross() {
+    if (wrap_ != QPlainTextEdit::NoWrap) return;
+    QScrollBar* bar = horizontalScrollBar();
+    const TextRow last = text_.Row(text_.RowCount() - 1);
+    const int caretX = static_cast<int>(std::ceil(static_cast<qreal>(last.length) * advance_));
+    const int width = viewport()->width() - 2 * kMargin - kCaretWidth;
     programScroll_ = true;
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    if (wrap_ == QPlainTextEdit::NoWrap) {
-        QScrollBar* bar = horizontalScrollBar();
-        const TextRow last = text_.Row(text_.RowCount() - 1);
-        const int caretX = static_cast<int>(std::ceil(static_cast<qreal>(last.length) * advance_));
-        const int width = viewport()->width() - 2 * kMargin - kCaretWidth;
-        if (caretX < bar->value())
-            bar->setValue(std::max(0, caretX - width / 2));
-        else if (caretX > bar->value() + width)
-            bar->setValue(caretX - width);
-    }
+    if (caretX < bar->value())
+        bar->setValue(std::max(0, caretX - width / 2));
+    else if (caretX > bar->value() + width)
+        bar->setValue(caretX - width);
     programScroll_ = false;
 }
 
 bool TerminalMemo::ShowsEnd() const {
-    const int top = verticalScrollBar()->value();
-    return static_cast<std::size_t>(top + VisibleRows()) >= text_.RowCount();
+    return TopRow() + static_cast<std::size_t>(VisibleRows()) >= text_.RowCount();
 }
 
 void TerminalMemo::scrollContentsBy(int, int) {
-    // Scrolling done by the view itself is painted with the next refresh;
-    // the user's scrolling at once.
-    if (programScroll_)
-        ScheduleRefresh();
-    else
-        viewport()->update();
+    // The view's own moves are painted by the refresh that made them; the
+    // user's scrolling at once, and scrolling up leaves the end.
+    if (programScroll_) return;
+    const QScrollBar* bar = verticalScrollBar();
+    atEnd_ = bar->value() >= bar->maximum();
+    viewport()->update();
 }
 
 void TerminalMemo::resizeEvent(QResizeEvent* event) {
-    // A view that showed the end keeps showing it (the range is still the
-    // one of the old size here).
-    const bool atEnd = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    // A view that showed the end keeps showing it.
     QAbstractScrollArea::resizeEvent(event);
     SyncRowWidth();
-    if (atEnd) follow_ = true;
+    SyncVerticalBar();
     Refresh();
 }
 
 void TerminalMemo::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
+    if (event->type() == QEvent::StyleChange) {
+        scrollBarWidth_ = verticalScrollBar()->sizeHint().width();
+        SyncRowWidth();
+    } else if (event->type() == QEvent::FontChange) {
         MeasureFont();
         SyncRowWidth();
         follow_ = true;
@@ -268,9 +286,14 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
     SyncRowWidth();
     QPainter painter(viewport());
     const QPalette& pal = palette();
-    painter.fillRect(event->rect(), pal.color(QPalette::Base));
+    // The background goes in strips: the raster engine hands one large fill
+    // to a pool of threads, whose wake-ups cost more than the fill itself.
+    const QRect area = event->rect();
+    const int strip = std::max(1, 16384 / std::max(1, area.width()));
+    for (int y = area.top(); y <= area.bottom(); y += strip)
+        painter.fillRect(QRect(area.left(), y, area.width(), std::min(strip, area.bottom() + 1 - y)), pal.color(QPalette::Base));
 
-    const int top = verticalScrollBar()->value();
+    const auto top = static_cast<long long>(TopRow());
     const int left = wrap_ == QPlainTextEdit::NoWrap ? horizontalScrollBar()->value() : 0;
     const int firstRow = std::max(0, (event->rect().top() - kMargin) / rowHeight_);
     const int lastRow = (event->rect().bottom() - kMargin) / rowHeight_;
@@ -354,7 +377,7 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
 
 TextPos TerminalMemo::PosAt(const QPoint& point) const {
     const int rowOnScreen = (point.y() - kMargin) / rowHeight_ - (point.y() < kMargin ? 1 : 0);
-    const long long wanted = static_cast<long long>(verticalScrollBar()->value()) + rowOnScreen;
+    const long long wanted = static_cast<long long>(TopRow()) + rowOnScreen;
     if (wanted < 0) return text_.PosOf(0, 0);
     if (static_cast<std::size_t>(wanted) >= text_.RowCount()) return text_.End();
     const TextRow row = text_.Row(static_cast<std::size_t>(wanted));

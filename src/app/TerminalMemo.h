@@ -1,5 +1,6 @@
 #pragma once
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QRawFont>
 #include <QTimer>
@@ -19,13 +20,16 @@ namespace quennet {
 // there to the target), the mouse selects, Ctrl+Shift+C copies.
 //
 // Painting is throttled: data changes the text at once, the picture follows
-// within kRepaintMs however many pump ticks bring data meanwhile.
+// at once after a quiet spell and at most every kRepaintMs while data flows,
+// however many pump ticks bring data meanwhile.
 class TerminalMemo : public QAbstractScrollArea, public TerminalDisplay {
     Q_OBJECT
 public:
     // The wrapping modes keep the names of the plain text editor's.
     using LineWrapMode = QPlainTextEdit::LineWrapMode;
-    static constexpr int kRepaintMs = 20;
+    static constexpr int kRepaintMs = 40;
+    // While data flows the vertical scroll bar follows at this pace.
+    static constexpr int kBarMs = 200;
 
     explicit TerminalMemo(QWidget* parent = nullptr);
 
@@ -59,8 +63,8 @@ public:
     void setLineWrapMode(LineWrapMode mode);
     LineWrapMode lineWrapMode() const { return wrap_; }
 
-    // Characters per row when wrapping: whole "XX " groups that fit the
-    // view beside its vertical scroll bar.
+    // Characters per row when wrapping: the cells that fit the view beside
+    // its vertical scroll bar.
     int RowChars() const;
     qreal CharWidth() const { return advance_; }
     int RowHeight() const { return rowHeight_; }
@@ -94,9 +98,10 @@ private:
     void Refresh();
     void SyncRowWidth();
     void MeasureFont();
-    void UpdateVerticalBar();
+    void SyncVerticalBar();
     void UpdateHorizontalBar();
-    void FollowEnd();
+    void FollowAcross();
+    std::size_t TopRow() const;
     int VisibleRows() const;
     TextPos PosAt(const QPoint& point) const;
     QString Join(const std::vector<std::string_view>& slices) const;
@@ -105,11 +110,16 @@ private:
     LineWrapMode wrap_ = QPlainTextEdit::NoWrap;
     int updateDepth_ = 0;
     bool follow_ = false;        // scroll to the end at the next refresh
+    bool atEnd_ = true;          // the view stays on the last rows
     bool programScroll_ = false;  // scroll bars moved by the view itself
     bool selecting_ = false;
     TextPos anchor_, head_;
     QTimer* repaintTimer_ = nullptr;
+    QTimer* barTimer_ = nullptr;
+    QElapsedTimer barClock_;
+    QElapsedTimer refreshClock_;
 
+    int scrollBarWidth_ = 0;  // room kept for the vertical scroll bar
     qreal advance_ = 8;
     int rowHeight_ = 16;
     int ascent_ = 12;

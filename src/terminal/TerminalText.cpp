@@ -16,22 +16,46 @@ constexpr std::size_t kCompactAt = 4096;
 TerminalText::TerminalText() { lines_.emplace_back(); }
 
 std::string_view TerminalText::Line(std::size_t index) const {
-    std::string_view line = lines_[index];
-    return index == 0 ? line.substr(skip_) : line;
+    return std::string_view(lines_[index].text).substr(Base(index));
 }
 
-std::size_t TerminalText::RowsOf(std::size_t length) const {
-    if (rowWidth_ == 0 || length == 0) return 1;
-    return (length + rowWidth_ - 1) / rowWidth_;
+// Where the row that begins at start ends, for a line that goes on beyond
+// it: after the last blank among its first rowWidth_ characters, or after
+// all of them when there is no blank.
+std::size_t TerminalText::BreakAfter(const std::string& text, std::size_t start) const {
+    const std::size_t end = start + rowWidth_;
+    for (std::size_t p = end; p > start; --p)
+        if (text[p - 1] == ' ') return p;
+    return end;
+}
+
+void TerminalText::ExtendRows(std::size_t index) {
+    if (rowWidth_ == 0) return;
+    Stored& line = lines_[index];
+    for (;;) {
+        const std::size_t start = line.breaks.empty() ? Base(index) : line.breaks.back();
+        if (line.text.size() - start <= rowWidth_) return;
+        line.breaks.push_back(BreakAfter(line.text, start));
+        ++rows_;
+    }
+}
+
+void TerminalText::ShrinkRows(std::size_t index) {
+    Stored& line = lines_[index];
+    // A row ends early only while more follows it than fits.
+    while (!line.breaks.empty()) {
+        const std::size_t previous = line.breaks.size() > 1 ? line.breaks[line.breaks.size() - 2] : Base(index);
+        if (line.text.size() - previous > rowWidth_) return;
+        line.breaks.pop_back();
+        --rows_;
+    }
 }
 
 void TerminalText::AppendText(std::string_view bytes) {
     if (bytes.empty()) return;
-    const std::size_t last = lines_.size() - 1;
-    const std::size_t before = RowsOfLine(last);
-    lines_.back().append(bytes);
+    lines_.back().text.append(bytes);
     chars_ += bytes.size();
-    rows_ += RowsOfLine(last) - before;
+    ExtendRows(lines_.size() - 1);
     ++revision_;
 }
 
@@ -46,10 +70,9 @@ void TerminalText::AppendEmptyLine() { AppendLineBreak(); }
 void TerminalText::DeleteLastChar() {
     const std::size_t last = lines_.size() - 1;
     if (!Line(last).empty()) {
-        const std::size_t before = RowsOfLine(last);
-        lines_.back().pop_back();
+        lines_.back().text.pop_back();
         --chars_;
-        rows_ -= before - RowsOfLine(last);
+        ShrinkRows(last);
     } else if (last > 0) {
         // The line is empty: what goes is the line break before it.
         lines_.pop_back();
@@ -64,21 +87,25 @@ void TerminalText::DropFront(std::size_t n) {
     skip_ += n;
     firstCut_ += n;
     chars_ -= n;
-    std::string& first = lines_.front();
-    if (skip_ >= kCompactAt && skip_ * 2 >= first.size()) {
-        first.erase(0, skip_);
+    Stored& first = lines_.front();
+    if (skip_ >= kCompactAt && skip_ * 2 >= first.text.size()) {
+        first.text.erase(0, skip_);
+        for (std::size_t& b : first.breaks) b -= skip_;
         skip_ = 0;
     }
 }
 
 void TerminalText::RemoveFirstLine() {
+    Stored& first = lines_.front();
     const std::size_t length = Line(0).size();
-    if (rowWidth_ > 0 && length > rowWidth_) {
+    if (!first.breaks.empty()) {
         // Only the first row of a wrapped line goes.
-        DropFront(rowWidth_);
+        const std::size_t row = first.breaks.front() - skip_;
+        first.breaks.erase(first.breaks.begin());
         --rows_;
+        DropFront(row);
     } else if (lines_.size() > 1) {
-        rows_ -= RowsOf(length);
+        --rows_;
         chars_ -= length;
         lines_.pop_front();
         skip_ = 0;
@@ -86,7 +113,6 @@ void TerminalText::RemoveFirstLine() {
         ++firstLine_;
     } else if (length > 0) {
         // The only line loses its text; there is no break to take.
-        rows_ -= RowsOf(length) - 1;
         DropFront(length);
     } else {
         return;
@@ -107,8 +133,11 @@ void TerminalText::Clear() {
 void TerminalText::SetRowWidth(std::size_t chars) {
     if (chars == rowWidth_) return;
     rowWidth_ = chars;
-    rows_ = 0;
-    for (std::size_t i = 0; i < lines_.size(); ++i) rows_ += RowsOfLine(i);
+    rows_ = lines_.size();
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        lines_[i].breaks.clear();
+        ExtendRows(i);
+    }
     ++revision_;
 }
 
@@ -124,7 +153,7 @@ void TerminalText::RowIndex() const {
     std::size_t rows = 0;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         rowStarts_[i] = rows;
-        rows += RowsOfLine(i);
+        rows += lines_[i].breaks.size() + 1;
     }
     rowStartsRevision_ = revision_;
 }
@@ -136,9 +165,12 @@ TextRow TerminalText::Row(std::size_t index) const {
     // The last line that starts at or before the row.
     const auto it = std::upper_bound(rowStarts_.begin(), rowStarts_.end(), index);
     const auto line = static_cast<std::size_t>(it - rowStarts_.begin()) - 1;
-    const std::size_t start = (index - rowStarts_[line]) * rowWidth_;
-    const std::size_t length = Line(line).size();
-    return {line, start, std::min(rowWidth_, length - std::min(start, length))};
+    const Stored& stored = lines_[line];
+    const std::size_t k = index - rowStarts_[line];
+    const std::size_t base = Base(line);
+    const std::size_t start = k == 0 ? base : stored.breaks[k - 1];
+    const std::size_t end = k < stored.breaks.size() ? stored.breaks[k] : stored.text.size();
+    return {line, start - base, end - start};
 }
 
 TextPos TerminalText::PosOf(std::size_t lineIndex, std::size_t offset) const {

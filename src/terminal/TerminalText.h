@@ -32,11 +32,13 @@ struct TextRow {
 // last one being the line that grows. A line break between two lines counts
 // as the two characters CR LF, as the display's length is measured.
 //
-// With a row width set, lines are wrapped into rows of that many characters
-// (the view's width) and trimming takes the first row instead of the first
-// line; without one, each line is one row. Every operation is cheap whatever
-// the length of a line: appends and backspaces touch only the end, trimming
-// only the front.
+// With a row width set, lines are wrapped into rows of at most that many
+// characters (the view's width), broken after the last blank that fits, or
+// anywhere in a run without blanks, so that "XX " groups are never split
+// whatever precedes them on the line; trimming then takes the first row
+// instead of the first line. Without a row width each line is one row.
+// Every operation is cheap whatever the length of a line: appends and
+// backspaces touch only the end, trimming only the front.
 class TerminalText : public TerminalDisplay {
 public:
     TerminalText();
@@ -79,14 +81,23 @@ public:
     std::uint64_t Revision() const { return revision_; }
 
 private:
-    std::size_t RowsOf(std::size_t length) const;
-    std::size_t RowsOfLine(std::size_t index) const { return RowsOf(Line(index).size()); }
+    struct Stored {
+        std::string text;
+        // Offsets in text where the second and later rows begin.
+        std::vector<std::size_t> breaks;
+    };
+
+    std::size_t Base(std::size_t index) const { return index == 0 ? skip_ : 0; }
+    std::size_t BreakAfter(const std::string& text, std::size_t start) const;
+    // Adds or removes row breaks at the end of a line after it grew or shrank.
+    void ExtendRows(std::size_t index);
+    void ShrinkRows(std::size_t index);
     void DropFront(std::size_t n);
     void RowIndex() const;
 
     // lines_[0] begins with skip_ characters that are gone: cutting rows off
     // a long first line moves skip_ instead of the rest of the line.
-    std::deque<std::string> lines_;
+    std::deque<Stored> lines_;
     std::size_t skip_ = 0;
     std::uint64_t firstLine_ = 0;  // number of lines_[0]
     std::size_t firstCut_ = 0;     // column of lines_[0]'s first character
