@@ -31,6 +31,7 @@
 #include "app/TerminalMemo.h"
 #include "core/BaudText.h"
 #include "core/IniFile.h"
+#include "lcd/LcdCapture.h"
 #include "loader/Loader.h"
 #include "terminal/Charset.h"
 #include "terminal/FileSend.h"
@@ -148,6 +149,7 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     memo2Log_ = std::make_unique<Memo2Log>(Memo2);
     WireTools();
     WireLoader();
+    WireLcd();
     port().Owner().SetListener([this](PortUser holder) { PortHolderChanged(holder); });
 
     ReadSettings();
@@ -443,17 +445,6 @@ QWidget* TForm1::BuildSettingsTab() {
     return tab;
 }
 
-QWidget* TForm1::BuildLcdTab() {
-    auto* tab = new QWidget;
-    tab->setObjectName("TabSheetLCD");
-    auto* column = new QVBoxLayout(tab);
-    auto* note = new QLabel("LCD capture is not available in this version.");
-    note->setObjectName("LabelLcdUnavailable");
-    column->addWidget(note);
-    column->addStretch(1);
-    return tab;
-}
-
 // ---------------------------------------------------------------- settings
 
 void TForm1::ReadSettings() {
@@ -691,7 +682,7 @@ void TForm1::PortHolderChanged(PortUser holder) {
     // would reach it are off; their handlers refuse as well, for keys and
     // for clicks that were already queued.
     for (QWidget* w : std::initializer_list<QWidget*>{CheckBox1, ButtonReset, Button5, ButtonSendFile, Button3,
-                                                      ButtonRow, Button1, Button7})
+                                                      ButtonRow, Button1, Button7, Button6})
         w->setEnabled(terminal);
     switch (holder) {
         case PortUser::Terminal:

@@ -1,4 +1,5 @@
 #pragma once
+#include <QImage>
 #include <QMainWindow>
 #include <QString>
 #include <functional>
@@ -14,10 +15,12 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class QTabWidget;
@@ -35,6 +38,7 @@ class LogFile;
 class NmeaWriter;
 class Loader;
 class Memo2Log;
+class LcdState;
 
 // What the window needs from outside; tests replace every part of it.
 struct FormEnvironment {
@@ -131,6 +135,25 @@ public:
     void Button5Click();
     void Button7Click();
     void CheckBoxResetClick();
+
+    // ---- LCD capture (TForm1Lcd.cpp) ----
+    void Button6Click();
+    void ButtonSaveImageClick();
+    void CheckZoomClick();
+    void CheckBoxInvertClick();
+    void TabSheetLCDShow();
+    void DrawLcdPicture(int w, int h, int z);
+    LcdState& lcd() { return *lcd_; }
+    FileDialogState SavePictureDialog1;
+    QPushButton* Button6 = nullptr;
+    QPushButton* ButtonSaveImage = nullptr;
+    QCheckBox* CheckZoom = nullptr;
+    QCheckBox* CheckBoxInvert = nullptr;
+    QProgressBar* ProgressBarLCD = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLabel* Image1 = nullptr;
+    QImage LcdPicture;  // what Image1 shows
+    // ---- end of LCD capture ----
 
     FileSender& fileSender() { return *fileSender_; }
     LogFile& logFile() { return *logFile_; }
@@ -254,6 +277,10 @@ private:
     std::unique_ptr<LogFile> logFile_;
     std::unique_ptr<Memo2Log> memo2Log_;
     std::unique_ptr<Loader> loader_;
+    // LCD capture (TForm1Lcd.cpp)
+    void WireLcd();
+    void EndLcdCapture();
+    std::unique_ptr<LcdState> lcd_;
 };
 
 // Button values and button-set files are 8-bit text: Latin-1, with the

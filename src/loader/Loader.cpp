@@ -3,7 +3,9 @@
 #include <utility>
 
 #include "core/BaudText.h"
+#include "loader/Msp430Program.h"
 #include "loader/SRecord.h"
+#include "loader/Stm32Program.h"
 
 namespace quennet {
 
@@ -31,34 +33,13 @@ private:
     bool armed_ = true;
 };
 
-// Reads the firmware file the way every programming sequence begins.
-bool LoadFirmware(Loader& loader, const LoaderInputs& inputs) {
-    if (LoadSRecordFile(inputs.firmwarePath, loader.Image()) != kSRecOk) {
-        loader.AddLine(kLineCantOpenFile);
-        return false;
-    }
-    loader.AddLine(kLineFileLoaded);
-    return true;
-}
-
 }  // namespace
 
-TargetSequences UnavailableSequences() {
+TargetSequences DefaultSequences() {
     TargetSequences s;
-    s.programMsp430 = [](Loader& loader, const LoaderInputs& inputs, std::uint32_t) {
-        if (!LoadFirmware(loader, inputs)) return 1;
-        loader.AddLine("ERROR: MSP430 programming is not available in this version.");
-        return 1;
-    };
-    s.msp430DeviceInfo = [](Loader& loader, const LoaderInputs&, std::uint32_t) {
-        loader.AddLine("ERROR: MSP430 device query is not available in this version.");
-        return 1;
-    };
-    s.programStm32 = [](Loader& loader, const LoaderInputs& inputs, std::uint32_t) {
-        if (!LoadFirmware(loader, inputs)) return 1;
-        loader.AddLine("ERROR: STM32 programming is not available in this version.");
-        return 1;
-    };
+    s.programMsp430 = ProgramMsp430;
+    s.msp430DeviceInfo = Msp430DeviceInfo;
+    s.programStm32 = ProgramStm32;
     return s;
 }
 

@@ -87,10 +87,7 @@ inline constexpr int kLoaderTargetCount = static_cast<int>(std::size(kLoaderTarg
 // The chooser's entry at index, or nullptr for a text of the user's own.
 const LoaderTarget* FindLoaderTarget(int index);
 
-// Stand-ins for targets whose protocol this build does not have: they read
-// the firmware file like the real sequences, then say plainly that the
-// protocol is missing and fail.
-TargetSequences UnavailableSequences();
+TargetSequences DefaultSequences();
 
 inline constexpr const char* kLineNoPort = "ERROR: Select a COM Port from the Terminal.";
 inline constexpr const char* kLineCantOpenPort = "FATAL ERROR: Can't open COM port.";
@@ -103,7 +100,7 @@ inline constexpr const char* kLineRestoringBaud = "Restore Serial baud rate.";
 // terminal and a target, and the state one process keeps between runs.
 class Loader {
 public:
-    explicit Loader(LoaderHost host, TargetSequences sequences = UnavailableSequences());
+    explicit Loader(LoaderHost host, TargetSequences sequences = DefaultSequences());
     Loader(const Loader&) = delete;
     Loader& operator=(const Loader&) = delete;
 

@@ -1,0 +1,112 @@
+// How close an MSP430 programming run comes to what the wire and the part
+// allow: a 60 KiB image written at 9600 and 19200 baud to the simulated ROM
+// loader in virtual time. The limit is the wire time of every byte sent and
+// received plus the part's modelled erase and write time; the run's own
+// fixed waits (the entry patterns) count against it.
+//
+//   cmake --build build-core --target msp430_bench && build-core/msp430_bench
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "Msp430BslTarget.h"
+#include "SimSerialDevice.h"
+#include "VirtualClock.h"
+#include "loader/Loader.h"
+#include "serial/ComPort.h"
+
+using namespace quennet;
+
+namespace {
+
+// 60 KiB of data, 0x1000..0xFFFF, as S1 records of 32 bytes; no byte is 0xFF
+// so that every one of them is programmed.
+std::string WriteImage(const std::filesystem::path& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    unsigned seed = 12345;
+    for (std::uint32_t a = 0x1000; a < 0x10000; a += 32) {
+        unsigned char rec[1 + 2 + 32 + 1];
+        rec[0] = 35;
+        rec[1] = static_cast<unsigned char>(a >> 8);
+        rec[2] = static_cast<unsigned char>(a);
+        for (int i = 0; i < 32; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            rec[3 + i] = static_cast<unsigned char>((seed >> 16) % 0xFF);
+        }
+        unsigned sum = 0;
+        for (int i = 0; i < 35; ++i) sum += rec[i];
+        rec[35] = static_cast<unsigned char>(~sum);
+        out << "S1";
+        char hex[3];
+        for (unsigned char b : rec) {
+            std::snprintf(hex, sizeof hex, "%02X", b);
+            out << hex;
+        }
+        out << "\n";
+    }
+    out << "S9030000FC\n";
+    return path.string();
+}
+
+int RunAt(int target, std::uint32_t baud, const std::string& file) {
+    VirtualClock clock;
+    SimLine line(clock);
+    Msp430BslTarget part;
+    line.SetPeer(&part);
+    ComPort port(SimDeviceFactory(line), clock);
+    MemoryStatusLog log;
+    Loader loader(LoaderHost{port, log, nullptr, nullptr, nullptr});
+
+    LoaderInputs in;
+    in.firmwarePath = file;
+    in.targetIndex = target;
+    in.terminalPort = "ttyQ0";
+    in.terminalBaud = "9600";
+    in.terminalFormat = kFrameN81;
+    if (port.ComOpen(in.terminalPort, 9600, in.terminalFormat) != kComOk) return 1;
+
+    const auto wall0 = std::chrono::steady_clock::now();
+    const std::uint64_t t0 = clock.NowUs();
+    loader.StartProgram(in);
+    const std::uint64_t t1 = clock.NowUs();
+    const double wallMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall0).count();
+    if (loader.LastRunResult != 0) {
+        std::printf("run failed:\n%s\n", log.Text().c_str());
+        return 1;
+    }
+    // The run ends with its time line; the reset pulse after it is not part
+    // of the programming.
+    const double runMs = (t1 - t0) / 1000.0 - ComPort::kResetPulseMs;
+
+    const double charUs = 11.0 * 1e6 / baud;  // start, 8 data, parity, stop
+    const std::size_t sent = line.WriteLog().size();
+    const std::size_t received = part.BytesSent();
+    const double wireMs = (sent + received) * charUs / 1000.0;
+    const double partMs = part.BusyUs() / 1000.0;
+    const double limitMs = wireMs + partMs;
+    const double entryMs = 2 * 260.0;  // two entry patterns of fixed waits
+
+    int blocks = 0;
+    for (const auto& c : part.CommandsOf(0x12)) blocks += c.address >= 0x1000;
+    std::printf("%6u baud: run %9.1f ms | wire %9.1f ms (%zu sent, %zu received) + part %7.1f ms = limit "
+                "%9.1f ms | ratio %.4f (entry waits %.0f ms; without them %.4f) | %d blocks | %.0f ms real\n",
+                static_cast<unsigned>(baud), runMs, wireMs, sent, received, partMs, limitMs, runMs / limitMs,
+                entryMs, (runMs - entryMs) / limitMs, blocks, wallMs);
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    const auto dir = std::filesystem::temp_directory_path() / "quennet-msp430-bench";
+    std::filesystem::create_directories(dir);
+    const std::string file = WriteImage(dir / "image60k.s19");
+    int rc = RunAt(kTargetMsp430_9600, 9600, file);
+    rc |= RunAt(kTargetMsp430_19200, 19200, file);
+    std::filesystem::remove_all(dir);
+    return rc;
+}

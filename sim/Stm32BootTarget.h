@@ -1,0 +1,178 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "SimSerialDevice.h"
+#include "VirtualClock.h"
+
+namespace quennet {
+
+// The STM32 system-memory bootloader on its USART, as ST's application note
+// on the USART bootloader protocol describes it, on a high-density STM32F103
+// (512 KiB of flash at 0x08000000, 64 KiB of RAM at 0x20000000).
+//
+// The board wiring it models: DTR drives the reset pin and RTS the BOOT0 pin
+// through level shifters whose polarity differs from board to board. The
+// chip latches BOOT0 when reset is released; with BOOT0 high it starts the
+// bootloader, which waits for 0x7F (from which it measures the baud rate)
+// and answers with ACK. Frames are 8 data bits with even parity.
+//
+// Timing, from the flash characteristics of the STM32F103xC/D/E datasheet
+// (DS5792): mass erase (tME) at most 40 ms, page erase (tERASE) at most
+// 40 ms, 16-bit programming (tPROG) typically 52.5 us per half-word. A
+// 256-byte write therefore keeps the target busy for 6.72 ms before its ACK.
+// The bootloader's own start-up after reset is taken as 2 ms (an assumption
+// well inside the 100 ms that hosts wait after the reset pulse). Received
+// bytes reach the model at the wire rate of the line (SimLine), and replies
+// leave through the line's transmitter at the same rate.
+class Stm32BootTarget : public SimPeer, public TimeListener {
+public:
+    static constexpr std::uint32_t kFlashBase = 0x08000000;
+    static constexpr std::uint32_t kFlashSize = 0x80000;
+    static constexpr std::uint32_t kPageSize = 0x800;
+    static constexpr std::uint32_t kRamBase = 0x20000000;
+    static constexpr std::uint32_t kRamSize = 0x10000;
+    // RAM the bootloader uses itself; writes there are refused.
+    static constexpr std::uint32_t kRamReserved = 0x200;
+
+    static constexpr std::uint8_t kAck = 0x79;
+    static constexpr std::uint8_t kNack = 0x1F;
+
+    static constexpr std::uint64_t kMassEraseUs = 40000;
+    static constexpr std::uint64_t kPageEraseUs = 40000;
+    static constexpr std::uint64_t kHalfWordProgramNs = 52500;
+    static constexpr std::uint64_t kStartupUs = 2000;
+
+    // Steps that can be told to fail, and how.
+    enum class Step { Sync, Get, GetId, Erase, Write, Read };
+    enum class Fault {
+        None,
+        Silence,      // no answer, and deaf until the next reset
+        Nack,         // NACK instead of ACK; the step is not carried out
+        NackThenAck,  // a stray NACK, then the ACK; the step is carried out
+        SlowReply,    // reply bytes (or the ACK) delayed by replyGapUs each
+        WrongByte,    // Read: one data byte altered; other steps: 0x00 for ACK
+    };
+    // Where a fault strikes: Sync at its ACK; Get, GetId and Read at the
+    // command's ACK (SlowReply and WrongByte at the reply or data bytes);
+    // Erase and Write at the final ACK that reports the work.
+
+    enum class Mode { Running, InReset, Starting, WaitSync, Bootloader, Deaf };
+
+    explicit Stm32BootTarget(SimLine& line);
+    ~Stm32BootTarget() override;
+    Stm32BootTarget(const Stm32BootTarget&) = delete;
+    Stm32BootTarget& operator=(const Stm32BootTarget&) = delete;
+
+    // --- configuration ---------------------------------------------------------
+    // The reset pin is held while DTR is asserted (true) or released (false,
+    // which is what ComResetTarget pulses with DtrInverted clear).
+    bool resetWhenDtrAsserted = false;
+    // BOOT0 is high while RTS is asserted (true) or released (false). A host
+    // that starts with RtsPolarity set drives RTS released on its first
+    // entry attempt, so false enters there and true on the second attempt.
+    bool boot0WhenRtsAsserted = false;
+    std::uint8_t version = 0x22;
+    std::vector<std::uint8_t> commands = {0x00, 0x01, 0x02, 0x11, 0x21, 0x31,
+                                          0x43, 0x63, 0x73, 0x82, 0x92};
+    std::vector<std::uint8_t> productId = {0x04, 0x14};
+    std::uint64_t replyGapUs = 15000;
+    std::size_t wrongByteIndex = 0;
+
+    // Makes the n-th time (1-based) that a step is served fail; 0 means
+    // every time. A later rule for the same step and occurrence wins.
+    void FailStep(Step step, Fault fault, int occurrence = 0);
+    void ClearFaults() { rules_.clear(); }
+
+    // --- state -----------------------------------------------------------------
+    Mode mode() const {
+        return mode_ == Mode::Starting && line_.NowUs() >= readyUs_ ? Mode::WaitSync : mode_;
+    }
+    const std::vector<std::uint8_t>& Flash() const { return flash_; }
+    std::vector<std::uint8_t>& Flash() { return flash_; }
+    const std::vector<std::uint8_t>& Ram() const { return ram_; }
+    // How often each step was served (counted when its command was accepted).
+    std::size_t Served(Step step) const { return served_[static_cast<int>(step)]; }
+    // Times the bootloader was started by a reset with BOOT0 high.
+    std::size_t BootloaderStarts() const { return bootloaderStarts_; }
+    // Bytes this target has sent, and the modelled erase and programming time.
+    std::size_t BytesSent() const { return bytesSent_; }
+    std::uint64_t BusyUs() const { return busyNs_ / 1000; }
+    // Block writes and reads carried out, with their addresses.
+    const std::vector<std::uint32_t>& WriteAddresses() const { return writeAddresses_; }
+    const std::vector<std::uint32_t>& ReadAddresses() const { return readAddresses_; }
+
+    // SimPeer
+    void OnBytes(SimLine& line, const std::uint8_t* bytes, std::size_t n,
+                 std::uint64_t arrivalUs) override;
+    void OnLines(SimLine& line, bool dtr, bool rts, std::uint64_t atUs) override;
+
+    // TimeListener: delayed replies (after erase or programming time).
+    std::optional<std::uint64_t> NextEventUs() const override;
+    void OnTime(std::uint64_t nowUs) override;
+
+private:
+    enum class Rx {
+        Command, Complement, ReadAddress, ReadCount, WriteAddress, WriteData,
+        EraseCount, ErasePages,
+    };
+    struct Rule {
+        Step step;
+        Fault fault;
+        int occurrence;
+    };
+    struct Pending {
+        std::uint64_t atUs;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    void Receive(std::uint8_t byte, std::uint64_t atUs);
+    void OnCommand(std::uint8_t command, std::uint64_t atUs);
+    void OnReadAddress(std::uint64_t atUs);
+    void OnReadCount(std::uint64_t atUs);
+    void OnWriteAddress(std::uint64_t atUs);
+    void OnWriteData(std::uint64_t atUs);
+    void OnEraseAll(std::uint64_t atUs);
+    void OnErasePages(std::uint64_t atUs);
+
+    Fault Serve(Step step);
+    // Sends an ACK at atUs, shaped by the fault; false when the step must
+    // not be carried out (Silence, Nack).
+    bool Acknowledge(Fault fault, std::uint64_t atUs);
+    void Send(std::uint64_t atUs, std::vector<std::uint8_t> bytes);
+    void SendSpaced(std::uint64_t atUs, const std::vector<std::uint8_t>& bytes, std::uint64_t gapUs);
+    void Reset();
+    bool FrameUsable() const;
+    // The memory behind [address, address + length), or nothing.
+    std::uint8_t* Memory(std::uint32_t address, std::size_t length, bool forWrite);
+
+    SimLine& line_;
+    Mode mode_ = Mode::Running;
+    bool inReset_ = false;
+    std::uint64_t readyUs_ = 0;
+    std::uint32_t lockedBaud_ = 0;
+    Rx rx_ = Rx::Command;
+    std::uint8_t command_ = 0;
+    std::vector<std::uint8_t> args_;
+    std::size_t need_ = 0;
+    std::uint32_t address_ = 0;
+    Fault readFault_ = Fault::None;
+    Fault writeFault_ = Fault::None;
+    Fault eraseFault_ = Fault::None;
+
+    std::vector<std::uint8_t> flash_;
+    std::vector<std::uint8_t> ram_;
+    std::vector<Rule> rules_;
+    std::array<std::size_t, 6> served_{};
+    std::vector<Pending> pending_;
+    std::size_t bootloaderStarts_ = 0;
+    std::size_t bytesSent_ = 0;
+    std::uint64_t busyNs_ = 0;
+    std::vector<std::uint32_t> writeAddresses_;
+    std::vector<std::uint32_t> readAddresses_;
+};
+
+}  // namespace quennet

@@ -1,0 +1,91 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "serial/ComPort.h"
+
+namespace quennet {
+
+// Bytes of the MSP430 ROM bootstrap loader's serial protocol.
+inline constexpr std::uint8_t kBslSync = 0x80;  // sync character and frame header
+inline constexpr std::uint8_t kBslAck = 0x90;   // DATA_ACK
+
+// Command codes.
+inline constexpr std::uint8_t kBslCmdRxDataBlock = 0x12;
+inline constexpr std::uint8_t kBslCmdRxPassword = 0x10;
+inline constexpr std::uint8_t kBslCmdTxDataBlock = 0x14;
+inline constexpr std::uint8_t kBslCmdMassErase = 0x18;
+inline constexpr std::uint8_t kBslCmdLoadPc = 0x1A;
+
+// Where the 1.10 patch lives and runs, and where the part describes itself.
+inline constexpr std::uint16_t kBslPatchAddress = 0x0220;
+inline constexpr std::uint16_t kBslInfoAddress = 0x0FF0;
+inline constexpr std::uint16_t kBslInfoLength = 16;
+// The most data one RX data block carries.
+inline constexpr std::size_t kBslMaxBlock = 240;
+
+// Result codes of BslEnter.
+inline constexpr int kBslEnterOk = 0;
+inline constexpr int kBslEnterNoPort = 1;
+inline constexpr int kBslEnterNoAnswer = 2;
+
+// Checksum of a loader frame: CKL is the inverted XOR of the bytes at even
+// offsets, CKH that of the bytes at odd offsets; returned as CKL + 256 * CKH.
+// For an even length this is the inverted XOR of the little-endian words.
+std::uint16_t BslChecksum(const std::uint8_t* bytes, std::size_t length);
+
+// The RAM patch that a 1.10 loader needs to write its flash, loaded at
+// 0x0220 and entered with load PC before each block. Ends with RET.
+extern const std::array<std::uint8_t, 194> Bsl110Patch;
+
+// The link to an MSP430 ROM bootstrap loader over the port, which is open at
+// the loader's baud rate in E-8-1. Every operation is one short blocking
+// exchange and returns 0 for success. The state lives for one run.
+class Msp430Bsl {
+public:
+    static constexpr std::size_t kFrameBufferSize = 268;
+
+    explicit Msp430Bsl(ComPort& port) : port_(port) {}
+
+    // Checksums the first `length` bytes of the frame buffer, puts CKL and
+    // CKH after them and writes the whole frame at once. Reads nothing.
+    void BslSendFrame(std::size_t length);
+    // 0 when the next byte within ms is DATA_ACK; 1 for anything else.
+    int BslWaitAck(int ms);
+    // Up to 10 sync characters, each given 50 ms for its DATA_ACK.
+    int BslSync();
+    // Receives a data frame into the frame buffer (header and data; the
+    // checksum is checked, not stored).
+    int BslReceiveFrame();
+    // Drives the entry pattern on DTR (RST) and RTS (TEST), up to four
+    // times with the RTS polarity flipped after each failed attempt.
+    int BslEnter();
+    int BslMassErase();
+    // The password of an erased part: 32 bytes 0xFF.
+    int BslSendPassword();
+    // Reads the 16 bytes at 0x0FF0: device ID and loader version.
+    int BslReadVersion();
+    int BslLoadPc(std::uint16_t address);
+    // Loads the 1.10 patch when the version just read asks for it; 0 also
+    // when none is needed.
+    int BslLoadPatch();
+    // Builds an RX data block frame for n bytes (even address, n at most
+    // 240) in the frame buffer and returns its length without checksum.
+    std::size_t BuildRxDataBlock(std::uint16_t address, const std::uint8_t* data, std::size_t n);
+
+    std::array<std::uint8_t, kFrameBufferSize>& BslFrameBuffer() { return frame_; }
+    std::uint16_t DeviceId = 0;
+    std::uint8_t VersionMajor = 0;
+    std::uint8_t VersionMinor = 0;
+    bool PatchLoaded = false;
+
+private:
+    // Header of a command frame without data: HDR CMD 04 04 AL AH LL LH.
+    void BuildHeader(std::uint8_t cmd, std::uint8_t l, std::uint16_t address, std::uint16_t param);
+
+    ComPort& port_;
+    std::array<std::uint8_t, kFrameBufferSize> frame_{};
+};
+
+}  // namespace quennet

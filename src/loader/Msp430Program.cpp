@@ -1,0 +1,174 @@
+#include "loader/Msp430Program.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+#include "core/BaudText.h"
+#include "loader/SRecord.h"
+
+namespace quennet {
+
+namespace {
+
+constexpr std::uint32_t kSpace = 0x10000;  // the MSP430's 64 KiB
+constexpr std::uint32_t kMapBlock = 1024;  // one map character per KiB
+constexpr int kBlockAckWaitMs = 500;
+
+// The run ends after a failure: the terminal gets its port back.
+int Fail(Loader& loader, const char* line) {
+    loader.AddLine(line);
+    loader.RestoreTerminalPort();
+    return 1;
+}
+
+// Reopens the port unless the terminal already talks at the target's
+// settings.
+int OpenForTarget(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    if (ParseBaudText(inputs.terminalBaud) == baud && inputs.terminalFormat == kFrameE81) return 0;
+    return loader.OpenPortForTarget(baud);
+}
+
+void DeviceBox(Loader& loader, const Msp430Bsl& bsl) {
+    loader.AddLine(kBoxRule);
+    loader.AppendText(Msp430DeviceLine(static_cast<std::uint8_t>(bsl.DeviceId >> 8),
+                                       static_cast<std::uint8_t>(bsl.DeviceId & 0xFF)));
+    loader.AddLine("");
+    loader.AppendText(Msp430VersionLine(bsl.VersionMajor, bsl.VersionMinor));
+    loader.AddLine("");
+    loader.AddLine(kBoxRule);
+}
+
+// The steps both sequences share: reopen, enter, erase, enter again,
+// password, version and the device box. 0 when all went well; otherwise
+// the run is over (its line written, the port handed back).
+int EnterEraseIdentify(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud,
+                       Msp430Bsl& bsl) {
+    // A failed reopen has said so and left the port closed.
+    if (OpenForTarget(loader, inputs, baud) != 0) return 1;
+
+    switch (bsl.BslEnter()) {
+    case kBslEnterOk:
+        loader.AddLine(kLineBslEnter);
+        break;
+    case kBslEnterNoPort:
+        return Fail(loader, kLineNoPort);
+    default:
+        return Fail(loader, kLineNoSync);
+    }
+    loader.AddLine(kLineErasing);
+    if (bsl.BslMassErase() != 0) return Fail(loader, kLineEraseFailed);
+    // The loader is entered afresh after the erase.
+    if (bsl.BslEnter() != kBslEnterOk) return Fail(loader, kLineReenterFailed);
+    loader.AddLine(kLinePassword);
+    if (bsl.BslSendPassword() != 0) return Fail(loader, kLinePasswordFailed);
+    loader.AddLine(kLineVersion);
+    if (bsl.BslReadVersion() != 0) return Fail(loader, kLineVersionFailed);
+    DeviceBox(loader, bsl);
+    loader.RefreshLog();
+    return 0;
+}
+
+}  // namespace
+
+std::string Msp430DeviceLine(std::uint8_t hi, std::uint8_t lo) {
+    char text[48];
+    if ((lo & 0x0F) <= 9)
+        std::snprintf(text, sizeof text, "| Device: MSP430%02X%02X  |", hi, lo);
+    else
+        // IDs such as 0xF16C name parts with a two-digit suffix: F1611.
+        std::snprintf(text, sizeof text, "| Device: MSP430%02X%u%u |", hi,
+                      static_cast<unsigned>(lo >> 4), static_cast<unsigned>((lo & 0x0F) - 1));
+    return text;
+}
+
+std::string Msp430VersionLine(std::uint8_t major, std::uint8_t minor) {
+    char text[48];
+    std::snprintf(text, sizeof text, "| BSL Version: %2u.%02x  |", static_cast<unsigned>(major),
+                  static_cast<unsigned>(minor));
+    return text;
+}
+
+int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
+    ComPort& port = loader.Port();
+    // The pass pulses TCK once per block itself; the continuous toggling
+    // of the waits would disturb the frames.
+    const bool watchdog = port.WatchdogToggle;
+    port.WatchdogToggle = false;
+    const FirmwareImage& image = loader.Image();
+
+    std::uint32_t a = 0, mark = 0;
+    while (a < kSpace) {
+        if (image[a] == FirmwareImage::kBlank) {
+            ++a;
+        } else {
+            // Blocks start at even addresses: take the blank byte before.
+            if (a % 2 != 0) --a;
+            const std::uint32_t n = std::min<std::uint32_t>(kBslMaxBlock, kSpace - a);
+            if (bsl.PatchLoaded) bsl.BslLoadPc(kBslPatchAddress);
+            if (watchdog) port.ComSetRts(0);
+            bsl.BslSync();
+            if (watchdog) port.ComSetRts(1);
+            const std::size_t length =
+                bsl.BuildRxDataBlock(static_cast<std::uint16_t>(a), image.data() + a, n);
+            bsl.BslSendFrame(length);
+            // Let the window repaint while the part writes.
+            loader.ProcessMessages();
+            std::this_thread::yield();
+            if (bsl.BslWaitAck(kBlockAckWaitMs) != 0) return 1;
+            a += n;
+        }
+        // At most 240 bytes per step: each KiB boundary gets its own mark.
+        if (a > mark) {
+            loader.AppendText("^");
+            loader.RefreshLog();
+            mark += kMapBlock;
+        }
+    }
+    port.WatchdogToggle = watchdog;
+    return 0;
+}
+
+int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    if (LoadSRecordFile(inputs.firmwarePath, loader.Image()) != kSRecOk) {
+        loader.AddLine(kLineCantOpenFile);
+        return 1;
+    }
+    loader.AddLine(kLineFileLoaded);
+
+    Msp430Bsl bsl(loader.Port());
+    if (EnterEraseIdentify(loader, inputs, baud, bsl) != 0) return 1;
+
+    const int patch = bsl.BslLoadPatch();
+    if (bsl.PatchLoaded) {
+        loader.AddLine(kLinePatch);
+        loader.RefreshLog();
+    }
+    if (patch != 0) return Fail(loader, kLinePatchFailed);
+
+    loader.AddLine(kLineProgramming);
+    loader.RefreshLog();
+    loader.AddLine(kRulerFirstDigit);
+    for (int i = 0; i < 3; ++i) loader.AddLine(kRulerOtherDigits);
+    const FirmwareImage& image = loader.Image();
+    for (std::uint32_t k = 0; k < kSpace / kMapBlock; ++k)
+        loader.AppendText(image.HasData(k * kMapBlock, kMapBlock) ? "*" : "-");
+    loader.AddLine("");
+
+    if (Msp430ProgramPass(loader, bsl) != 0) return Fail(loader, kLineProgrammingFailed);
+
+    loader.RestoreTerminalPort();
+    loader.AddLine(kLineProgramOk);
+    loader.AppendText(FormatElapsed(loader.ElapsedMs()));
+    return 0;
+}
+
+int Msp430DeviceInfo(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    Msp430Bsl bsl(loader.Port());
+    if (EnterEraseIdentify(loader, inputs, baud, bsl) != 0) return 1;
+    loader.RestoreTerminalPort();
+    loader.AppendText(kLineDeviceInfoTime + FormatElapsed(loader.ElapsedMs()));
+    return 0;
+}
+
+}  // namespace quennet

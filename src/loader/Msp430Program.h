@@ -1,0 +1,49 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "loader/Loader.h"
+#include "loader/Msp430Bsl.h"
+
+namespace quennet {
+
+// Log lines of the MSP430 sequences.
+inline constexpr const char* kLineBslEnter = "BSL Enter ...";
+inline constexpr const char* kLineNoSync =
+    "ERROR: Failed to Sync with Target, verify Power and Connection.";
+inline constexpr const char* kLineErasing = "Erasing ...";
+inline constexpr const char* kLineEraseFailed = "ERROR: Erasing Failure.";
+inline constexpr const char* kLineReenterFailed = "ERROR: 1.";
+inline constexpr const char* kLinePassword = "Password ...";
+inline constexpr const char* kLinePasswordFailed = "ERROR: 2.";
+inline constexpr const char* kLineVersion = "Version ...";
+inline constexpr const char* kLineVersionFailed = "ERROR: 3.";
+inline constexpr const char* kLinePatch = "Patch ...";
+inline constexpr const char* kLinePatchFailed = "ERROR: 4.";
+inline constexpr const char* kLineProgramming = "Programming ...";
+inline constexpr const char* kLineProgrammingFailed = "ERROR: Programming error.";
+inline constexpr const char* kLineProgramOk = "PROGRAM OK in ";
+inline constexpr const char* kLineDeviceInfoTime = "Request Device Info in ";
+
+inline constexpr const char* kBoxRule = "+---------------------+";
+// The ruler over the block map: read top to bottom, every fourth column
+// spells the start of a 4 KiB stretch, the last one FFFF.
+inline constexpr const char* kRulerFirstDigit =
+    "0   1   2   3   4   5   6   7   8   9   A   B   C   D   E   F  F";
+inline constexpr const char* kRulerOtherDigits =
+    "0   0   0   0   0   0   0   0   0   0   0   0   0   0   0   0  F";
+
+// The two lines of the device box between its rules.
+std::string Msp430DeviceLine(std::uint8_t hi, std::uint8_t lo);
+std::string Msp430VersionLine(std::uint8_t major, std::uint8_t minor);
+
+// The MSP430 sequences, with the TargetSequence signature: erase, identify
+// and write the first 64 KiB of the image; or erase and identify only.
+int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+int Msp430DeviceInfo(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+
+// Writes every data stretch of the image's first 64 KiB in blocks of at
+// most 240 bytes, one "^" per KiB passed; 1 when a block is refused.
+int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl);
+
+}  // namespace quennet

@@ -1,0 +1,111 @@
+// MSP430 runs from the window: Start Program and Device Info. against the
+// simulated ROM loader behind the terminal's port.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "FormFixture.h"
+#include "app/PortCombo.h"
+#include "Msp430BslTarget.h"
+#include "loader/Loader.h"
+
+namespace quennet::testing {
+namespace {
+
+class FormMsp430 : public FormFixture {
+protected:
+    // The window and the port outlive this class's members: unplug the part.
+    ~FormMsp430() override { line.SetPeer(nullptr); }
+
+    Msp430BslTarget target;
+
+    TForm1& MakeAtTerminal() {
+        line.SetPeer(&target);
+        TForm1& f = MakeForm();
+        f.ComboComPort->setCurrentIndex(0);
+        f.ComboBaud->setEditText("9600");
+        f.ComboBits->setCurrentIndex(kFrameN81);
+        f.CheckBox1->setChecked(true);
+        EXPECT_TRUE(port.IsOpen());
+        return f;
+    }
+    QString Log() const { return form->Memo2->toPlainText(); }
+};
+
+TEST_F(FormMsp430, StartProgramWritesTheFirmwareWhileTheWindowStaysAlive) {
+    TForm1& f = MakeAtTerminal();
+    f.Edit1->setText(QUENNET_TEST_DATA "/srec/msp430_blink.s19");
+    f.ComboTarget->setCurrentIndex(kTargetMsp430_9600);
+    f.show();
+    f.timer()->start();
+
+    // Work the window meets while the run lets it process messages.
+    QString logDuringRun;
+    bool portHeldDuringRun = false, pumpStoppedDuringRun = false;
+    int refusedRuns = 0;
+    QTimer::singleShot(0, &f, [&] {
+        logDuringRun = Log();
+        portHeldDuringRun = f.loader().RunActive() && port.IsOpen();
+        pumpStoppedDuringRun = !f.timer()->isActive();
+        const auto before = target.Entries();
+        f.Button1->click();  // a second run is refused
+        f.Button7->click();
+        if (target.Entries() == before) ++refusedRuns;
+    });
+    f.Button1->click();
+
+    const QString log = Log();
+    EXPECT_TRUE(log.startsWith("Begin program MSP430.\nFILE Load: OK.\nChanging Serial baud rate.\n"
+                               "BSL Enter ...\nErasing ...\nPassword ...\nVersion ...\n"
+                               "+---------------------+\n| Device: MSP430F149  |\n"
+                               "| BSL Version:  1.11  |\n+---------------------+\nProgramming ...\n"))
+        << log.toStdString();
+    const QString map = "----*" + QString(58, '-') + "*";
+    EXPECT_TRUE(log.contains("\n" + map + "\n" + QString(64, '^') + "\nRestore Serial baud rate.\nPROGRAM OK in "))
+        << log.toStdString();
+    EXPECT_TRUE(log.endsWith(" sec."));
+    EXPECT_EQ(f.loader().LastRunResult, 0);
+
+    // The window had its turn during the pass, with the run holding the port.
+    EXPECT_TRUE(logDuringRun.contains("Programming ..."));
+    EXPECT_TRUE(portHeldDuringRun);
+    EXPECT_TRUE(pumpStoppedDuringRun);
+    EXPECT_EQ(refusedRuns, 1);
+
+    // The part holds the firmware and runs it; the terminal has its port.
+    EXPECT_EQ(target.At(0x1100), 0x31);
+    EXPECT_EQ(target.At(0x111B), 0x3F);
+    EXPECT_EQ(target.At(0x111C), 0xFF);
+    EXPECT_EQ(target.At(0xFFFE), 0x00);
+    EXPECT_EQ(target.At(0xFFFF), 0x11);
+    EXPECT_EQ(target.At(0x2000), 0xFF);
+    EXPECT_FALSE(target.Running());
+    EXPECT_TRUE(f.timer()->isActive());
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(line.Settings().baud, 9600u);
+    EXPECT_EQ(line.Settings().parity, Parity::None);
+}
+
+TEST_F(FormMsp430, DeviceInfoReportsThePartAndErasesIt) {
+    TForm1& f = MakeAtTerminal();
+    target.Preload(0x1100, {0x12, 0x34});
+    target.Config().deviceId = 0xF16C;
+    target.Config().versionMinor = 0x10;
+    f.ComboTarget->setCurrentIndex(kTargetMsp430_19200);
+    f.Button7->click();
+    const QString log = Log();
+    EXPECT_TRUE(log.startsWith("MSP430 Info.\nChanging Serial baud rate.\nBSL Enter ...\nErasing ...\n"
+                               "Password ...\nVersion ...\n+---------------------+\n"
+                               "| Device: MSP430F1611 |\n| BSL Version:  1.10  |\n"
+                               "+---------------------+\nRestore Serial baud rate.\nRequest Device Info in "))
+        << log.toStdString();
+    EXPECT_TRUE(log.endsWith(" sec."));
+    EXPECT_FALSE(log.contains("Patch"));  // the query loads no patch
+    EXPECT_EQ(target.At(0x1100), 0xFF);
+    EXPECT_EQ(line.EventsOf(SimEvent::Kind::Settings).at(1).settings.baud, 19200u);
+}
+
+}  // namespace
+}  // namespace quennet::testing

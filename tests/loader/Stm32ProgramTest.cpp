@@ -1,0 +1,417 @@
+// Whole STM32 programming runs through the loader's run frame, against the
+// simulated bootloader on a simulated line and virtual clock, checked by the
+// status log and by the simulated flash afterwards.
+#include "loader/Stm32Program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "SimSerialDevice.h"
+#include "Stm32BootTarget.h"
+#include "TempDir.h"
+#include "VirtualClock.h"
+#include "core/BaudText.h"
+#include "loader/SRecord.h"
+
+namespace quennet {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+using Step = Stm32BootTarget::Step;
+using Fault = Stm32BootTarget::Fault;
+
+// An S-record file (S0, S3 records of up to 16 bytes, S7) holding the bytes
+// at their image offsets.
+std::string S37(const std::map<std::uint32_t, std::uint8_t>& bytes) {
+    auto record = [](char type, std::uint32_t address, const Bytes& data) {
+        Bytes body{static_cast<std::uint8_t>(data.size() + 5), static_cast<std::uint8_t>(address >> 24),
+                   static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
+                   static_cast<std::uint8_t>(address)};
+        body.insert(body.end(), data.begin(), data.end());
+        unsigned sum = 0;
+        std::string line = {'S', type};
+        char hex[3];
+        for (std::uint8_t b : body) {
+            sum += b;
+            std::snprintf(hex, sizeof hex, "%02X", b);
+            line += hex;
+        }
+        std::snprintf(hex, sizeof hex, "%02X", ~sum & 0xFF);
+        return line + hex + "\n";
+    };
+    std::string text = "S0030000FC\n";
+    for (auto it = bytes.begin(); it != bytes.end();) {
+        const std::uint32_t start = it->first;
+        Bytes data;
+        while (it != bytes.end() && it->first == start + data.size() && data.size() < 16)
+            data.push_back((it++)->second);
+        text += record('3', kStm32FlashBase + start, data);
+    }
+    return text + record('7', kStm32FlashBase, {});
+}
+
+// Data bytes (never 0xFF) over [begin, end).
+void Fill(std::map<std::uint32_t, std::uint8_t>& bytes, std::uint32_t begin, std::uint32_t end) {
+    for (std::uint32_t a = begin; a < end; ++a) bytes[a] = static_cast<std::uint8_t>(a * 7 % 255);
+}
+
+std::string Repeat(const char* c, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += c;
+    return s;
+}
+
+class Stm32ProgramTest : public ::testing::Test {
+protected:
+    Stm32ProgramTest()
+        : line(clock),
+          port(SimDeviceFactory(line), clock),
+          loader(LoaderHost{port, log, {}, {}, [this] { ++messageRounds; }}),
+          target(line) {
+        line.SetPeer(&target);
+        inputs.targetIndex = kTargetStm32_115200;
+        inputs.terminalPort = "ttyQ0";
+        inputs.terminalBaud = "9600";
+        inputs.terminalFormat = kFrameN81;
+        inputs.verify = true;
+        EXPECT_EQ(port.ComOpen("ttyQ0", 9600, kFrameN81), kComOk);
+    }
+    // The port outlives the target and still moves its lines when it closes.
+    ~Stm32ProgramTest() override { line.SetPeer(nullptr); }
+
+    // Runs Start Program on an image made of `bytes`; returns the log lines.
+    Lines Run(const std::map<std::uint32_t, std::uint8_t>& bytes) {
+        image = bytes;
+        inputs.firmwarePath = dir.Write("fw.s37", S37(bytes));
+        line.ClearEvents();
+        startUs = clock.NowUs();
+        loader.StartProgram(inputs);
+        return log.Lines();
+    }
+    Bytes FlashImage() const {
+        Bytes expected(FirmwareImage::kSize, 0xFF);
+        for (const auto& [a, b] : image) expected[a] = b;
+        return expected;
+    }
+    // The lines of a good run up to and including the page map.
+    static Lines Head(const std::string& id = "ID: 0414 (High-density device)") {
+        Lines l{"Begin program STM32.", "FILE Load: OK.", "Changing Serial baud rate.", "BSL Enter ...",
+                "Bootloader Version: 2.2", id, "Erasing ...", "Programming ..."};
+        for (const char* r : kStm32Ruler) l.push_back(r);
+        return l;
+    }
+    static Lines GoodRun(const std::string& map, bool verify = true) {
+        Lines l = Head();
+        l.push_back(map);
+        l.push_back(Repeat("^", 64));
+        if (verify) {
+            l.push_back("Verify ...");
+            l.push_back(Repeat("^", 64));
+        }
+        l.push_back("Restore Serial baud rate.");
+        return l;
+    }
+    // The log without its last line, which carries the run's time.
+    Lines WithoutTime() const {
+        Lines l = log.Lines();
+        if (!l.empty() && l.back().rfind("PROGRAM OK in ", 0) == 0) l.pop_back();
+        return l;
+    }
+    bool BackAtTerminalSettings() const {
+        return port.IsOpen() && line.Settings().baud == 9600 && line.Settings().parity == Parity::None;
+    }
+    // Write calls the port made, as byte counts.
+    std::vector<std::size_t> WriteSizes() const {
+        std::vector<std::size_t> sizes;
+        for (const auto& e : line.EventsOf(SimEvent::Kind::Write)) sizes.push_back(e.bytes.size());
+        return sizes;
+    }
+
+    VirtualClock clock{1000};
+    SimLine line;
+    ComPort port;
+    MemoryStatusLog log;
+    int messageRounds = 0;
+    Loader loader;
+    Stm32BootTarget target;
+    testing::TempDir dir;
+    LoaderInputs inputs;
+    std::map<std::uint32_t, std::uint8_t> image;
+    std::uint64_t startUs = 0;
+};
+
+TEST_F(Stm32ProgramTest, OneBlockRunWritesVerifiesRestoresAndResets) {
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    Fill(bytes, 0x00, 0x100);
+    const Lines lines = Run(bytes);
+    EXPECT_EQ(WithoutTime(), GoodRun("*" + Repeat("-", 63)));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("PROGRAM OK in ", 0), 0u);
+    EXPECT_EQ(loader.LastRunResult, 0);
+    EXPECT_EQ(target.WriteAddresses(), std::vector<std::uint32_t>{0x08000000});
+    EXPECT_EQ(target.ReadAddresses(), std::vector<std::uint32_t>{0x08000000});
+    EXPECT_EQ(target.Flash(), FlashImage());
+    EXPECT_EQ(target.Served(Step::Erase), 1u);
+    EXPECT_TRUE(BackAtTerminalSettings());
+    // The target ran at 115200 in E-8-1.
+    const auto settings = line.EventsOf(SimEvent::Kind::Settings);
+    ASSERT_GE(settings.size(), 2u);
+    EXPECT_EQ(settings[0].settings.baud, 115200u);
+    EXPECT_EQ(settings[0].settings.parity, Parity::Even);
+    // On the wire: sync; Get and Get ID as code and complement; erase; the
+    // write as 1 + 1 + 5 + 258 bytes; the read-back as 1 + 1 + 5 + 1 + 1.
+    EXPECT_EQ(WriteSizes(), (std::vector<std::size_t>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 5, 258,
+                                                      1, 1, 5, 1, 1}));
+    const auto writes = line.EventsOf(SimEvent::Kind::Write);
+    ASSERT_EQ(writes.size(), 18u);
+    EXPECT_EQ(writes[11].bytes, (Bytes{0x08, 0x00, 0x00, 0x00, 0x08}));
+    EXPECT_EQ(writes[12].bytes.front(), 0xFF);
+    EXPECT_EQ(writes[16].bytes, Bytes{0xFF});
+    EXPECT_EQ(writes[17].bytes, Bytes{0x00});
+    // The window was given its turn after each block.
+    EXPECT_GE(messageRounds, 2);
+    // After the run the reset pulse starts the firmware (BOOT0 low now).
+    EXPECT_EQ(target.mode(), Stm32BootTarget::Mode::Running);
+}
+
+TEST_F(Stm32ProgramTest, BlocksStartAtTheFirstDataWordAndNeverOverlap) {
+    struct Case {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> data;  // [begin, end)
+        std::vector<std::uint32_t> blocks;
+    };
+    const Case cases[] = {
+        {{{0x101, 0x102}}, {0x08000100}},
+        {{{0x000, 0x101}}, {0x08000000, 0x08000100}},
+        {{{0x000, 0x200}}, {0x08000000, 0x08000100}},
+        // A start at 2 or 3 modulo 4 is moved back to the word boundary,
+        // which the bootloader requires.
+        {{{0x102, 0x103}}, {0x08000100}},
+        {{{0x103, 0x104}, {0x203, 0x204}}, {0x08000100, 0x08000200}},
+        {{{0x1FE, 0x206}, {0x2FF, 0x300}}, {0x080001FC, 0x080002FC}},
+        {{{0x2001, 0x2002}, {0x7A000, 0x7A001}}, {0x08002000, 0x0807A000}},
+    };
+    for (const Case& c : cases) {
+        target.Flash().assign(FirmwareImage::kSize, 0x00);  // the erase must happen
+        std::map<std::uint32_t, std::uint8_t> bytes;
+        for (const auto& [b, e] : c.data) Fill(bytes, b, e);
+        const std::size_t before = target.WriteAddresses().size();
+        Run(bytes);
+        EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
+        const std::vector<std::uint32_t> written(target.WriteAddresses().begin() + static_cast<long>(before),
+                                                 target.WriteAddresses().end());
+        EXPECT_EQ(written, c.blocks);
+        EXPECT_EQ(target.Flash(), FlashImage());
+    }
+    // The map shows the used pages.
+    EXPECT_EQ(log.Lines()[13], "-*" + Repeat("-", 59) + "*--");
+}
+
+TEST_F(Stm32ProgramTest, BlankImageErasesAndWritesNothing) {
+    target.Flash()[0x1234] = 0x00;
+    inputs.firmwarePath = dir.Write("blank.s37", "S0030000FC\nS70508000000F2\n");
+    loader.StartProgram(inputs);
+    EXPECT_EQ(WithoutTime(), GoodRun(Repeat("-", 64)));
+    EXPECT_EQ(loader.LastRunResult, 0);
+    EXPECT_TRUE(target.WriteAddresses().empty());
+    EXPECT_TRUE(target.ReadAddresses().empty());
+    EXPECT_EQ(target.Flash()[0x1234], 0xFF);
+}
+
+TEST_F(Stm32ProgramTest, BlocksInTheLastPageStopAtTheEndOfFlash) {
+    // A full block ending at the last byte; then a block that begins within
+    // the last 255 bytes, which is cut to the end of the flash.
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    Fill(bytes, 0x7FE80, 0x7FE81);
+    Fill(bytes, 0x7FF81, 0x7FF82);
+    Fill(bytes, 0x7FFFE, 0x80000);
+    Run(bytes);
+    EXPECT_EQ(WithoutTime(), GoodRun(Repeat("-", 63) + "*"));
+    EXPECT_EQ(target.WriteAddresses(), (std::vector<std::uint32_t>{0x0807FE80, 0x0807FF80}));
+    EXPECT_EQ(target.Flash(), FlashImage());
+    // The second frame holds 128 bytes: N = 0x7F.
+    const auto writes = line.EventsOf(SimEvent::Kind::Write);
+    std::vector<std::size_t> frames;
+    for (const auto& w : writes)
+        if (w.bytes.size() > 5) frames.push_back(w.bytes.size());
+    EXPECT_EQ(frames, (std::vector<std::size_t>{258, 130}));
+
+    Fill(bytes, 0x7FFFD, 0x7FFFE);  // only the last word
+    bytes.erase(0x7FE80);
+    bytes.erase(0x7FF81);
+    Run(bytes);
+    EXPECT_EQ(WithoutTime(), GoodRun(Repeat("-", 63) + "*"));
+    EXPECT_EQ(target.WriteAddresses().back(), 0x0807FFFCu);
+    EXPECT_EQ(target.ReadAddresses().back(), 0x0807FFFCu);
+    EXPECT_EQ(target.Flash(), FlashImage());
+}
+
+TEST_F(Stm32ProgramTest, WithoutVerifyNothingIsReadBack) {
+    inputs.verify = false;
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    Fill(bytes, 0x4000, 0x4010);
+    Run(bytes);
+    EXPECT_EQ(WithoutTime(), GoodRun("--*" + Repeat("-", 61), false));
+    EXPECT_TRUE(target.ReadAddresses().empty());
+    EXPECT_EQ(target.Flash(), FlashImage());
+}
+
+TEST_F(Stm32ProgramTest, EveryFailureEndsWithItsOwnLineAndGivesThePortBack) {
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    Fill(bytes, 0x0, 0x300);
+    struct Case {
+        const char* name;
+        std::function<void(Stm32BootTarget&)> setup;
+        Lines tail;  // the last lines before "Restore Serial baud rate."
+    };
+    const Case cases[] = {
+        {"sync nack", [](auto& t) { t.FailStep(Step::Sync, Fault::Nack); },
+         {"Changing Serial baud rate.", "ERROR: Failed to Sync with Target, verify Power and Connection."}},
+        {"get silent", [](auto& t) { t.FailStep(Step::Get, Fault::Silence); },
+         {"BSL Enter ...", "ERROR: Can't get Bootloader version."}},
+        {"get gaps", [](auto& t) { t.FailStep(Step::Get, Fault::SlowReply); },
+         {"BSL Enter ...", "ERROR: Can't get Bootloader version."}},
+        {"id nack", [](auto& t) { t.FailStep(Step::GetId, Fault::Nack); },
+         {"Bootloader Version: 2.2", "ERROR: Can't get ID."}},
+        {"id gaps", [](auto& t) { t.FailStep(Step::GetId, Fault::SlowReply); },
+         {"Bootloader Version: 2.2", "ERROR: Can't get ID."}},
+        // A one-byte ID is no product ID.
+        {"id short", [](auto& t) { t.productId = {0x04}; },
+         {"Bootloader Version: 2.2", "ERROR: Can't get ID."}},
+        {"wrong id", [](auto& t) { t.productId = {0x04, 0x13}; },
+         {"Bootloader Version: 2.2", "ID: 0413 ERROR: Wrong ID."}},
+        {"erase nack", [](auto& t) { t.FailStep(Step::Erase, Fault::Nack); },
+         {"Erasing ...", "ERROR: Erasing Failure."}},
+        {"erase ack late", [](auto& t) {
+             t.FailStep(Step::Erase, Fault::SlowReply);
+             t.replyGapUs = 1100000;
+         },
+         {"Erasing ...", "ERROR: Erasing Failure."}},
+        {"write nack", [](auto& t) { t.FailStep(Step::Write, Fault::Nack, 2); },
+         {Repeat("^", 1), "ERROR: Programming error."}},
+        {"write silent", [](auto& t) { t.FailStep(Step::Write, Fault::Silence, 3); },
+         {Repeat("^", 1), "ERROR: Programming error."}},
+        {"write wrong ack", [](auto& t) { t.FailStep(Step::Write, Fault::WrongByte, 1); },
+         {"*" + Repeat("-", 63), "ERROR: Programming error."}},
+        {"read wrong byte", [](auto& t) {
+             t.FailStep(Step::Read, Fault::WrongByte, 3);
+             t.wrongByteIndex = 255;
+         },
+         {"Verify ...", Repeat("^", 1), "ERROR: Verify error."}},
+        {"read gaps", [](auto& t) { t.FailStep(Step::Read, Fault::SlowReply, 1); },
+         {"Verify ...", "ERROR: Verify error."}},
+    };
+    for (const Case& c : cases) {
+        Stm32BootTarget fresh(line);
+        line.SetPeer(&fresh);
+        c.setup(fresh);
+        Run(bytes);
+        line.SetPeer(&target);
+        Lines lines = log.Lines();
+        ASSERT_GE(lines.size(), c.tail.size() + 1) << c.name;
+        EXPECT_EQ(lines.back(), "Restore Serial baud rate.") << c.name;
+        EXPECT_EQ(Lines(lines.end() - 1 - static_cast<long>(c.tail.size()), lines.end() - 1), c.tail)
+            << c.name << "\n" << log.Text();
+        EXPECT_EQ(loader.LastRunResult, 1) << c.name;
+        EXPECT_TRUE(BackAtTerminalSettings()) << c.name;
+        // No reset pulse after a failure: DTR was last driven by the reopen.
+        EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Dtr).back().level) << c.name;
+        if (std::string(c.name) == "wrong id") {
+            EXPECT_EQ(fresh.Served(Step::Erase), 0u);  // nothing erased
+        }
+    }
+
+    // A stray NACK before each ACK is no failure, nor an ACK late by 950 ms.
+    target.ClearFaults();
+    target.replyGapUs = 950000;
+    for (Step s : {Step::Sync, Step::Get, Step::GetId, Step::Erase, Step::Write, Step::Read})
+        target.FailStep(s, Fault::NackThenAck);
+    target.FailStep(Step::Write, Fault::SlowReply, 2);
+    target.Flash().assign(FirmwareImage::kSize, 0x00);
+    Run(bytes);
+    EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
+    EXPECT_EQ(target.Flash(), FlashImage());
+
+    // A file that cannot be read stops the run before the port is touched.
+    inputs.firmwarePath = dir.File("missing.s37");
+    line.ClearEvents();
+    loader.StartProgram(inputs);
+    EXPECT_EQ(log.Lines(), (Lines{"Begin program STM32.", "FATAL ERROR: Can't open FILE."}));
+    EXPECT_TRUE(line.Events().empty());
+}
+
+TEST_F(Stm32ProgramTest, EntryFindsEitherBoot0WiringAndAnInvertedReset) {
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    Fill(bytes, 0x10, 0x20);
+    // BOOT0 high with RTS asserted: the first attempt starts the firmware,
+    // the second (opposite polarity) the bootloader.
+    target.boot0WhenRtsAsserted = true;
+    Run(bytes);
+    EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
+    EXPECT_EQ(target.Served(Step::Sync), 1u);
+    EXPECT_EQ(target.Flash(), FlashImage());
+
+    // The link keeps the polarity that worked.
+    ASSERT_EQ(port.ComOpen("ttyQ0", 57600, kFrameE81), kComOk);
+    Stm32Link link(port);
+    const std::uint64_t t0 = clock.NowUs();
+    EXPECT_EQ(link.Stm32Connect(), Stm32Link::kConnected);
+    EXPECT_FALSE(port.RtsPolarity);
+    // One failed attempt (210 ms of pattern and 1 s of ACK tries), then the
+    // pattern again and an ACK within a millisecond.
+    EXPECT_NEAR(static_cast<double>(clock.NowUs() - t0), 1420000.0, 1000.0);
+    int version = 0;
+    EXPECT_EQ(link.Stm32Get(version), 0);
+    EXPECT_EQ(version, 0x22);
+
+    // "Invert DTR (RESET)" for a board whose reset is held by DTR asserted.
+    target.boot0WhenRtsAsserted = false;
+    target.resetWhenDtrAsserted = true;
+    inputs.invertDtr = true;
+    ASSERT_EQ(port.ComOpen("ttyQ0", 9600, kFrameN81), kComOk);
+    Run(bytes);
+    EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
+}
+
+TEST_F(Stm32ProgramTest, ProductIdsAndVersionsAreNamed) {
+    const std::pair<Bytes, const char*> ids[] = {
+        {{0x04, 0x10}, "ID: 0410 (Medium-density device)"},
+        {{0x04, 0x12}, "ID: 0412 (Low-density device)"},
+        {{0x04, 0x14}, "ID: 0414 (High-density device)"},
+        {{0x04, 0x18}, "ID: 0418 STM32F105xx/STM32F107xx (Connectivity device)"},
+        {{0x04, 0x20}, "ID: 0420 STM32F100xx"},
+        {{0x06, 0x41}, "ID: 0641 STM32F101RB"},
+    };
+    inputs.verify = false;
+    for (const auto& [id, text] : ids) {
+        target.productId = id;
+        Run({{0x0, 0x12}});
+        EXPECT_EQ(log.Lines()[5], text);
+        EXPECT_EQ(loader.LastRunResult, 0);
+    }
+    target.version = 0x31;
+    Run({{0x0, 0x12}});
+    EXPECT_EQ(log.Lines()[4], "Bootloader Version: 3.1");
+}
+
+TEST_F(Stm32ProgramTest, NoTargetTakesAboutFourPointEightSecondsAtThe57600Rate) {
+    line.SetPeer(nullptr);
+    inputs.targetIndex = kTargetStm32_57600;
+    Run({{0x0, 0x12}});
+    EXPECT_EQ(log.Lines(), (Lines{"Begin program STM32.", "FILE Load: OK.", "Changing Serial baud rate.",
+                                  "ERROR: Failed to Sync with Target, verify Power and Connection.",
+                                  "Restore Serial baud rate."}));
+    // 4 attempts of 10 + 100 + 100 ms of reset pattern and 10 tries of 100 ms.
+    EXPECT_NEAR(static_cast<double>(clock.NowUs() - startUs), 4840000.0, 5000.0);
+    EXPECT_EQ(line.EventsOf(SimEvent::Kind::Settings)[0].settings.baud, 57600u);
+    // The window was let in at every silent try.
+    EXPECT_EQ(messageRounds, 40);
+    EXPECT_EQ(loader.LastRunResult, 1);
+}
+
+}  // namespace
+}  // namespace quennet

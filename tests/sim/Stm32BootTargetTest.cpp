@@ -1,0 +1,320 @@
+// The simulated STM32 bootloader, driven byte by byte through a port on a
+// simulated line, as a host would see it on the wire.
+#include "Stm32BootTarget.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "SimSerialDevice.h"
+#include "VirtualClock.h"
+#include "serial/ComPort.h"
+
+namespace quennet {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Step = Stm32BootTarget::Step;
+using Fault = Stm32BootTarget::Fault;
+using Mode = Stm32BootTarget::Mode;
+
+constexpr std::uint8_t kAck = 0x79;
+constexpr std::uint8_t kNack = 0x1F;
+
+class Stm32BootTargetTest : public ::testing::Test {
+protected:
+    Stm32BootTargetTest() : line(clock), port(SimDeviceFactory(line), clock), target(line) {
+        line.SetPeer(&target);
+        EXPECT_EQ(port.ComOpen("ttyQ0", 115200, kFrameE81), kComOk);
+    }
+    // The port outlives the target and still moves its lines when it closes.
+    ~Stm32BootTargetTest() override { line.SetPeer(nullptr); }
+
+    // Pulses reset (DTR released) with RTS at the given physical level.
+    void Reset(bool rtsAsserted) {
+        port.RtsPolarity = false;
+        port.ComSetRts(rtsAsserted ? 1 : 0);
+        port.ComSetDtr(0);
+        clock.Sleep(10);
+        port.ComSetDtr(1);
+        clock.Sleep(10);
+    }
+    void EnterAndSync() {
+        Reset(false);
+        Write({0x7F});
+        ASSERT_EQ(Read(1), Bytes{kAck});
+    }
+    void Write(const Bytes& b) { port.ComWrite(b.data(), b.size()); }
+    // Up to n bytes, each awaited for at most budgetMs.
+    Bytes Read(std::size_t n, int budgetMs = 100) {
+        Bytes out;
+        while (out.size() < n) {
+            const int b = port.ComWaitByte(budgetMs);
+            if (b < 0) break;
+            out.push_back(static_cast<std::uint8_t>(b));
+        }
+        return out;
+    }
+    static Bytes Address(std::uint32_t a) {
+        Bytes b{static_cast<std::uint8_t>(a >> 24), static_cast<std::uint8_t>(a >> 16),
+                static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a)};
+        b.push_back(b[0] ^ b[1] ^ b[2] ^ b[3]);
+        return b;
+    }
+    static Bytes Frame(const Bytes& data) {
+        Bytes f{static_cast<std::uint8_t>(data.size() - 1)};
+        f.insert(f.end(), data.begin(), data.end());
+        std::uint8_t x = 0;
+        for (std::uint8_t b : f) x ^= b;
+        f.push_back(x);
+        return f;
+    }
+    // A whole Write Memory; returns the three answers.
+    Bytes WriteMemory(std::uint32_t address, const Bytes& data) {
+        Write({0x31, 0xCE});
+        Bytes got = Read(1);
+        Write(Address(address));
+        const Bytes a = Read(1);
+        got.insert(got.end(), a.begin(), a.end());
+        if (a != Bytes{kAck}) return got;
+        Write(Frame(data));
+        const Bytes c = Read(1);
+        got.insert(got.end(), c.begin(), c.end());
+        return got;
+    }
+    Bytes ReadMemory(std::uint32_t address, std::size_t count) {
+        Write({0x11, 0xEE});
+        Bytes got = Read(1);
+        Write(Address(address));
+        const Bytes a = Read(1);
+        got.insert(got.end(), a.begin(), a.end());
+        if (a != Bytes{kAck}) return got;
+        const auto n = static_cast<std::uint8_t>(count - 1);
+        Write({n, static_cast<std::uint8_t>(n ^ 0xFF)});
+        const Bytes d = Read(count + 1, 10);
+        got.insert(got.end(), d.begin(), d.end());
+        return got;
+    }
+
+    VirtualClock clock;
+    SimLine line;
+    ComPort port;
+    Stm32BootTarget target;
+};
+
+TEST_F(Stm32BootTargetTest, EntersOnlyThroughResetWithBoot0ThenSyncsAtWireRate) {
+    // Without a reset the user firmware runs and ignores the sync byte.
+    Write({0x7F});
+    EXPECT_TRUE(Read(1).empty());
+    // BOOT0 low (RTS asserted with the default wiring): firmware again.
+    Reset(true);
+    EXPECT_EQ(target.mode(), Mode::Running);
+    Write({0x7F});
+    EXPECT_TRUE(Read(1).empty());
+    EXPECT_EQ(target.BootloaderStarts(), 0u);
+
+    Reset(false);
+    EXPECT_EQ(target.mode(), Mode::WaitSync);
+    const std::uint64_t sent = clock.NowUs();
+    Write({0x7F});
+    ASSERT_EQ(port.ComWaitByte(10), kAck);
+    // One character each way at 115200 E-8-1 (11 bits): 95.5 us each.
+    const auto& log = line.WriteLog();
+    EXPECT_EQ(log.back().arrivalUs, sent + 96);
+    EXPECT_EQ(target.mode(), Mode::Bootloader);
+
+    // The other wiring enters with RTS asserted; an inverted reset line
+    // holds reset while DTR is asserted.
+    target.boot0WhenRtsAsserted = true;
+    Reset(true);
+    EXPECT_EQ(target.mode(), Mode::WaitSync);
+    target.resetWhenDtrAsserted = true;
+    port.ComSetDtr(1);  // asserted: held in reset now
+    EXPECT_EQ(target.mode(), Mode::InReset);
+    port.ComSetDtr(0);
+    clock.Sleep(10);
+    EXPECT_EQ(target.mode(), Mode::WaitSync);
+    EXPECT_EQ(target.BootloaderStarts(), 3u);
+
+    // A frame other than 8 data bits with even parity is not understood.
+    ASSERT_EQ(port.ComOpen("ttyQ0", 115200, kFrameN81), kComOk);
+    target.resetWhenDtrAsserted = false;
+    Reset(true);
+    Write({0x7F});
+    EXPECT_TRUE(Read(1).empty());
+}
+
+TEST_F(Stm32BootTargetTest, AnswersGetAndGetIdAndRefusesBadCommands) {
+    EnterAndSync();
+    Write({0x00, 0xFF});
+    EXPECT_EQ(Read(15, 10), (Bytes{kAck, 0x0B, 0x22, 0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x43,
+                                   0x63, 0x73, 0x82, 0x92, kAck}));
+    target.productId = {0x04, 0x13};
+    Write({0x02, 0xFD});
+    EXPECT_EQ(Read(5, 10), (Bytes{kAck, 0x01, 0x04, 0x13, kAck}));
+    Write({0x02, 0xFC});  // wrong complement
+    EXPECT_EQ(Read(2, 10), Bytes{kNack});
+    Write({0x99, 0x66});  // no such command
+    EXPECT_EQ(Read(2, 10), Bytes{kNack});
+    EXPECT_EQ(target.Served(Step::GetId), 1u);
+    // The baud rate is fixed by the sync byte: another rate is garbage.
+    ASSERT_EQ(port.ComOpen("ttyQ0", 57600, kFrameE81), kComOk);
+    target.resetWhenDtrAsserted = true;  // keep the reopen from resetting it
+    Write({0x00, 0xFF});
+    EXPECT_TRUE(Read(1).empty());
+}
+
+TEST_F(Stm32BootTargetTest, WriteMemoryFollowsTheAddressLengthAndChecksumRules) {
+    EnterAndSync();
+    Bytes block(256);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i);
+    Write({0x31, 0xCE});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write(Address(0x08000100));
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write(Frame(block));
+    const std::uint64_t lastArrives = line.WriteLog().back().arrivalUs;
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    // The ACK leaves after 128 half-words of 52.5 us of programming.
+    EXPECT_GE(clock.NowUs(), lastArrives + 6720 + 95);
+    EXPECT_EQ(target.Flash()[0x100], 0x00);
+    EXPECT_EQ(target.Flash()[0x1FF], 0xFF);
+    EXPECT_EQ(target.Flash()[0x1FE], 0xFE);
+
+    // Writes only clear bits.
+    EXPECT_EQ(WriteMemory(0x08000400, {0x0F, 0xF0, 0x3C, 0xFF}), (Bytes{kAck, kAck, kAck}));
+    EXPECT_EQ(WriteMemory(0x08000400, {0xF0, 0xF0, 0xFF, 0x00}), (Bytes{kAck, kAck, kAck}));
+    EXPECT_EQ(Bytes(target.Flash().begin() + 0x400, target.Flash().begin() + 0x404),
+              (Bytes{0x00, 0xF0, 0x3C, 0x00}));
+    // A length that is not a whole word: the tail of the word stays blank.
+    EXPECT_EQ(WriteMemory(0x08000500, {1, 2, 3, 4, 5}), (Bytes{kAck, kAck, kAck}));
+    EXPECT_EQ(target.Flash()[0x504], 5);
+    EXPECT_EQ(target.Flash()[0x505], 0xFF);
+
+    // Refused: start not on a word, outside flash and RAM, past the end of
+    // flash, the bootloader's own RAM, a bad address checksum.
+    EXPECT_EQ(WriteMemory(0x08000102, {1, 2}), (Bytes{kAck, kNack}));
+    EXPECT_EQ(WriteMemory(0x08080000, {1, 2, 3, 4}), (Bytes{kAck, kNack}));
+    EXPECT_EQ(WriteMemory(0x0807FFFC, Bytes(8, 0)), (Bytes{kAck, kAck, kNack}));
+    EXPECT_EQ(WriteMemory(0x20000100, {1, 2, 3, 4}), (Bytes{kAck, kNack}));
+    EXPECT_EQ(WriteMemory(0x20001000, {1, 2, 3, 4}), (Bytes{kAck, kAck, kAck}));
+    EXPECT_EQ(target.Ram()[0x1003], 4);
+    Write({0x31, 0xCE});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Bytes bad = Address(0x08000000);
+    bad[4] ^= 1;
+    Write(bad);
+    EXPECT_EQ(Read(1), Bytes{kNack});
+    // A data checksum that does not match: NACK and nothing written.
+    Write({0x31, 0xCE});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write(Address(0x08000800));
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Bytes frame = Frame({1, 2, 3, 4});
+    frame.back() ^= 0x80;
+    Write(frame);
+    EXPECT_EQ(Read(1), Bytes{kNack});
+    EXPECT_EQ(target.Flash()[0x800], 0xFF);
+    // The last word of flash is writable.
+    EXPECT_EQ(WriteMemory(0x0807FFFC, {9, 8, 7, 6}), (Bytes{kAck, kAck, kAck}));
+    EXPECT_EQ(target.Flash()[0x7FFFF], 6);
+    EXPECT_EQ(target.WriteAddresses().size(), 6u);
+}
+
+TEST_F(Stm32BootTargetTest, ReadMemoryAndEraseFollowTheirRules) {
+    EnterAndSync();
+    target.Flash()[0x10] = 0x12;
+    target.Flash()[0x7FFFF] = 0x34;
+    Bytes got = ReadMemory(0x08000010, 4);
+    EXPECT_EQ(got, (Bytes{kAck, kAck, kAck, 0x12, 0xFF, 0xFF, 0xFF}));
+    got = ReadMemory(0x0807FF00, 256);
+    ASSERT_EQ(got.size(), 259u);
+    EXPECT_EQ(got.back(), 0x34);
+    EXPECT_EQ(ReadMemory(0x0807FFF0, 32), (Bytes{kAck, kAck, kNack}));  // past the end
+    EXPECT_EQ(ReadMemory(0x1FFFF000, 4), (Bytes{kAck, kNack}));
+    Write({0x11, 0xEE});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write(Address(0x08000000));
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write({0x03, 0xFB});  // not the complement of 3
+    EXPECT_EQ(Read(2, 10), Bytes{kNack});
+
+    // Global erase: 0xFF with checksum 0x00, ACK after the mass erase.
+    Write({0x43, 0xBC});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write({0xFF, 0x01});
+    EXPECT_EQ(Read(1), Bytes{kNack});
+    EXPECT_EQ(target.Flash()[0x10], 0x12);
+    Write({0x43, 0xBC});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write({0xFF, 0x00});
+    const std::uint64_t arrives = line.WriteLog().back().arrivalUs;
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    EXPECT_GE(clock.NowUs(), arrives + 40000);
+    EXPECT_EQ(target.Flash()[0x10], 0xFF);
+    EXPECT_EQ(target.Flash()[0x7FFFF], 0xFF);
+    EXPECT_EQ(target.BusyUs(), 40000u);
+
+    // Page erase of page 1 (0x800..0xFFF) only.
+    target.Flash()[0x7FF] = 0;
+    target.Flash()[0x800] = 0;
+    Write({0x43, 0xBC});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write({0x00, 0x01, 0x01});
+    EXPECT_EQ(Read(1), Bytes{kAck});
+    EXPECT_EQ(target.Flash()[0x7FF], 0);
+    EXPECT_EQ(target.Flash()[0x800], 0xFF);
+}
+
+TEST_F(Stm32BootTargetTest, EachStepCanBeToldToFail) {
+    // Sync: a NACK keeps it waiting for sync; silence makes it deaf until reset.
+    target.FailStep(Step::Sync, Fault::Nack, 1);
+    target.FailStep(Step::Sync, Fault::Silence, 2);
+    target.FailStep(Step::Sync, Fault::NackThenAck, 3);
+    Reset(false);
+    Write({0x7F});
+    EXPECT_EQ(Read(2), Bytes{kNack});
+    Write({0x7F});
+    EXPECT_TRUE(Read(1).empty());
+    EXPECT_EQ(target.mode(), Mode::Deaf);
+    Reset(false);
+    Write({0x7F});
+    EXPECT_EQ(Read(2), (Bytes{kNack, kAck}));
+
+    // Get: the reply bytes with gaps of 15 ms; Get ID: NACK then nothing.
+    target.FailStep(Step::Get, Fault::SlowReply);
+    Write({0x00, 0xFF});
+    EXPECT_EQ(Read(3, 10), (Bytes{kAck}));  // the count byte is 15 ms late
+    Read(20, 20);
+    target.FailStep(Step::GetId, Fault::Nack);
+    Write({0x02, 0xFD});
+    EXPECT_EQ(Read(5, 10), Bytes{kNack});
+
+    // Erase: a late ACK; Write: a stray 0x00 instead of ACK, data written.
+    target.FailStep(Step::Erase, Fault::SlowReply);
+    Write({0x43, 0xBC, 0xFF, 0x00});
+    EXPECT_EQ(Read(1), Bytes{kAck});
+    const std::uint64_t start = clock.NowUs();
+    EXPECT_TRUE(Read(1, 50).empty());
+    EXPECT_EQ(Read(1), Bytes{kAck});
+    EXPECT_GE(clock.NowUs() - start, 40000u + 15000u);
+    target.FailStep(Step::Write, Fault::WrongByte, 1);
+    target.FailStep(Step::Write, Fault::Nack, 2);
+    EXPECT_EQ(WriteMemory(0x08000000, {1, 2, 3, 4}), (Bytes{kAck, kAck, 0x00}));
+    EXPECT_EQ(WriteMemory(0x08000004, {5, 6, 7, 8}), (Bytes{kAck, kAck, kNack}));
+    EXPECT_EQ(target.Flash()[0], 1);
+    EXPECT_EQ(target.Flash()[4], 0xFF);
+
+    // Read: one data byte altered; then gaps between data bytes.
+    target.wrongByteIndex = 2;
+    target.FailStep(Step::Read, Fault::WrongByte, 1);
+    target.FailStep(Step::Read, Fault::SlowReply, 2);
+    EXPECT_EQ(ReadMemory(0x08000000, 4), (Bytes{kAck, kAck, kAck, 1, 2, 3 ^ 0x5A, 4}));
+    EXPECT_EQ(ReadMemory(0x08000000, 4), (Bytes{kAck, kAck, kAck}));  // 10 ms is too short
+    EXPECT_EQ(Read(4, 20), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(target.Served(Step::Read), 2u);
+}
+
+}  // namespace
+}  // namespace quennet
