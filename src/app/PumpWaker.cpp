@@ -32,6 +32,7 @@ void PumpWaker::AfterTick(std::size_t bytes) {
     }
     if (bytes > 0 || !notifier_ || !hooks_.mayRest()) {
         Hurry();
+        if (bytes >= kBurstBytes && notifier_ && timer_->isActive()) notifier_->setEnabled(true);
         return;
     }
     if (resting_ || ++quiet_ < kQuietTicks) return;

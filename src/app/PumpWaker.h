@@ -13,10 +13,16 @@ namespace quennet {
 // readable, so an open idle port costs next to nothing while a flowing line
 // is still read tick by tick as before. The timer stays active throughout:
 // a device that offers no descriptor is simply polled as before.
+//
+// The other way round, a tick that took more than a serial line can bring
+// in one interval (kBurstBytes) comes from a local far end, a program on a
+// pseudo-terminal that writes as fast as it can: the next tick then follows
+// as soon as more is readable, not one interval later.
 class PumpWaker : public QObject {
 public:
     static constexpr int kQuietTicks = 50;  // empty ticks before resting
     static constexpr int kIdleMs = 50;      // the resting timer's interval
+    static constexpr std::size_t kBurstBytes = 1024;
 
     struct Hooks {
         std::function<bool()> mayRest;  // false while something needs every tick

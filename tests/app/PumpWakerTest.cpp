@@ -74,6 +74,22 @@ TEST_F(Waker, RestsAfterQuietTicksAndAByteWakesThePumpAtOnce) {
     EXPECT_FALSE(waker->Resting());
 }
 
+TEST_F(Waker, AFloodFromALocalProgramIsReadWithoutWaitingForTheTimer) {
+    QuietTicks(1);
+    std::string block(PumpWaker::kBurstBytes, 'x');
+    ASSERT_EQ(write(pipeFds[1], block.data(), block.size()), static_cast<ssize_t>(block.size()));
+    waker->AfterTick(PumpWaker::kBurstBytes);  // a tick that took as much as this
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ticks, 1) << "the next tick followed at once";
+    EXPECT_EQ(received.size(), 64u);  // read by it (the pipe read takes 64 at a time)
+    // That tick took little: the pump goes back to its timer.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ticks, 1);
+    waker->AfterTick(PumpWaker::kBurstBytes - 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ticks, 1);
+}
+
 TEST_F(Waker, StaysAwakeWhileTheWindowNeedsEveryTickOrHasNoDescriptor) {
     mayRest = false;  // a file send, or a run holding the port
     QuietTicks(3 * PumpWaker::kQuietTicks);
