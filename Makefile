@@ -6,6 +6,8 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# The chip of the simulated board that `make run` starts: stm32, msp430 or none.
+BOARD      ?= stm32
 
 .PHONY: run test build deps clean
 
@@ -16,7 +18,15 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The board runs in the background while the window is open and is stopped
+# when the window closes (or make is interrupted).
 run: build
+	@if [ "$(BOARD)" = none ]; then exec ./$(BUILD)/quennet; fi; \
+	./$(BUILD)/quennet-board --chip $(BOARD) > $(BUILD)/board.out 2> $(BUILD)/board.log & \
+	board=$$!; \
+	trap 'kill $$board 2>/dev/null; wait $$board 2>/dev/null' EXIT INT TERM; \
+	for i in 1 2 3 4 5 6 7 8 9 10; do [ -s $(BUILD)/board.out ] && break; sleep 0.1; done; \
+	echo "Simulated $(BOARD) board on $$(head -n 1 $(BUILD)/board.out) (see README: A board without hardware)"; \
 	./$(BUILD)/quennet
 
 test: build

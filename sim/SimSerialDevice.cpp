@@ -84,6 +84,12 @@ std::size_t SimLine::ArrivedAtPort() const {
     return n;
 }
 
+void SimLine::DiscardInFlightToPort() {
+    const std::uint64_t now = clock_.NowUs();
+    while (!toPort_.empty() && toPort_.back().atUs > now) toPort_.pop_back();
+    toPortFreeUs_ = std::min(toPortFreeUs_, now);
+}
+
 std::size_t SimLine::InFlightToPort() const { return toPort_.size() - ArrivedAtPort(); }
 
 std::optional<std::uint64_t> SimLine::NextEventUs() const {

@@ -129,6 +129,14 @@ public:
     std::size_t ArrivedAtPort() const;
     // Bytes still travelling towards the port.
     std::size_t InFlightToPort() const;
+    // The far end's transmitter is reset (the target restarts): bytes that
+    // have not fully arrived at the port are lost, and it is free at once.
+    void DiscardInFlightToPort();
+    // When the next byte not yet read completes its arrival at the port.
+    std::optional<std::uint64_t> NextArrivalAtPortUs() const {
+        if (toPort_.empty()) return std::nullopt;
+        return toPort_.front().atUs;
+    }
     // Bytes written by the port that the far end has not yet received.
     std::size_t InFlightToPeer() const { return toPeer_.size(); }
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev
-          libgtest-dev googletest srecord binutils fonts-dejavu-core)
+          libgtest-dev googletest srecord binutils fonts-dejavu-core stm32flash)
 
 missing=()
 for p in "${packages[@]}"; do

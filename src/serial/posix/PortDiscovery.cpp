@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "serial/posix/PortDiscovery.h"
+#include "serial/posix/BoardAnnounce.h"
 #include "serial/ComPort.h"
 
 namespace quennet {
@@ -71,7 +72,14 @@ std::optional<std::vector<std::string>> SerialPortsFromSysfs(const std::string& 
 }
 
 std::optional<std::vector<std::string>> SystemSerialPorts() {
-    return SerialPortsFromSysfs("/sys/class/tty");
+    auto ports = SerialPortsFromSysfs("/sys/class/tty");
+    // Simulated boards come after the real devices, so that a user with
+    // hardware finds their adapters first.
+    if (const auto folder = posix::BoardAnnounceDir(false)) {
+        if (!ports) ports.emplace();
+        for (auto& board : posix::AnnouncedBoards(*folder)) ports->push_back(std::move(board));
+    }
+    return ports;
 }
 
 }  // namespace quennet

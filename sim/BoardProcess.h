@@ -1,0 +1,69 @@
+#pragma once
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace quennet::testing {
+
+// A quennet-board process started for a test: its first line of output is
+// the pty's path. The board is stopped (SIGTERM, then waited for) when the
+// object goes, unless the test stopped or killed it already.
+class BoardProcess {
+public:
+    BoardProcess(const std::string& exe, const std::vector<std::string>& args) {
+        int out[2];
+        if (::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            ::close(out[1]);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(exe.c_str()));
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(exe.c_str(), argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        // The path, within 5 s.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        char c;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd p{out[0], POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            if (::read(out[0], &c, 1) != 1 || c == '\n') break;
+            path_ += c;
+        }
+        ::close(out[0]);
+    }
+    ~BoardProcess() { Stop(); }
+    BoardProcess(const BoardProcess&) = delete;
+    BoardProcess& operator=(const BoardProcess&) = delete;
+
+    const std::string& Path() const { return path_; }
+    pid_t Pid() const { return pid_; }
+    bool Started() const { return pid_ > 0 && !path_.empty(); }
+
+    // Stops the board as Ctrl+C would and waits; its exit status, or -1.
+    int Stop(int signal = SIGTERM) {
+        if (pid_ <= 0) return -1;
+        ::kill(pid_, signal);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string path_;
+};
+
+}  // namespace quennet::testing

@@ -1,0 +1,136 @@
+#include "PtyBoard.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "serial/posix/PosixTermios.h"
+
+namespace quennet {
+
+namespace {
+
+// The longest the loop sleeps, so that a change of baud rate is seen soon.
+constexpr int kTurnMs = 2;
+// What the board keeps for a host that does not read; beyond it bytes are
+// lost, as on a UART whose receiver overruns.
+constexpr std::size_t kMaxPending = 1 << 16;
+constexpr std::uint32_t kInitialBaud = 38400;
+
+}  // namespace
+
+PtyBoard::~PtyBoard() {
+    if (master_ >= 0) ::close(master_);
+}
+
+bool PtyBoard::Open(std::string& error) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+        error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    char name[128];
+    if (::ptsname_r(master_, name, sizeof name) != 0) {
+        error = "cannot name the pseudo-terminal";
+        return false;
+    }
+    path_ = name;
+    const int flags = ::fcntl(master_, F_GETFL);
+    ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+    // Packet mode: the host's flushes (each open flushes) show up as status
+    // bytes on the master.
+    int on = 1;
+    if (::ioctl(master_, TIOCPKT, &on) != 0) {
+        error = std::string("cannot set packet mode: ") + std::strerror(errno);
+        return false;
+    }
+    // Raw from the start, so that nothing the board sends is echoed back
+    // before a host configures the line; opening and closing the slave once
+    // also makes the master report a hang-up until a host opens it.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        error = std::string("cannot open ") + name + ": " + std::strerror(errno);
+        return false;
+    }
+    LineSettings initial;
+    initial.baud = kInitialBaud;
+    posix::MakeRaw(slave);
+    posix::WriteLineSettings(slave, initial);
+    ::close(slave);
+    return true;
+}
+
+void PtyBoard::ReadHostLine() {
+    pollfd p{master_, POLLIN, 0};
+    const bool open = !(::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP));
+    LineSettings s;
+    if (!posix::ReadLineSettings(master_, s)) s.baud = 0;
+    if (!open) toHost_.clear();  // nobody there to receive it
+    hostOpen_ = open;
+    board_.HostLine(open, s.baud, s.stopBits);
+}
+
+void PtyBoard::ReadHost() {
+    std::uint8_t buffer[4097];
+    for (;;) {
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n <= 0) return;  // EAGAIN, or EIO while the host is away
+        if (buffer[0] != TIOCPKT_DATA) {
+            // A flush on the host's side: it opened or closed the line.
+            board_.HostReopened();
+            continue;
+        }
+        board_.HostBytes(buffer + 1, static_cast<std::size_t>(n - 1));
+    }
+}
+
+void PtyBoard::WriteHost() {
+    std::vector<std::uint8_t> bytes = board_.TakeForHost();
+    if (!hostOpen_) return;
+    if (toHost_.size() + bytes.size() <= kMaxPending)
+        toHost_.insert(toHost_.end(), bytes.begin(), bytes.end());
+    while (!toHost_.empty()) {
+        const ssize_t n = ::write(master_, toHost_.data(), toHost_.size());
+        if (n <= 0) break;
+        toHost_.erase(toHost_.begin(), toHost_.begin() + n);
+    }
+}
+
+void PtyBoard::Run(const volatile std::sig_atomic_t& stop) {
+    using Steady = std::chrono::steady_clock;
+    const auto start = Steady::now();
+    auto elapsedUs = [&] {
+        return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(Steady::now() - start).count());
+    };
+    while (!stop) {
+        clock_.AdvanceTo(elapsedUs());
+        ReadHostLine();
+        if (hostOpen_) ReadHost();
+        clock_.AdvanceTo(elapsedUs());
+        WriteHost();
+
+        int timeoutMs = kTurnMs;
+        if (const auto due = board_.NextDueUs()) {
+            const std::uint64_t now = elapsedUs();
+            const std::uint64_t waitUs = *due > now ? *due - now : 0;
+            timeoutMs = static_cast<int>(std::min<std::uint64_t>(kTurnMs, (waitUs + 999) / 1000));
+        }
+        if (hostOpen_) {
+            pollfd p{master_, static_cast<short>(POLLIN | (toHost_.empty() ? 0 : POLLOUT)), 0};
+            ::poll(&p, 1, timeoutMs);
+        } else {
+            // A hung-up master is always "ready": sleep instead of spinning.
+            ::poll(nullptr, 0, timeoutMs);
+        }
+    }
+}
+
+}  // namespace quennet

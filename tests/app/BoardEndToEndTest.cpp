@@ -1,0 +1,272 @@
+// End to end: the real window, the posix serial backend and a real
+// quennet-board process on a pseudo-terminal, in real time.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BoardProcess.h"
+#include "LcdFirmwareTarget.h"
+#include "app/PortCombo.h"
+#include "app/TForm1.h"
+#include "app/TerminalMemo.h"
+#include "loader/FirmwareImage.h"
+#include "loader/Loader.h"
+#include "loader/SRecord.h"
+#include "serial/ComPort.h"
+#include "serial/posix/BoardAnnounce.h"
+#include "serial/posix/PosixSerialDevice.h"
+
+namespace quennet {
+namespace {
+
+using testing::BoardProcess;
+
+class BoardEndToEnd : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    ComPort port{PosixSerialDeviceFactory(), SystemClock()};
+    std::vector<std::string> messages;
+    std::optional<std::string> saveAnswer;
+    std::unique_ptr<BoardProcess> board;
+    std::unique_ptr<TForm1> form;
+
+    void TearDown() override {
+        form.reset();
+        port.ComClose();
+        board.reset();
+    }
+
+    std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
+
+    void StartBoard(std::vector<std::string> args) {
+        board = std::make_unique<BoardProcess>(QUENNET_BOARD_EXE, args);
+        ASSERT_TRUE(board->Started());
+    }
+
+    TForm1& MakeForm() {
+        FormEnvironment env;
+        env.settingsPath = Path("q.INI");
+        env.port = &port;
+        env.listPorts = SystemSerialPorts;
+        env.messageBox = [this](const std::string&, const std::string& t) { messages.push_back(t); };
+        env.errorBox = [this](const std::string& t) { messages.push_back(t); };
+        env.saveFileDialog = [this](const std::string&, const std::string&) { return saveAnswer; };
+        form = std::make_unique<TForm1>(env);
+        form->FormCreate();
+        form->show();
+        return *form;
+    }
+
+    // Opens the terminal on the board's pty at a rate that is no bootloader's.
+    TForm1& OpenTerminal(const std::string& path, const char* baud = "38400") {
+        TForm1& f = MakeForm();
+        f.ComboComPort->lineEdit()->setText(QString::fromStdString(path));
+        QTest::keyClick(f.ComboComPort->lineEdit(), Qt::Key_Return);
+        f.ComboBaud->setEditText(baud);
+        f.ComboBits->setCurrentIndex(kFrameN81);
+        f.CheckBox1->setChecked(true);
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        EXPECT_TRUE(port.IsOpen());
+        return f;
+    }
+
+    // Pumps the real event loop (the 2 ms pump runs) until cond or 5 s.
+    template <class Cond>
+    bool WaitFor(Cond cond) {
+        QElapsedTimer t;
+        t.start();
+        while (!cond() && t.elapsed() < 5000) QTest::qWait(5);
+        return cond();
+    }
+    bool Shows(const char* text) {
+        return WaitFor([&] { return form->Memo1->toPlainText().contains(text); });
+    }
+    QStringList LogLines() const { return form->Memo2->toPlainText().split('\n', Qt::SkipEmptyParts); }
+
+    // Runs the loader on target and returns its result.
+    int Program(int target, const std::string& firmware, bool verify) {
+        form->Edit1->setText(QString::fromStdString(firmware));
+        form->ComboTarget->setCurrentIndex(target);
+        form->CheckBoxVerify->setChecked(verify);
+        form->Button1->click();
+        return form->loader().LastRunResult;
+    }
+
+    static FirmwareImage Load(const std::string& path) {
+        FirmwareImage image;
+        EXPECT_EQ(LoadSRecordFile(path, image), 0) << path;
+        return image;
+    }
+};
+
+TEST_F(BoardEndToEnd, TerminalSessionWithTheListedBoard) {
+    StartBoard({"--chip", "stm32", "--period", "0"});
+    // The board is listed after the real devices, by its link.
+    const auto folder = posix::BoardAnnounceDir(false);
+    ASSERT_TRUE(folder);
+    const std::string link = *folder + "/board-stm32-" + std::to_string(board->Pid());
+    const auto listed = SystemSerialPorts();
+    ASSERT_TRUE(listed);
+    ASSERT_FALSE(listed->empty());
+    EXPECT_EQ(listed->back().rfind(*folder, 0), 0u);
+    EXPECT_NE(std::find(listed->begin(), listed->end(), link), listed->end());
+
+    TForm1& f = OpenTerminal(link);
+    EXPECT_NE(f.ComboComPort->findText(QString::fromStdString(link)), -1);
+    ASSERT_TRUE(Shows("Quennet simulated board ready.")) << f.Memo1->toPlainText().toStdString();
+
+    // Typed keys come back as the board echoes them, and a command is answered.
+    f.Memo1->setFocus();
+    QTest::keyClicks(f.Memo1, "ping");
+    QTest::keyClick(f.Memo1, Qt::Key_Return);
+    EXPECT_TRUE(Shows("ping\nPONG")) << f.Memo1->toPlainText().toStdString();
+
+    // Function buttons: a text with an escape, and an NMEA sentence.
+    f.EditBV[0]->setText(R"(led on\r)");
+    f.ButtonStr[0]->click();
+    EXPECT_TRUE(Shows("LED is on.")) << f.Memo1->toPlainText().toStdString();
+    f.CheckBoxCRCNMEA->setChecked(true);
+    f.EditBV[1]->setText("$GPX,12");
+    f.ButtonStr[1]->click();
+    EXPECT_TRUE(Shows("$QNACK,GPX,12*")) << f.Memo1->toPlainText().toStdString();
+
+    // A board that has gone is no longer listed.
+    board->Stop();
+    const auto after = SystemSerialPorts();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(std::find(after->begin(), after->end(), link), after->end());
+}
+
+TEST_F(BoardEndToEnd, Stm32RunWithVerifyLeavesTheImageInFlash) {
+    const std::string flash = Path("stm32.s37");
+    StartBoard({"--chip", "stm32", "--no-announce", "--flash-out", flash, "--flash-format", "srec"});
+    TForm1& f = OpenTerminal(board->Path());
+    ASSERT_TRUE(Shows("ready."));
+    const std::string firmware = QUENNET_TEST_DATA "/srec/stm32_app.s37";
+    ASSERT_EQ(Program(kTargetStm32_115200, firmware, true), 0) << f.Memo2->toPlainText().toStdString();
+    const QStringList lines = LogLines();
+    EXPECT_TRUE(lines.contains("ID: 0414 (High-density device)"));
+    EXPECT_TRUE(lines.contains("Verify ..."));
+    EXPECT_TRUE(lines.last().startsWith("PROGRAM OK in "));
+    // Back on the terminal's settings the board runs its firmware again.
+    f.Memo1->clear();
+    QTest::keyClicks(f.Memo1, "x");
+    EXPECT_TRUE(Shows("x"));
+
+    ASSERT_EQ(board->Stop(), 0);
+    const FirmwareImage expected = Load(firmware);
+    const FirmwareImage written = Load(flash);
+    EXPECT_TRUE(std::equal(expected.data(), expected.data() + expected.size(), written.data()));
+}
+
+TEST_F(BoardEndToEnd, Msp430RunLeavesTheImageInFlash) {
+    const std::string flash = Path("msp.s19");
+    StartBoard({"--chip", "msp430", "--no-announce", "--flash-out", flash, "--flash-format", "srec"});
+    TForm1& f = OpenTerminal(board->Path());
+    ASSERT_TRUE(Shows("ready."));
+    const std::string firmware = QUENNET_TEST_DATA "/srec/msp430_blink.s19";
+    ASSERT_EQ(Program(kTargetMsp430_19200, firmware, false), 0) << f.Memo2->toPlainText().toStdString();
+    EXPECT_TRUE(LogLines().last().startsWith("PROGRAM OK in "));
+
+    // A terminal already at the loader's settings: the run does not reopen
+    // the line, and the board, back in its firmware, still lets it in.
+    f.CheckBox1->setChecked(false);
+    f.ComboBaud->setEditText("9600");
+    f.ComboBits->setCurrentIndex(kFrameE81);
+    f.Memo1->clear();
+    f.CheckBox1->setChecked(true);
+    ASSERT_TRUE(Shows("ready."));  // after the reset pause
+    ASSERT_EQ(Program(kTargetMsp430_9600, firmware, false), 0) << f.Memo2->toPlainText().toStdString();
+    EXPECT_FALSE(LogLines().contains("Restore Serial baud rate."));
+
+    ASSERT_EQ(board->Stop(), 0);
+    const FirmwareImage expected = Load(firmware);
+    const FirmwareImage written = Load(flash);
+    EXPECT_TRUE(std::equal(expected.data(), expected.data() + expected.size(), written.data()));
+}
+
+TEST_F(BoardEndToEnd, LcdCaptureIsSavedAsABitmap) {
+    StartBoard({"--chip", "stm32", "--no-announce", "--period", "0"});
+    TForm1& f = OpenTerminal(board->Path(), "230400");
+    ASSERT_TRUE(Shows("ready."));
+    f.ExtraFeatures1->trigger();
+    f.PageControl1->setCurrentWidget(f.TabLcd);
+    f.Button6->click();
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    saveAnswer = Path("screen.bmp");
+    f.ButtonSaveImage->click();
+    QImage saved(dir.filePath("screen.bmp"), "BMP");
+    ASSERT_FALSE(saved.isNull());
+    ASSERT_EQ(saved.size(), QSize(128, 64));
+
+    // The board shows the LCD model's test pattern.
+    VirtualClock clock;
+    SimLine line{clock};
+    LcdFirmwareTarget expected{line};
+    expected.FillTestPattern();
+    int wrong = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 128; ++x)
+            wrong += (saved.pixel(x, y) == qRgb(0, 0, 0)) != expected.Pixel(y, x);
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(BoardEndToEnd, BoardKilledDuringARunFailsTheRunAndTheWindowStaysUsable) {
+    // 16 KiB of firmware: long enough to be programming when the board dies.
+    const std::string firmware = Path("big.s37");
+    {
+        std::ofstream out(firmware);
+        for (std::uint32_t at = 0; at < 0x4000; at += 16) {
+            unsigned sum = 21;
+            char line[64];
+            std::string record;
+            const std::uint32_t address = 0x08000000 + at;
+            std::snprintf(line, sizeof line, "S315%08X", address);
+            record = line;
+            for (int i = 0; i < 4; ++i) sum += (address >> (8 * i)) & 0xFF;
+            for (int i = 0; i < 16; ++i) {
+                const unsigned b = (at + i * 13) & 0x7F;
+                std::snprintf(line, sizeof line, "%02X", b);
+                record += line;
+                sum += b;
+            }
+            std::snprintf(line, sizeof line, "%02X", ~sum & 0xFF);
+            out << record << line << "\n";
+        }
+    }
+    StartBoard({"--chip", "stm32", "--no-announce"});
+    TForm1& f = OpenTerminal(board->Path());
+    ASSERT_TRUE(Shows("ready."));
+    QTimer::singleShot(700, [this] { board->Stop(SIGKILL); });
+    EXPECT_EQ(Program(kTargetStm32_115200, firmware, false), 1);
+    const QStringList lines = LogLines();
+    EXPECT_TRUE(lines.contains("Programming ...")) << f.Memo2->toPlainText().toStdString();
+    EXPECT_TRUE(lines.contains("ERROR: Programming error.")) << f.Memo2->toPlainText().toStdString();
+
+    // The window goes on: the pump runs, keys and the port's box still work.
+    EXPECT_TRUE(f.timer()->isActive());
+    QTest::keyClicks(f.Memo1, "x");
+    EXPECT_TRUE(f.CheckBox1->isEnabled());
+    f.CheckBox1->setChecked(false);
+    EXPECT_FALSE(port.IsOpen());
+}
+
+}  // namespace
+}  // namespace quennet

@@ -1,0 +1,124 @@
+// The quennet-board executable on a real pseudo-terminal, checked with an
+// independent client where Debian has one.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "BoardProcess.h"
+#include "TempDir.h"
+
+namespace quennet {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+int Shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
+    FILE* help = popen(QUENNET_BOARD_EXE " --help", "r");
+    ASSERT_NE(help, nullptr);
+    std::string text;
+    char buf[512];
+    while (std::size_t n = std::fread(buf, 1, sizeof buf, help)) text.append(buf, n);
+    EXPECT_EQ(pclose(help), 0);
+    for (const char* option : {"--chip msp430|stm32", "--device-id", "--bsl-version", "--product-id",
+                               "--bootloader-version", "--flash-out", "--flash-format bin|srec"})
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+
+    for (const char* bad : {"--chip avr", "--device-id xyz", "--bootloader-version 123",
+                            "--flash-format hex", "--flash-out", "--frobnicate"})
+        EXPECT_EQ(Shell(std::string(QUENNET_BOARD_EXE " ") + bad + " >/dev/null 2>&1"), 2) << bad;
+}
+
+// A pty alone is instant; the board gives every byte its time on the wire.
+TEST(QuennetBoard, BytesTakeTheirWireTime) {
+    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--no-announce", "--period", "0"});
+    ASSERT_TRUE(board.Started());
+    const int fd = ::open(board.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    cfmakeraw(&t);
+    cfsetspeed(&t, B4800);
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+    using Clock = std::chrono::steady_clock;
+    auto readUntil = [fd](const std::string& end) {
+        std::string got;
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (Clock::now() < deadline && (got.size() < end.size() || got.compare(got.size() - end.size(), end.size(), end) != 0)) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0) continue;
+            char buf[256];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+        }
+        return got;
+    };
+    EXPECT_NE(readUntil("commands.\r\n").find("ready."), std::string::npos);
+
+    const std::string text = "abcdefghijklmnopqrst";
+    const auto start = Clock::now();
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    EXPECT_EQ(readUntil("t"), text);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    // 20 characters in, the last one's echo out: 21 times 10 bits at 4800 baud.
+    EXPECT_GE(ms, 21 * 10 * 1000.0 / 4800);
+    EXPECT_LT(ms, 21 * 10 * 1000.0 / 4800 + 150);
+    ::close(fd);
+}
+
+// stm32flash writes, verifies and reads back the simulated STM32; the board's
+// flash file then holds the same bytes. On a pty stm32flash needs -m 8n1,
+// since a pty reports 8N1 whatever was set.
+TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBack) {
+    if (Shell("command -v stm32flash >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "stm32flash is not installed (apt-get install stm32flash)";
+    testing::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string image = (dir.path() / "image.bin").string();
+    const std::string readBack = (dir.path() / "read.bin").string();
+    const std::string flash = (dir.path() / "flash.bin").string();
+    Bytes bytes(5000);
+    std::mt19937 random(12);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+
+    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce",
+                                                    "--product-id", "414", "--flash-out", flash});
+    ASSERT_TRUE(board.Started());
+    const std::string base = "timeout 60 stm32flash -b 115200 -m 8n1 ";
+    EXPECT_EQ(Shell(base + "-w " + image + " -v " + board.Path() + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(Shell(base + "-r " + readBack + " -S 0x08000000:5000 " + board.Path() + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(ReadFile(readBack), bytes);
+    ASSERT_EQ(board.Stop(), 0);
+
+    const Bytes written = ReadFile(flash);
+    ASSERT_EQ(written.size(), 0x80000u);
+    EXPECT_EQ(Bytes(written.begin(), written.begin() + 5000), bytes);
+    EXPECT_EQ(written[5000], 0xFF);
+}
+
+}  // namespace
+}  // namespace quennet
