@@ -1,66 +1,270 @@
-// How fast the terminal display takes received bytes: the pump must keep up
-// with the fastest rate the chooser offers (921600 baud, about 92 KB/s), or
-// the driver's receive buffer overflows and bytes are lost.
+// What the terminal display costs: the receive pump feeding the real Memo1
+// widget, painting included, for the kinds of traffic targets send.
 //
-// Feeds chunks through ReceivePump into the real Memo1 widget (offscreen) and
-// prints bytes per second for text and hex mode, with and without line breaks.
+// Two measurements per pattern:
+// - unpaced: the port always has more queued than a tick takes (a program
+//   writing into a pseudo-terminal as fast as it can); prints the bytes per
+//   second that the view takes and the longest a single pump tick or a
+//   single round of event handling (painting) held the window;
+// - paced at 921600 baud (text lines and hex): the bytes arrive as the wire
+//   delivers them, the pump runs from a 2 ms timer as in the window; prints
+//   the process's CPU time per megabyte received.
+// Then a memory check: RSS before and after a long hex flood.
+//
+// Run by hand, on a real X server or Xvfb (xvfb-run build/pump_bench), or
+// with QT_QPA_PLATFORM=offscreen. BENCH_SECONDS scales the run time.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFontDatabase>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <memory>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
-#include "SimSerialDevice.h"
-#include "VirtualClock.h"
 #include "app/TerminalMemo.h"
 #include "serial/ComPort.h"
+#include "serial/Clock.h"
 #include "terminal/ReceivePump.h"
 
 namespace {
 
-double Measure(bool hex, bool lineBreaks, std::size_t totalBytes) {
-    using namespace quennet;
-    VirtualClock clock;
-    SimLine line(clock);
-    ComPort port([&] { return std::unique_ptr<SerialDevice>(new SimSerialDevice(line)); }, clock);
-    port.ComOpen("bench", 921600, kFrameN81);
-    TerminalMemo memo;
-    memo.resize(800, 500);
-    memo.show();
-    if (hex) memo.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+using namespace quennet;
 
-    std::vector<std::uint8_t> chunk(200);
-    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>('A' + i % 26);
-    if (lineBreaks)
-        for (std::size_t i = 79; i < chunk.size(); i += 80) chunk[i] = '\n';
-
-    QElapsedTimer timer;
-    qint64 spentNs = 0;
-    for (std::size_t sent = 0; sent < totalBytes; sent += chunk.size()) {
-        line.SendToPort(chunk);
-        clock.Advance(line.WireTimeUs(chunk.size()) + 1);
-        timer.start();
-        ReceivePump::Tick(port, memo, hex, nullptr);
-        if (qEnvironmentVariableIsSet("BENCH_PAINT")) QCoreApplication::processEvents();
-        spentNs += timer.nsecsElapsed();
+// A device that delivers whatever the bench has queued, at once.
+class FeedDevice : public SerialDevice {
+public:
+    explicit FeedDevice(std::vector<std::uint8_t>& queue, std::size_t& head) : queue_(queue), head_(head) {}
+    bool Open(const std::string&) override { return true; }
+    bool GetSettings(LineSettings& out) override { out = {}; return true; }
+    bool SetSettings(const LineSettings&) override { return true; }
+    bool SetDtr(bool) override { return true; }
+    bool SetRts(bool) override { return true; }
+    bool Purge(bool, bool) override { return true; }
+    bool QueryWaiting(std::uint32_t& count) override {
+        count = static_cast<std::uint32_t>(queue_.size() - head_);
+        return true;
     }
-    return static_cast<double>(totalBytes) / (static_cast<double>(spentNs) / 1e9);
+    long Read(std::uint8_t* buffer, std::size_t n) override {
+        n = std::min(n, queue_.size() - head_);
+        std::copy_n(queue_.begin() + static_cast<long>(head_), n, buffer);
+        head_ += n;
+        return static_cast<long>(n);
+    }
+    bool WaitReadable(std::uint64_t) override { return head_ < queue_.size(); }
+    long Write(const std::uint8_t*, std::size_t n) override { return static_cast<long>(n); }
+    bool Close() override { return true; }
+
+private:
+    std::vector<std::uint8_t>& queue_;
+    std::size_t& head_;
+};
+
+class RealClock : public Clock {
+public:
+    std::uint32_t TickCount() override { return static_cast<std::uint32_t>(MonotonicUs() / 1000); }
+    std::uint64_t MonotonicUs() override {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<std::uint64_t>(ts.tv_sec) * 1000000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
+    }
+    void Sleep(int ms) override { usleep(static_cast<useconds_t>(ms) * 1000u); }
+};
+
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+double RssMb() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+struct Pattern {
+    const char* name;
+    bool hex;
+    std::vector<std::uint8_t> stream;  // repeated for as long as the run lasts
+};
+
+std::vector<Pattern> Patterns() {
+    std::vector<Pattern> out;
+    auto text = [](const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); };
+    std::string lines;
+    for (int i = 0; i < 1000; ++i) {
+        char head[16];
+        std::snprintf(head, sizeof head, "%06d ", i);
+        std::string l = head;
+        while (l.size() < 78) l.push_back(static_cast<char>('A' + l.size() % 26));
+        lines += l + "\r\n";  // 80 bytes
+    }
+    out.push_back({"80-byte lines", false, text(lines)});
+    std::string longLine;
+    for (int i = 0; i < 26 * 100; ++i) longLine.push_back(static_cast<char>('a' + i % 26));
+    out.push_back({"one long line", false, text(longLine)});
+    std::string crLines;
+    for (int i = 0; i < 100; ++i) {
+        char l[48];
+        std::snprintf(l, sizeof l, "%04d ..................................\r", i);  // 40 bytes
+        crLines += l;
+    }
+    out.push_back({"CR-only lines", false, text(crLines)});
+    std::string backspace;
+    for (int i = 0; i < 200; ++i) backspace += "abcde\b";
+    out.push_back({"abcde+backspace", false, text(backspace)});
+    std::string progress;
+    for (int i = 0; i <= 100; ++i) progress += "Done " + std::to_string(i) + "%\r";
+    out.push_back({"progress with CR", false, text(progress)});
+    std::vector<std::uint8_t> bytes(4096);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    out.push_back({"hex", true, bytes});
+    return out;
+}
+
+// The window's terminal, as big as it is in a maximised window on a
+// 1280x800 screen, in the font the window falls back to.
+struct View {
+    std::vector<std::uint8_t> queue;
+    std::size_t head = 0;
+    RealClock clock;
+    ComPort port{[this] { return std::unique_ptr<SerialDevice>(new FeedDevice(queue, head)); }, clock};
+    TerminalMemo memo;
+    std::size_t cursor = 0;  // position in the pattern's stream
+
+    explicit View(bool hex) {
+        port.ComOpen("bench", 921600, kFrameN81);
+        QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPointSize(14);
+        memo.setFont(font);
+        memo.resize(1200, 560);
+        memo.show();
+        if (hex) {
+            memo.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            memo.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        }
+        QCoreApplication::processEvents();
+    }
+    // Queues n more bytes of the pattern.
+    void Feed(const Pattern& p, std::size_t n) {
+        if (head > 0 && head == queue.size()) {
+            queue.clear();
+            head = 0;
+        }
+        while (n > 0) {
+            const std::size_t take = std::min(n, p.stream.size() - cursor);
+            queue.insert(queue.end(), p.stream.begin() + static_cast<long>(cursor),
+                         p.stream.begin() + static_cast<long>(cursor + take));
+            cursor = (cursor + take) % p.stream.size();
+            n -= take;
+        }
+    }
+    std::size_t Queued() const { return queue.size() - head; }
+};
+
+double Seconds() {
+    const char* s = std::getenv("BENCH_SECONDS");
+    return s ? std::atof(s) : 2.0;
+}
+
+void Unpaced(const Pattern& p) {
+    View v(p.hex);
+    QElapsedTimer wall, step;
+    qint64 maxTickNs = 0, maxEventsNs = 0;
+    std::size_t bytes = 0;
+    const double cpu0 = CpuSeconds();
+    wall.start();
+    while (wall.elapsed() < Seconds() * 1000 && bytes < 200'000'000) {
+        if (v.Queued() < ReceivePump::kMaxBytesPerTick) v.Feed(p, ReceivePump::kMaxBytesPerTick);
+        step.start();
+        bytes += ReceivePump::Tick(v.port, v.memo, p.hex, nullptr).bytes;
+        maxTickNs = std::max(maxTickNs, step.nsecsElapsed());
+        step.start();
+        QCoreApplication::processEvents();
+        maxEventsNs = std::max(maxEventsNs, step.nsecsElapsed());
+    }
+    const double secs = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    const double cpu = CpuSeconds() - cpu0;
+    std::printf("unpaced %-17s %8.2f MB/s  %6.3f CPU s/MB  longest tick %6.2f ms, events %6.2f ms\n", p.name,
+                static_cast<double>(bytes) / secs / 1e6, cpu / (static_cast<double>(bytes) / 1e6),
+                static_cast<double>(maxTickNs) / 1e6, static_cast<double>(maxEventsNs) / 1e6);
+    std::fflush(stdout);
+}
+
+// The window's own rhythm: a 2 ms timer runs the pump, bytes arrive at the
+// wire's rate in between.
+void Paced(const Pattern& p, double baud) {
+    View v(p.hex);
+    const double bytesPerSecond = baud / 10.0;
+    QElapsedTimer wall;
+    std::size_t fed = 0, taken = 0;
+    QTimer timer;
+    timer.setInterval(2);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const auto due = static_cast<std::size_t>(bytesPerSecond * static_cast<double>(wall.nsecsElapsed()) / 1e9);
+        if (due > fed) {
+            v.Feed(p, due - fed);
+            fed = due;
+        }
+        taken += ReceivePump::Tick(v.port, v.memo, p.hex, nullptr).bytes;
+    });
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(Seconds() * 2000), &loop, &QEventLoop::quit);
+    const double cpu0 = CpuSeconds();
+    wall.start();
+    timer.start();
+    loop.exec();
+    const double cpu = CpuSeconds() - cpu0;
+    const double secs = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    std::printf("paced %6.0f %-17s %5.1f %% of a core, %6.3f CPU s/MB (%zu bytes)\n", baud, p.name,
+                100.0 * cpu / secs, taken ? cpu / (static_cast<double>(taken) / 1e6) : 0.0, taken);
+    std::fflush(stdout);
+}
+
+void Memory(const Pattern& hex) {
+    const double before = RssMb();
+    View v(true);
+    QElapsedTimer wall;
+    wall.start();
+    std::size_t bytes = 0;
+    while (bytes < 20'000'000 && wall.elapsed() < Seconds() * 5000) {
+        if (v.Queued() < ReceivePump::kMaxBytesPerTick) v.Feed(hex, ReceivePump::kMaxBytesPerTick);
+        bytes += ReceivePump::Tick(v.port, v.memo, true, nullptr).bytes;
+        QCoreApplication::processEvents();
+    }
+    std::printf("memory: RSS %.1f MB before, %.1f MB after %.1f MB of hex\n", before, RssMb(),
+                static_cast<double>(bytes) / 1e6);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const std::size_t total = 2'000'000;
-    const double needed = 921600.0 / 10.0;
-    std::printf("needed at 921600 baud: %.0f bytes/s\n", needed);
-    for (bool hex : {false, true}) {
-        for (bool breaks : {false, true}) {
-            if (hex && breaks) continue;
-            const double rate = Measure(hex, breaks, total);
-            std::printf("%-5s %-14s %10.0f bytes/s  (%.1fx the fastest line)\n", hex ? "hex" : "text",
-                        breaks ? "80-char lines" : "one long line", rate, rate / needed);
-        }
+    const std::vector<Pattern> patterns = Patterns();
+    std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
+    // BENCH_ONLY=paced (or unpaced, memory) runs one part alone.
+    const QByteArray only = qgetenv("BENCH_ONLY");
+    if (!qEnvironmentVariableIsEmpty("BENCH_BAUD")) {
+        // One paced run of text lines at this rate (for profiling).
+        Paced(patterns[0], qEnvironmentVariableIntValue("BENCH_BAUD"));
+        return 0;
     }
+    if (only.isEmpty() || only == "unpaced")
+        for (const Pattern& p : patterns) Unpaced(p);
+    if (only.isEmpty() || only == "paced") {
+        for (const Pattern& p : patterns)
+            if (p.name == std::string("80-byte lines") || p.hex) Paced(p, 921600);
+        Paced(patterns[0], 115200);
+        Paced(patterns[0], 0);
+    }
+    if (only.isEmpty() || only == "memory") Memory(patterns.back());
     return 0;
 }

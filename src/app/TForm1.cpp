@@ -25,6 +25,7 @@
 
 #include "app/Memo2Log.h"
 #include "app/PortCombo.h"
+#include "app/PumpWaker.h"
 #include "app/Resources.h"
 #include "app/TAboutBox.h"
 #include "app/TerminalMemo.h"
@@ -128,7 +129,19 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(2);
-    connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+    // While the line is quiet the pump rests and the port wakes it.
+    pumpWaker_ = new PumpWaker(Timer1,
+                               {[this] { return TerminalHoldsPort() && !fileSender_->Running(); },
+                                [this] { return port().ReadableHandle(); },
+                                [this] {
+                                    Guarded([this] { Timer1Timer(); });
+                                    pumpWaker_->AfterTick(lastTickBytes_);
+                                }},
+                               this);
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        Guarded([this] { Timer1Timer(); });
+        pumpWaker_->AfterTick(lastTickBytes_);
+    });
 
     nmea_ = std::make_unique<NmeaWriter>(port());
     fileSender_ = std::make_unique<FileSender>();
@@ -696,12 +709,14 @@ void TForm1::SessionFollowsPort() {
 }
 
 void TForm1::Timer1Timer() {
+    lastTickBytes_ = 0;
     if (!TerminalHoldsPort()) return;
     const bool logging = CheckBoxLogFile->isChecked();
     const ReceivePump::TickResult tick =
         ReceivePump::Tick(port(), *Memo1, CheckBoxHex->isChecked(), [this, logging](const std::uint8_t* b, std::size_t n) {
             LogReceivedBytes(*logFile_, logging, b, n);
         });
+    lastTickBytes_ = tick.bytes;
     // Receiving has precedence: a full chunk holds the file send back.
     if (tick.fullChunk || !fileSender_->Running()) return;
     switch (fileSender_->Step(port(), port().clock())) {

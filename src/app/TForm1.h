@@ -31,6 +31,7 @@ namespace quennet {
 
 class PortCombo;
 class TerminalMemo;
+class PumpWaker;
 class IniFile;
 class FileSender;
 class LogFile;
@@ -173,6 +174,7 @@ public:
     // capture holds it. Every terminal path that touches the port asks.
     bool TerminalHoldsPort() const { return port().Owner().Holds(PortUser::Terminal); }
     QTimer* timer() const { return Timer1; }
+    const PumpWaker& pumpWaker() const { return *pumpWaker_; }
     QSystemTrayIcon* trayIcon() const { return trayIcon_; }
 
     // Runs a handler; an exception that escapes it goes to the error box.
@@ -270,6 +272,8 @@ private:
     bool exitPending_ = false;
     std::unique_ptr<NmeaWriter> nmea_;
     std::unique_ptr<FileSender> fileSender_;
+    PumpWaker* pumpWaker_ = nullptr;
+    std::size_t lastTickBytes_ = 0;  // received by the last pump tick
     std::unique_ptr<LogFile> logFile_;
     std::unique_ptr<Memo2Log> memo2Log_;
     std::unique_ptr<Loader> loader_;

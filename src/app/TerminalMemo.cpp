@@ -1,14 +1,17 @@
 #include "app/TerminalMemo.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMenu>
-#include <algorithm>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QTextLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "terminal/Charset.h"
 
@@ -16,178 +19,470 @@ namespace quennet {
 
 namespace {
 
-// Block state of a row that continues the line before it (a soft break).
-constexpr int kSoftRow = 1;
-// Painting at most this often while data flows; a repaint per 2 ms tick
-// would cost more than the bytes themselves.
-constexpr int kRepaintMs = 20;
-// Rows are never cut narrower than this, whatever the widget's size.
-constexpr int kMinRowChars = 48;
+// Space between the frame and the text, as in the toolkit's text editors.
+constexpr int kMargin = 4;
+constexpr int kCaretWidth = 2;
 
 }  // namespace
 
-TerminalMemo::TerminalMemo(QWidget* parent) : QPlainTextEdit(parent) {
+TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     repaintTimer_ = new QTimer(this);
     repaintTimer_->setSingleShot(true);
-    repaintTimer_->setInterval(kRepaintMs);
-    connect(repaintTimer_, &QTimer::timeout, this, [this] { Repaint(); });
-    setReadOnly(true);
-    // Keyboard focus and a visible caret, but no editing by the user.
-    setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
-    setUndoRedoEnabled(false);
-    setTabChangesFocus(false);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    connect(repaintTimer_, &QTimer::timeout, this, [this] { Refresh(); });
+    barTimer_ = new QTimer(this);
+    barTimer_->setSingleShot(true);
+    connect(barTimer_, &QTimer::timeout, this, [this] { SyncVerticalBar(); });
+    setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The view paints every pixel itself.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setCursor(Qt::IBeamCursor);
     QPalette pal = palette();
     pal.setColor(QPalette::Base, Qt::black);
     pal.setColor(QPalette::Text, QColor(0xC0, 0xC0, 0xC0));
     setPalette(pal);
+    for (int b = 0; b < 256; ++b) {
+        const char32_t ch = ByteToDisplayChar(static_cast<std::uint8_t>(b));
+        chars_[static_cast<std::size_t>(b)] = ch <= 0xFFFF ? static_cast<char16_t>(ch) : u'\uFFFD';
+    }
+    scrollBarWidth_ = verticalScrollBar()->sizeHint().width();
+    MeasureFont();
+}
+
+// The grid's pitch is the font's advance of a digit; every byte's glyph is
+// looked up once, in the font itself or, for characters it lacks (control
+// pictures, typographic quotes), in the font the toolkit falls back to.
+void TerminalMemo::MeasureFont() {
+    const QFont f = font();
+    const QFontMetricsF metricsF(f);
+    const QFontMetrics metrics(f);
+    // Whole pixels: each glyph then sits on the same pixel phase everywhere
+    // and is rendered once into the glyph cache.
+    advance_ = std::max<qreal>(1.0, std::round(metricsF.horizontalAdvance(QLatin1Char('0'))));
+    rowHeight_ = std::max(1, metrics.height());
+    ascent_ = metrics.ascent();
+    fonts_.clear();
+    const QRawFont main = QRawFont::fromFont(f);
+    fonts_.push_back(main);
+    for (std::size_t b = 0; b < 256; ++b) {
+        Glyph& g = glyphs_[b];
+        g = Glyph{};
+        const QChar ch(chars_[b]);
+        if (ch.isSpace()) continue;
+        if (main.isValid() && main.supportsCharacter(ch)) {
+            const QList<quint32> index = main.glyphIndexesForString(QString(ch));
+            if (!index.isEmpty() && index[0] != 0) g = Glyph{0, index[0]};
+            if (g.font >= 0) continue;
+        }
+        QTextLayout layout(QString(ch), f);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        if (runs.isEmpty() || runs[0].glyphIndexes().isEmpty()) continue;
+        const QRawFont raw = runs[0].rawFont();
+        auto it = std::find(fonts_.begin(), fonts_.end(), raw);
+        if (it == fonts_.end()) it = fonts_.insert(fonts_.end(), raw);
+        g = Glyph{static_cast<int>(it - fonts_.begin()), runs[0].glyphIndexes()[0]};
+    }
 }
 
 int TerminalMemo::RowChars() const {
-    const int charWidth = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0')));
-    const int usable = viewport()->width() - 2 * static_cast<int>(document()->documentMargin());
-    // Whole "XX " groups, so that a hex byte is never cut in two.
-    const int chars = (usable / charWidth) / 3 * 3;
-    return std::max(chars, kMinRowChars);
+    const int usable = contentsRect().width() - scrollBarWidth_ - 2 * kMargin;
+    return std::max(1, static_cast<int>(std::floor(std::max(0, usable) / advance_)));
 }
 
-void TerminalMemo::InsertBreak(bool soft) {
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertBlock();
-    cursor.block().setUserState(soft ? kSoftRow : -1);
-    if (soft) ++softBreaks_;
+void TerminalMemo::SyncRowWidth() {
+    const std::size_t width = wrap_ == QPlainTextEdit::NoWrap ? 0 : static_cast<std::size_t>(RowChars());
+    if (width != text_.RowWidth()) {
+        text_.SetRowWidth(width);
+        Changed();
+    }
 }
 
-void TerminalMemo::InsertAtEnd(const QString& text) {
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    if (lineWrapMode() == QPlainTextEdit::NoWrap) {
-        cursor.insertText(text);
-        return;
-    }
-    const int row = RowChars();
-    qsizetype pos = 0;
-    while (pos < text.size()) {
-        const int room = row - cursor.block().length() + 1;
-        if (room <= 0) {
-            InsertBreak(true);
-            cursor.movePosition(QTextCursor::End);
-            continue;
-        }
-        const QString part = text.mid(pos, room);
-        cursor.insertText(part);
-        pos += part.size();
-    }
+void TerminalMemo::setLineWrapMode(LineWrapMode mode) {
+    if (mode == wrap_) return;
+    wrap_ = mode;
+    SyncRowWidth();
+    follow_ = true;
+    ScheduleRefresh();
+}
+
+// ---- the text, as the pump and the window change it ----
+
+void TerminalMemo::Changed() {
+    follow_ = true;
+    if (updateDepth_ == 0) ScheduleRefresh();
 }
 
 void TerminalMemo::AppendText(std::string_view bytes) {
-    QString text;
-    text.reserve(static_cast<qsizetype>(bytes.size()));
-    for (unsigned char b : bytes) text.append(QChar(static_cast<char16_t>(ByteToDisplayChar(b))));
-    InsertAtEnd(text);
+    text_.AppendText(bytes);
+    Changed();
 }
 
-void TerminalMemo::AppendLineBreak() { InsertBreak(false); }
+void TerminalMemo::AppendLineBreak() {
+    text_.AppendLineBreak();
+    Changed();
+}
 
 void TerminalMemo::AppendEmptyLine() { AppendLineBreak(); }
 
 void TerminalMemo::DeleteLastChar() {
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    // A soft row break is no character: take it away with the character
-    // before it.
-    if (cursor.block().userState() == kSoftRow && cursor.block().length() == 1) {
-        cursor.deletePreviousChar();
-        --softBreaks_;
-    }
-    cursor.deletePreviousChar();
-}
-
-void TerminalMemo::ClearText() {
-    clear();
-    softBreaks_ = 0;
-}
-
-std::size_t TerminalMemo::TextLength() const {
-    // Each block separator stands for the two characters CR LF.
-    const QTextDocument* doc = document();
-    // Without separators, plus CR LF for each hard break, none for a row.
-    const int separators = doc->blockCount() - 1;
-    const int chars = doc->characterCount() - 1 - separators;
-    return static_cast<std::size_t>(chars + 2 * (separators - softBreaks_));
+    text_.DeleteLastChar();
+    Changed();
 }
 
 void TerminalMemo::RemoveFirstLine() {
-    QTextDocument* doc = document();
-    QTextBlock first = doc->firstBlock();
-    QTextCursor cursor(doc);
-    cursor.movePosition(QTextCursor::Start);
-    int rowLength = first.length();  // includes the separator
-    if (lineWrapMode() != QPlainTextEdit::NoWrap) {
-        QTextLayout* layout = first.layout();
-        if (layout != nullptr && layout->lineCount() > 1) rowLength = layout->lineAt(0).textLength();
-    }
-    if (doc->blockCount() == 1 && rowLength >= first.length()) {
-        // The only line: remove its text; there is no separator to take.
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    } else {
-        if (rowLength >= first.length() && first.next().userState() == kSoftRow) --softBreaks_;
-        cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, rowLength);
-    }
-    cursor.removeSelectedText();
-    // The new first block may have been a row of the removed line.
-    QTextBlock head = doc->firstBlock();
-    if (head.userState() == kSoftRow) head.setUserState(-1);
+    // Rows are those of the view as it is now (a tick has checked already).
+    if (updateDepth_ == 0) SyncRowWidth();
+    text_.RemoveFirstLine();
+    Changed();
 }
 
 void TerminalMemo::BeginUpdate() {
-    if (updateDepth_++ == 0) viewport()->setUpdatesEnabled(false);
+    if (updateDepth_++ == 0) SyncRowWidth();
 }
 
 void TerminalMemo::EndUpdate() {
     if (updateDepth_ == 0) return;
-    if (--updateDepth_ == 0) {
-        // The view follows the caret at once; the picture follows within
-        // kRepaintMs, however many ticks bring data meanwhile.
-        CaretToEnd();
-        ensureCursorVisible();
-        if (!repaintTimer_->isActive()) repaintTimer_->start();
-    }
+    // The scroll bars and the picture follow within kRepaintMs: touching a
+    // scroll bar on every tick would repaint it on every tick.
+    if (--updateDepth_ == 0) ScheduleRefresh();
 }
 
-void TerminalMemo::Repaint() {
-    if (updateDepth_ > 0) return;
-    viewport()->setUpdatesEnabled(true);
-    viewport()->update();
+void TerminalMemo::ClearText() {
+    text_.Clear();
+    anchor_ = head_ = text_.End();
+    Changed();
 }
 
 void TerminalMemo::CaretToEnd() {
-    QTextCursor cursor = textCursor();
-    cursor.clearSelection();
-    cursor.movePosition(QTextCursor::End);
-    setTextCursor(cursor);
+    anchor_ = head_ = text_.End();
+    follow_ = true;
+    ScheduleRefresh();
 }
+
+// ---- scrolling and repainting ----
+
+void TerminalMemo::ScheduleRefresh() {
+    if (repaintTimer_->isActive()) return;
+    // A change after a quiet spell (an echo, a prompt) shows at once; while
+    // data flows, pictures follow at most every kRepaintMs.
+    const qint64 since = refreshClock_.isValid() ? refreshClock_.elapsed() : kRepaintMs;
+    repaintTimer_->start(static_cast<int>(std::max<qint64>(0, kRepaintMs - since)));
+}
+
+void TerminalMemo::Refresh() {
+    if (updateDepth_ > 0) return;  // EndUpdate schedules again
+    refreshClock_.start();
+    SyncRowWidth();
+    if (follow_) atEnd_ = true;
+    follow_ = false;
+    UpdateHorizontalBar();
+    if (atEnd_) FollowAcross();
+    // The vertical bar is synced at most every kBarMs while data flows: a
+    // scroll bar is dearer to paint than the rows, and the view's top row
+    // does not depend on it while the view stays at the end.
+    const qint64 since = barClock_.isValid() ? barClock_.elapsed() : kBarMs;
+    if (!atEnd_ || since >= kBarMs)
+        SyncVerticalBar();
+    else if (!barTimer_->isActive())
+        barTimer_->start(static_cast<int>(kBarMs - since));
+    viewport()->update();
+}
+
+int TerminalMemo::VisibleRows() const { return std::max(1, (viewport()->height() - 2 * kMargin) / rowHeight_); }
+
+std::size_t TerminalMemo::TopRow() const {
+    const std::size_t rows = text_.RowCount();
+    const auto page = static_cast<std::size_t>(VisibleRows());
+    const std::size_t last = rows > page ? rows - page : 0;
+    if (atEnd_) return last;
+    return std::min(static_cast<std::size_t>(std::max(0, verticalScrollBar()->value())), last);
+}
+
+void TerminalMemo::SyncVerticalBar() {
+    barTimer_->stop();
+    barClock_.start();
+    QScrollBar* bar = verticalScrollBar();
+    const int rows = static_cast<int>(std::min<std::size_t>(text_.RowCount(), 1u << 30));
+    const int page = VisibleRows();
+    const int top = static_cast<int>(TopRow());
+    programScroll_ = true;
+    bar->setRange(0, std::max(0, rows - page));
+    bar->setPageStep(page);
+    bar->setSingleStep(1);
+    bar->setValue(top);
+    programScroll_ = false;
+}
+
+void TerminalMemo::UpdateHorizontalBar() {
+    QScrollBar* bar = horizontalScrollBar();
+    programScroll_ = true;
+    if (wrap_ != QPlainTextEdit::NoWrap) {
+        bar->setRange(0, 0);
+    } else {
+        const qreal content = static_cast<qreal>(text_.LongestLine()) * advance_ + 2 * kMargin + kCaretWidth;
+        bar->setRange(0, std::max(0, static_cast<int>(std::ceil(content)) - viewport()->width()));
+        bar->setPageStep(std::max(1, viewport()->width()));
+        bar->setSingleStep(std::max(1, static_cast<int>(std::ceil(advance_))));
+    }
+    programScroll_ = false;
+}
+
+// Scrolls sideways so that the caret, at the end of the text, is on screen.
+void TerminalMemo::FollowAcross() {
+    if (wrap_ != QPlainTextEdit::NoWrap) return;
+    QScrollBar* bar = horizontalScrollBar();
+    const TextRow last = text_.Row(text_.RowCount() - 1);
+    const int caretX = static_cast<int>(std::ceil(static_cast<qreal>(last.length) * advance_));
+    const int width = viewport()->width() - 2 * kMargin - kCaretWidth;
+    programScroll_ = true;
+    if (caretX < bar->value())
+        bar->setValue(std::max(0, caretX - width / 2));
+    else if (caretX > bar->value() + width)
+        bar->setValue(caretX - width);
+    programScroll_ = false;
+}
+
+bool TerminalMemo::ShowsEnd() const {
+    return TopRow() + static_cast<std::size_t>(VisibleRows()) >= text_.RowCount();
+}
+
+void TerminalMemo::scrollContentsBy(int, int) {
+    // The view's own moves are painted by the refresh that made them; the
+    // user's scrolling at once, and scrolling up leaves the end.
+    if (programScroll_) return;
+    const QScrollBar* bar = verticalScrollBar();
+    atEnd_ = bar->value() >= bar->maximum();
+    viewport()->update();
+}
+
+void TerminalMemo::resizeEvent(QResizeEvent* event) {
+    // A view that showed the end keeps showing it.
+    QAbstractScrollArea::resizeEvent(event);
+    SyncRowWidth();
+    SyncVerticalBar();
+    Refresh();
+}
+
+void TerminalMemo::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::StyleChange) {
+        scrollBarWidth_ = verticalScrollBar()->sizeHint().width();
+        SyncRowWidth();
+    } else if (event->type() == QEvent::FontChange) {
+        MeasureFont();
+        SyncRowWidth();
+        follow_ = true;
+        Refresh();
+    } else if (event->type() == QEvent::PaletteChange) {
+        viewport()->update();
+    }
+}
+
+void TerminalMemo::paintEvent(QPaintEvent* event) {
+    SyncRowWidth();
+    QPainter painter(viewport());
+    const QPalette& pal = palette();
+    // The background goes in strips: the raster engine hands one large fill
+    // to a pool of threads, whose wake-ups cost more than the fill itself.
+    const QRect area = event->rect();
+    const int strip = std::max(1, 16384 / std::max(1, area.width()));
+    for (int y = area.top(); y <= area.bottom(); y += strip)
+        painter.fillRect(QRect(area.left(), y, area.width(), std::min(strip, area.bottom() + 1 - y)), pal.color(QPalette::Base));
+
+    const auto top = static_cast<long long>(TopRow());
+    const int left = wrap_ == QPlainTextEdit::NoWrap ? horizontalScrollBar()->value() : 0;
+    const int firstRow = std::max(0, (event->rect().top() - kMargin) / rowHeight_);
+    const int lastRow = (event->rect().bottom() - kMargin) / rowHeight_;
+    const auto firstColumn = static_cast<std::size_t>(std::max(0.0, std::floor((left - kMargin) / advance_)));
+    const auto columns = static_cast<std::size_t>(std::ceil(viewport()->width() / advance_)) + 2;
+
+    TextPos selFrom = text_.Clamp(std::min(anchor_, head_));
+    TextPos selTo = text_.Clamp(std::max(anchor_, head_));
+    const bool selection = selFrom != selTo;
+
+    // Glyphs are collected per font and per colour, then drawn in one run
+    // each: no text layout, no shaping, whatever arrives.
+    const std::size_t runs = fonts_.size() * 2;
+    std::vector<QList<quint32>> indexes(runs);
+    std::vector<QList<QPointF>> positions(runs);
+    const QColor highlight = pal.color(QPalette::Highlight);
+
+    for (int r = firstRow; r <= lastRow; ++r) {
+        const std::size_t rowIndex = static_cast<std::size_t>(top) + static_cast<std::size_t>(r);
+        if (rowIndex >= text_.RowCount()) break;
+        const TextRow row = text_.Row(rowIndex);
+        const std::string_view line = text_.Line(row.line);
+        const TextPos lineStart = text_.PosOf(row.line, 0);
+        const qreal y = kMargin + r * rowHeight_;
+        const qreal baseline = y + ascent_;
+        const qreal x0 = kMargin - left;
+
+        // The selected columns of this row, as offsets into the line.
+        std::size_t selBegin = 0, selEnd = 0;
+        bool breakSelected = false;
+        if (selection && lineStart.line >= selFrom.line && lineStart.line <= selTo.line) {
+            const std::size_t base = lineStart.column;
+            selBegin = lineStart.line == selFrom.line ? selFrom.column - base : 0;
+            selEnd = lineStart.line == selTo.line ? selTo.column - base : line.size();
+            selBegin = std::max(selBegin, row.start);
+            selEnd = std::min(selEnd, row.start + row.length);
+            breakSelected = lineStart.line < selTo.line && row.start + row.length == line.size();
+            if (selEnd > selBegin || breakSelected) {
+                const qreal from = x0 + static_cast<qreal>(selBegin - row.start) * advance_;
+                const qreal cells = static_cast<qreal>(selEnd > selBegin ? selEnd - selBegin : 0) + (breakSelected ? 1 : 0);
+                painter.fillRect(QRectF(from, y, cells * advance_, rowHeight_), highlight);
+            }
+        }
+
+        const std::size_t end = std::min(row.length, firstColumn + columns);
+        for (std::size_t c = std::min(firstColumn, row.length); c < end; ++c) {
+            const std::size_t offset = row.start + c;
+            const Glyph& g = glyphs_[static_cast<unsigned char>(line[offset])];
+            if (g.font < 0) continue;
+            const bool selected = offset >= selBegin && offset < selEnd;
+            const std::size_t run = static_cast<std::size_t>(g.font) * 2 + (selected ? 1 : 0);
+            indexes[run].push_back(g.index);
+            positions[run].push_back(QPointF(x0 + static_cast<qreal>(c) * advance_, baseline));
+        }
+    }
+
+    for (std::size_t run = 0; run < runs; ++run) {
+        if (indexes[run].isEmpty()) continue;
+        QGlyphRun glyphs;
+        glyphs.setRawFont(fonts_[run / 2]);
+        glyphs.setGlyphIndexes(indexes[run]);
+        glyphs.setPositions(positions[run]);
+        painter.setPen(pal.color(run % 2 ? QPalette::HighlightedText : QPalette::Text));
+        painter.drawGlyphRun(QPointF(0, 0), glyphs);
+    }
+
+    // The caret stays at the end of the text.
+    if (hasFocus()) {
+        const std::size_t endRow = text_.RowCount() - 1;
+        const auto r = static_cast<long long>(endRow) - top;
+        if (r >= 0 && r <= lastRow) {
+            const TextRow row = text_.Row(endRow);
+            const qreal x = kMargin - left + static_cast<qreal>(row.length) * advance_;
+            painter.fillRect(QRectF(x, kMargin + static_cast<qreal>(r) * rowHeight_, kCaretWidth, rowHeight_),
+                             pal.color(QPalette::Text));
+        }
+    }
+}
+
+// ---- selection and copy ----
+
+TextPos TerminalMemo::PosAt(const QPoint& point) const {
+    const int rowOnScreen = (point.y() - kMargin) / rowHeight_ - (point.y() < kMargin ? 1 : 0);
+    const long long wanted = static_cast<long long>(TopRow()) + rowOnScreen;
+    if (wanted < 0) return text_.PosOf(0, 0);
+    if (static_cast<std::size_t>(wanted) >= text_.RowCount()) return text_.End();
+    const TextRow row = text_.Row(static_cast<std::size_t>(wanted));
+    const int left = wrap_ == QPlainTextEdit::NoWrap ? horizontalScrollBar()->value() : 0;
+    const qreal column = std::round((point.x() - kMargin + left) / advance_);
+    const auto offset = static_cast<std::size_t>(std::clamp<qreal>(column, 0, static_cast<qreal>(row.length)));
+    return text_.PosOf(row.line, row.start + offset);
+}
+
+QString TerminalMemo::Join(const std::vector<std::string_view>& slices) const {
+    QString out;
+    for (std::size_t i = 0; i < slices.size(); ++i) {
+        if (i > 0) out += QLatin1Char('\n');
+        for (unsigned char b : slices[i]) out += QChar(chars_[b]);
+    }
+    return out;
+}
+
+QString TerminalMemo::toPlainText() const { return Join(text_.Slices(text_.PosOf(0, 0), text_.End())); }
+
+QString TerminalMemo::selectedText() const {
+    if (!hasSelection()) return {};
+    return Join(text_.Slices(anchor_, head_));
+}
+
+void TerminalMemo::selectAll() {
+    anchor_ = text_.PosOf(0, 0);
+    head_ = text_.End();
+    viewport()->update();
+}
+
+void TerminalMemo::copy() {
+    if (hasSelection()) QApplication::clipboard()->setText(selectedText());
+}
+
+void TerminalMemo::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    head_ = PosAt(event->position().toPoint());
+    if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = head_;
+    selecting_ = true;
+    viewport()->update();
+}
+
+void TerminalMemo::mouseMoveEvent(QMouseEvent* event) {
+    if (!selecting_ || !(event->buttons() & Qt::LeftButton)) return;
+    const QPoint at = event->position().toPoint();
+    // Dragging past the top or bottom edge scrolls.
+    if (at.y() < 0)
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (at.y() > viewport()->height())
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    head_ = PosAt(at);
+    viewport()->update();
+}
+
+void TerminalMemo::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    selecting_ = false;
+    QClipboard* clipboard = QApplication::clipboard();
+    if (hasSelection() && clipboard->supportsSelection()) clipboard->setText(selectedText(), QClipboard::Selection);
+}
+
+void TerminalMemo::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    // The word under the mouse: the run of non-blank characters.
+    const TextPos at = text_.Clamp(PosAt(event->position().toPoint()));
+    const TextPos lineStart = text_.Clamp(TextPos{at.line, 0});
+    const std::string_view line = text_.Slices(lineStart, TextPos{at.line, ~std::size_t{0}}).front();
+    std::size_t begin = at.column - lineStart.column, end = begin;
+    while (begin > 0 && line[begin - 1] != ' ') --begin;
+    while (end < line.size() && line[end] != ' ') ++end;
+    anchor_ = TextPos{at.line, lineStart.column + begin};
+    head_ = TextPos{at.line, lineStart.column + end};
+    selecting_ = false;
+    viewport()->update();
+}
+
+void TerminalMemo::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copyAction = menu.addAction("Copy", QKeySequence("Ctrl+Shift+C"), this, [this] { copy(); });
+    copyAction->setObjectName("CopyAction");
+    copyAction->setEnabled(hasSelection());
+    menu.addAction("Select All", this, [this] { selectAll(); })->setObjectName("SelectAllAction");
+    menu.exec(event->globalPos());
+}
+
+// ---- keys and focus ----
 
 void TerminalMemo::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
-    if (onKeyDown) onKeyDown(key, event->modifiers());
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    if (onKeyDown) onKeyDown(key, mods);
     if (key >= Qt::Key_F1 && key <= Qt::Key_F35) {
         event->accept();
         return;
     }
     // Ctrl+C belongs to the target (0x03 interrupts its program, selection
     // or not); copying takes Ctrl+Shift+C, as in terminals.
-    if (key == Qt::Key_C && (event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier)) ==
+    if (key == Qt::Key_C && (mods & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier)) ==
                                 (Qt::ControlModifier | Qt::ShiftModifier)) {
         copy();
         event->accept();
         return;
     }
     QString text = event->text();
-    const Qt::KeyboardModifiers mods = event->modifiers();
     if (mods & Qt::ControlModifier) {
         // Some platforms give no text for control combinations.
         if (key >= Qt::Key_A && key <= Qt::Key_Z)
@@ -209,35 +504,50 @@ void TerminalMemo::keyPressEvent(QKeyEvent* event) {
     } else if (key == Qt::Key_Tab) {
         text = QStringLiteral("\t");
     }
-    if (text.isEmpty()) {
-        // Navigation keys scroll and select as in any read-only view.
-        QPlainTextEdit::keyPressEvent(event);
+    if (!text.isEmpty()) {
+        if (onKeyPress) {
+            for (char32_t ch : text.toUcs4()) onKeyPress(ch);
+        }
+        event->accept();
         return;
     }
-    if (onKeyPress) {
-        for (char32_t ch : text.toUcs4()) onKeyPress(ch);
+    // Navigation keys scroll the view.
+    QScrollBar* v = verticalScrollBar();
+    QScrollBar* h = horizontalScrollBar();
+    switch (key) {
+        case Qt::Key_Up: v->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
+        case Qt::Key_Down: v->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
+        case Qt::Key_PageUp: v->triggerAction(QAbstractSlider::SliderPageStepSub); break;
+        case Qt::Key_PageDown: v->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
+        case Qt::Key_Left: h->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
+        case Qt::Key_Right: h->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
+        case Qt::Key_Home:
+            if (mods & Qt::ControlModifier) v->triggerAction(QAbstractSlider::SliderToMinimum);
+            h->triggerAction(QAbstractSlider::SliderToMinimum);
+            break;
+        case Qt::Key_End:
+            if (mods & Qt::ControlModifier) v->triggerAction(QAbstractSlider::SliderToMaximum);
+            h->triggerAction(QAbstractSlider::SliderToMaximum);
+            break;
+        default: event->ignore(); return;
     }
     event->accept();
 }
 
 bool TerminalMemo::focusNextPrevChild(bool) {
-    // Tab and Shift+Tab are keys for the target, not a way out of the view
-    // (a read-only view would otherwise let them move the focus).
+    // Tab and Shift+Tab are keys for the target, not a way out of the view.
     return false;
 }
 
-void TerminalMemo::contextMenuEvent(QContextMenuEvent* event) {
-    QMenu menu(this);
-    QAction* copyAction = menu.addAction("Copy", QKeySequence("Ctrl+Shift+C"), this, [this] { copy(); });
-    copyAction->setObjectName("CopyAction");
-    copyAction->setEnabled(textCursor().hasSelection());
-    menu.addAction("Select All", this, [this] { selectAll(); })->setObjectName("SelectAllAction");
-    menu.exec(event->globalPos());
+void TerminalMemo::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+    if (onEnter) onEnter();
 }
 
-void TerminalMemo::focusInEvent(QFocusEvent* event) {
-    QPlainTextEdit::focusInEvent(event);
-    if (onEnter) onEnter();
+void TerminalMemo::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
 
 }  // namespace quennet

@@ -1,18 +1,36 @@
 #pragma once
+#include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QRawFont>
 #include <QTimer>
+#include <array>
 #include <functional>
+#include <vector>
 
 #include "terminal/TerminalDisplay.h"
+#include "terminal/TerminalText.h"
 
 namespace quennet {
 
-// Memo1: the terminal display. Read-only for the user; the receive pump
-// writes into it through the TerminalDisplay interface, and key presses are
-// handed to the window instead of editing the text.
-class TerminalMemo : public QPlainTextEdit, public TerminalDisplay {
+// Memo1: the terminal display. It holds its text in a TerminalText and paints
+// only the rows on screen, each byte one cell of a fixed grid whose pitch is
+// the font's own advance, so a row cut to the view's width is exactly what
+// the view shows. Read-only for the user: keys go to the window (and from
+// there to the target), the mouse selects, Ctrl+Shift+C copies.
+//
+// Painting is throttled: data changes the text at once, the picture follows
+// at once after a quiet spell and at most every kRepaintMs while data flows,
+// however many pump ticks bring data meanwhile.
+class TerminalMemo : public QAbstractScrollArea, public TerminalDisplay {
     Q_OBJECT
 public:
+    // The wrapping modes keep the names of the plain text editor's.
+    using LineWrapMode = QPlainTextEdit::LineWrapMode;
+    static constexpr int kRepaintMs = 40;
+    // While data flows the vertical scroll bar follows at this pace.
+    static constexpr int kBarMs = 200;
+
     explicit TerminalMemo(QWidget* parent = nullptr);
 
     // A key with its modifiers (for F1..F8), then each character it types.
@@ -24,7 +42,7 @@ public:
     void AppendLineBreak() override;
     void AppendEmptyLine() override;
     void DeleteLastChar() override;
-    std::size_t TextLength() const override;
+    std::size_t TextLength() const override { return text_.TextLength(); }
     void RemoveFirstLine() override;
     void BeginUpdate() override;
     void EndUpdate() override;
@@ -33,28 +51,81 @@ public:
     void CaretToEnd();
     // Empties the display ("Clear").
     void ClearText();
+    void clear() { ClearText(); }
 
-    // In wrapping (hex) mode long text is cut into rows of this many
-    // characters as it arrives: one huge paragraph would be laid out again
-    // on every append, far too slowly for a fast line.
+    // The text as shown, one character per byte, lines separated by '\n'.
+    QString toPlainText() const;
+    QString selectedText() const;
+    bool hasSelection() const { return anchor_ != head_; }
+    void selectAll();
+    void copy();
+
+    void setLineWrapMode(LineWrapMode mode);
+    LineWrapMode lineWrapMode() const { return wrap_; }
+
+    // Characters per row when wrapping: the cells that fit the view beside
+    // its vertical scroll bar.
     int RowChars() const;
-    // Row breaks made that way; they are not characters of the text.
-    int SoftBreaks() const { return softBreaks_; }
+    qreal CharWidth() const { return advance_; }
+    int RowHeight() const { return rowHeight_; }
+    const TerminalText& Text() const { return text_; }
+    // Whether the last row is on screen.
+    bool ShowsEnd() const;
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     bool focusNextPrevChild(bool next) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
-    void InsertAtEnd(const QString& text);
-    void InsertBreak(bool soft);
-    void Repaint();
+    struct Glyph {
+        int font = -1;  // index into fonts_, -1 for nothing to draw
+        quint32 index = 0;
+    };
 
+    void Changed();
+    void ScheduleRefresh();
+    void Refresh();
+    void SyncRowWidth();
+    void MeasureFont();
+    void SyncVerticalBar();
+    void UpdateHorizontalBar();
+    void FollowAcross();
+    std::size_t TopRow() const;
+    int VisibleRows() const;
+    TextPos PosAt(const QPoint& point) const;
+    QString Join(const std::vector<std::string_view>& slices) const;
+
+    TerminalText text_;
+    LineWrapMode wrap_ = QPlainTextEdit::NoWrap;
     int updateDepth_ = 0;
-    int softBreaks_ = 0;
+    bool follow_ = false;        // scroll to the end at the next refresh
+    bool atEnd_ = true;          // the view stays on the last rows
+    bool programScroll_ = false;  // scroll bars moved by the view itself
+    bool selecting_ = false;
+    TextPos anchor_, head_;
     QTimer* repaintTimer_ = nullptr;
+    QTimer* barTimer_ = nullptr;
+    QElapsedTimer barClock_;
+    QElapsedTimer refreshClock_;
+
+    int scrollBarWidth_ = 0;  // room kept for the vertical scroll bar
+    qreal advance_ = 8;
+    int rowHeight_ = 16;
+    int ascent_ = 12;
+    std::vector<QRawFont> fonts_;
+    std::array<Glyph, 256> glyphs_{};
+    std::array<char16_t, 256> chars_{};
 };
 
 }  // namespace quennet

@@ -55,6 +55,8 @@ public:
     void ComWatchdogTick();
 
     bool IsOpen() const { return device_ != nullptr; }
+    // The open device's descriptor for an event loop to watch, or -1.
+    int ReadableHandle() const { return device_ ? device_->ReadableHandle() : -1; }
     Clock& clock() { return clock_; }
     // Who may use the port now; the driver itself does not check it.
     PortOwner& Owner() { return owner_; }

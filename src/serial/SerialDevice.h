@@ -47,6 +47,9 @@ public:
     // failure. Returns once all are taken or the device stops taking them.
     virtual long Write(const std::uint8_t* data, std::size_t n) = 0;
     virtual bool Close() = 0;
+    // A descriptor that becomes readable when received bytes wait, for an
+    // event loop to watch; -1 when the device has none.
+    virtual int ReadableHandle() const { return -1; }
 };
 
 using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;

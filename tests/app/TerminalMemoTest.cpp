@@ -1,9 +1,13 @@
-// Memo1 on its own: the rows it cuts in wrapping (hex) mode must stay
-// invisible to the text's length, to trimming and to backspace.
+// Memo1 on its own: hex rows cut to what the view really draws, trimming by
+// those rows, the view following the end, selection and copy.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QTextBlock>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QImage>
+#include <QScrollBar>
+#include <QTest>
 
 #include "app/TerminalMemo.h"
 #include "terminal/ReceivePump.h"
@@ -23,94 +27,161 @@ std::string HexOf(int firstByte, int count) {
     return text;
 }
 
-class MemoRows : public ::testing::Test {
-protected:
-    TerminalMemo memo;
-    void SetUp() override {
-        memo.resize(600, 300);
-        memo.setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    }
-    // The text without the row cuts, line breaks as CR LF.
-    std::string Logical() const {
-        std::string out;
-        for (QTextBlock b = memo.document()->firstBlock(); b.isValid(); b = b.next()) {
-            if (b != memo.document()->firstBlock()) out += (b.userState() == 1 ? "" : "\r\n");
-            out += b.text().toStdString();
-        }
-        return out;
-    }
-};
-
-TEST_F(MemoRows, LongHexTextIsCutIntoRowsThatDoNotCount) {
-    const std::string hex = HexOf(0, 1000);
-    memo.AppendText(hex);
-    const int row = memo.RowChars();
-    ASSERT_EQ(row % 3, 0);
-    EXPECT_GT(memo.SoftBreaks(), 0);
-    EXPECT_EQ(memo.document()->blockCount(), static_cast<int>((hex.size() + row - 1) / row));
-    EXPECT_EQ(memo.TextLength(), hex.size());
-    EXPECT_EQ(Logical(), hex);
-    // Every row but the last is full and ends on a byte group.
-    const QTextBlock first = memo.document()->firstBlock();
-    EXPECT_EQ(first.text().size(), row);
-    EXPECT_TRUE(first.text().endsWith(' '));
-
-    // A hard break keeps counting as CR LF among the rows.
-    memo.AppendLineBreak();
-    memo.AppendText("ok");
-    EXPECT_EQ(memo.TextLength(), hex.size() + 4);
-    EXPECT_EQ(Logical(), hex + "\r\nok");
-}
-
-TEST_F(MemoRows, TrimmingRemovesTheFirstRow) {
-    memo.AppendText(HexOf(0, 200));
-    const int row = memo.RowChars();
-    const std::size_t before = memo.TextLength();
-    const int soft = memo.SoftBreaks();
-    memo.RemoveFirstLine();
-    EXPECT_EQ(memo.TextLength(), before - static_cast<std::size_t>(row));
-    EXPECT_EQ(memo.SoftBreaks(), soft - 1);
-    EXPECT_EQ(Logical(), HexOf(row / 3, 200 - row / 3));
-}
-
-TEST_F(MemoRows, PumpKeepsAHexStreamNearTheLimit) {
-    // 40000 bytes arrive as 200 chunks; the display keeps the stream's tail.
-    std::string expectedTail;
-    for (int c = 0; c < 200; ++c) {
-        std::vector<std::uint8_t> chunk(200);
-        for (int i = 0; i < 200; ++i) chunk[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c * 200 + i);
-        ReceivePump::ShowHex(memo, chunk.data(), chunk.size());
+// Feeds like the pump: trim, then show, 200 bytes at a time.
+void PumpHex(TerminalMemo& memo, int chunks, int first = 0) {
+    memo.BeginUpdate();
+    std::vector<std::uint8_t> chunk(200);
+    for (int c = 0; c < chunks; ++c) {
+        for (int i = 0; i < 200; ++i) chunk[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(first + c * 200 + i);
         while (memo.TextLength() > ReceivePump::kDisplayLimit) memo.RemoveFirstLine();
+        ReceivePump::ShowHex(memo, chunk.data(), chunk.size());
     }
-    const std::string shown = Logical();
-    EXPECT_EQ(shown.size(), memo.TextLength());
-    EXPECT_LE(shown.size(), ReceivePump::kDisplayLimit);
-    EXPECT_GT(shown.size(), ReceivePump::kDisplayLimit - 200u);
-    const std::string all = HexOf(0, 40000);
-    EXPECT_EQ(shown, all.substr(all.size() - shown.size()));
+    memo.EndUpdate();
 }
 
-TEST_F(MemoRows, BackspaceAcrossARowCutDeletesACharacter) {
-    const int row = memo.RowChars();
-    memo.AppendText(std::string(static_cast<std::size_t>(row), 'a') + "b");
-    ASSERT_EQ(memo.SoftBreaks(), 1);
-    memo.DeleteLastChar();  // the b
-    memo.DeleteLastChar();  // the last a, across the cut
-    EXPECT_EQ(memo.SoftBreaks(), 0);
-    EXPECT_EQ(memo.TextLength(), static_cast<std::size_t>(row - 1));
-    EXPECT_EQ(Logical(), std::string(static_cast<std::size_t>(row - 1), 'a'));
-
-    memo.AppendText(std::string(static_cast<std::size_t>(3 * row), 'c'));
-    memo.ClearText();
-    EXPECT_EQ(memo.TextLength(), 0u);
-    EXPECT_EQ(memo.SoftBreaks(), 0);
+// Whether any pixel of the rectangle differs from the background.
+bool Inked(const QImage& image, const QRect& rect) {
+    const QRgb background = image.pixel(0, 0);
+    for (int y = std::max(0, rect.top()); y <= std::min(image.height() - 1, rect.bottom()); ++y)
+        for (int x = std::max(0, rect.left()); x <= std::min(image.width() - 1, rect.right()); ++x)
+            if (image.pixel(x, y) != background) return true;
+    return false;
 }
 
-TEST(MemoText, NoWrapModeNeverCutsRows) {
+// Long enough for the picture and the scroll bars to follow.
+void Settle() { QTest::qWait(TerminalMemo::kBarMs + TerminalMemo::kRepaintMs + 50); }
+
+QFont FixedFont(int points) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(points);
+    return font;
+}
+
+// The fault this view was built against: rows cut wider than the view draws
+// them wrap a stub onto a line of their own. Here every row of a hex flood
+// is drawn whole on its own line, at several sizes, with its last group
+// inside the view and nothing beyond it.
+TEST(TerminalMemoRows, HexRowsAreCutToWhatTheViewDraws) {
+    for (int points : {9, 14, 20}) {
+        for (int width : {420, 613, 800}) {
+            TerminalMemo memo;
+            memo.setFont(FixedFont(points));
+            memo.resize(width, 300);
+            memo.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            memo.show();
+            PumpHex(memo, 40);
+            Settle();
+            ASSERT_TRUE(memo.verticalScrollBar()->isVisible());
+            // Rows of whole "XX " groups, as many as fit.
+            const int row = static_cast<int>(memo.Text().Row(0).length);
+            ASSERT_EQ(row % 3, 0);
+            EXPECT_EQ(row, memo.RowChars() / 3 * 3);
+            const qreal used = row * memo.CharWidth();
+            EXPECT_LE(used, memo.viewport()->width() - 8) << points << " pt, " << width << " px";
+            EXPECT_GT(used + 3 * memo.CharWidth(), memo.viewport()->width() - 8) << "no group left out";
+
+            const QImage image = memo.viewport()->grab().toImage();
+            const int h = memo.RowHeight();
+            // The first full row on screen: its last group ("XX") is drawn,
+            // and no row has anything past the row width.
+            const int lastGroupX = 4 + static_cast<int>((row - 3) * memo.CharWidth());
+            EXPECT_TRUE(Inked(image, QRect(lastGroupX, 4, static_cast<int>(2 * memo.CharWidth()), h)))
+                << points << " pt, " << width << " px";
+            // (The caret, two pixels wide, may stand right after a full row.)
+            EXPECT_FALSE(Inked(image, QRect(4 + static_cast<int>(used) + 3, 0, image.width(), image.height())))
+                << points << " pt, " << width << " px";
+        }
+    }
+}
+
+TEST(TerminalMemoRows, TrimmingTakesTheRowsTheViewShows) {
     TerminalMemo memo;
-    memo.AppendText(std::string(5000, 'x'));
-    EXPECT_EQ(memo.document()->blockCount(), 1);
-    EXPECT_EQ(memo.TextLength(), 5000u);
+    memo.setFont(FixedFont(14));
+    memo.resize(700, 300);
+    memo.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    PumpHex(memo, 200);
+    const std::string shown = memo.toPlainText().toStdString();
+    const std::string all = HexOf(0, 40000);
+    ASSERT_LE(shown.size(), all.size());
+    EXPECT_EQ(shown, all.substr(all.size() - shown.size()));
+    EXPECT_LE(memo.TextLength(), ReceivePump::kDisplayLimit + 600);
+    // What went is a whole number of rows: the top row starts a row, no stub.
+    const TextRow top = memo.Text().Row(0);
+    EXPECT_EQ(top.length, static_cast<std::size_t>(memo.RowChars() / 3 * 3));
+    EXPECT_EQ((all.size() - shown.size()) % top.length, 0u);
+
+    // A narrower view trims by its own, narrower rows.
+    memo.resize(400, 300);
+    const int narrow = memo.RowChars() / 3 * 3;
+    ASSERT_LT(narrow, static_cast<int>(top.length));
+    const std::size_t before = memo.TextLength();
+    memo.RemoveFirstLine();
+    EXPECT_EQ(memo.TextLength(), before - static_cast<std::size_t>(narrow));
+}
+
+TEST(TerminalMemoView, FollowsTheEndDownAndAcross) {
+    TerminalMemo memo;
+    memo.resize(500, 200);
+    memo.show();
+    memo.BeginUpdate();
+    for (int i = 0; i < 100; ++i) {
+        memo.AppendText("line " + std::to_string(i));
+        memo.AppendLineBreak();
+    }
+    memo.AppendText(std::string(300, 'w'));  // a long last line
+    memo.EndUpdate();
+    Settle();
+    EXPECT_EQ(memo.verticalScrollBar()->value(), memo.verticalScrollBar()->maximum());
+    EXPECT_GT(memo.verticalScrollBar()->maximum(), 0);
+    EXPECT_TRUE(memo.ShowsEnd());
+    QScrollBar* h = memo.horizontalScrollBar();
+    EXPECT_GT(h->value(), 0) << "the caret at the end of the long line is in view";
+    EXPECT_EQ(h->value(), h->maximum());
+
+    // The user scrolls up; the next data brings the view back to the end.
+    memo.verticalScrollBar()->setValue(0);
+    EXPECT_FALSE(memo.ShowsEnd());
+    memo.BeginUpdate();
+    memo.AppendLineBreak();
+    memo.AppendText("new");
+    memo.EndUpdate();
+    Settle();
+    EXPECT_TRUE(memo.ShowsEnd());
+    EXPECT_EQ(h->value(), 0) << "a short last line shows from its start";
+}
+
+TEST(TerminalMemoView, MouseSelectionCopiesWhatItCoversAndSurvivesTrimming) {
+    TerminalMemo memo;
+    memo.setFont(FixedFont(12));
+    memo.resize(500, 300);
+    memo.show();
+    memo.AppendText("alpha beta");
+    memo.AppendLineBreak();
+    memo.AppendText(std::string("gamma\x01", 6));
+    Settle();
+    const auto cell = [&](int column, int row) {
+        return QPoint(4 + static_cast<int>((column + 0.1) * memo.CharWidth()), 4 + row * memo.RowHeight() + memo.RowHeight() / 2);
+    };
+    QTest::mousePress(memo.viewport(), Qt::LeftButton, {}, cell(6, 0));
+    QTest::mouseMove(memo.viewport(), cell(3, 1));
+    QTest::mouseRelease(memo.viewport(), Qt::LeftButton, {}, cell(3, 1));
+    EXPECT_EQ(memo.selectedText(), "beta\ngam");
+    QApplication::clipboard()->clear();
+    memo.copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), "beta\ngam");
+
+    // The first line goes; what is left of the selection stays on its
+    // characters.
+    memo.RemoveFirstLine();
+    EXPECT_EQ(memo.selectedText(), "gam");
+
+    memo.selectAll();
+    EXPECT_EQ(memo.selectedText(), QString("gamma") + QChar(0x2401));
+    memo.CaretToEnd();
+    EXPECT_FALSE(memo.hasSelection());
+
+    QTest::mouseDClick(memo.viewport(), Qt::LeftButton, {}, cell(2, 0));
+    EXPECT_EQ(memo.selectedText(), QString("gamma") + QChar(0x2401));
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ public:
     bool WaitReadable(std::uint64_t timeoutUs) override;
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
+    int ReadableHandle() const override { return fd_; }
 
     int fd() const { return fd_; }
 

@@ -1,0 +1,54 @@
+#include "app/PumpWaker.h"
+
+namespace quennet {
+
+PumpWaker::PumpWaker(QTimer* timer, Hooks hooks, QObject* parent)
+    : QObject(parent), timer_(timer), hooks_(std::move(hooks)), fastMs_(timer->interval()) {}
+
+void PumpWaker::Hurry() {
+    quiet_ = 0;
+    if (notifier_) notifier_->setEnabled(false);
+    if (resting_) {
+        resting_ = false;
+        // On a stopped timer (a run holds the pump) this only sets the
+        // interval that its restart will use.
+        timer_->setInterval(fastMs_);
+    }
+}
+
+void PumpWaker::AfterTick(std::size_t bytes) {
+    const int handle = hooks_.handle();
+    if (handle != handle_) {
+        // Another device (reopened, closed): watch the new one, if any.
+        notifier_.reset();
+        handle_ = handle;
+        if (handle_ >= 0) {
+            notifier_ = std::make_unique<QSocketNotifier>(handle_, QSocketNotifier::Read);
+            notifier_->setEnabled(false);
+            connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { Wake(); });
+        }
+        Hurry();
+        return;
+    }
+    if (bytes > 0 || !notifier_ || !hooks_.mayRest()) {
+        Hurry();
+        if (bytes >= kBurstBytes && notifier_ && timer_->isActive()) notifier_->setEnabled(true);
+        return;
+    }
+    if (resting_ || ++quiet_ < kQuietTicks) return;
+    resting_ = true;
+    timer_->setInterval(kIdleMs);
+    notifier_->setEnabled(true);
+}
+
+void PumpWaker::Wake() {
+    // Level-triggered: off until the next rest, or it would fire again and
+    // again while the bytes wait (or on a hung-up device, for ever).
+    notifier_->setEnabled(false);
+    Hurry();
+    if (!timer_->isActive()) return;  // a run holds the pump and restarts it
+    timer_->start();                  // the next tick in one interval
+    hooks_.tick();
+}
+
+}  // namespace quennet
