@@ -204,7 +204,13 @@ void SimBoard::EnterBootloader() {
 
 void SimBoard::CheckResetPause(std::uint64_t generation) {
     if (generation != pauseGeneration_ || mode_ != Mode::Bootloader) return;
-    const std::uint64_t quietUntil = lastHostByteUs_ + kResetPauseUs;
+    // A chip still working on a command (a long page-by-page erase) is not
+    // idle: the pause counts from its answer, not from the host's last byte.
+    std::uint64_t quietFrom = lastHostByteUs_;
+    if (stm32_) {
+        if (const auto answer = stm32_->NextEventUs()) quietFrom = std::max(quietFrom, *answer);
+    }
+    const std::uint64_t quietUntil = quietFrom + kResetPauseUs;
     if (clock_.NowUs() >= quietUntil) {
         StartFirmware();
         return;

@@ -130,6 +130,30 @@ TEST_F(SimBoardTest, Stm32BootloaderFollowsTheHostsBaudRateAndLeavesAfterAPause)
     EXPECT_EQ(b.mode(), SimBoard::Mode::Firmware);
     EXPECT_NE(Take().find("Quennet simulated board ready."), std::string::npos);
 
+    // A page-by-page erase longer than the pause keeps it there until the
+    // chip answers (32 pages of 40 ms).
+    b.HostReopened();
+    b.HostLine(true, 115200, 1);
+    RunFor(5000);
+    Send("\x7f");
+    RunFor(10000);
+    Send(std::string("\x43\xbc", 2));
+    RunFor(10000);
+    std::string pages(1, '\x1f');
+    std::uint8_t sum = 0x1f;
+    for (int i = 0; i < 32; ++i) {
+        pages.push_back(static_cast<char>(i));
+        sum = static_cast<std::uint8_t>(sum ^ i);
+    }
+    pages.push_back(static_cast<char>(sum));
+    Take();
+    Send(pages);
+    RunFor(1400000);
+    EXPECT_EQ(b.mode(), SimBoard::Mode::Bootloader);
+    EXPECT_EQ(Take(), "\x79") << "the erase is acknowledged";
+    RunFor(1100000);
+    EXPECT_EQ(b.mode(), SimBoard::Mode::Firmware);
+
     // The other bootloader rate enters too; a terminal rate leaves at once.
     b.HostLine(true, 57600, 1);
     EXPECT_EQ(b.mode(), SimBoard::Mode::Bootloader);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "serial/ComPort.h"
+#include "serial/posix/BoardAnnounce.h"
 #include "serial/posix/PortDiscovery.h"
 
 namespace quennet {
@@ -106,18 +107,22 @@ TEST(PortDiscoveryTest, EmptyAndMissingDirectories) {
     EXPECT_FALSE(SerialPortsFromSysfs("").has_value());
 }
 
-TEST(PortDiscoveryTest, SystemListIsSortedDevicePaths) {
+TEST(PortDiscoveryTest, SystemListIsSortedDevicesThenAnnouncedBoards) {
     const auto ports = SystemSerialPorts();
-    if (!fs::exists("/sys/class/tty")) {
+    // Boards that other tests or programs run meanwhile may be listed after
+    // the real devices; only those come from the announce folder.
+    const auto folder = posix::BoardAnnounceDir(false);
+    auto isBoard = [&](const std::string& p) { return folder && p.rfind(*folder + "/", 0) == 0; };
+    if (!fs::exists("/sys/class/tty") && !folder) {
         EXPECT_FALSE(ports.has_value());
         return;
     }
     ASSERT_TRUE(ports.has_value());
-    EXPECT_TRUE(std::is_sorted(ports->begin(), ports->end()));
-    for (const auto& p : *ports) {
-        EXPECT_EQ(p.rfind("/dev/", 0), 0u) << p;
-        EXPECT_EQ(PortNameToPath(p), p) << "listed names open as they stand";
-    }
+    const auto firstBoard = std::find_if(ports->begin(), ports->end(), isBoard);
+    EXPECT_TRUE(std::is_sorted(ports->begin(), firstBoard));
+    EXPECT_TRUE(std::all_of(firstBoard, ports->end(), isBoard)) << "boards come after every device";
+    for (auto it = ports->begin(); it != firstBoard; ++it) EXPECT_EQ(it->rfind("/dev/", 0), 0u) << *it;
+    for (const auto& p : *ports) EXPECT_EQ(PortNameToPath(p), p) << "listed names open as they stand";
 }
 
 }  // namespace
