@@ -117,18 +117,21 @@ void PtyBoard::Run(const volatile std::sig_atomic_t& stop) {
         clock_.AdvanceTo(elapsedUs());
         WriteHost();
 
-        int timeoutMs = kTurnMs;
+        // Wake exactly when the board next has something to do: a reply
+        // that is due a fraction of a millisecond from now must not wait for
+        // a whole one, or every acknowledge would cost the host time.
+        std::uint64_t waitUs = static_cast<std::uint64_t>(kTurnMs) * 1000;
         if (const auto due = board_.NextDueUs()) {
             const std::uint64_t now = elapsedUs();
-            const std::uint64_t waitUs = *due > now ? *due - now : 0;
-            timeoutMs = static_cast<int>(std::min<std::uint64_t>(kTurnMs, (waitUs + 999) / 1000));
+            waitUs = std::min<std::uint64_t>(waitUs, *due > now ? *due - now : 0);
         }
+        const timespec ts{static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000};
         if (hostOpen_) {
             pollfd p{master_, static_cast<short>(POLLIN | (toHost_.empty() ? 0 : POLLOUT)), 0};
-            ::poll(&p, 1, timeoutMs);
+            ::ppoll(&p, 1, &ts, nullptr);
         } else {
             // A hung-up master is always "ready": sleep instead of spinning.
-            ::poll(nullptr, 0, timeoutMs);
+            ::ppoll(nullptr, 0, &ts, nullptr);
         }
     }
 }
