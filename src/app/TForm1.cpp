@@ -702,6 +702,18 @@ void TForm1::PortHolderChanged(PortUser holder) {
     }
 }
 
+void TForm1::RunDeferredClose() {
+    // An exit or close asked for while a run or a capture held the port
+    // happens now that the port is free.
+    if (exitPending_) {
+        exitPending_ = closePending_ = false;
+        QTimer::singleShot(0, this, [this] { Guarded([this] { Exit1Click(); }); });
+    } else if (closePending_) {
+        closePending_ = false;
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
+}
+
 void TForm1::SessionFollowsPort() {
     // A run that could not reopen the port leaves it closed: the session
     // switch must not claim otherwise, and the choosers are free again.

@@ -250,6 +250,7 @@ private:
     void SetChoosersEnabled(bool enabled);
     void PortHolderChanged(PortUser holder);
     void SessionFollowsPort();
+    void RunDeferredClose();
     void WireTools();
     void WireLoader();
     std::optional<std::string> RunOpenDialog(const std::string& filter, const std::string& proposed);

@@ -123,14 +123,7 @@ void TForm1::Button6Click() {
 }
 
 void TForm1::EndLcdCapture() {
-    // An exit or close asked for during the capture happens now.
-    if (exitPending_) {
-        exitPending_ = closePending_ = false;
-        QTimer::singleShot(0, this, [this] { Guarded([this] { Exit1Click(); }); });
-    } else if (closePending_) {
-        closePending_ = false;
-        QTimer::singleShot(0, this, [this] { close(); });
-    }
+    RunDeferredClose();
 }
 
 void TForm1::ButtonSaveImageClick() {

@@ -56,15 +56,7 @@ void TForm1::BeginLoaderClick() {
 void TForm1::FinishLoaderClick() {
     QApplication::restoreOverrideCursor();
     SessionFollowsPort();
-    // An exit or close asked for during the run happens now that the port
-    // is free.
-    if (exitPending_) {
-        exitPending_ = closePending_ = false;
-        QTimer::singleShot(0, this, [this] { Guarded([this] { Exit1Click(); }); });
-    } else if (closePending_) {
-        closePending_ = false;
-        QTimer::singleShot(0, this, [this] { close(); });
-    }
+    RunDeferredClose();
 }
 
 void TForm1::Button1Click() {
