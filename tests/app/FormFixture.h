@@ -15,6 +15,7 @@
 
 #include "SimSerialDevice.h"
 #include "VirtualClock.h"
+#include "app/PortCombo.h"
 #include "app/TForm1.h"
 #include "serial/ComPort.h"
 
@@ -53,6 +54,17 @@ protected:
         form->timer()->stop();  // ticks are driven by the tests
         form->FormCreate();
         return *form;
+    }
+
+    // A window whose terminal holds the first listed port open at 9600 N-8-1.
+    TForm1& MakeOpenForm() {
+        TForm1& f = MakeForm();
+        f.ComboComPort->setCurrentIndex(0);
+        f.ComboBaud->setEditText("9600");
+        f.ComboBits->setCurrentIndex(kFrameN81);
+        f.CheckBox1->setChecked(true);
+        EXPECT_TRUE(port.IsOpen());
+        return f;
     }
 
     // Closes the window as the close box does (settings written).

@@ -23,12 +23,7 @@ protected:
 
     TForm1& MakeAtTerminal() {
         line.SetPeer(&target);
-        TForm1& f = MakeForm();
-        f.ComboComPort->setCurrentIndex(0);
-        f.ComboBaud->setEditText("9600");
-        f.ComboBits->setCurrentIndex(kFrameN81);
-        f.CheckBox1->setChecked(true);
-        EXPECT_TRUE(port.IsOpen());
+        TForm1& f = MakeOpenForm();
         return f;
     }
     QString Log() const { return form->Memo2->toPlainText(); }

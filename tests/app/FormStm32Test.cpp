@@ -27,12 +27,7 @@ protected:
 
     TForm1& Prepare(bool verify) {
         line.SetPeer(&target);
-        TForm1& f = MakeForm();
-        f.ComboComPort->setCurrentIndex(0);
-        f.ComboBaud->setEditText("9600");
-        f.ComboBits->setCurrentIndex(kFrameN81);
-        f.CheckBox1->setChecked(true);
-        EXPECT_TRUE(port.IsOpen());
+        TForm1& f = MakeOpenForm();
         f.Edit1->setText(QUENNET_TEST_DATA "/srec/stm32_app.s37");
         f.ComboTarget->setCurrentIndex(kTargetStm32_115200);
         f.CheckBoxVerify->setChecked(verify);

@@ -79,4 +79,14 @@ inline CliResult RunCli(const std::string& exe, const std::vector<std::string>& 
     return r;
 }
 
+// The lines of a program's output; a last line without its LF counts too.
+inline std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
 }  // namespace quennet::testing

@@ -23,6 +23,8 @@
 namespace quennet {
 namespace {
 
+using testing::LinesOf;
+
 using testing::RunCli;
 using testing::TempDir;
 
@@ -82,14 +84,6 @@ private:
     pid_t pid_ = -1;
     std::string path_;
 };
-
-std::vector<std::string> LinesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    return lines;
-}
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 

@@ -14,6 +14,8 @@
 namespace quennet {
 namespace {
 
+using testing::LinesOf;
+
 using testing::RunCli;
 
 const std::string kFlash = QUENNET_FLASH_EXE;
@@ -47,15 +49,6 @@ private:
     int master_ = -1;
     std::string path_;
 };
-
-std::vector<std::string> LinesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
 
 TEST(FlashCliTest, HelpNeedsNothingElse) {
     const auto help = RunCli(kFlash, {"--help", "--target", "nonsense"});
