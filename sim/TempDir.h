@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
+#include <random>
+#include <system_error>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,11 +16,27 @@ namespace quennet::testing {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "quennet-test-XXXXXX").string();
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()) != nullptr) path_ = buf.data();
+        // create_directory reports whether it made the folder, so a name
+        // that another process took meanwhile is simply passed over.
+        std::error_code ec;
+        const auto base = std::filesystem::temp_directory_path(ec);
+        if (ec) return;
+        std::random_device seed;
+        std::mt19937_64 pick((static_cast<std::uint64_t>(seed()) << 32) ^ seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "quennet-test-%016llx",
+                          static_cast<unsigned long long>(pick()));
+            const auto candidate = base / name;
+            if (std::filesystem::create_directory(candidate, ec)) {
+                // Private to this user, as mkdtemp would make it.
+                std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::replace, ec);
+                path_ = candidate;
+                return;
+            }
+            if (ec) return;
+        }
     }
     ~TempDir() {
         std::error_code ec;

@@ -1,6 +1,10 @@
 // quennet-flash: the loader's runs from a shell. Parses the command line,
 // hands Ctrl+C to the run as a stop request, and returns the run's exit code.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
+#endif
 
 #include <atomic>
 #include <iostream>
@@ -14,6 +18,21 @@ namespace {
 
 std::atomic<quennet::FlashCommand*> g_command{nullptr};
 
+#ifdef _WIN32
+std::atomic<bool> g_stopAsked{false};
+
+// Runs on a thread of its own that the console starts for Ctrl+C or
+// Ctrl+Break. The first asks the run to stop; a second one is left to the
+// default handler, which ends the program at once.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    if (g_stopAsked.exchange(true)) return FALSE;
+    if (quennet::FlashCommand* c = g_command.load()) c->RequestStop();
+    return TRUE;
+}
+
+void HandleStopSignals(bool on) { SetConsoleCtrlHandler(OnConsoleControl, on ? TRUE : FALSE); }
+#else
 extern "C" void OnStopSignal(int) {
     // Only a lock-free store: the run sees it at its next block boundary.
     if (quennet::FlashCommand* c = g_command.load()) c->RequestStop();
@@ -28,6 +47,7 @@ void HandleStopSignals(bool on) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
+#endif
 
 }  // namespace
 

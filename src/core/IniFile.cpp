@@ -10,6 +10,8 @@
 
 #ifndef _WIN32
 #include <unistd.h>
+#else
+#include <process.h>
 #endif
 
 namespace quennet {
@@ -243,7 +245,7 @@ void ReplaceFile(const std::string& displayPath, const std::string& content) {
 #ifndef _WIN32
                                              ::getpid()
 #else
-                                             0
+                                             ::_getpid()
 #endif
                                              )) +
                 "." + std::to_string(counter++);
@@ -271,7 +273,7 @@ void ReplaceFile(const std::string& displayPath, const std::string& content) {
 
 }  // namespace
 
-bool ParseIniInteger(const std::string& text, long& out) {
+bool ParseIniInteger(const std::string& text, long long& out) {
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
@@ -287,10 +289,10 @@ bool ParseIniInteger(const std::string& text, long& out) {
         i += 2;
     }
     if (i == text.size()) return false;
-    // Magnitude limit: |LONG_MIN| for negative values, LONG_MAX otherwise.
+    // Magnitude limit: |LLONG_MIN| for negative values, LLONG_MAX otherwise.
     const unsigned long long limit =
-        negative ? static_cast<unsigned long long>(std::numeric_limits<long>::max()) + 1ULL
-                 : static_cast<unsigned long long>(std::numeric_limits<long>::max());
+        negative ? static_cast<unsigned long long>(std::numeric_limits<long long>::max()) + 1ULL
+                 : static_cast<unsigned long long>(std::numeric_limits<long long>::max());
     unsigned long long magnitude = 0;
     for (; i < text.size(); ++i) {
         unsigned v = 0;
@@ -299,10 +301,10 @@ bool ParseIniInteger(const std::string& text, long& out) {
         magnitude = magnitude * base + v;
     }
     if (negative) {
-        out = magnitude == limit ? std::numeric_limits<long>::min()
-                                 : -static_cast<long>(magnitude);
+        out = magnitude == limit ? std::numeric_limits<long long>::min()
+                                 : -static_cast<long long>(magnitude);
     } else {
-        out = static_cast<long>(magnitude);
+        out = static_cast<long long>(magnitude);
     }
     return true;
 }
@@ -315,16 +317,17 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
     return v ? *v : def;
 }
 
-long IniFile::ReadInteger(const std::string& section, const std::string& key, long def) const {
+long long IniFile::ReadInteger(const std::string& section, const std::string& key,
+                               long long def) const {
     std::optional<std::string> v = Lookup(path_, section, key);
-    long out = 0;
+    long long out = 0;
     if (v && ParseIniInteger(*v, out)) return out;
     return def;
 }
 
 bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
     std::optional<std::string> v = Lookup(path_, section, key);
-    long out = 0;
+    long long out = 0;
     if (v && ParseIniInteger(*v, out)) return out != 0;
     return def;
 }
@@ -381,7 +384,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
     ReplaceFile(path_, out);
 }
 
-void IniFile::WriteInteger(const std::string& section, const std::string& key, long value) {
+void IniFile::WriteInteger(const std::string& section, const std::string& key, long long value) {
     WriteString(section, key, std::to_string(value));
 }
 

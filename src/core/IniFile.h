@@ -28,7 +28,7 @@ private:
 // Numbers: a value is a number only when the WHOLE value (after the blanks
 // and quotes are dropped) is one: an optional sign, then decimal digits, or a
 // hexadecimal number with a leading "$", "0x" or "0X". "12abc", "", "$" and
-// values outside the range of long read as the default.
+// values outside the 64-bit range read as the default, on every platform.
 //
 // Writing: each Write call goes to disk at once. A missing file is created
 // with CR LF line ends; an existing file keeps its line-end style and every
@@ -47,7 +47,7 @@ public:
 
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) const;
-    long ReadInteger(const std::string& section, const std::string& key, long def) const;
+    long long ReadInteger(const std::string& section, const std::string& key, long long def) const;
     // Any number but 0 is true; no number gives def.
     bool ReadBool(const std::string& section, const std::string& key, bool def) const;
 
@@ -55,7 +55,7 @@ public:
     // file; each one is written as a blank.
     void WriteString(const std::string& section, const std::string& key,
                      const std::string& value);
-    void WriteInteger(const std::string& section, const std::string& key, long value);
+    void WriteInteger(const std::string& section, const std::string& key, long long value);
     // Writes "1" or "0".
     void WriteBool(const std::string& section, const std::string& key, bool value);
 
@@ -67,6 +67,6 @@ private:
 
 // The number rule of ReadInteger on a text that is already trimmed; false
 // when the text is not a whole number in range.
-bool ParseIniInteger(const std::string& text, long& out);
+bool ParseIniInteger(const std::string& text, long long& out);
 
 }  // namespace quennet

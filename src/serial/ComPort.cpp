@@ -229,11 +229,6 @@ void ComPort::ComResetTarget() {
     ComSetDtr(1);
 }
 
-std::string PortNameToPath(const std::string& name) {
-    if (name.empty() || name.find('/') != std::string::npos) return name;
-    return "/dev/" + name;
-}
-
 int ComListPorts(PortChooser& chooser,
                  const std::optional<std::vector<std::string>>& devices) {
     if (!devices) return 0;

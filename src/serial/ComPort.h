@@ -84,7 +84,9 @@ private:
 };
 
 // Maps a name from the port chooser to a device path: a path stays as it is,
-// a bare name such as ttyUSB0 means /dev/ttyUSB0.
+// a bare name is completed the way the platform names devices (ttyUSB0 means
+// /dev/ttyUSB0 on Linux, COM5 means \\.\COM5 on Windows). Each backend
+// defines it.
 std::string PortNameToPath(const std::string& name);
 
 // The port chooser as ComListPorts sees it: a list of texts kept sorted, with

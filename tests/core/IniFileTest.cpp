@@ -155,11 +155,11 @@ TEST_F(IniFileTest, IntegersOnlyWhenTheWholeValueIsANumber) {
 }
 
 TEST_F(IniFileTest, ParseIntegerLimits) {
-    long v = 0;
+    long long v = 0;
     EXPECT_TRUE(ParseIniInteger("9223372036854775807", v));
-    EXPECT_EQ(v, std::numeric_limits<long>::max());
+    EXPECT_EQ(v, std::numeric_limits<long long>::max());
     EXPECT_TRUE(ParseIniInteger("-9223372036854775808", v));
-    EXPECT_EQ(v, std::numeric_limits<long>::min());
+    EXPECT_EQ(v, std::numeric_limits<long long>::min());
     EXPECT_FALSE(ParseIniInteger("9223372036854775808", v));
     EXPECT_FALSE(ParseIniInteger("$10000000000000000", v));
     EXPECT_FALSE(ParseIniInteger("", v));
@@ -314,12 +314,17 @@ TEST_F(IniFileTest, WriteKeepsPermissionsAndLeavesNoTemporaryFiles) {
     IniFile ini(PathOf("a.ini"));
     for (int i = 0; i < 5; ++i) ini.WriteInteger("S", "K", i);
     EXPECT_EQ(Get("a.ini"), "[S]\nK=4\n");
+#ifndef _WIN32  // Windows files have a read-only flag, no permission bits
     EXPECT_EQ(fs::status(PathOf("a.ini")).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+#endif
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 TEST_F(IniFileTest, WriteThroughALinkChangesTheLinkedFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the MinGW C++ library cannot make symbolic links";
+#endif
     Put("real.ini", "[S]\nK=1\n");
     fs::create_symlink(PathOf("real.ini"), PathOf("link.ini"));
     IniFile ini(PathOf("link.ini"));

@@ -189,8 +189,8 @@ TEST_F(LoaderTest, ReopenAtTargetSettingsThenRestoreTheTerminals) {
     EXPECT_EQ(line.Settings().parity, Parity::Even);
     const auto opens = line.EventsOf(SimEvent::Kind::Open);
     ASSERT_EQ(opens.size(), 2u);
-    EXPECT_EQ(opens[0].text, "/dev/ttyQ0");
-    EXPECT_EQ(opens[1].text, "/dev/ttyQ0");
+    EXPECT_EQ(opens[0].text, PortNameToPath("ttyQ0"));
+    EXPECT_EQ(opens[1].text, PortNameToPath("ttyQ0"));
     EXPECT_EQ(log.Text(), "Begin program STM32.\r\nChanging Serial baud rate.\r\n^^^\r\n"
                           "Restore Serial baud rate.\r\nPROGRAM OK in 5.042 sec.");
     EXPECT_EQ(loader.LastRunResult, 0);

@@ -1,0 +1,10 @@
+#include "serial/ComPort.h"
+
+namespace quennet {
+
+std::string PortNameToPath(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return name;
+    return "/dev/" + name;
+}
+
+}  // namespace quennet

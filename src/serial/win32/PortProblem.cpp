@@ -1,0 +1,59 @@
+#include <windows.h>
+
+#include <string>
+
+#include "serial/ComPort.h"
+#include "serial/PortProblem.h"
+
+namespace quennet {
+
+namespace {
+
+std::string SystemText(DWORD error) {
+    char* text = nullptr;
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string out = n && text ? std::string(text, n) : "error " + std::to_string(error);
+    if (text) LocalFree(text);
+    while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' ||
+                            out.back() == '.'))
+        out.pop_back();
+    return out;
+}
+
+}  // namespace
+
+std::string ExplainOpenFailure(const std::string& name) {
+    const std::string path = PortNameToPath(name);
+    if (path.empty()) return "was not found";
+    // Open it the way the driver does, to see which step refuses.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        switch (e) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+            case ERROR_BAD_UNIT:
+            case ERROR_DEV_NOT_EXIST:
+                return "was not found";
+            // A port that another program holds refuses every other opener
+            // with access denied; a sharing violation means the same.
+            case ERROR_ACCESS_DENIED:
+            case ERROR_SHARING_VIOLATION:
+                return "is busy: another program has it open";
+            case ERROR_INVALID_NAME:
+                return "is not a valid port name";
+            default:
+                return "cannot be opened: " + SystemText(e);
+        }
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    const bool serial = GetCommState(h, &dcb) != 0;
+    CloseHandle(h);
+    return serial ? "cannot be set up as a serial line" : "is not a serial device";
+}
+
+}  // namespace quennet
