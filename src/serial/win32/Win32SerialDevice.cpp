@@ -75,6 +75,7 @@ bool Win32SerialDevice::Open(const std::string& path) {
     ioEvent_ = io;
     waitEvent_ = wait;
     waitPending_ = false;
+    eventsWork_ = true;
     // The lines keep the levels they have until SetDtr/SetRts move them.
     dtr_ = dcb.fDtrControl != DTR_CONTROL_DISABLE;
     rts_ = dcb.fRtsControl != RTS_CONTROL_DISABLE;
@@ -185,7 +186,7 @@ bool Win32SerialDevice::WaitReadable(std::uint64_t timeoutUs) {
         DWORD waiting = 0;
         if (!Waiting(waiting)) {
             EndPendingWait();
-            return false;
+            return false;  // the device has gone
         }
         if (waiting > 0) {
             EndPendingWait();
@@ -196,6 +197,14 @@ bool Win32SerialDevice::WaitReadable(std::uint64_t timeoutUs) {
             EndPendingWait();
             return false;
         }
+        // Rounded up, so that a short wait is not a busy loop.
+        const DWORD ms = ClampMs(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+        if (!eventsWork_) {
+            // A driver whose event wait fails (wine on a pseudo-terminal,
+            // which has no modem status) is watched in short sleeps instead.
+            Sleep(std::min<DWORD>(ms, kPollFallbackMs));
+            continue;
+        }
         if (!waitPending_) {
             waitOv_ = OVERLAPPED{};
             waitOv_.hEvent = waitEvent_;
@@ -203,24 +212,27 @@ bool Win32SerialDevice::WaitReadable(std::uint64_t timeoutUs) {
             waitMask_ = 0;
             // Done at once: an event is already there, so count again.
             if (WaitCommEvent(handle_, &waitMask_, &waitOv_)) continue;
-            if (GetLastError() != ERROR_IO_PENDING) return false;
+            if (GetLastError() != ERROR_IO_PENDING) {
+                eventsWork_ = false;
+                continue;
+            }
             waitPending_ = true;
             // A byte that came between the count above and the start of the
             // wait raises no event: count once more before sleeping.
             continue;
         }
-        // Rounded up, so that a short wait is not a busy loop.
-        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        const DWORD r = WaitForSingleObject(waitEvent_, ClampMs(ms));
+        const DWORD r = WaitForSingleObject(waitEvent_, ms);
         if (r == WAIT_OBJECT_0) {
             waitPending_ = false;
             DWORD ignored = 0;
-            if (!GetOverlappedResult(handle_, &waitOv_, &ignored, FALSE)) return false;
+            // Nobody but EndPendingWait ends the wait early, so a wait that
+            // did not succeed means the driver cannot report events.
+            if (!GetOverlappedResult(handle_, &waitOv_, &ignored, FALSE)) eventsWork_ = false;
             continue;  // the count decides; an event alone is no data
         }
         if (r != WAIT_TIMEOUT) {
             EndPendingWait();
-            return false;
+            eventsWork_ = false;
         }
     }
 }

@@ -22,6 +22,9 @@ public:
     static constexpr int kWriteStallMs = 2000;
     // The driver's queue sizes that Open asks for.
     static constexpr DWORD kQueueBytes = 4096;
+    // The sleep between two looks at the waiting count when the driver
+    // cannot report the arrival of bytes as an event.
+    static constexpr DWORD kPollFallbackMs = 1;
 
     Win32SerialDevice() = default;
     ~Win32SerialDevice() override;
@@ -54,6 +57,7 @@ private:
     OVERLAPPED waitOv_{};
     DWORD waitMask_ = 0;
     bool waitPending_ = false;
+    bool eventsWork_ = true;
     DCB savedDcb_{};
     COMMTIMEOUTS savedTimeouts_{};
     bool savedTimeoutsValid_ = false;

@@ -173,23 +173,24 @@ TEST_F(Win32PtyLineTest, ComPortOpensTheNameAndReadsEveryValue) {
 }
 
 TEST_F(Win32PtyLineTest, CloseRestoresTheSettingsFoundAtOpen) {
-    ASSERT_TRUE(device_.SetSettings(LineSettings{19200, 8, Parity::None, 1}));
-    ASSERT_TRUE(device_.Close());
+    ASSERT_TRUE(device_.Close());  // puts back what the line had before SetUp
 
-    Win32SerialDevice second;
-    ASSERT_TRUE(second.Open(PortNameToPath(name_)));
+    Win32SerialDevice first;
+    ASSERT_TRUE(first.Open(PortNameToPath(name_)));
     LineSettings found;
-    ASSERT_TRUE(second.GetSettings(found));
-    EXPECT_EQ(found.baud, 19200u);
-    ASSERT_TRUE(second.SetSettings(LineSettings{57600, 8, Parity::None, 2}));
-    ASSERT_TRUE(second.Close());
+    ASSERT_TRUE(first.GetSettings(found));
+    ASSERT_NE(found.baud, 57600u);
+    ASSERT_TRUE(first.SetSettings(LineSettings{57600, 8, Parity::None, 2}));
+    ASSERT_TRUE(first.Close());
 
-    Win32SerialDevice third;
-    ASSERT_TRUE(third.Open(PortNameToPath(name_)));
-    ASSERT_TRUE(third.GetSettings(found));
-    EXPECT_EQ(found.baud, 19200u) << "put back on close";
-    EXPECT_EQ(found.stopBits, 1);
-    third.Close();
+    ASSERT_TRUE(device_.Open(PortNameToPath(name_)));
+    LineSettings after;
+    ASSERT_TRUE(device_.GetSettings(after));
+    EXPECT_EQ(after.baud, found.baud) << "put back on close";
+    EXPECT_EQ(after.stopBits, found.stopBits);
+    const LineSettings remote = FarEndSettings();
+    EXPECT_EQ(remote.baud, found.baud);
+    EXPECT_EQ(remote.stopBits, found.stopBits);
 }
 
 }  // namespace
