@@ -5,11 +5,12 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WIN_BUILD  ?= build-win
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # The chip of the simulated board that `make run` starts: stm32, msp430 or none.
 BOARD      ?= stm32
 
-.PHONY: run test build deps clean
+.PHONY: run test build deps clean windows windows-test
 
 deps:
 	@bash tools/install-deps.sh
@@ -35,5 +36,20 @@ test: build
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# quennet-flash.exe and the core tests for 64-bit Windows, cross-built with
+# MinGW-w64 (the window is not built for Windows).
+windows:
+	@bash tools/install-windows-deps.sh
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DQUENNET_CORE_ONLY=ON -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN_BUILD) -j$(JOBS)
+
+# The Windows build's tests under wine, with the Linux board and pty far end
+# of $(BUILD) on the other side of wine's COM ports.
+windows-test: deps windows
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS) --target quennet-board pty_far_end
+	bash tests/wine/wine-tests.sh $(BUILD) $(WIN_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)
