@@ -92,7 +92,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
     }
     if (o.help) return r;
 
-    if (!portGiven) return fail("no port given (--port /dev/ttyUSB0, say)");
+    if (!portGiven) return fail("no port given (--port " + ExamplePortName() + ", say)");
     if (!targetGiven) return fail("no target given (--target NAME; targets: " + TargetList() + ")");
     const LoaderTarget* chosen = nullptr;
     for (int i = 0; i < kLoaderTargetCount; ++i) {
@@ -132,7 +132,7 @@ std::string FlashUsage() {
            "Programs a target through its serial bootloader from a file of Motorola\n"
            "S-records, printing the status log as it grows.\n"
            "\n"
-           "  --port PORT      serial device (/dev/ttyUSB0, or ttyUSB0)\n"
+           "  --port PORT      serial device (" + ExamplePortName() + ")\n"
            "  --target TARGET  " + TargetList() + "\n"
            "  --verify         read the flash back after writing (STM32)\n"
            "  --invert-dtr     the board's reset line runs the other way\n"

@@ -88,6 +88,9 @@ private:
 // /dev/ttyUSB0 on Linux, COM5 means \\.\COM5 on Windows). Each backend
 // defines it.
 std::string PortNameToPath(const std::string& name);
+// A port name as users of this platform know it, for help texts
+// (/dev/ttyUSB0 on Linux, COM5 on Windows). Each backend defines it.
+std::string ExamplePortName();
 
 // The port chooser as ComListPorts sees it: a list of texts kept sorted, with
 // a selected index (-1 for none).

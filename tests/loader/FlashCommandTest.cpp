@@ -100,10 +100,10 @@ TEST(FlashArgsTest, AcceptsTheWindowTargetsAndOptions) {
 TEST(FlashArgsTest, EachMistakeGetsItsOwnMessage) {
     const struct {
         std::vector<std::string> args;
-        const char* message;
+        std::string message;
     } cases[] = {
         {{"--port", "p", "--target", "STM32-115200", "--fast", "f"}, "unknown option --fast"},
-        {{"--target", "STM32-115200", "f"}, "no port given (--port /dev/ttyUSB0, say)"},
+        {{"--target", "STM32-115200", "f"}, "no port given (--port " + ExamplePortName() + ", say)"},
         {{"--port", "p", "f"}, "no target given (--target NAME; targets: MSP430-9600, "
                                "MSP430-19200, STM32-57600, STM32-115200)"},
         {{"--port", "p", "--target", "AVR", "f"}, "unknown target AVR (targets: MSP430-9600, "

@@ -7,4 +7,6 @@ std::string PortNameToPath(const std::string& name) {
     return "/dev/" + name;
 }
 
+std::string ExamplePortName() { return "/dev/ttyUSB0"; }
+
 }  // namespace quennet

@@ -10,4 +10,6 @@ std::string PortNameToPath(const std::string& name) {
     return "\\\\.\\" + name;
 }
 
+std::string ExamplePortName() { return "COM5"; }
+
 }  // namespace quennet
