@@ -11,6 +11,7 @@
 //   'C' n        send n bytes (n 1..255) of the pattern 0x30 + i % 64, in one
 //                write
 //   'D' t        after t * 10 ms, send the one byte 'd'
+//   'P' t        read nothing for t * 100 ms, so that the line fills up
 //
 // Anything else is ignored. Runs until killed.
 #include <fcntl.h>
@@ -152,6 +153,12 @@ int main() {
                 if (t10 < 0) break;
                 std::this_thread::sleep_for(std::chrono::milliseconds(10 * t10));
                 Send({'d'});
+                break;
+            }
+            case 'P': {
+                const int t100 = ReadByte(2000);
+                if (t100 < 0) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100 * t100));
                 break;
             }
             default: break;

@@ -193,5 +193,23 @@ TEST_F(Win32PtyLineTest, CloseRestoresTheSettingsFoundAtOpen) {
     EXPECT_EQ(remote.stopBits, found.stopBits);
 }
 
+TEST_F(Win32PtyLineTest, AWriteThatStallsGivesUp) {
+    ASSERT_TRUE(device_.SetSettings(LineSettings{921600, 8, Parity::None, 1}));
+    Send({'P', 80});  // the far end stops reading for 8 s
+    Sleep(100);
+    // Far more than the pty's buffers hold; zeros mean nothing to the far end.
+    const Bytes zeros(256 * 1024, 0);
+    const auto t0 = Steady::now();
+    const long taken = device_.Write(zeros.data(), zeros.size());
+    const long long ms = MsSince(t0);
+    EXPECT_GE(taken, 0);
+    EXPECT_LT(taken, static_cast<long>(zeros.size()));
+    // The stall limit plus the wire time of the whole write at 921600 baud.
+    const long long limit = Win32SerialDevice::kWriteStallMs + (10LL * 256 * 1024) * 1000 / 921600;
+    EXPECT_GE(ms, Win32SerialDevice::kWriteStallMs);
+    EXPECT_LT(ms, limit + 1500) << "gave up instead of waiting for the far end";
+    EXPECT_TRUE(device_.Purge(true, true));
+}
+
 }  // namespace
 }  // namespace quennet
