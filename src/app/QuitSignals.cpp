@@ -1,6 +1,9 @@
 #include "app/QuitSignals.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
+#include <QWidget>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -44,6 +47,21 @@ QuitSignals::QuitSignals(std::function<void()> onQuit, QObject* parent)
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     for (int sig : kSignals) ::sigaction(sig, &sa, nullptr);
+}
+
+void QuitSignals::CloseMainWindow(QWidget* window) {
+    // Nested dialogs are ended from the innermost out; the bound keeps a
+    // widget that refuses to hide from looping here for ever.
+    for (int i = 0; i < 16; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == window) break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->hide();
+        if (modal->isVisible()) break;
+    }
+    if (window != nullptr) window->close();
 }
 
 QuitSignals::~QuitSignals() {

@@ -3,6 +3,7 @@
 #include <functional>
 
 class QSocketNotifier;
+class QWidget;
 
 namespace quennet {
 
@@ -19,6 +20,11 @@ public:
 
     // Whether the handlers are in place (a socket pair could be made).
     bool installed() const { return notifier_ != nullptr; }
+
+    // Closes the main window as its close box does, after ending any modal
+    // dialog first: a dialog's own event loop would otherwise keep the
+    // process running with no window left.
+    static void CloseMainWindow(QWidget* window);
 
 private:
     std::function<void()> onQuit_;

@@ -82,7 +82,7 @@ int main(int argc, char* argv[]) {
     // its settings.
     quennet::TForm1* window = nullptr;
     quennet::QuitSignals quit([&window] {
-        if (window != nullptr) window->close();
+        if (window != nullptr) quennet::QuitSignals::CloseMainWindow(window);
     });
     quennet::TForm1 form(env);
     window = &form;

@@ -63,9 +63,15 @@ TEST(SettingsPlaceTest, InstalledProgramUsesTheConfigurationFolder) {
     }
 
     // From the environment, as the program reads it.
+    const char* before = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = before ? before : "";
     ::setenv("XDG_CONFIG_HOME", dir.File("env").c_str(), 1);
     p = LocateSettingsFile(exe);
-    ::unsetenv("XDG_CONFIG_HOME");
+    if (before) {
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
     EXPECT_EQ(p.path, (dir.path() / "env" / "quennet" / "quennet.INI").string());
 
     // A configuration folder that cannot be made is reported, not hidden.

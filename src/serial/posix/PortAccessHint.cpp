@@ -58,8 +58,9 @@ std::string PortAccessHint(const std::string& name) {
         return "Permission denied: your user was added to the " + groupName +
                " group after this session started; log out and in again to use the port.";
     }
-    return "Permission denied: your user must be in the " + groupName + " group to use " + path +
-           ". Join it with: sudo usermod -aG " + groupName + " " + userName + " and then log out and in again.";
+    return "Permission denied: to use " + path + " your user must be in the " + groupName +
+           " group; join it with \"sudo usermod -aG " + groupName + " " + userName +
+           "\", then log out and in again.";
 }
 
 }  // namespace quennet
