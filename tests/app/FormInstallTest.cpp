@@ -1,13 +1,11 @@
-// The window of an installed Quennet: the port error that tells a user
-// without access how to get it, and the About box that says where the
-// settings file is.
+// The port error that tells a user without access how to get it, and the
+// About box that says where the settings file is. (The installed window
+// and its settings folder are checked by tests/packaging.)
 #include <QCoreApplication>
 #include <QDir>
 
 #include "FormFixture.h"
-#include "TempDir.h"
 #include "app/TAboutBox.h"
-#include "core/SettingsPlace.h"
 
 namespace quennet::testing {
 namespace {
@@ -45,28 +43,6 @@ TEST_F(FormInstall, RefusedOpenAddsTheAccessHintOnlyWhenThereIsOne) {
     EXPECT_TRUE(port.IsOpen());
     EXPECT_EQ(asked.size(), 2u);
     EXPECT_EQ(messages.size(), 2u);
-}
-
-TEST_F(FormInstall, InstalledWindowKeepsItsSettingsInTheConfigurationFolder) {
-    // An installed tree: PREFIX/bin/quennet beside PREFIX/share/applications.
-    TempDir tree;
-    std::filesystem::create_directories(tree.path() / "bin");
-    std::filesystem::create_directories(tree.path() / "share" / "applications");
-    tree.Write("share/applications/quennet.desktop", "[Desktop Entry]\n");
-    const SettingsPlace place =
-        LocateSettingsFile(tree.File("bin/quennet"), tree.File("config"), tree.File("home"));
-    ASSERT_FALSE(place.besideProgram);
-    ASSERT_EQ(place.problem, "");
-    std::ofstream(place.path, std::ios::binary) << "[Terminal]\r\nBaud=31250\r\n";
-
-    FormEnvironment env = Env();
-    env.settingsPath = place.path;
-    TForm1& f = MakeFormWith(env);
-    EXPECT_EQ(f.ComboBaud->currentText(), "31250");
-    f.ComboBaud->setEditText("57600");
-    CloseForm();
-    EXPECT_NE(Slurp(place.path).find("Baud=57600"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(tree.path() / "bin" / "quennet.INI"));
 }
 
 TEST(AboutBoxSettings, SaysWhereTheSettingsFileIs) {
