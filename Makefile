@@ -2,6 +2,8 @@
 #   make run   - install what is missing, build, and start Quennet
 #   make test  - install what is missing, build, and run every test
 #                (the core tests run a second time under ASan and UBSan)
+#   make deb   - install what is missing, build, and pack a Debian package
+#                (./quennet_<version>_<arch>.deb)
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -10,7 +12,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # The chip of the simulated board that `make run` starts: stm32, msp430 or none.
 BOARD      ?= stm32
 
-.PHONY: run test build deps clean windows windows-test
+.PHONY: run test build deps clean deb windows windows-test
 
 deps:
 	@bash tools/install-deps.sh
@@ -35,6 +37,14 @@ test: build
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENNET_CORE_ONLY=ON -DQUENNET_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The package is packed from the same build tree; install it with
+# `sudo apt-get install ./quennet_*.deb`.
+deb: build
+	rm -rf $(BUILD)/deb
+	cd $(BUILD) && cpack -G DEB -B "$(CURDIR)/$(BUILD)/deb"
+	cp $(BUILD)/deb/quennet_*.deb .
+	@ls -1 quennet_*.deb
 
 # quennet-flash.exe and the core tests for 64-bit Windows, cross-built with
 # MinGW-w64 (the window is not built for Windows).

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev
-          libgtest-dev googletest srecord binutils fonts-dejavu-core stm32flash)
+          libgtest-dev googletest srecord binutils fonts-dejavu-core stm32flash
+          dpkg-dev desktop-file-utils)
 
 missing=()
 for p in "${packages[@]}"; do

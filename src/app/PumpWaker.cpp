@@ -5,15 +5,17 @@ namespace quennet {
 PumpWaker::PumpWaker(QTimer* timer, Hooks hooks, QObject* parent)
     : QObject(parent), timer_(timer), hooks_(std::move(hooks)), fastMs_(timer->interval()) {}
 
+void PumpWaker::SetInterval(int ms) {
+    // On a stopped timer (a run holds the pump) this only sets the interval
+    // that its restart will use; on a running one it restarts the count.
+    if (timer_->interval() != ms) timer_->setInterval(ms);
+}
+
 void PumpWaker::Hurry() {
     quiet_ = 0;
     if (notifier_) notifier_->setEnabled(false);
-    if (resting_) {
-        resting_ = false;
-        // On a stopped timer (a run holds the pump) this only sets the
-        // interval that its restart will use.
-        timer_->setInterval(fastMs_);
-    }
+    resting_ = false;
+    SetInterval(fastMs_);
 }
 
 void PumpWaker::AfterTick(std::size_t bytes) {
@@ -30,14 +32,27 @@ void PumpWaker::AfterTick(std::size_t bytes) {
         Hurry();
         return;
     }
+    if (bytes > 0 && notifier_ && hooks_.mayRest()) {
+        // A flowing line: fewer, larger ticks. The bytes wait in the port's
+        // buffer meanwhile and are still read in the pump's chunks.
+        quiet_ = 0;
+        resting_ = false;
+        SetInterval(kFlowMs);
+        notifier_->setEnabled(bytes >= kBurstBytes && timer_->isActive());
+        return;
+    }
     if (bytes > 0 || !notifier_ || !hooks_.mayRest()) {
         Hurry();
         if (bytes >= kBurstBytes && notifier_ && timer_->isActive()) notifier_->setEnabled(true);
         return;
     }
-    if (resting_ || ++quiet_ < kQuietTicks) return;
+    if (resting_) return;
+    // A pause in the flow: the next bytes (often a reply) are read at the
+    // pump's own rhythm again.
+    SetInterval(fastMs_);
+    if (++quiet_ < kQuietTicks) return;
     resting_ = true;
-    timer_->setInterval(kIdleMs);
+    SetInterval(kIdleMs);
     notifier_->setEnabled(true);
 }
 

@@ -35,6 +35,9 @@ QLabel* MakeLink(const QString& text, const QString& path, QWidget* parent) {
 }  // namespace
 
 QString TAboutBox::FindDocument(const QString& fileName) {
+    const QString installed =
+        QDir(QCoreApplication::applicationDirPath()).filePath("../share/doc/quennet/" + fileName);
+    if (QFileInfo::exists(installed)) return QDir::cleanPath(installed);
     QDir dir(QCoreApplication::applicationDirPath());
     for (int up = 0; up < 4; ++up) {
         if (QFileInfo::exists(dir.filePath(fileName))) return dir.filePath(fileName);
@@ -88,6 +91,11 @@ TAboutBox::TAboutBox(OpenFn open, QWidget* parent) : QDialog(parent), open_(std:
         column->addWidget(link);
     }
 
+    SettingsFile = new QLabel;
+    SettingsFile->setObjectName("SettingsFile");
+    SettingsFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    column->addWidget(SettingsFile);
+
     column->addWidget(new QLabel("License:"));
     LicenseText = new QPlainTextEdit;
     LicenseText->setObjectName("LicenseText");
@@ -116,6 +124,17 @@ TAboutBox::TAboutBox(OpenFn open, QWidget* parent) : QDialog(parent), open_(std:
         const QRect area = screen->availableGeometry();
         move(area.center() - rect().center());
     }
+}
+
+void TAboutBox::ShowSettingsFile(const QString& path) {
+    const QFileInfo file(path);
+    const bool beside = file.absolutePath() == QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
+    const QString where = beside ? "Settings file (beside the program):" : "Settings file (in your configuration folder):";
+    // A long path is shortened in the middle; the hint holds it whole.
+    const int room = width() - 2 * layout()->contentsMargins().left() - 4;
+    const QString shown = SettingsFile->fontMetrics().elidedText(file.absoluteFilePath(), Qt::ElideMiddle, room);
+    SettingsFile->setText(where + "\n" + shown);
+    SettingsFile->setToolTip(file.absoluteFilePath());
 }
 
 void TAboutBox::LinkClick(QLabel* link) {

@@ -17,9 +17,15 @@ public:
     explicit TAboutBox(OpenFn open, QWidget* parent = nullptr);
 
     // Where the documents are found: beside the program or in the folders
-    // above it (a build tree inside the source tree).
+    // above it (a build tree inside the source tree), or in PREFIX/share/doc/
+    // quennet for a program installed in PREFIX/bin.
     static QString FindDocument(const QString& fileName);
 
+    // Tells where the settings file is: beside the program or in the
+    // user's configuration folder, and its path.
+    void ShowSettingsFile(const QString& path);
+
+    QLabel* SettingsFile = nullptr;
     QLabel* LinkReadme = nullptr;
     QLabel* LinkLicense = nullptr;
     QPlainTextEdit* LicenseText = nullptr;

@@ -615,6 +615,7 @@ void TForm1::ExtraFeatures1Click() {
 
 void TForm1::About1Click() {
     TAboutBox box(env_.openDocument, this);
+    box.ShowSettingsFile(QString::fromStdString(env_.settingsPath));
     box.exec();
 }
 
@@ -656,7 +657,10 @@ void TForm1::CheckBox1Click() {
                                           EffectiveIndex(ComboBits));
         if (result != kComOk) {
             CheckBox1->setChecked(false);
-            ShowMessage("Error opening " + name);
+            std::string text = "Error opening " + name;
+            const std::string hint = env_.portAccessHint ? env_.portAccessHint(name) : std::string();
+            if (!hint.empty()) text += "\n" + hint;
+            ShowMessage(text);
             return;
         }
         SetChoosersEnabled(false);

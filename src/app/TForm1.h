@@ -11,6 +11,7 @@
 #include "core/Ui.h"
 #include "loader/Loader.h"
 #include "serial/ComPort.h"
+#include "serial/PortProblem.h"
 
 class QAction;
 class QCheckBox;
@@ -42,9 +43,11 @@ class LcdState;
 
 // What the window needs from outside; tests replace every part of it.
 struct FormEnvironment {
-    std::string settingsPath;   // the settings file, NAME.INI beside the executable
+    std::string settingsPath;   // the settings file: NAME.INI beside the executable or in ~/.config/NAME
     ComPort* port = nullptr;    // the program's one serial port
     std::function<std::optional<std::vector<std::string>>()> listPorts = SystemSerialPorts;
+    // A line to add to "Error opening" when the user may not use the port.
+    std::function<std::string(const std::string& port)> portAccessHint = PortAccessHint;
     MessageBoxFn messageBox;                            // caption, text; OK button
     std::function<void(const std::string&)> errorBox;   // the standard error box
     // Font dialog: returns the chosen font, or nothing on Cancel.

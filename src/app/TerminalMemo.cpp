@@ -97,6 +97,7 @@ void TerminalMemo::SyncRowWidth() {
     const std::size_t width = wrap_ == QPlainTextEdit::NoWrap ? 0 : static_cast<std::size_t>(RowChars());
     if (width != text_.RowWidth()) {
         text_.SetRowWidth(width);
+        repaintAll_ = true;
         Changed();
     }
 }
@@ -117,12 +118,16 @@ void TerminalMemo::Changed() {
 }
 
 void TerminalMemo::AppendText(std::string_view bytes) {
+    MarkLastRow();
     text_.AppendText(bytes);
+    charsSinceRefresh_ += bytes.size();
     Changed();
 }
 
 void TerminalMemo::AppendLineBreak() {
+    MarkLastRow();
     text_.AppendLineBreak();
+    ++breaksSinceRefresh_;
     Changed();
 }
 
@@ -130,13 +135,19 @@ void TerminalMemo::AppendEmptyLine() { AppendLineBreak(); }
 
 void TerminalMemo::DeleteLastChar() {
     text_.DeleteLastChar();
+    MarkLastRow();
     Changed();
 }
 
 void TerminalMemo::RemoveFirstLine() {
     // Rows are those of the view as it is now (a tick has checked already).
     if (updateDepth_ == 0) SyncRowWidth();
+    const std::size_t before = text_.RowCount();
     text_.RemoveFirstLine();
+    // One row goes from the top and the others stay as they were; only the
+    // last line's losing its text changes a row in place.
+    trimmedRows_ += before - text_.RowCount();
+    if (before == text_.RowCount()) repaintAll_ = true;
     Changed();
 }
 
@@ -153,6 +164,7 @@ void TerminalMemo::EndUpdate() {
 
 void TerminalMemo::ClearText() {
     text_.Clear();
+    repaintAll_ = true;
     anchor_ = head_ = text_.End();
     Changed();
 }
@@ -169,13 +181,19 @@ void TerminalMemo::ScheduleRefresh() {
     if (repaintTimer_->isActive()) return;
     // A change after a quiet spell (an echo, a prompt) shows at once; while
     // data flows, pictures follow at most every kRepaintMs.
-    const qint64 since = refreshClock_.isValid() ? refreshClock_.elapsed() : kRepaintMs;
-    repaintTimer_->start(static_cast<int>(std::max<qint64>(0, kRepaintMs - since)));
+    const qint64 pace = flooded_ ? kFloodRepaintMs : kRepaintMs;
+    const qint64 since = refreshClock_.isValid() ? refreshClock_.elapsed() : pace;
+    repaintTimer_->start(static_cast<int>(std::max<qint64>(0, pace - since)));
 }
 
 void TerminalMemo::Refresh() {
     if (updateDepth_ > 0) return;  // EndUpdate schedules again
     refreshClock_.start();
+    // A picture whose every row is new since the last one: the line floods
+    // faster than anyone reads, and the next picture may wait longer.
+    const auto rows = static_cast<std::size_t>(VisibleRows());
+    flooded_ = breaksSinceRefresh_ >= rows || charsSinceRefresh_ >= rows * static_cast<std::size_t>(RowChars());
+    breaksSinceRefresh_ = charsSinceRefresh_ = 0;
     SyncRowWidth();
     if (follow_) atEnd_ = true;
     follow_ = false;
@@ -189,7 +207,44 @@ void TerminalMemo::Refresh() {
         SyncVerticalBar();
     else if (!barTimer_->isActive())
         barTimer_->start(static_cast<int>(kBarMs - since));
+    Repaint();
+}
+
+void TerminalMemo::RepaintAll() {
+    repaintAll_ = true;
     viewport()->update();
+}
+
+void TerminalMemo::MarkLastRow() {
+    dirtyRow_ = std::min(dirtyRow_, trimmedRows_ + text_.RowCount() - 1);
+}
+
+// A view that follows the end mostly shows the rows it showed, moved up:
+// those pixels are moved, and only the rows that changed or came in are
+// drawn again. Anything else (a selection, sideways scrolling, a new size
+// or font) draws the whole view.
+void TerminalMemo::Repaint() {
+    const std::size_t top = trimmedRows_ + TopRow();
+    const int left = horizontalScrollBar()->value();
+    const bool reuse = !repaintAll_ && atEnd_ && !hasSelection() && top >= shown_.top && left == shown_.left &&
+                       viewport()->size() == shown_.size && hasFocus() == shown_.focus && dirtyRow_ >= shown_.top;
+    const std::size_t shift = top - shown_.top;
+    const auto page = static_cast<std::size_t>(VisibleRows());
+    if (reuse && shift < page) {
+        if (shift > 0) {
+            const int dy = static_cast<int>(shift) * rowHeight_;
+            viewport()->scroll(0, -dy, QRect(0, kMargin, viewport()->width(), static_cast<int>(page) * rowHeight_));
+        }
+        // From the first changed row down, the partial row at the bottom included.
+        const std::size_t from = std::max(top, std::min(dirtyRow_, top + page - shift));
+        const int y = kMargin + static_cast<int>(from - top) * rowHeight_;
+        if (y < viewport()->height()) viewport()->update(0, y, viewport()->width(), viewport()->height() - y);
+    } else {
+        viewport()->update();
+    }
+    shown_ = {top, left, viewport()->size(), hasFocus()};
+    repaintAll_ = false;
+    dirtyRow_ = kNoRow;
 }
 
 int TerminalMemo::VisibleRows() const { return std::max(1, (viewport()->height() - 2 * kMargin) / rowHeight_); }
@@ -256,12 +311,13 @@ void TerminalMemo::scrollContentsBy(int, int) {
     if (programScroll_) return;
     const QScrollBar* bar = verticalScrollBar();
     atEnd_ = bar->value() >= bar->maximum();
-    viewport()->update();
+    RepaintAll();
 }
 
 void TerminalMemo::resizeEvent(QResizeEvent* event) {
     // A view that showed the end keeps showing it.
     QAbstractScrollArea::resizeEvent(event);
+    repaintAll_ = true;
     SyncRowWidth();
     SyncVerticalBar();
     Refresh();
@@ -278,7 +334,7 @@ void TerminalMemo::changeEvent(QEvent* event) {
         follow_ = true;
         Refresh();
     } else if (event->type() == QEvent::PaletteChange) {
-        viewport()->update();
+        RepaintAll();
     }
 }
 
@@ -406,7 +462,7 @@ QString TerminalMemo::selectedText() const {
 void TerminalMemo::selectAll() {
     anchor_ = text_.PosOf(0, 0);
     head_ = text_.End();
-    viewport()->update();
+    RepaintAll();
 }
 
 void TerminalMemo::copy() {
@@ -418,7 +474,7 @@ void TerminalMemo::mousePressEvent(QMouseEvent* event) {
     head_ = PosAt(event->position().toPoint());
     if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = head_;
     selecting_ = true;
-    viewport()->update();
+    RepaintAll();
 }
 
 void TerminalMemo::mouseMoveEvent(QMouseEvent* event) {
@@ -430,7 +486,7 @@ void TerminalMemo::mouseMoveEvent(QMouseEvent* event) {
     else if (at.y() > viewport()->height())
         verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     head_ = PosAt(at);
-    viewport()->update();
+    RepaintAll();
 }
 
 void TerminalMemo::mouseReleaseEvent(QMouseEvent* event) {
@@ -452,7 +508,7 @@ void TerminalMemo::mouseDoubleClickEvent(QMouseEvent* event) {
     anchor_ = TextPos{at.line, lineStart.column + begin};
     head_ = TextPos{at.line, lineStart.column + end};
     selecting_ = false;
-    viewport()->update();
+    RepaintAll();
 }
 
 void TerminalMemo::contextMenuEvent(QContextMenuEvent* event) {
@@ -541,13 +597,13 @@ bool TerminalMemo::focusNextPrevChild(bool) {
 
 void TerminalMemo::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
-    viewport()->update();
+    RepaintAll();
     if (onEnter) onEnter();
 }
 
 void TerminalMemo::focusOutEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusOutEvent(event);
-    viewport()->update();
+    RepaintAll();
 }
 
 }  // namespace quennet

@@ -28,6 +28,9 @@ public:
     // The wrapping modes keep the names of the plain text editor's.
     using LineWrapMode = QPlainTextEdit::LineWrapMode;
     static constexpr int kRepaintMs = 40;
+    // The pace when every row of a picture was new: a flood, unreadable
+    // at any pace, costs half as much to show.
+    static constexpr int kFloodRepaintMs = 80;
     // While data flows the vertical scroll bar follows at this pace.
     static constexpr int kBarMs = 200;
 
@@ -96,6 +99,9 @@ private:
     void Changed();
     void ScheduleRefresh();
     void Refresh();
+    void Repaint();
+    void RepaintAll();
+    void MarkLastRow();
     void SyncRowWidth();
     void MeasureFont();
     void SyncVerticalBar();
@@ -118,6 +124,22 @@ private:
     QTimer* barTimer_ = nullptr;
     QElapsedTimer barClock_;
     QElapsedTimer refreshClock_;
+    // What arrived since the last picture, to tell a flood.
+    std::size_t breaksSinceRefresh_ = 0;
+    std::size_t charsSinceRefresh_ = 0;
+    bool flooded_ = false;
+    // Rows are counted since the text began (trimmed ones included) to tell
+    // which rows the last picture showed and which changed since.
+    static constexpr std::size_t kNoRow = ~std::size_t{0};
+    std::size_t trimmedRows_ = 0;
+    std::size_t dirtyRow_ = kNoRow;
+    bool repaintAll_ = true;
+    struct Shown {
+        std::size_t top = 0;
+        int left = 0;
+        QSize size;
+        bool focus = false;
+    } shown_;
 
     int scrollBarWidth_ = 0;  // room kept for the vertical scroll bar
     qreal advance_ = 8;

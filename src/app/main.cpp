@@ -2,13 +2,14 @@
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontDialog>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QUrl>
 
+#include "app/QuitSignals.h"
 #include "app/TForm1.h"
+#include "core/SettingsPlace.h"
 #include "serial/ComPort.h"
 
 namespace {
@@ -42,15 +43,18 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quennet");
     QApplication::setApplicationDisplayName("Quennet");
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName("quennet");
 
-    // The settings file sits beside the program: its name with ".INI".
-    const QFileInfo exe(QCoreApplication::applicationFilePath());
-    const QString settings = exe.absolutePath() + "/" + exe.completeBaseName() + ".INI";
+    // The settings file: beside the program when it runs from a folder of
+    // its own, else in the user's configuration folder.
+    const quennet::SettingsPlace settings =
+        quennet::LocateSettingsFile(QCoreApplication::applicationFilePath().toStdString());
 
     quennet::ComPort port(quennet::DefaultSerialDeviceFactory(), quennet::SystemClock());
 
     quennet::FormEnvironment env;
-    env.settingsPath = settings.toStdString();
+    env.settingsPath = settings.path;
     env.port = &port;
     env.messageBox = [](const std::string& caption, const std::string& text) {
         QMessageBox::critical(QApplication::activeWindow(), QString::fromStdString(caption),
@@ -74,7 +78,14 @@ int main(int argc, char* argv[]) {
     env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     env.openDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
 
+    // Installed before the window: a quit signal closes it and so saves
+    // its settings.
+    quennet::TForm1* window = nullptr;
+    quennet::QuitSignals quit([&window] {
+        if (window != nullptr) quennet::QuitSignals::CloseMainWindow(window);
+    });
     quennet::TForm1 form(env);
+    window = &form;
     form.FormCreate();
     form.show();
     const int rc = app.exec();

@@ -10,4 +10,10 @@ namespace quennet {
 // Each backend defines it.
 std::string ExplainOpenFailure(const std::string& name);
 
+// When the port of that name exists but this user may not read and write it:
+// one line saying which group the user must join and how. Empty when the port
+// is missing or open to this user. It only checks access and never opens the
+// device, so the board's lines are left alone. Each backend defines it.
+std::string PortAccessHint(const std::string& name);
+
 }  // namespace quennet

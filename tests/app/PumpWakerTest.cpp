@@ -1,5 +1,6 @@
 // The pump's rest while the line is quiet: the timer slows down after a
-// spell of empty ticks and the port's descriptor wakes the pump at once.
+// spell of empty ticks and the port's descriptor wakes the pump at once;
+// a flowing line is read in larger ticks unless a file send needs them all.
 // The timer's own timeouts are not connected here, so every tick seen comes
 // from a wake-up.
 #include <gtest/gtest.h>
@@ -65,10 +66,14 @@ TEST_F(Waker, RestsAfterQuietTicksAndAByteWakesThePumpAtOnce) {
     EXPECT_EQ(received, "ab");
     EXPECT_EQ(ticks, 1);
     EXPECT_FALSE(waker->Resting());
-    EXPECT_EQ(timer.interval(), 2) << "a flowing line is read at the pump's own rhythm";
+    EXPECT_EQ(timer.interval(), PumpWaker::kFlowMs) << "a flowing line is read in fewer, larger ticks";
+    EXPECT_TRUE(timer.isActive());
 
-    // Bytes keep the pump awake; quiet ticks count again from zero.
-    QuietTicks(PumpWaker::kQuietTicks - 1);
+    // Bytes keep the pump awake; quiet ticks count again from zero at the
+    // pump's own rhythm.
+    QuietTicks(1);
+    EXPECT_EQ(timer.interval(), 2);
+    QuietTicks(PumpWaker::kQuietTicks - 2);
     waker->AfterTick(3);
     QuietTicks(PumpWaker::kQuietTicks - 1);
     EXPECT_FALSE(waker->Resting());
@@ -94,6 +99,8 @@ TEST_F(Waker, StaysAwakeWhileTheWindowNeedsEveryTickOrHasNoDescriptor) {
     mayRest = false;  // a file send, or a run holding the port
     QuietTicks(3 * PumpWaker::kQuietTicks);
     EXPECT_FALSE(waker->Resting());
+    waker->AfterTick(150);  // received bytes do not slow a file send's ticks
+    EXPECT_EQ(timer.interval(), 2);
     mayRest = true;
     handle = -1;  // a device without a descriptor is polled as before
     QuietTicks(3 * PumpWaker::kQuietTicks);

@@ -150,6 +150,51 @@ TEST(TerminalMemoView, FollowsTheEndDownAndAcross) {
     EXPECT_EQ(h->value(), 0) << "a short last line shows from its start";
 }
 
+// The view moves the rows it already shows and draws only what changed: what
+// is on screen after each picture must equal the whole view drawn afresh, in
+// text and hex, through appends, backspaces over a line's end, a partial row
+// growing, and trimming from the top.
+TEST(TerminalMemoView, MovedPicturesEqualTheViewDrawnAfresh) {
+    for (const bool hex : {false, true}) {
+        TerminalMemo memo;
+        memo.setFont(FixedFont(10));
+        memo.resize(420, 230);
+        if (hex) memo.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        memo.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&memo));
+        const auto onScreen = [&memo] {
+            const QPoint at = memo.viewport()->mapTo(&memo, QPoint(0, 0));
+            return memo.screen()
+                ->grabWindow(memo.winId(), at.x(), at.y(), memo.viewport()->width(), memo.viewport()->height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        std::uint8_t next = 0;
+        for (int step = 0; step < 24; ++step) {
+            memo.BeginUpdate();
+            for (int i = 0; i < 1 + step % 4; ++i) {
+                std::uint8_t bytes[40];
+                for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(0x30 + next++ % 60);
+                while (memo.TextLength() > 1500) memo.RemoveFirstLine();
+                if (hex) {
+                    ReceivePump::ShowHex(memo, bytes, step % 3 == 0 ? 7 : sizeof bytes);
+                } else {
+                    memo.AppendText(std::string_view(reinterpret_cast<const char*>(bytes), 10 + step % 30));
+                    if (step % 5 == 1) memo.DeleteLastChar();
+                    if (step % 3 != 2) memo.AppendLineBreak();
+                    if (step % 7 == 3) memo.DeleteLastChar();  // back over the line break
+                }
+            }
+            memo.EndUpdate();
+            QTest::qWait(TerminalMemo::kFloodRepaintMs + 20);
+            const QImage shown = onScreen();
+            const QImage fresh = memo.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            ASSERT_EQ(shown.size(), fresh.size());
+            ASSERT_TRUE(shown == fresh) << (hex ? "hex" : "text") << ", picture " << step;
+        }
+    }
+}
+
 TEST(TerminalMemoView, MouseSelectionCopiesWhatItCoversAndSurvivesTrimming) {
     TerminalMemo memo;
     memo.setFont(FixedFont(12));
