@@ -62,12 +62,11 @@ bool Win32SerialDevice::Open(const std::string& path) {
     // Larger queues are a request the driver may ignore; not fatal.
     SetupComm(h, kQueueBytes, kQueueBytes);
     COMMTIMEOUTS immediate = ImmediateReads();
-    if (!SetCommTimeouts(h, &immediate)) {
-        SetCommState(h, &savedDcb_);
-        return fail();
-    }
+    if (!SetCommTimeouts(h, &immediate)) return fail();
     if (!SetCommMask(h, EV_RXCHAR)) {
+        const DWORD error = GetLastError();
         if (savedTimeoutsValid_) SetCommTimeouts(h, &savedTimeouts_);
+        SetLastError(error);
         return fail();
     }
 
