@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <string>
 #include <sys/resource.h>
@@ -151,7 +152,11 @@ struct Window {
         Run(seconds + 0.3);  // and what is still queued
         const double cpu = CpuSeconds() - cpu0;
         const double secs = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+        // The window goes on taking bytes until the feeder reports: a feeder
+        // blocked in a write to a full line would otherwise never end.
         std::size_t written = 0;
+        pollfd report{pipeFds[0], POLLIN, 0};
+        while (poll(&report, 1, 0) == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         const ssize_t got = read(pipeFds[0], &written, sizeof written);
         waitpid(child, nullptr, 0);
         close(pipeFds[0]);
