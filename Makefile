@@ -49,7 +49,7 @@ deb: build
 # quennet-flash.exe and the core tests for 64-bit Windows, cross-built with
 # MinGW-w64 (the window is not built for Windows).
 windows:
-	@bash tools/install-windows-deps.sh
+	@bash tools/install-deps.sh windows
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DQUENNET_CORE_ONLY=ON -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WIN_BUILD) -j$(JOBS)

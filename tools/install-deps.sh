@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing Quennet needs,
 # skipping the ones already there. Uses sudo when not run as root.
+# With the argument "windows": what the Windows cross-build and its test run
+# under wine need (make windows-test), kept apart so that `make run` stays lean.
 set -euo pipefail
 
-packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev
-          libgtest-dev googletest srecord binutils fonts-dejavu-core stm32flash
-          dpkg-dev desktop-file-utils)
+if [ "${1:-}" = windows ]; then
+  packages=(cmake g++-mingw-w64-x86-64-posix googletest wine wine64 srecord)
+else
+  packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev
+            libgtest-dev googletest srecord binutils fonts-dejavu-core stm32flash
+            dpkg-dev desktop-file-utils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
