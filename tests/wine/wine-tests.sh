@@ -44,7 +44,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "== Creating the wine prefix $WINEPREFIX"
   "$wine" wineboot -i >/dev/null 2>&1
 fi
-# One server for all the steps; it ends in cleanup.
+# One server for all the steps, ending in cleanup. The one wineboot left
+# behind goes first: a server started later by a wine program would write
+# to this script's output, and a wine COM port on a pty that closes sends
+# it a hang-up, on which it dumps all its objects.
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w >/dev/null 2>&1 || true
 "$wineserver" -p >/dev/null 2>&1 || true
 
 # Starts a pty program in the background and waits for the pty path on its
