@@ -10,7 +10,7 @@ if [ "${1:-}" = windows ]; then
 else
   packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev
             libgtest-dev googletest srecord binutils fonts-dejavu-core stm32flash
-            dpkg-dev desktop-file-utils)
+            dpkg-dev file desktop-file-utils)
 fi
 
 missing=()
