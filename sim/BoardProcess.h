@@ -16,12 +16,17 @@ namespace quennet::testing {
 // object goes, unless the test stopped or killed it already.
 class BoardProcess {
 public:
-    BoardProcess(const std::string& exe, const std::vector<std::string>& args) {
+    // With errPath, the board's reports (its standard error) go to that file.
+    BoardProcess(const std::string& exe, const std::vector<std::string>& args, const std::string& errPath = "") {
         int out[2];
         if (::pipe(out) != 0) return;
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(out[1], 1);
+            if (!errPath.empty()) {
+                const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                if (err >= 0) ::dup2(err, 2);
+            }
             ::close(out[0]);
             ::close(out[1]);
             std::vector<char*> argv;

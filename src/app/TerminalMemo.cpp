@@ -227,7 +227,7 @@ void TerminalMemo::Repaint() {
     const std::size_t top = trimmedRows_ + TopRow();
     const int left = horizontalScrollBar()->value();
     const bool reuse = !repaintAll_ && atEnd_ && !hasSelection() && top >= shown_.top && left == shown_.left &&
-                       viewport()->size() == shown_.size && hasFocus() == shown_.focus && dirtyRow_ >= shown_.top;
+                       viewport()->size() == shown_.size && dirtyRow_ >= shown_.top;
     const std::size_t shift = top - shown_.top;
     const auto page = static_cast<std::size_t>(VisibleRows());
     if (reuse && shift < page) {
@@ -242,7 +242,7 @@ void TerminalMemo::Repaint() {
     } else {
         viewport()->update();
     }
-    shown_ = {top, left, viewport()->size(), hasFocus()};
+    shown_ = {top, left, viewport()->size()};
     repaintAll_ = false;
     dirtyRow_ = kNoRow;
 }

@@ -138,7 +138,6 @@ private:
         std::size_t top = 0;
         int left = 0;
         QSize size;
-        bool focus = false;
     } shown_;
 
     int scrollBarWidth_ = 0;  // room kept for the vertical scroll bar

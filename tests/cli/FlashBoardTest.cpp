@@ -3,10 +3,7 @@
 // the flash the board holds afterwards.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BoardProcess.h"
 #include "CliProcess.h"
 #include "TempDir.h"
 #include "loader/FirmwareImage.h"
@@ -35,54 +33,26 @@ const std::string kBoard = QUENNET_BOARD_EXE;
 // reports go to a file; the flash is written out when it is stopped.
 class Board {
 public:
-    Board(const TempDir& dir, const std::vector<std::string>& options) : dir_(dir) {
-        std::vector<std::string> args = options;
-        for (const char* a : {"--no-announce", "--flash-out"}) args.push_back(a);
-        args.push_back(dir.File("flash.bin"));
-        int out[2];
-        if (::pipe(out) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            const int err = ::open(dir.File("board.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (err >= 0) ::dup2(err, 2);
-            ::close(out[0]);
-            ::close(out[1]);
-            std::vector<char*> argv{const_cast<char*>(kBoard.c_str())};
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(kBoard.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        for (char c; std::chrono::steady_clock::now() < deadline;) {
-            pollfd p{out[0], POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            if (::read(out[0], &c, 1) != 1 || c == '\n') break;
-            path_ += c;
-        }
-        ::close(out[0]);
-    }
-    ~Board() { Stop(); }
+    Board(const TempDir& dir, const std::vector<std::string>& options)
+        : dir_(dir), process_(kBoard, Arguments(dir, options), dir.File("board.err")) {}
 
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return process_.Path(); }
     // Stops the board; the flash it held, from its first address.
     std::vector<unsigned char> Stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-            pid_ = -1;
-        }
+        process_.Stop();
         return testing::ReadBinary(dir_.File("flash.bin"));
     }
     std::string Reports() const { return testing::Slurp(dir_.File("board.err")); }
 
 private:
+    static std::vector<std::string> Arguments(const TempDir& dir, std::vector<std::string> options) {
+        for (const char* a : {"--no-announce", "--flash-out"}) options.push_back(a);
+        options.push_back(dir.File("flash.bin"));
+        return options;
+    }
+
     const TempDir& dir_;
-    pid_t pid_ = -1;
-    std::string path_;
+    testing::BoardProcess process_;
 };
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
