@@ -6,11 +6,11 @@
 set -euo pipefail
 
 if [ "${1:-}" = windows ]; then
-  packages=(cmake g++-mingw-w64-x86-64-posix googletest wine wine64 srecord)
+  packages=(cmake g++-mingw-w64-x86-64-posix googletest wine wine64 srecord ccache)
 else
   packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev
             libgtest-dev googletest srecord binutils fonts-dejavu-core stm32flash
-            dpkg-dev file desktop-file-utils)
+            dpkg-dev file desktop-file-utils ccache)
 fi
 
 missing=()
