@@ -24,8 +24,7 @@ constexpr int kByteWaitMs = 50;
 constexpr int kAckWaitMs = 500;
 constexpr int kEraseAckWaitMs = 3000;
 
-// Change baud rate control bytes: TI's table for the F1xx and F4xx, and
-// the F2xx clock settings that reach the processor frequency each rate needs.
+// Change baud rate control bytes per family and rate, as TI lists them.
 struct BaudRow {
     std::uint8_t family;  // high byte of the device ID
     std::uint32_t baud;

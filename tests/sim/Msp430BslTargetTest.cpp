@@ -66,6 +66,13 @@ protected:
     // The mass erase as the published frame has it: FCTL1 = ERASE | MERAS
     // under the key, a dummy write into main memory.
     static Bytes MassErase() { return Frame(0x18, 0xFF00, 0xA506); }
+    // Puts a part of that loader version and device on the line.
+    void Plug(Msp430BslTarget& part, std::uint16_t version, std::uint16_t deviceId = 0xF149) {
+        part.Config().versionMajor = static_cast<std::uint8_t>(version >> 8);
+        part.Config().versionMinor = static_cast<std::uint8_t>(version);
+        part.Config().deviceId = deviceId;
+        line.SetPeer(&part);
+    }
     void Unlock() {
         ASSERT_EQ(Command(MassErase()), Bytes{0x90});
         ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
@@ -219,10 +226,7 @@ TEST_F(BslTargetTest, ErasesFollowFctl1AndAddressPerLoaderVersion) {
     };
     for (const auto& c : cases) {
         Msp430BslTarget part;
-        part.Config().versionMajor = static_cast<std::uint8_t>(c.version >> 8);
-        part.Config().versionMinor = static_cast<std::uint8_t>(c.version);
-        part.Config().deviceId = c.deviceId;
-        line.SetPeer(&part);
+        Plug(part, c.version, c.deviceId);
         Pattern();
         ASSERT_EQ(Command(MassErase()), Bytes{0x90});
         ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
@@ -246,9 +250,7 @@ TEST_F(BslTargetTest, EraseCheckAndVersionCommandsExistFrom150ExceptOn2x) {
     };
     for (const Case c : {Case{0x0111, false}, Case{0x0150, true}, Case{0x0161, true}, Case{0x0202, false}}) {
         Msp430BslTarget part;
-        part.Config().versionMajor = static_cast<std::uint8_t>(c.version >> 8);
-        part.Config().versionMinor = static_cast<std::uint8_t>(c.version);
-        line.SetPeer(&part);
+        Plug(part, c.version);
         Pattern();
         // TX BSL version: the boot ROM's 16 bytes, without the password.
         const Bytes version = Command(Frame(0x1E, 0, 0));
@@ -295,10 +297,7 @@ TEST_F(BslTargetTest, ChangeBaudRateFixesTheLoadersRateFrom160) {
     };
     for (const auto& c : cases) {
         Msp430BslTarget part;
-        part.Config().versionMajor = static_cast<std::uint8_t>(c.version >> 8);
-        part.Config().versionMinor = static_cast<std::uint8_t>(c.version);
-        part.Config().deviceId = c.deviceId;
-        line.SetPeer(&part);
+        Plug(part, c.version, c.deviceId);
         ASSERT_EQ(port.ComSetBaud(9600), kComOk);
         Pattern();
         // Not password protected.
@@ -318,10 +317,7 @@ TEST_F(BslTargetTest, AnF1xxIsFullyErasedOnlyAfterItsCumulativeEraseTime) {
     };
     for (const Case c : {Case{0xF149, 1, 1}, Case{0xF149, 13, 1}, Case{0xF149, 14, 0}, Case{0xF249, 1, 0}}) {
         Msp430BslTarget part;
-        part.Config().deviceId = c.deviceId;
-        part.Config().versionMajor = 0x01;
-        part.Config().versionMinor = 0x61;
-        line.SetPeer(&part);
+        Plug(part, 0x0161, c.deviceId);
         Pattern();
         for (int i = 0; i < c.erases; ++i) ASSERT_EQ(Command(MassErase(), 50), Bytes{0x90});
         ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});

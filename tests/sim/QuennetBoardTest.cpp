@@ -31,6 +31,17 @@ Bytes ReadFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
+// The board's pty opened raw at that rate, or -1.
+int OpenRaw(const std::string& path, speed_t speed, bool parity = false) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    if (fd < 0 || tcgetattr(fd, &t) != 0) return -1;
+    cfmakeraw(&t);
+    cfsetspeed(&t, speed);
+    if (parity) t.c_cflag |= PARENB;
+    return tcsetattr(fd, TCSANOW, &t) == 0 ? fd : -1;
+}
+
 int Shell(const std::string& command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -56,13 +67,8 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
 TEST(QuennetBoard, BytesTakeTheirWireTime) {
     testing::BoardProcess board(QUENNET_BOARD_EXE, {"--no-announce", "--period", "0"});
     ASSERT_TRUE(board.Started());
-    const int fd = ::open(board.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = OpenRaw(board.Path(), B4800);
     ASSERT_GE(fd, 0);
-    termios t{};
-    ASSERT_EQ(tcgetattr(fd, &t), 0);
-    cfmakeraw(&t);
-    cfsetspeed(&t, B4800);
-    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
     using Clock = std::chrono::steady_clock;
     auto readUntil = [fd](const std::string& end) {
         std::string got;
@@ -127,14 +133,8 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBack) {
 TEST(QuennetBoard, AnInputFlushBetweenMsp430CommandsKeepsTheLoaderUnlocked) {
     testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "msp430", "--no-announce", "--period", "0"});
     ASSERT_TRUE(board.Started());
-    const int fd = ::open(board.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = OpenRaw(board.Path(), B9600, true);
     ASSERT_GE(fd, 0);
-    termios t{};
-    ASSERT_EQ(tcgetattr(fd, &t), 0);
-    cfmakeraw(&t);
-    cfsetspeed(&t, B9600);
-    t.c_cflag |= PARENB;
-    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
     auto read = [fd](std::size_t n) {
         Bytes got;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
