@@ -370,6 +370,7 @@ void Msp430BslTarget::Execute(SimLine& line, std::uint64_t atUs) {
     case kCmdChangeBaud: {
         const std::uint8_t d1 = frame_[4], d2 = frame_[5], d3 = frame_[6];
         if (!hasChangeBaud || n != 0 || d3 > 2) return nak();
+        if (faulted(BslSimStep::ChangeBaud)) return;
         ack(0);
         // The acknowledge leaves at the old rate; then the clock is set.
         uartBaud_ = kNoRate;

@@ -17,6 +17,7 @@ enum class BslSimStep {
     LoadPc,      // command 0x1A
     WriteRam,    // command 0x12 below the flash
     WriteFlash,  // command 0x12 into the flash
+    ChangeBaud,  // command 0x20
 };
 
 // How a step fails. Silence, WrongByte and Nak apply to every step; the
@@ -191,7 +192,7 @@ private:
 
     Msp430BslConfig config_;
     std::array<std::uint8_t, 0x10000> memory_{};
-    std::array<int, 7> stepCounts_{};
+    std::array<int, 8> stepCounts_{};
 
     bool rst_ = false;
     bool test_ = false;

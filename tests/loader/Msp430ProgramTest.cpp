@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -533,6 +534,7 @@ TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Oth
         std::uint16_t deviceId, version;
         const char* line;         // after the device box, before "Programming ..."
         std::uint32_t blockBaud;  // the rate the blocks travel at
+        std::optional<BslSimFault> refusal = std::nullopt;
     };
     const std::vector<Case> cases = {
         {0xF449, 0x0160, "BSL baud rate changed to 38400.", 38400},
@@ -540,6 +542,7 @@ TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Oth
         {0xF249, 0x0202, "BSL baud rate changed to 38400.", 38400},
         {0xF149, 0x0111, "This BSL cannot change its baud rate: going on at 9600.", 9600},
         {0x5A49, 0x0160, "No baud rate settings known for this device: going on at 9600.", 9600},
+        {0xF449, 0x0160, "BSL refused the baud rate change: going on at 9600.", 9600, BslSimFault::Nak},
     };
     inputs.targetIndex = kTargetMsp430_38400;
     // The terminal already at 9600 E-8-1: no reopen, yet the port must get
@@ -551,6 +554,7 @@ TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Oth
         part.Config().deviceId = c.deviceId;
         part.Config().versionMajor = static_cast<std::uint8_t>(c.version >> 8);
         part.Config().versionMinor = static_cast<std::uint8_t>(c.version);
+        if (c.refusal) part.faults = {{BslSimStep::ChangeBaud, *c.refusal}};
         line.SetPeer(&part);
         EXPECT_EQ(Run(), 0) << log.Text();
         const Lines l = log.Lines();
@@ -559,7 +563,7 @@ TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Oth
         EXPECT_EQ(*(box - 1), c.line);
         const bool switched = c.blockBaud != 9600;
         EXPECT_EQ(l.at(l.size() - 2) == "Restore Serial baud rate.", switched) << log.Text();
-        EXPECT_EQ(part.CommandsOf(0x20).size(), switched ? 1u : 0u);
+        EXPECT_EQ(part.CommandsOf(0x20).size(), switched || c.refusal ? 1u : 0u);
         // Every block went at the faster rate, after the port had followed
         // the loader (the model garbles bytes at any other rate).
         std::uint64_t switchedAt = UINT64_MAX;
