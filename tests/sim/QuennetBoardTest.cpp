@@ -55,7 +55,7 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     while (std::size_t n = std::fread(buf, 1, sizeof buf, help)) text.append(buf, n);
     EXPECT_EQ(pclose(help), 0);
     for (const char* option : {"--chip msp430|stm32", "--device-id", "--bsl-version", "--product-id",
-                               "--bootloader-version", "--flash-out", "--flash-format bin|srec"})
+                               "--bootloader-version", "--flash-out", "--flash-format bin|srec", "--blank-flash"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 
     for (const char* bad : {"--chip avr", "--device-id xyz", "--bootloader-version 123",
