@@ -13,9 +13,20 @@ constexpr std::uint8_t kCmdRxPassword = 0x10;
 constexpr std::uint8_t kCmdTxBlock = 0x14;
 constexpr std::uint8_t kCmdMassErase = 0x18;
 constexpr std::uint8_t kCmdLoadPc = 0x1A;
+constexpr std::uint8_t kCmdEraseSegment = 0x16;
+constexpr std::uint8_t kCmdEraseCheck = 0x1C;
+constexpr std::uint8_t kCmdTxVersion = 0x1E;
+constexpr std::uint8_t kCmdChangeBaud = 0x20;
 
 constexpr std::uint32_t kRomBegin = 0x0C00, kRomEnd = 0x1000;
 constexpr std::uint32_t kFlashBegin = 0x1000, kFlashEnd = 0x10000;
+constexpr std::uint32_t kMainBegin = 0x1100;
+constexpr std::uint32_t kInfoSegment = 128, kMainSegment = 512;
+// FCTL1 as the flash controller takes it: key in the high byte.
+constexpr std::uint8_t kFlashKey = 0xA5;
+constexpr std::uint8_t kFctlErase = 0x02, kFctlMeras = 0x04;
+// The UART rate of a loader whose clock fits none.
+constexpr std::uint32_t kNoRate = 1;
 constexpr std::uint16_t kPatchAddress = 0x0220;
 constexpr std::uint16_t kVectors = 0xFFE0;
 constexpr int kMaxL1 = 254;  // the loader's receive buffer: 250 data bytes
@@ -33,6 +44,19 @@ std::uint16_t Checksum(const std::uint8_t* bytes, std::size_t n) {
 bool InRange(std::uint32_t a, std::uint32_t begin, std::uint32_t end) {
     return a >= begin && a < end;
 }
+
+// Clock bytes D1 D2 of each family (high byte of the device ID) for the
+// rates of D3 = 0, 1, 2, as TI lists them.
+struct BaudClock {
+    std::uint8_t family;
+    std::uint8_t d1[3], d2[3];
+};
+constexpr BaudClock kBaudClocks[] = {
+    {0xF1, {0x80, 0xE0, 0xE0}, {0x85, 0x86, 0x87}},
+    {0xF2, {0x80, 0x00, 0x80}, {0x85, 0x8B, 0x8C}},
+    {0xF4, {0x00, 0x00, 0x00}, {0x98, 0xB0, 0xC8}},
+};
+constexpr std::uint32_t kRates[3] = {9600, 19200, 38400};
 
 }  // namespace
 
@@ -57,9 +81,14 @@ const std::array<std::uint8_t, 194>& Msp430BslTarget::Patch110() {
 }
 
 Msp430BslTarget::Msp430BslTarget(Msp430BslConfig config) : config_(std::move(config)) {
-    // A part fresh from a board: some old program in its flash, RAM random.
+    // A part taken from a board: some old program in its flash, RAM random.
     for (std::uint32_t a = 0; a < memory_.size(); ++a)
         memory_[a] = static_cast<std::uint8_t>((a * 37u + 11u) >> 1);
+    if (!config_.oldFirmware) {
+        // Fresh from the factory: erased for as long as it takes.
+        std::fill(memory_.begin() + kFlashBegin, memory_.end(), 0xFF);
+        eraseSinceWriteUs_ = kCumulativeEraseUsF1xx;
+    }
     WriteInfoBlock();
 }
 
@@ -81,7 +110,66 @@ std::uint64_t Msp430BslTarget::WordWriteUs() const {
 }
 
 std::uint64_t Msp430BslTarget::MassEraseUs() const {
-    return static_cast<std::uint64_t>(std::llround(kMassEraseCycles * 1e6 / config_.flashClockHz));
+    if (config_.massEraseUs != 0) return config_.massEraseUs;
+    const int cycles = Family() == 0xF1 ? kMassEraseCyclesF1xx : kMassEraseCyclesLater;
+    return static_cast<std::uint64_t>(std::llround(cycles * 1e6 / config_.flashClockHz));
+}
+
+bool Msp430BslTarget::Blank(std::uint32_t begin, std::uint32_t end) const {
+    return std::all_of(memory_.begin() + begin, memory_.begin() + end, [](std::uint8_t b) { return b == 0xFF; });
+}
+
+std::uint64_t Msp430BslTarget::Erase(std::uint16_t fctl1, std::uint16_t address) {
+    // A wrong key makes the flash controller refuse the write (and flag a
+    // key violation); a dummy write outside the flash starts nothing.
+    if (fctl1 >> 8 != kFlashKey || !InRange(address, kFlashBegin, kFlashEnd)) return 0;
+    std::uint32_t begin = 0, end = 0;
+    std::uint64_t us = 0;
+    switch (fctl1 & (kFctlErase | kFctlMeras)) {
+    case kFctlErase: {
+        const std::uint32_t size = address < kMainBegin ? kInfoSegment : kMainSegment;
+        begin = std::max<std::uint32_t>(address & ~(size - 1), address < kMainBegin ? kFlashBegin : kMainBegin);
+        end = std::min<std::uint32_t>((address & ~(size - 1)) + size, kFlashEnd);
+        us = static_cast<std::uint64_t>(std::llround(kSegmentEraseCycles * 1e6 / config_.flashClockHz));
+        break;
+    }
+    case kFctlMeras:
+        if (address < kMainBegin) return 0;  // main memory only, from within it
+        begin = kMainBegin;
+        end = kFlashEnd;
+        us = MassEraseUs();
+        break;
+    case kFctlErase | kFctlMeras:
+        begin = kFlashBegin;
+        end = kFlashEnd;
+        us = MassEraseUs();
+        break;
+    default:
+        return 0;
+    }
+    std::fill(memory_.begin() + begin, memory_.begin() + end, 0xFF);
+    if (end == kFlashEnd && begin <= kMainBegin) {
+        // A new round of erasing starts once the flash was written.
+        if (writtenSinceErase_) eraseSinceWriteUs_ = 0;
+        writtenSinceErase_ = false;
+        eraseSinceWriteUs_ += us;
+    }
+    return us;
+}
+
+std::vector<std::uint8_t> Msp430BslTarget::DataFrame(std::uint16_t address, std::uint16_t length) const {
+    // Reserved up front: growing a braced-initialised vector by insert
+    // makes GCC 12 warn about bounds it gets wrong.
+    std::vector<std::uint8_t> reply;
+    reply.reserve(length + 6u);
+    for (std::uint8_t b : {std::uint8_t{0x80}, std::uint8_t{0x00}, static_cast<std::uint8_t>(length),
+                           static_cast<std::uint8_t>(length)})
+        reply.push_back(b);
+    reply.insert(reply.end(), memory_.begin() + address, memory_.begin() + address + length);
+    const std::uint16_t sum = Checksum(reply.data(), reply.size());
+    reply.push_back(static_cast<std::uint8_t>(sum & 0xFF));
+    reply.push_back(static_cast<std::uint8_t>(sum >> 8));
+    return reply;
 }
 
 std::vector<Msp430BslTarget::Command> Msp430BslTarget::CommandsOf(std::uint8_t cmd) const {
@@ -104,6 +192,7 @@ void Msp430BslTarget::Reset() {
     running_ = false;
     passwordOk_ = false;
     patchEntered_ = false;
+    uartBaud_ = 0;
     rx_ = Rx::Idle;
     frame_.clear();
     busyUntilUs_ = 0;
@@ -147,14 +236,17 @@ void Msp430BslTarget::OnLines(SimLine& line, bool dtr, bool rts, std::uint64_t a
 
 void Msp430BslTarget::Send(SimLine& line, std::uint64_t atUs, const std::vector<std::uint8_t>& bytes) {
     bytesSent_ += bytes.size();
+    wireUs_ += static_cast<double>(bytes.size()) * line.CharTimeUs();
     line.SendToPortAt(atUs, bytes);
 }
 
 void Msp430BslTarget::OnBytes(SimLine& line, const std::uint8_t* bytes, std::size_t n,
                               std::uint64_t arrivalUs) {
     bytesReceived_ += n;
+    wireUs_ += static_cast<double>(n) * line.CharTimeUs();
     const LineSettings& s = line.Settings();
-    const bool framingOk = s.dataBits == 8 && s.parity == Parity::Even && s.stopBits == 1;
+    const bool framingOk = s.dataBits == 8 && s.parity == Parity::Even && s.stopBits == 1 &&
+                           (uartBaud_ == 0 || uartBaud_ == s.baud);
     for (std::size_t i = 0; i < n; ++i) {
         if (!running_) continue;
         // The CPU is in the flash routine and does not look at the UART.
@@ -246,12 +338,45 @@ void Msp430BslTarget::Execute(SimLine& line, std::uint64_t atUs) {
         return true;
     };
 
+    const bool hasCheckAndVersion = Version() >= 0x0150 && config_.versionMajor < 2;
+    const bool hasChangeBaud = Version() >= 0x0160;
     switch (cmd) {
     case kCmdMassErase: {
         if (n != 0) return nak();
         if (faulted(BslSimStep::MassErase)) return;
-        std::fill(memory_.begin() + kFlashBegin, memory_.end(), 0xFF);
-        return ack(MassEraseUs());
+        const std::uint64_t us = Erase(length, address);
+        // The 2.x loaders check that the erase took place; the older ones
+        // acknowledge whatever the flash controller did.
+        if (us == 0 && config_.versionMajor >= 2) return nak();
+        return ack(us);
+    }
+    case kCmdEraseSegment: {
+        if (n != 0 || !passwordOk_) return nak();
+        const std::uint64_t us = Erase(length, address);
+        if (Version() >= 0x0160 && us == 0) return nak();
+        return ack(us);
+    }
+    case kCmdEraseCheck: {
+        if (!hasCheckAndVersion || n != 0 || !passwordOk_) return nak();
+        if (length == 0 || address + length > 0x10000u) return nak();
+        return Blank(address, address + length) ? ack(0) : nak();
+    }
+    case kCmdTxVersion: {
+        if (!hasCheckAndVersion || n != 0) return nak();
+        record.accepted = true;
+        Send(line, atUs, DataFrame(0x0FF0, 16));
+        return;
+    }
+    case kCmdChangeBaud: {
+        const std::uint8_t d1 = frame_[4], d2 = frame_[5], d3 = frame_[6];
+        if (!hasChangeBaud || n != 0 || d3 > 2) return nak();
+        if (faulted(BslSimStep::ChangeBaud)) return;
+        ack(0);
+        // The acknowledge leaves at the old rate; then the clock is set.
+        uartBaud_ = kNoRate;
+        for (const auto& c : kBaudClocks)
+            if (c.family == Family() && c.d1[d3] == d1 && c.d2[d3] == d2) uartBaud_ = kRates[d3];
+        return;
     }
     case kCmdRxPassword: {
         if (n != 32) return nak();
@@ -266,17 +391,8 @@ void Msp430BslTarget::Execute(SimLine& line, std::uint64_t atUs) {
         const auto* f = Occurrence(BslSimStep::ReadBlock);
         if (f && f->fault == BslSimFault::Silence) return;
         if (f && f->fault == BslSimFault::Nak) return nak();
-        // Reserved up front: growing a braced-initialised vector by insert
-        // makes GCC 12 warn about bounds it gets wrong.
-        std::vector<std::uint8_t> reply;
-        reply.reserve(length + 6u);
-        for (std::uint8_t b : {std::uint8_t{0x80}, std::uint8_t{0x00}, static_cast<std::uint8_t>(length),
-                               static_cast<std::uint8_t>(length)})
-            reply.push_back(b);
-        reply.insert(reply.end(), memory_.begin() + address, memory_.begin() + address + length);
-        const std::uint16_t sum = Checksum(reply.data(), reply.size());
-        reply.push_back(static_cast<std::uint8_t>(sum & 0xFF));
-        reply.push_back(static_cast<std::uint8_t>(sum >> 8));
+        const bool shorter = f && f->fault == BslSimFault::ShortFrame && length > 2;
+        std::vector<std::uint8_t> reply = DataFrame(address, static_cast<std::uint16_t>(shorter ? length - 2 : length));
         if (f && f->fault == BslSimFault::WrongByte) reply[0] = kWrongByte;
         if (f && f->fault == BslSimFault::BadChecksum) reply[reply.size() - 2] ^= 0x01;
         if (f && f->fault == BslSimFault::LengthMismatch) reply[3] ^= 0x02;
@@ -310,17 +426,26 @@ void Msp430BslTarget::Execute(SimLine& line, std::uint64_t atUs) {
         // The boot ROM cannot be written; a block touching it is refused whole.
         if (address < kRomEnd && address + n > kRomBegin) return nak();
         if (flash && Is110() && !entered) return nak();
-        std::uint64_t words = 0;
+        if (flash) {
+            const std::uint64_t needed =
+                Family() == 0xF1 ? kCumulativeEraseUsF1xx : kCumulativeEraseUsLater;
+            if (eraseSinceWriteUs_ < needed) ++writesOnIncompleteErase_;
+            writtenSinceErase_ = true;
+        }
+        // Loaders before 1.30 program byte by byte, later ones word by word;
+        // each write takes the same time.
+        const bool byBytes = Version() < 0x0130;
+        std::uint64_t writes = 0;
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint32_t a = address + i;
             if (InRange(a, kFlashBegin, kFlashEnd)) {
                 memory_[a] &= data[i];  // programming only clears bits
-                if (i % 2 == 0) ++words;
+                if (byBytes || i % 2 == 0) ++writes;
             } else {
                 memory_[a] = data[i];
             }
         }
-        return ack(words * WordWriteUs());
+        return ack(writes * WordWriteUs());
     }
     default:
         return nak();

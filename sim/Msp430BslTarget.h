@@ -17,12 +17,14 @@ enum class BslSimStep {
     LoadPc,      // command 0x1A
     WriteRam,    // command 0x12 below the flash
     WriteFlash,  // command 0x12 into the flash
+    ChangeBaud,  // command 0x20
 };
 
 // How a step fails. Silence, WrongByte and Nak apply to every step; the
-// frame faults BadChecksum and LengthMismatch apply to ReadBlock (the only
-// step answered with a frame) and act like WrongByte elsewhere.
-enum class BslSimFault { Silence, WrongByte, Nak, BadChecksum, LengthMismatch };
+// frame faults BadChecksum, LengthMismatch and ShortFrame (a well-formed
+// frame two bytes shorter than asked) apply to ReadBlock (the only step
+// answered with a frame) and act like WrongByte elsewhere.
+enum class BslSimFault { Silence, WrongByte, Nak, BadChecksum, LengthMismatch, ShortFrame };
 
 struct BslSimFaultRule {
     BslSimStep step;
@@ -33,7 +35,7 @@ struct BslSimFaultRule {
 
 // How the board is built and what the part is.
 struct Msp430BslConfig {
-    std::uint16_t deviceId = 0xF149;  // stored big-endian at 0x0FF0
+    std::uint16_t deviceId = 0xF149;  // stored big-endian at 0x0FF0; the high byte names the family
     std::uint8_t versionMajor = 0x01; // at 0x0FFA
     std::uint8_t versionMinor = 0x11; // at 0x0FFB
     // Wiring of the adapter: which physical level of DTR puts RST high and
@@ -47,29 +49,50 @@ struct Msp430BslConfig {
     std::vector<std::uint8_t> startupNoise;
     // Flash timing generator frequency; see kWordWriteCycles.
     double flashClockHz = 350000.0;
+    // The flash holds an old program at power-up (its vectors are then no
+    // password of an erased part); false: the flash is blank.
+    bool oldFirmware = true;
+    // How long one mass erase lasts; 0: the data sheet's cycles for the
+    // family at flashClockHz.
+    std::uint64_t massEraseUs = 0;
 };
 
 // The ROM bootstrap loader of an MSP430 1xx/2xx/4xx part behind a serial
-// adapter, modelled from TI's published BSL description:
+// adapter, modelled from TI's published BSL description (SLAU319) and the
+// parts' data sheets:
 //
 // - Entry: while RST is low, TEST gets at least two rising edges; RST then
 //   rises while TEST is high. RST rising any other way starts the user
 //   program (the loader stays silent); RST low resets the part.
 // - Half-duplex UART, 8 data bits, even parity. Bytes that arrive in another
 //   frame format are garbled and break the frame being received. Bytes that
-//   arrive while the part is busy erasing or writing are lost.
+//   arrive while the part is busy erasing or writing are lost. The loader
+//   times its bits from the sync character, so it follows the host's rate
+//   until a change baud rate command fixes its clock and rate.
 // - Before each command the host sends SYNC (0x80) and the part answers
 //   DATA_ACK (0x90). A command frame is HDR CMD L1 L2 AL AH LL LH D1..Dn
 //   CKL CKH with L1 = L2 = n + 4 (even, at most 254); CKL/CKH are the
 //   inverted XOR of the bytes at even/odd offsets. Bad checksums, lengths
 //   and unknown commands get DATA_NAK (0xA0).
-// - Mass erase is open to anyone; reading, writing and load PC need the
-//   password, the 32 bytes at 0xFFE0..0xFFFF, given since the last entry.
-//   The 1xx ROM loaders take the erase parameters LL/LH as don't-care, so
-//   any values are accepted.
-// - Flash (0x1000..0xFFFF) bits can only be cleared by writes; mass erase
-//   sets all of it to 0xFF. RAM is 0x0200..0x09FF; the boot ROM at
-//   0x0C00..0x0FFF is read-only and holds the device ID and version.
+// - Erasing: the loader writes LL LH to the flash controller's FCTL1 and
+//   makes a dummy write at AL AH. Under the key 0xA5, ERASE (0x02) erases
+//   the segment of the address, MERAS (0x04) the main memory, both (0x06)
+//   main and information memory; with another key or value, or an address
+//   outside the flash, nothing is erased. Mass erase (0x18) is open to
+//   anyone; loaders of version 2.x answer DATA_NAK when nothing was erased,
+//   older ones DATA_ACK all the same. Erase segment (0x16) needs the
+//   password; from version 1.60 on it checks its work like erase check.
+// - The password is the 32 bytes at 0xFFE0..0xFFFF, given since the last
+//   entry; reading, writing, erase segment, erase check and load PC need it.
+// - Versions 1.50 to 1.6x have erase check (0x1C, password) and TX BSL
+//   version (0x1E: the 16 bytes at 0x0FF0); from 1.60 on (2.x included)
+//   change baud rate (0x20: D1 D2 D3 in AL AH LL, not protected). A part
+//   whose clock bytes D1 D2 are not its family's for the rate D3 runs its
+//   UART at no rate a host can match.
+// - Flash (0x1000..0xFFFF; information memory 0x1000..0x10FF in segments of
+//   128 bytes, main memory above in segments of 512) bits can only be
+//   cleared by writes. RAM is 0x0200..0x09FF; the boot ROM at 0x0C00..0x0FFF
+//   is read-only and holds the device ID and version.
 // - A part with loader version 1.10 cannot write its flash by itself: it
 //   refuses flash blocks unless the published RAM patch (194 bytes at
 //   0x0220) was written and entered with load PC 0x0220 just before the
@@ -77,16 +100,22 @@ struct Msp430BslConfig {
 //   Load PC anywhere else, or onto RAM that does not hold the patch, leaves
 //   the loader for good (until the next entry).
 //
-// Times: the flash controller of the 1xx family (MSP430x1xx Family User's
-// Guide, flash memory chapter; MSP430F149 data sheet) takes 35 cycles of
-// the flash timing generator per word written and 5297 cycles for a mass
-// erase, with the generator at 257..476 kHz. At the modelled 350 kHz a word
-// takes 100 us and a mass erase 15.1 ms; the loader writes word by word, so
-// a 240-byte block is busy for 12 ms before its acknowledge.
+// Times (MSP430x1xx Family User's Guide, flash memory chapter; the F1xx,
+// F2xx and F4xx data sheets): the flash timing generator runs at 257..476
+// kHz. A byte or word write takes 35 of its cycles, a segment erase 4819, a
+// mass erase 5297 on the F1xx and 10593 on the F2xx and F4xx. The F1xx
+// needs a cumulative mass erase time of 200 ms before it is written, the
+// others 20 ms. Loaders before version 1.30 write byte by byte, later ones
+// word by word. At the modelled 350 kHz a word takes 100 us, an F1xx mass
+// erase 15.1 ms: a 240-byte block is busy for 12 ms before its acknowledge.
 class Msp430BslTarget : public SimPeer {
 public:
     static constexpr int kWordWriteCycles = 35;
-    static constexpr int kMassEraseCycles = 5297;
+    static constexpr int kSegmentEraseCycles = 4819;
+    static constexpr int kMassEraseCyclesF1xx = 5297;
+    static constexpr int kMassEraseCyclesLater = 10593;
+    static constexpr std::uint64_t kCumulativeEraseUsF1xx = 200000;
+    static constexpr std::uint64_t kCumulativeEraseUsLater = 20000;
     static constexpr std::uint8_t kSync = 0x80;
     static constexpr std::uint8_t kAck = 0x90;
     static constexpr std::uint8_t kNak = 0xA0;
@@ -109,6 +138,12 @@ public:
     bool Running() const { return running_; }
     bool PasswordAccepted() const { return passwordOk_; }
     int Entries() const { return entries_; }
+    // The rate a change baud rate command fixed since the entry: 0 while the
+    // loader follows the host, 1 when its clock fits no rate.
+    std::uint32_t UartBaud() const { return uartBaud_; }
+    // Flash blocks written while the mass erases before them had not yet
+    // lasted the data sheet's cumulative time (their cells may not hold).
+    int WritesOnIncompleteErase() const { return writesOnIncompleteErase_; }
 
     // One frame the loader took in full, accepted or not.
     struct Command {
@@ -125,6 +160,8 @@ public:
     // Traffic and work, for measuring a host against the wire.
     std::size_t BytesReceived() const { return bytesReceived_; }
     std::size_t BytesSent() const { return bytesSent_; }
+    // Wire time of every byte both ways, each at the rate it crossed at.
+    double WireUs() const { return wireUs_; }
     std::uint64_t BusyUs() const { return busyTotalUs_; }
     std::uint64_t WordWriteUs() const;
     std::uint64_t MassEraseUs() const;
@@ -142,12 +179,20 @@ private:
     void Send(SimLine& line, std::uint64_t atUs, const std::vector<std::uint8_t>& bytes);
     // The fault for this occurrence of the step, if any (counts the step).
     const BslSimFaultRule* Occurrence(BslSimStep step);
-    bool Is110() const { return config_.versionMajor == 0x01 && config_.versionMinor == 0x10; }
+    std::uint16_t Version() const { return static_cast<std::uint16_t>(config_.versionMajor << 8 | config_.versionMinor); }
+    bool Is110() const { return Version() == 0x0110; }
+    std::uint8_t Family() const { return static_cast<std::uint8_t>(config_.deviceId >> 8); }
     void WriteInfoBlock();
+    // The dummy write under FCTL1 = fctl1 at address: erases what it
+    // selects and returns how long that took (0: nothing erased).
+    std::uint64_t Erase(std::uint16_t fctl1, std::uint16_t address);
+    bool Blank(std::uint32_t begin, std::uint32_t end) const;
+    // The 16 bytes at address as a data frame.
+    std::vector<std::uint8_t> DataFrame(std::uint16_t address, std::uint16_t length) const;
 
     Msp430BslConfig config_;
     std::array<std::uint8_t, 0x10000> memory_{};
-    std::array<int, 7> stepCounts_{};
+    std::array<int, 8> stepCounts_{};
 
     bool rst_ = false;
     bool test_ = false;
@@ -156,6 +201,7 @@ private:
     bool running_ = false;
     bool passwordOk_ = false;
     bool patchEntered_ = false;
+    std::uint32_t uartBaud_ = 0;
     Rx rx_ = Rx::Idle;
     std::vector<std::uint8_t> frame_;
     std::uint64_t busyUntilUs_ = 0;
@@ -164,7 +210,12 @@ private:
     std::vector<Command> commands_;
     std::size_t bytesReceived_ = 0;
     std::size_t bytesSent_ = 0;
+    double wireUs_ = 0;
     std::uint64_t busyTotalUs_ = 0;
+    // Mass erase time since the flash was last written; written since.
+    std::uint64_t eraseSinceWriteUs_ = 0;
+    bool writtenSinceErase_ = false;
+    int writesOnIncompleteErase_ = 0;
 };
 
 }  // namespace quennet

@@ -44,8 +44,8 @@ bool PtyBoard::Open(std::string& error) {
     path_ = name;
     const int flags = ::fcntl(master_, F_GETFL);
     ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
-    // Packet mode: the host's flushes (each open flushes) show up as status
-    // bytes on the master.
+    // Packet mode: the host's flushes show up as status bytes on the master,
+    // so that a quick close and reopen is not missed between two turns.
     int on = 1;
     if (::ioctl(master_, TIOCPKT, &on) != 0) {
         error = std::string("cannot set packet mode: ") + std::strerror(errno);
@@ -83,8 +83,10 @@ void PtyBoard::ReadHost() {
         const ssize_t n = ::read(master_, buffer, sizeof buffer);
         if (n <= 0) return;  // EAGAIN, or EIO while the host is away
         if (buffer[0] != TIOCPKT_DATA) {
-            // A flush on the host's side: it opened or closed the line.
-            board_.HostReopened();
+            // Opening and closing the line drop the host's output; a host
+            // that only drops what it has received (as many do before each
+            // command) has not reopened anything.
+            if (buffer[0] & TIOCPKT_FLUSHWRITE) board_.HostReopened();
             continue;
         }
         board_.HostBytes(buffer + 1, static_cast<std::size_t>(n - 1));

@@ -13,8 +13,9 @@ namespace quennet {
 // clock follows the wall clock, the host's bytes are read from the pty's
 // master side and handed to the board, and the board's bytes are written
 // back when they have crossed the simulated wire. The host's baud rate is
-// read from the pty's termios each turn; opens and flushes by the host
-// arrive as packet-mode status bytes, a closed host as a hang-up.
+// read from the pty's termios each turn; a host that opens the line shows
+// as the end of a hang-up and, where it drops its output as it opens (as
+// Quennet does), as a packet-mode status byte; a closed host as a hang-up.
 class PtyBoard {
 public:
     PtyBoard(VirtualClock& clock, SimBoard& board) : clock_(clock), board_(board) {}

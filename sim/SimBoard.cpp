@@ -46,6 +46,7 @@ SimBoard::SimBoard(VirtualClock& clock, SimBoardConfig config)
         chip.deviceId = config_.msp430DeviceId;
         chip.versionMajor = static_cast<std::uint8_t>(config_.bslVersion >> 8);
         chip.versionMinor = static_cast<std::uint8_t>(config_.bslVersion & 0xFF);
+        chip.oldFirmware = config_.msp430OldFirmware;
         msp430_ = std::make_unique<Msp430BslTarget>(chip);
         std::snprintf(text, sizeof text, "Chip MSP430, device ID %04X, BSL version %X.%02X",
                       config_.msp430DeviceId, config_.bslVersion >> 8, config_.bslVersion & 0xFF);
@@ -143,6 +144,8 @@ void SimBoard::ReleaseHeld() {
 
 void SimBoard::Decide() {
     if (!hostOpen_) return;
+    if (mode_ == Mode::Bootloader && msp430_ && msp430_->Running() && msp430_->UartBaud() == hostBaud_)
+        return;
     if (IsBootloaderBaud(hostBaud_))
         EnterBootloader();
     else

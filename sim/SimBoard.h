@@ -21,6 +21,7 @@ struct SimBoardConfig {
     Chip chip = Chip::Stm32;
     std::uint16_t msp430DeviceId = 0xF149;
     std::uint16_t bslVersion = 0x0111;        // major in the high byte
+    bool msp430OldFirmware = true;            // an old program in the flash at power-up
     std::uint16_t stm32ProductId = 0x0414;
     std::uint8_t bootloaderVersion = 0x22;
     std::uint64_t periodUs = 10000000;        // firmware's status line; 0: none
@@ -38,7 +39,8 @@ struct SimBoardConfig {
 // - HostLine: every turn, whether the host has the line open and the line
 //   settings it set (a pty shows baud rate and stop bits; its parity and
 //   data bits always read 8N1, so the board assumes the frame of the mode).
-// - HostReopened: the host opened the line or flushed it (each open does).
+// - HostReopened: the host opened the line or dropped its own output (each
+//   open does; a flush of what it has received is no reopen).
 // - HostBytes: bytes the host wrote; they reach the chip or firmware at the
 //   pace of the wire.
 // - TakeForHost: the bytes that have fully arrived at the host by now.
@@ -50,7 +52,9 @@ struct SimBoardConfig {
 // after the entry; at any other rate it runs the firmware, restarting it
 // (greeting) as a board does when the port opens. In the bootloader,
 // kResetPauseUs without a byte from the host resets the chip back into its
-// firmware. An MSP430 SYNC (0x80) reaching the firmware while the host runs
+// firmware. A host that follows an MSP430 loader to the rate that the
+// loader's change baud rate command set is no new entry: the loader goes on.
+// An MSP430 SYNC (0x80) reaching the firmware while the host runs
 // at a loader rate enters the loader too, for a host that does not reopen
 // because its terminal already has the loader's settings.
 class SimBoard : public SimPeer {

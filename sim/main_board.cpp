@@ -33,14 +33,20 @@ const char* kHelp =
     "A pty has no DTR or RTS: the chip enters its bootloader when the host\n"
     "opens the line at a bootloader baud rate (MSP430: 9600 or 19200; STM32:\n"
     "57600 or 115200), and returns to its firmware when the host reopens the\n"
-    "line at another rate or after 1 s without a byte from the host.\n"
+    "line at another rate or after 1 s without a byte from the host. A host\n"
+    "that flushes only its input stays in the bootloader, and one that follows\n"
+    "the MSP430 loader to the rate of its change baud rate command too.\n"
     "Bytes take the time that the baud rate gives them on a real wire.\n"
     "\n"
     "Options:\n"
     "  --chip msp430|stm32       the chip on the board (default stm32)\n"
-    "  --device-id HEX           MSP430 device ID (default F149)\n"
+    "  --device-id HEX           MSP430 device ID, family in the high byte\n"
+    "                            (default F149; F1xx flash needs 19 mass erases)\n"
     "  --bsl-version HEX         MSP430 BSL version, major in the high byte\n"
-    "                            (default 0111 for 1.11; 0110 needs the patch)\n"
+    "                            (default 0111 for 1.11; 0110 needs the patch,\n"
+    "                            0160 and later change their baud rate)\n"
+    "  --blank-flash             the MSP430 starts with blank flash, not with\n"
+    "                            an old program that a run must erase\n"
     "  --product-id HEX          STM32 product ID (default 414)\n"
     "  --bootloader-version HEX  STM32 bootloader version (default 22 for 2.2)\n"
     "  --flash-out FILE          write the chip's flash to FILE on exit\n"
@@ -91,6 +97,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--no-announce") {
             announce = false;
+        } else if (arg == "--blank-flash") {
+            config.msp430OldFirmware = false;
         } else if (arg == "--chip") {
             if (!needValue()) return Usage("--chip needs msp430 or stm32");
             if (std::strcmp(value, "msp430") == 0)

@@ -127,7 +127,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
 
 std::string FlashUsage() {
     return "Usage: quennet-flash --port PORT --target TARGET [options] FIRMWARE.s19\n"
-           "       quennet-flash --port PORT --target MSP430-9600|MSP430-19200 --device-info\n"
+           "       quennet-flash --port PORT --target MSP430-BAUD --device-info\n"
            "\n"
            "Programs a target through its serial bootloader from a file of Motorola\n"
            "S-records, printing the status log as it grows.\n"

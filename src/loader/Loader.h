@@ -19,6 +19,7 @@ constexpr int kTargetStm32_57600 = 2;
 constexpr int kTargetStm32_115200 = 3;
 constexpr int kTargetBlackfin = 4;
 constexpr int kTargetMg2455 = 5;
+constexpr int kTargetMsp430_38400 = 6;
 
 // What the window's controls say at the moment a run is started.
 struct LoaderInputs {
@@ -69,6 +70,9 @@ struct LoaderTarget {
     const char* infoLine;      // first log line of Device Info., or nullptr
     TargetSequence TargetSequences::*deviceInfo;
     bool watchdogOption;       // "Toggle TCK as WTD" applies to its runs
+    // The rate a programming run switches the loader to once it knows the
+    // part (where the loader can); 0: the whole run at `baud`.
+    std::uint32_t fasterBaud = 0;
 };
 
 inline constexpr LoaderTarget kLoaderTargets[] = {
@@ -82,6 +86,8 @@ inline constexpr LoaderTarget kLoaderTargets[] = {
      nullptr, false},
     {"BLACKFIN", 0, "Begin program BLACKFIN.", nullptr, nullptr, nullptr, false},
     {"MG2455", 0, "Begin program MG2455.", nullptr, nullptr, nullptr, false},
+    {"MSP430-38400", 9600, "Begin program MSP430.", &TargetSequences::programMsp430,
+     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, 38400},
 };
 inline constexpr int kLoaderTargetCount = static_cast<int>(std::size(kLoaderTargets));
 

@@ -24,6 +24,19 @@ constexpr int kByteWaitMs = 50;
 constexpr int kAckWaitMs = 500;
 constexpr int kEraseAckWaitMs = 3000;
 
+// Change baud rate control bytes per family and rate, as TI lists them.
+struct BaudRow {
+    std::uint8_t family;  // high byte of the device ID
+    std::uint32_t baud;
+    BslBaudSetting setting;
+};
+constexpr BaudRow kBaudTable[] = {
+    {0xF1, 9600, {0x80, 0x85, 0}}, {0xF1, 19200, {0xE0, 0x86, 1}}, {0xF1, 38400, {0xE0, 0x87, 2}},
+    {0xF2, 9600, {0x80, 0x85, 0}}, {0xF2, 19200, {0x00, 0x8B, 1}}, {0xF2, 38400, {0x80, 0x8C, 2}},
+    {0xF4, 9600, {0x00, 0x98, 0}}, {0xF4, 19200, {0x00, 0xB0, 1}}, {0xF4, 38400, {0x00, 0xC8, 2}},
+};
+constexpr int kF1xxMassErases = 19;
+
 }  // namespace
 
 const std::array<std::uint8_t, 194> Bsl110Patch = {
@@ -41,6 +54,18 @@ const std::array<std::uint8_t, 194> Bsl110Patch = {
     0x13, 0x02, 0x38, 0xE3, 0x18, 0x92, 0x12, 0x02, 0xBF, 0x23, 0xE2, 0xB3, 0x08, 0x02, 0xBC, 0x23,  // 02D0
     0x30, 0x41,                                                                                      // 02E0
 };
+
+std::optional<BslBaudSetting> BslBaudSettings(std::uint16_t deviceId, std::uint32_t baud) {
+    for (const BaudRow& row : kBaudTable)
+        if (row.family == deviceId >> 8 && row.baud == baud) return row.setting;
+    return std::nullopt;
+}
+
+bool BslCanChangeBaud(std::uint8_t major, std::uint8_t minor) {
+    return (major << 8 | minor) >= 0x0160;
+}
+
+int Msp430MassErasesNeeded(std::uint16_t deviceId) { return deviceId >> 8 == 0xF1 ? kF1xxMassErases : 1; }
 
 std::uint16_t BslChecksum(const std::uint8_t* bytes, std::size_t length) {
     std::uint8_t ckl = 0, ckh = 0;
@@ -128,9 +153,16 @@ void Msp430Bsl::BuildHeader(std::uint8_t cmd, std::uint8_t l, std::uint16_t addr
 }
 
 int Msp430Bsl::BslMassErase() {
-    BuildHeader(kBslCmdMassErase, 4, 0, 0);
+    BuildHeader(kBslCmdMassErase, 4, kBslMassEraseAddress, kBslMassEraseFctl1);
     BslSendFrame(8);
     return BslWaitAck(kEraseAckWaitMs);
+}
+
+int Msp430Bsl::BslChangeBaud(const BslBaudSetting& setting) {
+    BslSync();
+    BuildHeader(kBslCmdChangeBaud, 4, static_cast<std::uint16_t>(setting.d1 | setting.d2 << 8), setting.d3);
+    BslSendFrame(8);
+    return BslWaitAck(kAckWaitMs);
 }
 
 int Msp430Bsl::BslSendPassword() {

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "serial/ComPort.h"
 
@@ -17,6 +18,14 @@ inline constexpr std::uint8_t kBslCmdRxPassword = 0x10;
 inline constexpr std::uint8_t kBslCmdTxDataBlock = 0x14;
 inline constexpr std::uint8_t kBslCmdMassErase = 0x18;
 inline constexpr std::uint8_t kBslCmdLoadPc = 0x1A;
+inline constexpr std::uint8_t kBslCmdChangeBaud = 0x20;
+
+// The mass erase is a dummy write that the loader makes with FCTL1 set to
+// LL LH: ERASE | MERAS under the flash key 0xA5 erases main and information
+// memory. The write must land in the flash, so the address is one in main
+// memory that every part has.
+inline constexpr std::uint16_t kBslMassEraseAddress = 0xFF00;
+inline constexpr std::uint16_t kBslMassEraseFctl1 = 0xA506;
 
 // Where the 1.10 patch lives and runs, and where the part describes itself.
 inline constexpr std::uint16_t kBslPatchAddress = 0x0220;
@@ -24,6 +33,25 @@ inline constexpr std::uint16_t kBslInfoAddress = 0x0FF0;
 inline constexpr std::uint16_t kBslInfoLength = 16;
 // The most data one RX data block carries.
 inline constexpr std::size_t kBslMaxBlock = 240;
+
+// Control bytes of the change baud rate command for one family and rate:
+// D1 and D2 set the processor clock (DCOCTL and BCSCTL1, or SCFI0 and SCFI1
+// on the F4xx), D3 selects the rate. Sent as AL AH LL.
+struct BslBaudSetting {
+    std::uint8_t d1, d2, d3;
+};
+// The settings for the part's family (high byte of its device ID: 0xF1,
+// 0xF2 or 0xF4) at 9600, 19200 or 38400 baud; nothing for other families
+// or rates.
+std::optional<BslBaudSetting> BslBaudSettings(std::uint16_t deviceId, std::uint32_t baud);
+// Loaders from version 1.60 on can change their baud rate.
+bool BslCanChangeBaud(std::uint8_t major, std::uint8_t minor);
+// How many mass erases make a complete erase of the part's flash. The F1xx
+// flash needs a cumulative mass erase time of 200 ms, and one mass erase
+// lasts 5297 cycles of the flash timing generator, at most 476 kHz: 11.1 ms.
+// Its data sheets ask for at least 19 erases in the worst case. The later
+// families erase fully in one.
+int Msp430MassErasesNeeded(std::uint16_t deviceId);
 
 // Result codes of BslEnter.
 inline constexpr int kBslEnterOk = 0;
@@ -61,7 +89,12 @@ public:
     // Drives the entry pattern on DTR (RST) and RTS (TEST), up to four
     // times with the RTS polarity flipped after each failed attempt.
     int BslEnter();
+    // One mass erase (main and information memory); the caller syncs first
+    // when the loader was not just entered.
     int BslMassErase();
+    // Asks the loader to switch to the rate of the setting; on DATA_ACK the
+    // loader listens at the new rate.
+    int BslChangeBaud(const BslBaudSetting& setting);
     // The password of an erased part: 32 bytes 0xFF.
     int BslSendPassword();
     // Reads the 16 bytes at 0x0FF0: device ID and loader version.

@@ -14,6 +14,9 @@ namespace {
 constexpr std::uint32_t kSpace = 0x10000;  // the MSP430's 64 KiB
 constexpr std::uint32_t kMapBlock = 1024;  // one map character per KiB
 constexpr int kBlockAckWaitMs = 500;
+// TI asks for about 10 ms after a baud rate change before the next byte,
+// while the loader's clock settles.
+constexpr int kBaudSettleMs = 10;
 
 // The run ends after a failure: the terminal gets its port back.
 int Fail(Loader& loader, const char* line) {
@@ -66,6 +69,46 @@ int EnterEraseIdentify(Loader& loader, const LoaderInputs& inputs, std::uint32_t
     if (bsl.BslReadVersion() != 0) return Fail(loader, kLineVersionFailed);
     DeviceBox(loader, bsl);
     loader.RefreshLog();
+    // A part whose flash needs more erase time than one mass erase gives
+    // gets the rest now that it is known; the loader stays unlocked.
+    for (int i = 1; i < Msp430MassErasesNeeded(bsl.DeviceId); ++i) {
+        bsl.BslSync();
+        if (bsl.BslMassErase() != 0) return Fail(loader, kLineEraseFailed);
+    }
+    return 0;
+}
+
+std::string WithBaud(const char* format, std::uint32_t baud) {
+    char text[96];
+    std::snprintf(text, sizeof text, format, static_cast<unsigned>(baud));
+    return text;
+}
+
+// Moves the loader and the port to the faster rate where the loader can
+// change its rate; otherwise says so and the run goes on as it is. 0 to go
+// on; nonzero when the run is over.
+int SwitchToFasterBaud(Loader& loader, Msp430Bsl& bsl, std::uint32_t baud, std::uint32_t faster) {
+    if (!BslCanChangeBaud(bsl.VersionMajor, bsl.VersionMinor)) {
+        loader.AddLine(WithBaud(kLineBaudNotOffered, baud));
+        return 0;
+    }
+    const auto setting = BslBaudSettings(bsl.DeviceId, faster);
+    if (!setting) {
+        loader.AddLine(WithBaud(kLineBaudUnknownFamily, baud));
+        return 0;
+    }
+    if (bsl.BslChangeBaud(*setting) != 0) {
+        loader.AddLine(WithBaud(kLineBaudRefused, baud));
+        return 0;
+    }
+    ComPort& port = loader.Port();
+    // In place: closing the port could drop DTR and reset the part.
+    if (port.ComSetBaud(faster) != kComOk) return Fail(loader, kLineCantOpenPort);
+    // The port no longer has the terminal's settings: the run hands them
+    // back at its end, as after a reopen.
+    loader.PortReopened = true;
+    port.clock().Sleep(kBaudSettleMs);
+    loader.AddLine(WithBaud(kLineBaudChanged, faster));
     return 0;
 }
 
@@ -140,6 +183,9 @@ int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud
 
     Msp430Bsl bsl(loader.Port());
     if (EnterEraseIdentify(loader, inputs, baud, bsl) != 0) return 1;
+    const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
+    if (target && target->fasterBaud != 0 && SwitchToFasterBaud(loader, bsl, baud, target->fasterBaud) != 0)
+        return 1;
 
     const int patch = bsl.BslLoadPatch();
     if (bsl.PatchLoaded) {

@@ -24,6 +24,12 @@ inline constexpr const char* kLineProgramming = "Programming ...";
 inline constexpr const char* kLineProgrammingFailed = "ERROR: Programming error.";
 inline constexpr const char* kLineProgramOk = "PROGRAM OK in ";
 inline constexpr const char* kLineDeviceInfoTime = "Request Device Info in ";
+// Lines of the faster targets' baud rate change; %u is a baud rate.
+inline constexpr const char* kLineBaudChanged = "BSL baud rate changed to %u.";
+inline constexpr const char* kLineBaudNotOffered = "This BSL cannot change its baud rate: going on at %u.";
+inline constexpr const char* kLineBaudUnknownFamily =
+    "No baud rate settings known for this device: going on at %u.";
+inline constexpr const char* kLineBaudRefused = "BSL refused the baud rate change: going on at %u.";
 
 inline constexpr const char* kBoxRule = "+---------------------+";
 // The ruler over the block map: read top to bottom, every fourth column

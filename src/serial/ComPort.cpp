@@ -78,6 +78,14 @@ int ComPort::ComClose() {
     return kComOk;
 }
 
+int ComPort::ComSetBaud(std::uint32_t baud) {
+    if (!device_) return kComCannotOpen;
+    LineSettings settings;
+    if (!device_->GetSettings(settings)) return kComSettingsRefused;
+    settings.baud = baud;
+    return device_->SetSettings(settings) ? kComOk : kComSettingsRefused;
+}
+
 std::size_t ComPort::ComRead(std::uint8_t* buffer, std::size_t n) {
     if (!device_ || !buffer) return 0;
     std::uint32_t waiting = 0;

@@ -41,6 +41,11 @@ public:
 
     int ComOpen(const std::string& name, std::uint32_t baud, int frameFormat);
     int ComClose();
+    // Changes the baud rate of the open port in place, keeping its frame
+    // format and the DTR and RTS levels: a close and reopen could drop the
+    // modem lines and reset a target that is waiting at the new rate.
+    // kComOk, kComCannotOpen with no port open, kComSettingsRefused.
+    int ComSetBaud(std::uint32_t baud);
     // Bytes actually delivered by the device, 0 .. n.
     std::size_t ComRead(std::uint8_t* buffer, std::size_t n);
     int ComReadByte();

@@ -102,5 +102,25 @@ TEST_F(FormMsp430, DeviceInfoReportsThePartAndErasesIt) {
     EXPECT_EQ(line.EventsOf(SimEvent::Kind::Settings).at(1).settings.baud, 19200u);
 }
 
+TEST_F(FormMsp430, TheFasterTargetIsChosenRunAndRemembered) {
+    {
+        TForm1& f = MakeAtTerminal();
+        target.Config().deviceId = 0xF449;
+        target.Config().versionMinor = 0x60;
+        f.Edit1->setText(QUENNET_TEST_DATA "/srec/msp430_blink.s19");
+        f.ComboTarget->setCurrentIndex(kTargetMsp430_38400);
+        f.Button1->click();
+        const QString log = Log();
+        EXPECT_TRUE(log.contains("+---------------------+\nBSL baud rate changed to 38400.\nProgramming ...\n"))
+            << log.toStdString();
+        EXPECT_EQ(f.loader().LastRunResult, 0) << log.toStdString();
+        EXPECT_EQ(target.At(0x1100), 0x31);
+        CloseForm();
+    }
+    EXPECT_NE(ReadSettings().find("Target=6"), std::string::npos);
+    TForm1& g = MakeForm();
+    EXPECT_EQ(g.ComboTarget->currentText(), "MSP430-38400");
+}
+
 }  // namespace
 }  // namespace quennet::testing

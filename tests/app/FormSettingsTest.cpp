@@ -301,8 +301,9 @@ TEST_F(FormSettings, EveryNamedControlExists) {
     EXPECT_EQ(f.findChild<QLineEdit*>("EditBC3")->maxLength(), 16);
     EXPECT_EQ(f.findChild<QLineEdit*>("EditBV3")->maxLength(), 200);
     EXPECT_EQ(f.ComboBaud->count(), 12);
-    EXPECT_EQ(f.ComboTarget->count(), 6);
+    EXPECT_EQ(f.ComboTarget->count(), 7);
     EXPECT_EQ(f.ComboTarget->itemText(5), "MG2455");
+    EXPECT_EQ(f.ComboTarget->itemText(6), "MSP430-38400");
 }
 
 TEST(AboutBox, ShowsLicenceAndOpensLinks) {

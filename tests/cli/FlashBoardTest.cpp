@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -118,6 +119,23 @@ TEST(FlashBoardTest, ProgramsAndVerifiesEachFamily) {
     }
 }
 
+// The board follows the loader to 38400 without taking it for a new entry.
+TEST(FlashBoardTest, TheFasterMsp430TargetSwitchesTheLoaderTo38400) {
+    TempDir dir;
+    Board board(dir, {"--chip", "msp430", "--device-id", "F449", "--bsl-version", "0160"});
+    ASSERT_FALSE(board.path().empty());
+    const std::string fw = QUENNET_TEST_DATA "/srec/msp430_blink.s19";
+    const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "MSP430-38400", fw});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const auto lines = LinesOf(r.out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "BSL baud rate changed to 38400."), lines.end()) << r.out;
+    EXPECT_TRUE(StartsWith(lines.back(), "PROGRAM OK in ")) << r.out;
+    const auto flash = board.Stop();
+    const FirmwareImage image = Load(fw);
+    ASSERT_EQ(flash.size(), 0xF000u);
+    EXPECT_TRUE(std::equal(flash.begin(), flash.end(), image.data() + 0x1000));
+}
+
 TEST(FlashBoardTest, DeviceInfoShowsThePartAndItsLoader) {
     TempDir dir;
     Board board(dir, {"--chip", "msp430", "--device-id", "F16C", "--bsl-version", "0160"});
@@ -141,7 +159,7 @@ TEST(FlashBoardTest, CommandLineErrorsNeverReachTheBoard) {
         std::string firstErrorLine;
     } cases[] = {
         {{"--port", board.path(), "--target", "STM32-9600", fw}, "quennet-flash: unknown target STM32-9600 (targets: MSP430-9600, "
-                                                   "MSP430-19200, STM32-57600, STM32-115200)"},
+                                                   "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400)"},
         {{"--port", board.path(), "--target", "STM32-115200", dir.File("none.s37")},
          "quennet-flash: firmware file " + dir.File("none.s37") + " cannot be read"},
         {{"--port", board.path(), "--target", "STM32-115200", "--toggle-tck", fw},

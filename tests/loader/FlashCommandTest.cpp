@@ -105,12 +105,12 @@ TEST(FlashArgsTest, EachMistakeGetsItsOwnMessage) {
         {{"--port", "p", "--target", "STM32-115200", "--fast", "f"}, "unknown option --fast"},
         {{"--target", "STM32-115200", "f"}, "no port given (--port " + ExamplePortName() + ", say)"},
         {{"--port", "p", "f"}, "no target given (--target NAME; targets: MSP430-9600, "
-                               "MSP430-19200, STM32-57600, STM32-115200)"},
+                               "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400)"},
         {{"--port", "p", "--target", "AVR", "f"}, "unknown target AVR (targets: MSP430-9600, "
-                                                  "MSP430-19200, STM32-57600, STM32-115200)"},
+                                                  "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400)"},
         {{"--port", "p", "--target", "BLACKFIN", "f"},
          "target BLACKFIN cannot be programmed yet (targets: MSP430-9600, MSP430-19200, "
-         "STM32-57600, STM32-115200)"},
+         "STM32-57600, STM32-115200, MSP430-38400)"},
         {{"--port", "p", "--target", "STM32-115200"}, "no firmware file given"},
         {{"--port", "p", "--target", "STM32-115200", "a", "b"}, "more than one firmware file given: a, b"},
         {{"--port", "p", "--target"}, "--target needs a value"},

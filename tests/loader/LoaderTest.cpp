@@ -399,7 +399,7 @@ TEST_F(LoaderTest, PlaceholderTargetsSucceedWithoutTouchingThePort) {
 
 TEST_F(LoaderTest, TypedTargetTextClearsTheLogAndKeepsTheLastResult) {
     OpenTerminal();
-    for (int typed : {-1, 6, 1000}) {
+    for (int typed : {-1, kLoaderTargetCount, 1000}) {
         for (int last : {0, 1}) {
             log.AppendRaw("old run\r\n");
             loader.LastRunResult = last;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -123,13 +124,14 @@ protected:
             if (c.address >= 0x1000) out.push_back(c);
         return out;
     }
-    bool FlashBlankExcept(std::uint32_t begin, const Bytes& data) const {
+    static bool FlashOf(const Msp430BslTarget& part, std::uint32_t begin, const Bytes& data) {
         for (std::uint32_t a = 0x1000; a < 0x10000; ++a) {
             const bool inData = a >= begin && a < begin + data.size();
-            if (target.At(static_cast<std::uint16_t>(a)) != (inData ? data[a - begin] : 0xFF)) return false;
+            if (part.At(static_cast<std::uint16_t>(a)) != (inData ? data[a - begin] : 0xFF)) return false;
         }
         return true;
     }
+    bool FlashBlankExcept(std::uint32_t begin, const Bytes& data) const { return FlashOf(target, begin, data); }
     // DTR levels driven since the port was last opened: the open's own 1,
     // then 0 and 1 of the closing reset pulse when the run succeeded.
     std::vector<bool> DtrSinceLastOpen() const {
@@ -165,8 +167,11 @@ TEST(Msp430BslFrameTest, FramesAndPatchAreByteExact) {
         operation();
         return line.WrittenBytes();
     };
+    // FCTL1 = ERASE | MERAS under the key, the dummy write into main flash.
     Bytes erase = sent([&] { bsl.BslMassErase(); });
-    EXPECT_EQ(erase, (Bytes{0x80, 0x18, 0x04, 0x04, 0, 0, 0, 0, 0x7B, 0xE3}));
+    EXPECT_EQ(erase, (Bytes{0x80, 0x18, 0x04, 0x04, 0x00, 0xFF, 0x06, 0xA5, 0x7D, 0xB9}));
+    Bytes baud = sent([&] { bsl.BslChangeBaud(*BslBaudSettings(0xF16C, 38400)); });
+    EXPECT_EQ(Bytes(baud.end() - 10, baud.end()), (Bytes{0x80, 0x20, 0x04, 0x04, 0xE0, 0x87, 0x02, 0x00, 0x99, 0x5C}));
     Bytes password = sent([&] { bsl.BslSendPassword(); });
     ASSERT_EQ(password.size(), 42u);
     EXPECT_EQ(Bytes(password.begin(), password.begin() + 8), (Bytes{0x80, 0x10, 0x24, 0x24, 0, 0, 0, 0}));
@@ -340,6 +345,8 @@ TEST_F(Msp430RunTest, EachFailureEndsTheRunWithItsLineAndGivesThePortBack) {
         {{{BslSimStep::ReadBlock, BslSimFault::WrongByte}}, 0x11, {"Version ...", "ERROR: 3."}},
         {{{BslSimStep::ReadBlock, BslSimFault::BadChecksum}}, 0x11, {"Version ...", "ERROR: 3."}},
         {{{BslSimStep::ReadBlock, BslSimFault::LengthMismatch}}, 0x11, {"Version ...", "ERROR: 3."}},
+        {{{BslSimStep::ReadBlock, BslSimFault::ShortFrame}}, 0x11, {"Version ...", "ERROR: 3."}},
+        {{{BslSimStep::MassErase, BslSimFault::Nak, 2}}, 0x11, {"+---------------------+", "ERROR: Erasing Failure."}},
         {{{BslSimStep::WriteRam, BslSimFault::Nak}}, 0x10, {"+---------------------+", "Patch ...", "ERROR: 4."}},
         {{{BslSimStep::WriteFlash, BslSimFault::Nak, 2}}, 0x11,
          {std::string(64, '-').replace(16, 1, "*"), std::string(17, '^'), "ERROR: Programming error."}},
@@ -424,9 +431,10 @@ TEST_F(Msp430RunTest, WatchdogPulsesOnceAroundEachBlockSyncAndIsNeverLeftSet) {
     inputs.terminalFormat = kFrameE81;
     EXPECT_EQ(Run(), 0);
     EXPECT_FALSE(port.WatchdogToggle);
-    // Before the pass the waits toggled RTS; from the version read on, the
-    // only RTS moves are one low-high pair around each block's sync.
-    const std::uint64_t versionRead = target.CommandsOf(0x14).at(0).atUs;
+    // Before the pass the waits toggled RTS; from the last of the F149's
+    // mass erases on, the only RTS moves are one low-high pair around each
+    // block's sync.
+    const std::uint64_t versionRead = target.CommandsOf(0x18).back().atUs;
     std::size_t rtsBefore = 0;
     std::vector<std::string> after;
     for (const auto& e : line.Events()) {
@@ -437,8 +445,8 @@ TEST_F(Msp430RunTest, WatchdogPulsesOnceAroundEachBlockSyncAndIsNeverLeftSet) {
         if (e.kind == SimEvent::Kind::Dtr) break;  // the closing reset
     }
     EXPECT_GT(rtsBefore, 2u * 8u + 10u);  // two patterns and many toggles
-    // The pass begins with the first sync after the version read, and the
-    // RTS pulse just before it.
+    // The pass begins with the first sync after the last erase, and the RTS
+    // pulse just before it.
     const auto firstSync = std::find(after.begin(), after.end(), "sync");
     ASSERT_NE(firstSync, after.end());
     ASSERT_NE(firstSync, after.begin());
@@ -474,6 +482,102 @@ TEST_F(Msp430RunTest, DeviceInfoErasesAProgrammedPartAndReportsIt) {
     EXPECT_TRUE(target.CommandsOf(0x12).empty());
     EXPECT_EQ(DtrSinceLastOpen(), (std::vector<bool>{true, false, true}));
     EXPECT_FALSE(target.Running());  // reset into the (erased) program
+}
+
+TEST_F(Msp430RunTest, EachFamilyGetsTheMassErasesItsFlashNeeds) {
+    struct Case {
+        std::uint16_t deviceId;
+        std::size_t erases;
+    };
+    Firmware(Record('1', 0x1100, {1, 2}));
+    for (const Case c : {Case{0xF149, 19}, Case{0xF413, 1}, Case{0xF249, 1}}) {
+        Msp430BslTarget part;
+        part.Config().deviceId = c.deviceId;
+        line.SetPeer(&part);
+        EXPECT_EQ(Run(), 0) << log.Text();
+        const auto erases = part.CommandsOf(0x18);
+        EXPECT_EQ(erases.size(), c.erases) << std::hex << c.deviceId;
+        for (const auto& e : erases) {
+            EXPECT_TRUE(e.accepted && e.address == 0xFF00 && e.length == 0xA506) << std::hex << c.deviceId;
+        }
+        EXPECT_EQ(part.WritesOnIncompleteErase(), 0) << std::hex << c.deviceId;
+        EXPECT_EQ(part.At(0x1100), 1);
+        EXPECT_EQ(part.At(0x1102), 0xFF) << "the old program is gone";
+        port.ComClose();
+        line.SetPeer(&target);
+    }
+}
+
+TEST_F(Msp430RunTest, AMassEraseOfNearlyThreeSecondsIsWaitedFor) {
+    struct Case {
+        std::uint64_t eraseUs;
+        int result;
+    };
+    inputs.terminalFormat = kFrameE81;
+    Firmware(Record('1', 0x1100, {1, 2}));
+    for (const Case c : {Case{2900000, 0}, Case{3100000, 1}}) {
+        Msp430BslTarget part;
+        part.Config().deviceId = 0xF249;
+        part.Config().massEraseUs = c.eraseUs;
+        line.SetPeer(&part);
+        EXPECT_EQ(Run(), c.result) << c.eraseUs;
+        if (c.result != 0) {
+            EXPECT_EQ(log.Lines().back(), "ERROR: Erasing Failure.");
+        }
+        port.ComClose();
+        line.SetPeer(&target);
+    }
+}
+
+TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Otherwise) {
+    struct Case {
+        std::uint16_t deviceId, version;
+        const char* line;         // after the device box, before "Programming ..."
+        std::uint32_t blockBaud;  // the rate the blocks travel at
+        std::optional<BslSimFault> refusal = std::nullopt;
+    };
+    const std::vector<Case> cases = {
+        {0xF449, 0x0160, "BSL baud rate changed to 38400.", 38400},
+        {0xF16C, 0x0161, "BSL baud rate changed to 38400.", 38400},
+        {0xF249, 0x0202, "BSL baud rate changed to 38400.", 38400},
+        {0xF149, 0x0111, "This BSL cannot change its baud rate: going on at 9600.", 9600},
+        {0x5A49, 0x0160, "No baud rate settings known for this device: going on at 9600.", 9600},
+        {0xF449, 0x0160, "BSL refused the baud rate change: going on at 9600.", 9600, BslSimFault::Nak},
+    };
+    inputs.targetIndex = kTargetMsp430_38400;
+    // The terminal already at 9600 E-8-1: no reopen, yet the port must get
+    // its rate back after a switch.
+    inputs.terminalFormat = kFrameE81;
+    Firmware(Records(0x8000, Bytes(500, 0x5A)));
+    for (const auto& c : cases) {
+        Msp430BslTarget part;
+        part.Config().deviceId = c.deviceId;
+        part.Config().versionMajor = static_cast<std::uint8_t>(c.version >> 8);
+        part.Config().versionMinor = static_cast<std::uint8_t>(c.version);
+        if (c.refusal) part.faults = {{BslSimStep::ChangeBaud, *c.refusal}};
+        line.SetPeer(&part);
+        EXPECT_EQ(Run(), 0) << log.Text();
+        const Lines l = log.Lines();
+        const auto box = std::find(l.begin(), l.end(), "Programming ...");
+        ASSERT_NE(box, l.end()) << log.Text();
+        EXPECT_EQ(*(box - 1), c.line);
+        const bool switched = c.blockBaud != 9600;
+        EXPECT_EQ(l.at(l.size() - 2) == "Restore Serial baud rate.", switched) << log.Text();
+        EXPECT_EQ(part.CommandsOf(0x20).size(), switched || c.refusal ? 1u : 0u);
+        // Every block went at the faster rate, after the port had followed
+        // the loader (the model garbles bytes at any other rate).
+        std::uint64_t switchedAt = UINT64_MAX;
+        for (const auto& e : line.EventsOf(SimEvent::Kind::Settings))
+            if (e.settings.baud == 38400) switchedAt = std::min(switchedAt, e.atUs);
+        const auto blocks = part.CommandsOf(0x12);
+        ASSERT_FALSE(blocks.empty());
+        EXPECT_EQ(blocks.front().atUs > switchedAt, switched);
+        EXPECT_TRUE(FlashOf(part, 0x8000, Bytes(500, 0x5A)));
+        EXPECT_EQ(line.Settings().baud, 9600u) << "the terminal's rate again";
+        EXPECT_EQ(line.Settings().parity, Parity::Even);
+        port.ComClose();
+        line.SetPeer(&target);
+    }
 }
 
 }  // namespace

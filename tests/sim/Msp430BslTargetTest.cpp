@@ -63,8 +63,18 @@ protected:
         EXPECT_EQ(Exchange({0x80}), Bytes{0x90});
         return Exchange(frame, ms);
     }
+    // The mass erase as the published frame has it: FCTL1 = ERASE | MERAS
+    // under the key, a dummy write into main memory.
+    static Bytes MassErase() { return Frame(0x18, 0xFF00, 0xA506); }
+    // Puts a part of that loader version and device on the line.
+    void Plug(Msp430BslTarget& part, std::uint16_t version, std::uint16_t deviceId = 0xF149) {
+        part.Config().versionMajor = static_cast<std::uint8_t>(version >> 8);
+        part.Config().versionMinor = static_cast<std::uint8_t>(version);
+        part.Config().deviceId = deviceId;
+        line.SetPeer(&part);
+    }
     void Unlock() {
-        ASSERT_EQ(Command(Frame(0x18, 0, 0)), Bytes{0x90});
+        ASSERT_EQ(Command(MassErase()), Bytes{0x90});
         ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
     }
 
@@ -111,8 +121,8 @@ TEST_F(BslTargetTest, EntersOnlyOnThePatternWithItsWiringAndMissedAttempts) {
 TEST_F(BslTargetTest, FramesAreCheckedAndReadsNeedThePassword) {
     Pattern();
     // The published mass erase frame, byte for byte.
-    EXPECT_EQ(Frame(0x18, 0, 0), (Bytes{0x80, 0x18, 0x04, 0x04, 0, 0, 0, 0, 0x7B, 0xE3}));
-    Bytes bad = Frame(0x18, 0, 0);
+    EXPECT_EQ(MassErase(), (Bytes{0x80, 0x18, 0x04, 0x04, 0x00, 0xFF, 0x06, 0xA5, 0x7D, 0xB9}));
+    Bytes bad = MassErase();
     bad[9] ^= 0x10;
     EXPECT_EQ(Command(bad), Bytes{0xA0});
     EXPECT_EQ(Command({0x80, 0x18, 0x04, 0x06}), Bytes{0xA0});  // L1 != L2
@@ -133,7 +143,7 @@ TEST_F(BslTargetTest, FramesAreCheckedAndReadsNeedThePassword) {
     // A frame without its sync is not taken as a command: its header
     // passes for the sync.
     const auto commands = target.Commands().size();
-    EXPECT_EQ(Exchange(Frame(0x18, 0, 0)), Bytes{0x90});
+    EXPECT_EQ(Exchange(MassErase()), Bytes{0x90});
     EXPECT_EQ(target.Commands().size(), commands);
     // Another frame format garbles every byte.
     ASSERT_EQ(port.ComClose(), kComOk);
@@ -147,7 +157,7 @@ TEST_F(BslTargetTest, FlashKeepsWriteRulesAndTakesItsTime) {
     Pattern();
     target.Preload(0x2000, {0x0F, 0xF0});
     EXPECT_EQ(Exchange({0x80}), Bytes{0x90});
-    port.ComWrite(Frame(0x18, 0, 0).data(), 10);
+    port.ComWrite(MassErase().data(), 10);
     const std::uint64_t sent = clock.NowUs();
     EXPECT_EQ(port.ComWaitByte(3000), 0x90);
     // Ten characters of 11 bits at 9600 baud, then 15.1 ms of erasing.
@@ -165,7 +175,8 @@ TEST_F(BslTargetTest, FlashKeepsWriteRulesAndTakesItsTime) {
     EXPECT_EQ(Command(Frame(0x12, 0x2001, 2, {1, 2})), Bytes{0xA0});    // odd start
     EXPECT_EQ(Command(Frame(0x12, 0x0FF0, 2, {1, 2})), Bytes{0xA0});    // boot ROM
     EXPECT_EQ(Command(Frame(0x12, 0xFFFE, 4, {1, 2, 3, 4})), Bytes{0xA0});  // past the top
-    EXPECT_EQ(target.BusyUs(), 15134u + 2 * 200u);
+    // 1.11 writes byte by byte: four writes of 100 us per block.
+    EXPECT_EQ(target.BusyUs(), 15134u + 2 * 400u);
 }
 
 TEST_F(BslTargetTest, Version110WritesFlashOnlyThroughTheEnteredPatch) {
@@ -177,7 +188,9 @@ TEST_F(BslTargetTest, Version110WritesFlashOnlyThroughTheEnteredPatch) {
     Bytes patch(Msp430BslTarget::Patch110().begin(), Msp430BslTarget::Patch110().end());
     ASSERT_EQ(Command(Frame(0x12, 0x0220, 194, patch), 500), Bytes{0x90});  // RAM is fine
     ASSERT_EQ(Command(Frame(0x1A, 0x0220, 0)), Bytes{0x90});
+    const std::uint64_t busy = target.BusyUs();
     EXPECT_EQ(Command(Frame(0x12, 0x4000, 2, block)), Bytes{0x90});
+    EXPECT_EQ(target.BusyUs() - busy, 2 * target.WordWriteUs()) << "a 1.10 loader writes byte by byte";
     EXPECT_EQ(target.At(0x4000), 0x11);
     EXPECT_EQ(Command(Frame(0x12, 0x4002, 2, block)), Bytes{0xA0}) << "one block per entry";
     ASSERT_EQ(Command(Frame(0x1A, 0x0220, 0)), Bytes{0x90});
@@ -187,6 +200,138 @@ TEST_F(BslTargetTest, Version110WritesFlashOnlyThroughTheEnteredPatch) {
     ASSERT_EQ(Command(Frame(0x1A, 0x4000, 0)), Bytes{0x90});
     EXPECT_FALSE(target.Running());
     EXPECT_EQ(Exchange({0x80}), Bytes{});
+}
+
+// Erasing as the flash controller does it: FCTL1 from LL LH, a dummy write
+// at AL AH; what each loader version answers and what is erased.
+TEST_F(BslTargetTest, ErasesFollowFctl1AndAddressPerLoaderVersion) {
+    struct Case {
+        const char* what;
+        std::uint16_t version;
+        std::uint16_t deviceId;
+        Bytes frame;
+        std::uint8_t reply;
+        bool infoErased, segmentErased, nextSegmentErased;  // 0x1000, 0x2000, 0x2200
+    };
+    const std::vector<Case> cases = {
+        {"1.x: mass erase of address 0", 0x0111, 0xF149, Frame(0x18, 0, 0), 0x90, false, false, false},
+        {"2.x: mass erase of address 0", 0x0202, 0xF249, Frame(0x18, 0, 0), 0xA0, false, false, false},
+        {"2.x: mass erase", 0x0202, 0xF249, MassErase(), 0x90, true, true, true},
+        {"wrong key", 0x0111, 0xF149, Frame(0x18, 0xFF00, 0x0006), 0x90, false, false, false},
+        {"address outside the flash", 0x0160, 0xF149, Frame(0x18, 0x0200, 0xA506), 0x90, false, false, false},
+        {"main memory only", 0x0111, 0xF149, Frame(0x18, 0xFF00, 0xA504), 0x90, false, true, true},
+        {"erase segment", 0x0111, 0xF149, Frame(0x16, 0x2010, 0xA502), 0x90, false, true, false},
+        {"1.60 checks a segment erase", 0x0160, 0xF149, Frame(0x16, 0x0000, 0xA502), 0xA0, false, false, false},
+        {"1.11 does not", 0x0111, 0xF149, Frame(0x16, 0x0000, 0xA502), 0x90, false, false, false},
+    };
+    for (const auto& c : cases) {
+        Msp430BslTarget part;
+        Plug(part, c.version, c.deviceId);
+        Pattern();
+        ASSERT_EQ(Command(MassErase()), Bytes{0x90});
+        ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
+        for (std::uint16_t a : {0x1000, 0x2000, 0x2200}) part.Preload(a, {0x12});
+        EXPECT_EQ(Command(c.frame), Bytes{c.reply}) << c.what;
+        EXPECT_EQ(part.At(0x1000) == 0xFF, c.infoErased) << c.what;
+        EXPECT_EQ(part.At(0x2000) == 0xFF, c.segmentErased) << c.what;
+        EXPECT_EQ(part.At(0x2200) == 0xFF, c.nextSegmentErased) << c.what;
+        line.SetPeer(&target);
+    }
+    // Erase segment needs the password.
+    Pattern();
+    EXPECT_EQ(Command(Frame(0x16, 0x2000, 0xA502)), Bytes{0xA0});
+    EXPECT_NE(target.At(0x2000), 0xFF);
+}
+
+TEST_F(BslTargetTest, EraseCheckAndVersionCommandsExistFrom150ExceptOn2x) {
+    struct Case {
+        std::uint16_t version;
+        bool has;
+    };
+    for (const Case c : {Case{0x0111, false}, Case{0x0150, true}, Case{0x0161, true}, Case{0x0202, false}}) {
+        Msp430BslTarget part;
+        Plug(part, c.version);
+        Pattern();
+        // TX BSL version: the boot ROM's 16 bytes, without the password.
+        const Bytes version = Command(Frame(0x1E, 0, 0));
+        if (c.has) {
+            ASSERT_EQ(version.size(), 22u) << c.version;
+            EXPECT_EQ(Bytes(version.begin(), version.begin() + 6), (Bytes{0x80, 0x00, 0x10, 0x10, 0xF1, 0x49}));
+            EXPECT_EQ(version[14], c.version >> 8);
+            EXPECT_EQ(version[15], c.version & 0xFF);
+        } else {
+            EXPECT_EQ(version, Bytes{0xA0}) << c.version;
+        }
+        EXPECT_EQ(Command(Frame(0x1C, 0x1000, 0xF000)), Bytes{0xA0}) << "locked, or not there";
+        ASSERT_EQ(Command(MassErase()), Bytes{0x90});
+        ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
+        part.Preload(0x8001, {0x00});
+        EXPECT_EQ(Command(Frame(0x1C, 0x1000, 0x7001)), Bytes{c.has ? std::uint8_t{0x90} : std::uint8_t{0xA0}});
+        EXPECT_EQ(Command(Frame(0x1C, 0x1000, 0x7002)), Bytes{0xA0}) << "0x8001 is not blank";
+        line.SetPeer(&target);
+    }
+}
+
+TEST_F(BslTargetTest, ChangeBaudRateFixesTheLoadersRateFrom160) {
+    auto talksAt = [&](std::uint32_t baud) {
+        EXPECT_EQ(port.ComSetBaud(baud), kComOk);
+        clock.Sleep(10);
+        const bool answered = Exchange({0x80}) == Bytes{0x90};
+        // A frame after the answered sync, so that the next sync is one.
+        if (answered) Exchange(Frame(0x10, 0, 0, Bytes(32, 0x00)));
+        return answered;
+    };
+    struct Case {
+        std::uint16_t version, deviceId;
+        std::uint8_t d1, d2, d3;
+        std::uint8_t reply;
+        std::uint32_t rate;  // the one rate it answers at afterwards; 0: any (not fixed), 1: none
+    };
+    const std::vector<Case> cases = {
+        {0x0111, 0xF149, 0xE0, 0x87, 2, 0xA0, 0},      // not there: follows the host
+        {0x0160, 0xF449, 0x00, 0xC8, 2, 0x90, 38400},  // F4xx clock bytes
+        {0x0161, 0xF16C, 0xE0, 0x86, 1, 0x90, 19200},  // F1xx
+        {0x0202, 0xF249, 0x80, 0x8C, 2, 0x90, 38400},  // F2xx
+        {0x0160, 0xF449, 0xE0, 0x87, 2, 0x90, 1},      // another family's clock
+        {0x0160, 0xF449, 0x00, 0xC8, 3, 0xA0, 0},      // no such rate
+    };
+    for (const auto& c : cases) {
+        Msp430BslTarget part;
+        Plug(part, c.version, c.deviceId);
+        ASSERT_EQ(port.ComSetBaud(9600), kComOk);
+        Pattern();
+        // Not password protected.
+        EXPECT_EQ(Command(Frame(0x20, static_cast<std::uint16_t>(c.d1 | c.d2 << 8), c.d3)), Bytes{c.reply})
+            << std::hex << c.version;
+        for (std::uint32_t baud : {9600u, 19200u, 38400u})
+            EXPECT_EQ(talksAt(baud), c.rate == 0 || baud == c.rate) << std::hex << c.version << std::dec << " at " << baud;
+        line.SetPeer(&target);
+    }
+}
+
+TEST_F(BslTargetTest, AnF1xxIsFullyErasedOnlyAfterItsCumulativeEraseTime) {
+    struct Case {
+        std::uint16_t deviceId;
+        int erases;
+        int incompleteWrites;
+    };
+    for (const Case c : {Case{0xF149, 1, 1}, Case{0xF149, 13, 1}, Case{0xF149, 14, 0}, Case{0xF249, 1, 0}}) {
+        Msp430BslTarget part;
+        Plug(part, 0x0161, c.deviceId);
+        Pattern();
+        for (int i = 0; i < c.erases; ++i) ASSERT_EQ(Command(MassErase(), 50), Bytes{0x90});
+        ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
+        ASSERT_EQ(Command(Frame(0x12, 0x4000, 2, {1, 2})), Bytes{0x90});
+        ASSERT_EQ(Command(Frame(0x12, 0x4002, 2, {1, 2})), Bytes{0x90});
+        EXPECT_EQ(part.WritesOnIncompleteErase(), 2 * c.incompleteWrites) << c.erases;
+        line.SetPeer(&target);
+    }
+    // A blank part from the factory needs no erase at all.
+    Msp430BslConfig blank;
+    blank.oldFirmware = false;
+    const Msp430BslTarget fresh(blank);
+    EXPECT_EQ(fresh.At(0xFFFE), 0xFF);
+    EXPECT_EQ(fresh.At(0x0FF0), 0xF1);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BoardProcess.h"
@@ -30,6 +31,17 @@ Bytes ReadFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
+// The board's pty opened raw at that rate, or -1.
+int OpenRaw(const std::string& path, speed_t speed, bool parity = false) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    if (fd < 0 || tcgetattr(fd, &t) != 0) return -1;
+    cfmakeraw(&t);
+    cfsetspeed(&t, speed);
+    if (parity) t.c_cflag |= PARENB;
+    return tcsetattr(fd, TCSANOW, &t) == 0 ? fd : -1;
+}
+
 int Shell(const std::string& command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -43,7 +55,7 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     while (std::size_t n = std::fread(buf, 1, sizeof buf, help)) text.append(buf, n);
     EXPECT_EQ(pclose(help), 0);
     for (const char* option : {"--chip msp430|stm32", "--device-id", "--bsl-version", "--product-id",
-                               "--bootloader-version", "--flash-out", "--flash-format bin|srec"})
+                               "--bootloader-version", "--flash-out", "--flash-format bin|srec", "--blank-flash"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 
     for (const char* bad : {"--chip avr", "--device-id xyz", "--bootloader-version 123",
@@ -55,13 +67,8 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
 TEST(QuennetBoard, BytesTakeTheirWireTime) {
     testing::BoardProcess board(QUENNET_BOARD_EXE, {"--no-announce", "--period", "0"});
     ASSERT_TRUE(board.Started());
-    const int fd = ::open(board.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = OpenRaw(board.Path(), B4800);
     ASSERT_GE(fd, 0);
-    termios t{};
-    ASSERT_EQ(tcgetattr(fd, &t), 0);
-    cfmakeraw(&t);
-    cfsetspeed(&t, B4800);
-    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
     using Clock = std::chrono::steady_clock;
     auto readUntil = [fd](const std::string& end) {
         std::string got;
@@ -118,6 +125,52 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBack) {
     ASSERT_EQ(written.size(), 0x80000u);
     EXPECT_EQ(Bytes(written.begin(), written.begin() + 5000), bytes);
     EXPECT_EQ(written[5000], 0xFF);
+}
+
+// A host that drops its input before every command (tcflush TCIFLUSH, as
+// common BSL hosts do) has not re-entered the loader: the password it gave
+// stays good until the next entry.
+TEST(QuennetBoard, AnInputFlushBetweenMsp430CommandsKeepsTheLoaderUnlocked) {
+    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "msp430", "--no-announce", "--period", "0"});
+    ASSERT_TRUE(board.Started());
+    const int fd = OpenRaw(board.Path(), B9600, true);
+    ASSERT_GE(fd, 0);
+    auto read = [fd](std::size_t n) {
+        Bytes got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0) continue;
+            std::uint8_t b;
+            if (::read(fd, &b, 1) == 1) got.push_back(b);
+        }
+        return got;
+    };
+    // HDR CMD L1 L2 AL AH LL LH data, then the inverted XOR of the bytes
+    // at even and at odd offsets.
+    auto command = [&](std::uint8_t cmd, std::uint16_t a, std::uint16_t l, const Bytes& data, std::size_t answer) {
+        const auto n = static_cast<std::uint8_t>(data.size() + 4);
+        Bytes f = {0x80, cmd, n, n, static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(a >> 8),
+                   static_cast<std::uint8_t>(l), static_cast<std::uint8_t>(l >> 8)};
+        f.insert(f.end(), data.begin(), data.end());
+        std::uint8_t even = 0, odd = 0;
+        for (std::size_t i = 0; i < f.size(); ++i) (i % 2 ? odd : even) ^= f[i];
+        f.push_back(static_cast<std::uint8_t>(~even));
+        f.push_back(static_cast<std::uint8_t>(~odd));
+        ::tcflush(fd, TCIFLUSH);
+        const std::uint8_t sync = 0x80;
+        EXPECT_EQ(::write(fd, &sync, 1), 1);
+        EXPECT_EQ(read(1), Bytes{0x90}) << "sync before command " << int(cmd);
+        EXPECT_EQ(::write(fd, f.data(), f.size()), static_cast<ssize_t>(f.size()));
+        return read(answer);
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(command(0x18, 0xFF00, 0xA506, {}, 1), Bytes{0x90});
+    EXPECT_EQ(command(0x10, 0, 0, Bytes(32, 0xFF), 1), Bytes{0x90});
+    const Bytes info = command(0x14, 0x0FF0, 16, {}, 22);
+    ASSERT_EQ(info.size(), 22u) << (info.empty() ? -1 : info[0]);
+    EXPECT_EQ(Bytes(info.begin(), info.begin() + 6), (Bytes{0x80, 0x00, 0x10, 0x10, 0xF1, 0x49}));
+    ::close(fd);
 }
 
 }  // namespace

@@ -194,6 +194,39 @@ TEST_F(SimBoardTest, Msp430LoaderAnswersSyncAtItsRatesAndFirmwareIgnoresIt) {
     EXPECT_EQ(b.Msp430()->Entries(), 2);
 }
 
+TEST_F(SimBoardTest, Msp430LoaderGoesOnWhenTheHostFollowsItsBaudRateChange) {
+    SimBoardConfig config;
+    config.chip = SimBoardConfig::Chip::Msp430;
+    config.msp430DeviceId = 0xF449;
+    config.bslVersion = 0x0160;
+    config.periodUs = 0;
+    board = std::make_unique<SimBoard>(clock, config);
+    SimBoard& b = *board;
+    b.HostLine(true, 9600, 1);
+    ASSERT_EQ(b.mode(), SimBoard::Mode::Bootloader);
+    auto command = [&](const std::string& bytes) {
+        Send("\x80");
+        RunFor(20000);
+        EXPECT_EQ(Take(), "\x90");
+        Send(bytes);
+        RunFor(50000);
+        return Take();
+    };
+    // Change baud rate to 38400 with the F4xx clock bytes.
+    EXPECT_EQ(command(std::string("\x80\x20\x04\x04\x00\xC8\x02\x00\x79\x13", 10)), "\x90");
+    b.HostLine(true, 38400, 1);
+    EXPECT_EQ(b.mode(), SimBoard::Mode::Bootloader);
+    EXPECT_EQ(b.Msp430()->Entries(), 1) << "no new entry";
+    Send("\x80");
+    RunFor(10000);
+    EXPECT_EQ(Take(), "\x90");
+    // A reopen is an entry again, at the loader's first rate.
+    b.HostReopened();
+    b.HostLine(true, 9600, 1);
+    EXPECT_EQ(b.Msp430()->Entries(), 2);
+    EXPECT_EQ(b.Msp430()->UartBaud(), 0u);
+}
+
 TEST_F(SimBoardTest, FlashFilesHoldWhatTheChipHolds) {
     testing::TempDir dir;
     ASSERT_TRUE(dir.ok());
