@@ -14,8 +14,8 @@
 #include "BoardProcess.h"
 #include "CliProcess.h"
 #include "TempDir.h"
-#include "loader/FirmwareImage.h"
-#include "loader/SRecord.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/SRecord.h"
 #include "serial/posix/PosixSerialDevice.h"
 
 namespace quennet {
@@ -143,7 +143,8 @@ TEST(FlashBoardTest, CommandLineErrorsNeverReachTheBoard) {
         {{"--port", board.path(), "--target", "STM32-9600", fw}, "quennet-flash: unknown target STM32-9600 (targets: MSP430-9600, "
                                                    "MSP430-19200, STM32-57600, STM32-115200)"},
         {{"--port", board.path(), "--target", "STM32-115200", dir.File("none.s37")},
-         "quennet-flash: firmware file " + dir.File("none.s37") + " cannot be read"},
+         "quennet-flash: firmware file " + dir.File("none.s37") +
+             ": cannot be opened (No such file or directory)"},
         {{"--port", board.path(), "--target", "STM32-115200", "--toggle-tck", fw},
          "quennet-flash: --toggle-tck applies to the MSP430 targets only, not STM32-115200"},
         {{"--port", board.path() + "x", "--target", "STM32-115200", fw},

@@ -14,7 +14,7 @@
 #include "Stm32BootTarget.h"
 #include "TempDir.h"
 #include "VirtualClock.h"
-#include "loader/SRecord.h"
+#include "firmware/SRecord.h"
 
 namespace quennet {
 namespace {
@@ -270,18 +270,25 @@ TEST_F(FlashCommandTest, FileAndPortProblemsAreRefusedBeforeTheTargetHearsAnythi
         std::string message;
     } cases[] = {
         {Options(kTargetStm32_115200, dir.File("none.s19")), false, false,
-         "quennet-flash: firmware file " + dir.File("none.s19") + " cannot be read\n"},
+         "quennet-flash: firmware file " + dir.File("none.s19") +
+             ": cannot be opened (No such file or directory)\n"},
+        {Options(kTargetStm32_115200, ""), false, false, "quennet-flash: no firmware file given\n"},
         {Options(kTargetStm32_115200, dir.Write("bad.s37", damaged)), false, false,
          "quennet-flash: firmware file " + dir.File("bad.s37") +
-             " is damaged (a record fails its checksum)\n"},
+             ": line 2: the S3 record fails its checksum (it ends in 90, its bytes need 9A)\n"},
         {Options(kTargetStm32_115200, dir.Write("text.s19", "hello\n")), false, false,
          "quennet-flash: firmware file " + dir.File("text.s19") +
-             " is not an S-record file (a line is not a record, or is too long)\n"},
-        // S3 data at 0x08000000 lands beyond an MSP430's 64 KiB.
+             ": offset 0: holds no S-records, Intel HEX, ELF or TI-TXT (a raw binary needs the address "
+             "it is loaded at)\n"},
+        // S3 data at 0x08020000 lie beyond an MSP430's 64 KiB.
         {Options(kTargetMsp430_9600, dir.Write("hi.s37", SRecords(0x20000, Pattern(16), false))), false,
          false,
          "quennet-flash: firmware file " + dir.File("hi.s37") +
-             " holds no data for an MSP430 (its first 64 KiB are blank)\n"},
+             ": line 2: data at 0x08020000..0x0802000F lie outside the flash (0x08000000..0x0800FFFF); "
+             "S3 addresses count from 0x08000000\n"},
+        // A file without data would only erase the chip.
+        {Options(kTargetStm32_115200, dir.Write("empty.s37", "S0030000FC\nS70508000000F2\n")), false, false,
+         "quennet-flash: firmware file " + dir.File("empty.s37") + ": holds no data\n"},
         {Options(kTargetStm32_115200, good), true, false, "quennet-flash: port ttyQ0 was not found\n"},
         {Options(kTargetStm32_115200, good), false, true, "quennet-flash: port ttyQ0 is busy\n"},
     };

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "TempDir.h"
-#include "loader/SRecord.h"
+#include "firmware/SRecord.h"
 
 namespace quennet {
 namespace {
@@ -77,7 +77,7 @@ protected:
     std::vector<unsigned char> ObjcopyPicture(const std::string& srec, std::size_t lowestOffset) {
         const std::string out = dir_.File("picture.bin");
         Run("objcopy -I srec -O binary --gap-fill 0xff " + Quote(srec) + " " + Quote(out));
-        std::vector<unsigned char> picture(FirmwareImage::kSize, 0xFF);
+        std::vector<unsigned char> picture(FirmwareImage::kDefaultSize, 0xFF);
         const auto bin = ReadBinary(out);
         EXPECT_LE(lowestOffset + bin.size(), picture.size());
         for (std::size_t i = 0; i < bin.size() && lowestOffset + i < picture.size(); ++i)
@@ -87,12 +87,12 @@ protected:
 
     // Loads into an image that starts dirty, so a missing refill shows too.
     void ExpectLoadsAs(const std::string& srec, const std::vector<unsigned char>& picture) {
-        ASSERT_EQ(picture.size(), FirmwareImage::kSize);
+        ASSERT_EQ(picture.size(), FirmwareImage::kDefaultSize);
         FirmwareImage image;
-        for (std::size_t i = 0; i < FirmwareImage::kSize; i += 97) image[i] = 0x00;
+        for (std::size_t i = 0; i < FirmwareImage::kDefaultSize; i += 97) image[i] = 0x00;
         ASSERT_EQ(LoadSRecordFile(srec, image), kSRecOk) << srec;
         std::size_t mismatches = 0, first = 0;
-        for (std::size_t i = 0; i < FirmwareImage::kSize; ++i) {
+        for (std::size_t i = 0; i < FirmwareImage::kDefaultSize; ++i) {
             if (image[i] != picture[i] && mismatches++ == 0) first = i;
         }
         EXPECT_EQ(mismatches, 0u) << "first at offset 0x" << std::hex << first << ": image "
