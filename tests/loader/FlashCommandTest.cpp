@@ -86,6 +86,10 @@ TEST(FlashArgsTest, AcceptsTheWindowTargetsAndOptions) {
     ASSERT_EQ(a.error, "");
     EXPECT_EQ(a.options.firmwarePath, "--odd.s19");
 
+    a = ParseFlashArgs({"--port", "p", "--target", "STM32-57600", "--address=0x08004000", "app.bin"});
+    ASSERT_EQ(a.error, "");
+    EXPECT_EQ(a.options.binaryAddress, 0x08004000u);
+
     a = ParseFlashArgs({"--port", "p", "--target", "MSP430-9600", "--device-info"});
     ASSERT_EQ(a.error, "");
     EXPECT_TRUE(a.options.deviceInfo);
@@ -126,6 +130,10 @@ TEST(FlashArgsTest, EachMistakeGetsItsOwnMessage) {
          "--verify reads the flash back on the STM32 targets only"},
         {{"--port", "p", "--target", "STM32-57600", "--toggle-tck", "f"},
          "--toggle-tck applies to the MSP430 targets only, not STM32-57600"},
+        {{"--port", "p", "--target", "STM32-57600", "--address", "0x8000000g", "f"},
+         "--address takes 0x and up to eight hex digits, or a decimal number, not 0x8000000g"},
+        {{"--port", "p", "--target", "MSP430-9600", "--device-info", "--address=0"},
+         "--address goes with a firmware file, not with --device-info"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseFlashArgs(c.args).error, c.message) << c.message;
 }
@@ -257,6 +265,18 @@ TEST_F(FlashCommandTest, Msp430ProgramAndDeviceInfoExitZero) {
     EXPECT_EQ(l[6], "| Device: MSP430F149  |");
     EXPECT_EQ(l[9].rfind("Request Device Info in ", 0), 0u);
     EXPECT_EQ(msp430.At(0xC000), 0xFF);  // the query erased the part
+}
+
+TEST_F(FlashCommandTest, ARawBinaryGoesWhereTheAddressSays) {
+    line.SetPeer(&stm32);
+    const Bytes data = Pattern(0x300);
+    const std::string bin = dir.Write("app.bin", std::string(data.begin(), data.end()));
+    FlashOptions o = Options(kTargetStm32_115200, bin);
+    o.binaryAddress = 0x08004000;
+    ASSERT_EQ(Run(o), kFlashOk) << err.str();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), stm32.Flash().begin() + 0x4000));
+    EXPECT_EQ(stm32.Flash()[0x3FFF], 0xFF);
+    EXPECT_EQ(stm32.Flash()[0x4300], 0xFF);
 }
 
 TEST_F(FlashCommandTest, FileAndPortProblemsAreRefusedBeforeTheTargetHearsAnything) {
