@@ -285,6 +285,20 @@ protected:
         return out;
     }
 
+    // srec_cat writing the segments in each of its formats given as
+    // {file name, output options, format}, each read to the picture.
+    struct Written {
+        const char* name;
+        const char* options;
+        FirmwareFormat format;
+    };
+    void ExpectSrecCatFormats(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
+                              const FlashWindow& window, const std::vector<unsigned char>& picture,
+                              std::initializer_list<Written> formats) {
+        for (const Written& w : formats)
+            ExpectImage(SrecCatTo(binaries, segments, w.name, w.options), std::nullopt, w.format, window, picture);
+    }
+
     // An executable linked by the ARM linker: the first segment as code at
     // its address in flash, the others as initialised data whose run address
     // is in RAM and whose load address (what goes to the flash) follows the
@@ -317,12 +331,10 @@ TEST_F(FirmwareToolsTest, Stm32AddressesInEveryFormatGiveOneImage) {
     const auto binaries = RandomBinaries(segments, 61);
     const auto picture = Picture(binaries, segments, kStm32Window);
 
-    ExpectImage(SrecCatTo(binaries, segments, "s3.s37", "-motorola -address-length=4"), std::nullopt,
-                FirmwareFormat::SRecord, kStm32Window, picture);
-    ExpectImage(SrecCatTo(binaries, segments, "linear.hex", "-intel"), std::nullopt, FirmwareFormat::IntelHex,
-                kStm32Window, picture);
-    ExpectImage(SrecCatTo(binaries, segments, "ti.txt", "-Texas_Instruments_TeXT"), std::nullopt,
-                FirmwareFormat::TiTxt, kStm32Window, picture);
+    ExpectSrecCatFormats(binaries, segments, kStm32Window, picture,
+                         {{"s3.s37", "-motorola -address-length=4", FirmwareFormat::SRecord},
+                          {"linear.hex", "-intel", FirmwareFormat::IntelHex},
+                          {"ti.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt}});
     // S1 and S2 count from the flash's first address: the same bytes moved down.
     std::vector<Segment> offsets = segments;
     for (Segment& s : offsets) s.address -= kStm32FlashBase;
@@ -358,15 +370,12 @@ TEST_F(FirmwareToolsTest, Msp430AddressesInEveryFormatGiveOneImage) {
     const auto binaries = RandomBinaries(segments, 71);
     const auto picture = Picture(binaries, segments, kMsp430Window);
 
-    ExpectImage(SrecCatTo(binaries, segments, "s1.s19", "-motorola -address-length=2"), std::nullopt,
-                FirmwareFormat::SRecord, kMsp430Window, picture);
-    ExpectImage(SrecCatTo(binaries, segments, "msp.hex", "-intel -address-length=2"), std::nullopt,
-                FirmwareFormat::IntelHex, kMsp430Window, picture);
-    ExpectImage(SrecCatTo(binaries, segments, "msp.txt", "-Texas_Instruments_TeXT"), std::nullopt,
-                FirmwareFormat::TiTxt, kMsp430Window, picture);
-    // Segment addresses (type 02 records), as 16-bit tools write them.
-    ExpectImage(SrecCatTo(binaries, segments, "seg.hex", "-intel -address-length=3"), std::nullopt,
-                FirmwareFormat::IntelHex, kMsp430Window, picture);
+    ExpectSrecCatFormats(binaries, segments, kMsp430Window, picture,
+                         {{"s1.s19", "-motorola -address-length=2", FirmwareFormat::SRecord},
+                          {"msp.hex", "-intel -address-length=2", FirmwareFormat::IntelHex},
+                          {"msp.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt},
+                          // With an extended segment address (02) record.
+                          {"seg.hex", "-intel -address-length=3", FirmwareFormat::IntelHex}});
     const std::string top = dir_.File("top.bin");
     Run("srec_cat " + Quote(dir_.File("s1.s19")) + " -motorola -crop 0xC000 0x10000 -offset -0xC000 -fill 0xFF 0 "
         "0x4000 -o " + Quote(top) + " -binary");
