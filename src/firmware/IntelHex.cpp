@@ -110,8 +110,9 @@ FirmwareFile ReadIntelHex(std::span<const std::uint8_t> text) {
         if (required < 0)
             return file.Fail(1, AtLine(number, Format("record type %02X, which is none of 00 to 05", unsigned{type})));
         if (static_cast<int>(length) != required)
-            return file.Fail(1, AtLine(number, Format("a type %02X record holds %d data bytes, not %llu", unsigned{type},
-                                                      required, static_cast<unsigned long long>(length))));
+            return file.Fail(1, AtLine(number, Format("a type %02X record holds %d data bytes, not %llu",
+                                                      unsigned{type}, required,
+                                                      static_cast<unsigned long long>(length))));
         const std::uint32_t word = length >= 2 ? (std::uint32_t{data[0]} << 8) | data[1] : 0;
         switch (type) {
         case kEndOfFile: endLine = number; break;

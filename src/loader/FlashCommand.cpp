@@ -214,8 +214,8 @@ void FlashCommand::RequestStop() {
 bool FlashCommand::CheckFirmware(const FlashOptions& options, const LoaderTarget& target) {
     // Read the file once before the port is touched; the run reads it again.
     FirmwareFile file;
-    std::string reason =
-        LoadFirmwareFor(options.firmwarePath, options.binaryAddress, TargetFlashWindow(target), file, loader_.Image());
+    std::string reason = LoadFirmwareFor(options.firmwarePath, options.binaryAddress, TargetFlashWindow(target),
+                                         file, loader_.Image());
     // A file without data would only erase the chip: a script meant something else.
     if (reason.empty() && !loader_.Image().HasData(0, loader_.Image().size())) reason = "holds no data";
     if (reason.empty()) return true;
