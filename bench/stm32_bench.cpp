@@ -20,7 +20,7 @@
 #include "Stm32BootTarget.h"
 #include "VirtualClock.h"
 #include "loader/Loader.h"
-#include "loader/SRecord.h"
+#include "firmware/SRecord.h"
 #include "loader/Stm32Program.h"
 
 namespace {

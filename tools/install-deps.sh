@@ -9,7 +9,8 @@ if [ "${1:-}" = windows ]; then
   packages=(cmake g++-mingw-w64-x86-64-posix googletest wine wine64 srecord ccache)
 else
   packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev
-            libgtest-dev googletest srecord binutils fonts-dejavu-core stm32flash
+            libgtest-dev googletest srecord binutils binutils-arm-none-eabi
+            fonts-dejavu-core stm32flash
             dpkg-dev file desktop-file-utils ccache)
 fi
 

@@ -62,6 +62,10 @@ struct FormEnvironment {
                                                                   const std::string& proposed)>;
     FileDialogFn openFileDialog;
     FileDialogFn saveFileDialog;
+    // Asks where a raw binary file is loaded, proposing an address; the
+    // address, or nothing on Cancel.
+    std::function<std::optional<std::uint32_t>(const std::string& file, std::uint32_t proposed)>
+        askFlashAddress;
 };
 
 // A shared file dialog's memory: the filter set last and the name last chosen.
@@ -260,6 +264,9 @@ private:
     std::optional<std::string> RunSaveDialog(const std::string& proposed);
     void SendFileEnded(bool tbd);
     LoaderInputs LoaderSnapshot() const;
+    // For a raw binary (a name ending in .bin) to be programmed: asks for
+    // its load address.
+    void AskBinaryAddress(LoaderInputs& inputs);
     void BeginLoaderClick();
     void FinishLoaderClick();
 

@@ -9,12 +9,28 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <filesystem>
 
 #include "app/Memo2Log.h"
 #include "app/PortCombo.h"
 #include "app/TForm1.h"
+#include "loader/FirmwareCheck.h"
 
 namespace quennet {
+
+namespace {
+
+// The D filter first, as it always was; then one per format read, then all.
+constexpr const char* kFirmwareFilter =
+    "D files (*.d)|*.d|"
+    "S-records (*.s19 *.s28 *.s37 *.srec *.mot)|*.s19;*.s28;*.s37;*.srec;*.mot|"
+    "Intel HEX (*.hex *.ihx)|*.hex;*.ihx|"
+    "ELF executables (*.elf *.axf *.out)|*.elf;*.axf;*.out|"
+    "TI-TXT (*.txt)|*.txt|"
+    "Raw binary (*.bin)|*.bin|"
+    "All files (*.*)|*.*";
+
+}  // namespace
 
 int EffectiveIndex(const QComboBox* combo) {
     // In an editable chooser the text is what counts: a typed text that is
@@ -48,6 +64,18 @@ LoaderInputs TForm1::LoaderSnapshot() const {
     return in;
 }
 
+void TForm1::AskBinaryAddress(LoaderInputs& inputs) {
+    const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
+    // Only a run that will read the file needs the address.
+    if (!target || !target->program || !port().IsOpen() || !NamesRawBinary(inputs.firmwarePath) ||
+        !env_.askFlashAddress)
+        return;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(inputs.firmwarePath, ec);
+    inputs.binaryAddress =
+        env_.askFlashAddress(inputs.firmwarePath, ProposedBinaryAddress(*target, ec ? 0 : size));
+}
+
 void TForm1::BeginLoaderClick() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Memo2->setFocus();
@@ -61,8 +89,10 @@ void TForm1::FinishLoaderClick() {
 
 void TForm1::Button1Click() {
     if (!TerminalHoldsPort()) return;  // one long operation at a time
+    LoaderInputs inputs = LoaderSnapshot();
+    AskBinaryAddress(inputs);
     BeginLoaderClick();
-    loader_->StartProgram(LoaderSnapshot());
+    loader_->StartProgram(inputs);
     FinishLoaderClick();
 }
 
@@ -81,7 +111,7 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::Button2Click() {
-    const auto chosen = RunOpenDialog("D files (*.d)|*.d", Edit1->text().toStdString());
+    const auto chosen = RunOpenDialog(kFirmwareFilter, Edit1->text().toStdString());
     if (!chosen) return;
     Edit1->setFocus();
     Edit1->setText(QString::fromStdString(*chosen));

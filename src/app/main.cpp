@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QUrl>
 
+#include "app/AddressDialog.h"
 #include "app/QuitSignals.h"
 #include "app/TForm1.h"
 #include "core/SettingsPlace.h"
@@ -75,6 +76,9 @@ int main(int argc, char* argv[]) {
     };
     env.openFileDialog = [](const std::string& f, const std::string& p) { return FileDialog(false, f, p); };
     env.saveFileDialog = [](const std::string& f, const std::string& p) { return FileDialog(true, f, p); };
+    env.askFlashAddress = [](const std::string& file, std::uint32_t proposed) {
+        return quennet::AskFlashAddress(QApplication::activeWindow(), file, proposed);
+    };
     env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     env.openDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
 

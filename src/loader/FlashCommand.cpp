@@ -3,8 +3,8 @@
 #include <cctype>
 #include <utility>
 
+#include "loader/FirmwareCheck.h"
 #include "loader/Msp430Program.h"
-#include "loader/SRecord.h"
 #include "loader/Stm32Program.h"
 
 namespace quennet {
@@ -34,6 +34,7 @@ bool IsMsp430(const LoaderTarget& t) { return t.program == &TargetSequences::pro
 // The options that take a value.
 constexpr const char* kPortOption = "--port";
 constexpr const char* kTargetOption = "--target";
+constexpr const char* kAddressOption = "--address";
 
 }  // namespace
 
@@ -67,7 +68,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
         }
-        if (name == kPortOption || name == kTargetOption) {
+        if (name == kPortOption || name == kTargetOption || name == kAddressOption) {
             if (!inlineValue) {
                 if (i + 1 >= args.size()) return fail(name + " needs a value");
                 value = args[++i];
@@ -76,6 +77,10 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             if (name == kPortOption) {
                 o.port = value;
                 portGiven = true;
+            } else if (name == kAddressOption) {
+                o.binaryAddress = ParseFlashAddress(value);
+                if (!o.binaryAddress)
+                    return fail("--address takes 0x and up to eight hex digits, or a decimal number, not " + value);
             } else {
                 target = value;
                 targetGiven = true;
@@ -117,6 +122,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
 
     if (o.deviceInfo) {
         if (!files.empty()) return fail("--device-info takes no firmware file");
+        if (o.binaryAddress) return fail("--address goes with a firmware file, not with --device-info");
         return r;
     }
     if (files.empty()) return fail("no firmware file given");
@@ -126,14 +132,17 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
 }
 
 std::string FlashUsage() {
-    return "Usage: quennet-flash --port PORT --target TARGET [options] FIRMWARE.s19\n"
+    return "Usage: quennet-flash --port PORT --target TARGET [options] FIRMWARE\n"
            "       quennet-flash --port PORT --target MSP430-BAUD --device-info\n"
            "\n"
-           "Programs a target through its serial bootloader from a file of Motorola\n"
-           "S-records, printing the status log as it grows.\n"
+           "Programs a target through its serial bootloader, printing the status log as\n"
+           "it grows. FIRMWARE is a file of Motorola S-records, Intel HEX, an ELF\n"
+           "executable or TI-TXT (told apart by their content), or a raw binary with\n"
+           "--address.\n"
            "\n"
            "  --port PORT      serial device (" + ExamplePortName() + ")\n"
            "  --target TARGET  " + TargetList() + "\n"
+           "  --address ADDR   FIRMWARE is a raw binary loaded at ADDR (0x08000000)\n"
            "  --verify         read the flash back after writing (STM32)\n"
            "  --invert-dtr     the board's reset line runs the other way\n"
            "  --toggle-tck     feed a watchdog on TCK during the run (MSP430)\n"
@@ -203,35 +212,14 @@ void FlashCommand::RequestStop() {
 }
 
 bool FlashCommand::CheckFirmware(const FlashOptions& options, const LoaderTarget& target) {
-    const std::string& path = options.firmwarePath;
     // Read the file once before the port is touched; the run reads it again.
-    FirmwareImage& image = loader_.Image();
-    const char* problem = nullptr;
-    switch (LoadSRecordFile(path, image)) {
-    case kSRecOk:
-        break;
-    case kSRecCannotOpen:
-        problem = "cannot be read";
-        break;
-    case kSRecOutsideImage:
-        problem = "has data beyond the 512 KiB flash image";
-        break;
-    case kSRecNotARecord:
-        problem = "is not an S-record file (a line is not a record, or is too long)";
-        break;
-    default:
-        problem = "is damaged (a record fails its checksum)";
-        break;
-    }
-    if (!problem) {
-        // The MSP430 sequence writes the first 64 KiB only.
-        const std::size_t span = IsMsp430(target) ? 0x10000 : FirmwareImage::kSize;
-        if (!image.HasData(0, span))
-            problem = IsMsp430(target) ? "holds no data for an MSP430 (its first 64 KiB are blank)"
-                                       : "holds no data";
-    }
-    if (!problem) return true;
-    host_.err << "quennet-flash: firmware file " << path << ' ' << problem << '\n';
+    FirmwareFile file;
+    std::string reason = LoadFirmwareFor(options.firmwarePath, options.binaryAddress, TargetFlashWindow(target),
+                                         file, loader_.Image());
+    // A file without data would only erase the chip: a script meant something else.
+    if (reason.empty() && !loader_.Image().HasData(0, loader_.Image().size())) reason = "holds no data";
+    if (reason.empty()) return true;
+    host_.err << "quennet-flash: " << FirmwareRefusal(options.firmwarePath, reason) << '\n';
     return false;
 }
 
@@ -260,6 +248,7 @@ int FlashCommand::Run(const FlashOptions& options) {
 
     LoaderInputs in;
     in.firmwarePath = options.firmwarePath;
+    in.binaryAddress = options.binaryAddress;
     in.verify = options.verify;
     in.invertDtr = options.invertDtr;
     in.toggleTck = options.toggleTck;

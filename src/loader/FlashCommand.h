@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ struct FlashOptions {
     std::string port;
     int targetIndex = -1;  // into kLoaderTargets
     std::string firmwarePath;
+    std::optional<std::uint32_t> binaryAddress;  // --address: the file is a raw binary loaded there
     bool verify = false;
     bool invertDtr = false;
     bool toggleTck = false;

@@ -1,10 +1,11 @@
 #include "loader/Loader.h"
 
+#include <cctype>
 #include <utility>
 
 #include "core/BaudText.h"
+#include "loader/FirmwareCheck.h"
 #include "loader/Msp430Program.h"
-#include "loader/SRecord.h"
 #include "loader/Stm32Program.h"
 
 namespace quennet {
@@ -81,6 +82,17 @@ int Loader::RestoreTerminalPort() {
         return 1;
     }
     return 0;
+}
+
+bool Loader::LoadFirmware(const LoaderInputs& inputs, const FlashWindow& window) {
+    const std::string reason =
+        LoadFirmwareFor(inputs.firmwarePath, inputs.binaryAddress, window, firmware_, image_);
+    if (reason.empty()) return true;
+    AddLine(kLineCantOpenFile);
+    std::string line = FirmwareRefusal(inputs.firmwarePath, reason);
+    line[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[0])));
+    AddLine(line + ".");
+    return false;
 }
 
 int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,

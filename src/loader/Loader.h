@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "core/Ui.h"
-#include "loader/FirmwareImage.h"
+#include "firmware/FirmwareFile.h"
+#include "firmware/FirmwareImage.h"
 #include "loader/StatusLog.h"
 #include "serial/ComPort.h"
 
@@ -31,6 +33,8 @@ struct LoaderInputs {
     std::string terminalPort;       // ComboComPort text
     std::string terminalBaud;       // ComboBaud text, read with ParseBaudText
     int terminalFormat = kFrameN81; // ComboBits index (FrameFormat)
+    // Where a raw binary file is loaded; only a raw binary needs it.
+    std::optional<std::uint32_t> binaryAddress;
 };
 
 // What the window lends the loader. Callbacks left empty do nothing.
@@ -149,6 +153,14 @@ public:
     StatusLogView& Log() { return host_.log; }
     FirmwareImage& Image() { return image_; }
     const FirmwareImage& Image() const { return image_; }
+    // A sequence's first step: reads the firmware file of the inputs into
+    // Image() for the window. A file that cannot go to the target adds
+    // "FATAL ERROR: Can't open FILE." and a line that names the file and the
+    // reason, and gives false; nothing has touched the port then.
+    bool LoadFirmware(const LoaderInputs& inputs, const FlashWindow& window);
+    // The file as the last LoadFirmware read it, to be placed again when a
+    // run learns more about its target.
+    const FirmwareFile& Firmware() const { return firmware_; }
 
     // Replace a target's sequence (the real protocols plug in here).
     void SetProgramMsp430(TargetSequence s) { sequences_.programMsp430 = std::move(s); }
@@ -171,6 +183,7 @@ private:
     LoaderHost host_;
     TargetSequences sequences_;
     FirmwareImage image_;
+    FirmwareFile firmware_;
     LoaderInputs runInputs_;
     std::uint32_t runStartTick_ = 0;
     bool restored_ = false;

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/BaudText.h"
-#include "loader/SRecord.h"
+#include "loader/FirmwareCheck.h"
 
 namespace quennet {
 
@@ -175,10 +175,7 @@ int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
 }
 
 int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
-    if (LoadSRecordFile(inputs.firmwarePath, loader.Image()) != kSRecOk) {
-        loader.AddLine(kLineCantOpenFile);
-        return 1;
-    }
+    if (!loader.LoadFirmware(inputs, kMsp430FlashWindow)) return 1;
     loader.AddLine(kLineFileLoaded);
 
     Msp430Bsl bsl(loader.Port());

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "loader/SRecord.h"
+#include "loader/FirmwareCheck.h"
 
 namespace quennet {
 
@@ -36,10 +36,10 @@ using BlockOp = std::function<int(std::uint32_t, const std::uint8_t*, std::size_
 
 int RunPass(Loader& loader, const BlockOp& block) {
     const FirmwareImage& image = loader.Image();
-    constexpr std::size_t kEnd = FirmwareImage::kSize;
+    const std::size_t end = image.size();
     std::size_t a = 0;
     std::size_t mark = 0;
-    while (a < kEnd) {
+    while (a < end) {
         if (image[a] == FirmwareImage::kBlank) {
             ++a;
         } else {
@@ -51,7 +51,7 @@ int RunPass(Loader& loader, const BlockOp& block) {
             if (loader.StopRequested()) return kPassStopped;
             // A block near the end is cut at the end of the image (and of
             // the flash), still a whole number of words.
-            const std::size_t count = std::min(Stm32Link::kMaxBlock, kEnd - a);
+            const std::size_t count = std::min(Stm32Link::kMaxBlock, end - a);
             if (block(kStm32FlashBase + static_cast<std::uint32_t>(a), image.data() + a, count) != 0)
                 return 1;
             // Let the window repaint and take clicks between blocks.
@@ -97,10 +97,7 @@ int Stm32VerifyPass(Loader& loader, Stm32Link& link) {
 }
 
 int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
-    if (LoadSRecordFile(inputs.firmwarePath, loader.Image()) != kSRecOk) {
-        loader.AddLine(kLineCantOpenFile);
-        return 1;
-    }
+    if (!loader.LoadFirmware(inputs, kStm32FlashWindow)) return 1;
     loader.AddLine(kLineFileLoaded);
     if (loader.OpenPortForTarget(baud) != 0) return 1;  // the port stays closed
     loader.RefreshLog();
@@ -144,7 +141,7 @@ int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)
     loader.RefreshLog();
     for (const char* ruler : kStm32Ruler) loader.AddLine(ruler);
     loader.AddLine("");
-    for (std::size_t page = 0; page < FirmwareImage::kSize / kStm32PageBytes; ++page)
+    for (std::size_t page = 0; page < loader.Image().size() / kStm32PageBytes; ++page)
         loader.AppendText(loader.Image().HasData(page * kStm32PageBytes, kStm32PageBytes) ? "*" : "-");
     loader.AddLine("");
 

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "FormFixture.h"
+#include "app/AddressDialog.h"
 #include "app/PortCombo.h"
 #include "app/TerminalMemo.h"
 #include "terminal/FileSend.h"
@@ -23,12 +24,18 @@ class FormLoader : public FormFixture {
 protected:
     std::vector<std::pair<std::string, std::string>> openRequests;  // filter, proposed
     std::optional<std::string> openAnswer;
+    std::vector<std::pair<std::string, std::uint32_t>> addressRequests;  // file, proposed
+    std::optional<std::uint32_t> addressAnswer;
 
     TForm1& Make() {
         FormEnvironment env = Env();
         env.openFileDialog = [this](const std::string& f, const std::string& p) {
             openRequests.emplace_back(f, p);
             return openAnswer;
+        };
+        env.askFlashAddress = [this](const std::string& file, std::uint32_t proposed) {
+            addressRequests.emplace_back(file, proposed);
+            return addressAnswer;
         };
         return MakeFormWith(env);
     }
@@ -265,7 +272,10 @@ TEST_F(FormLoader, BrowseFileAndInvertDtr) {
     openAnswer = std::nullopt;
     f.Button2->click();
     ASSERT_EQ(openRequests.size(), 1u);
-    EXPECT_EQ(openRequests[0].first, "D files (*.d)|*.d");
+    EXPECT_EQ(openRequests[0].first,
+              "D files (*.d)|*.d|S-records (*.s19 *.s28 *.s37 *.srec *.mot)|*.s19;*.s28;*.s37;*.srec;*.mot|"
+              "Intel HEX (*.hex *.ihx)|*.hex;*.ihx|ELF executables (*.elf *.axf *.out)|*.elf;*.axf;*.out|"
+              "TI-TXT (*.txt)|*.txt|Raw binary (*.bin)|*.bin|All files (*.*)|*.*");
     EXPECT_EQ(openRequests[0].second, "/work/fw.s19");
     EXPECT_EQ(f.Edit1->text(), "/work/fw.s19");
     openAnswer = "/work/other.d";
@@ -276,6 +286,108 @@ TEST_F(FormLoader, BrowseFileAndInvertDtr) {
     EXPECT_TRUE(port.DtrInverted);
     f.CheckBoxReset->setChecked(false);
     EXPECT_FALSE(port.DtrInverted);
+}
+
+TEST_F(FormLoader, AFileThatCannotGoToTheTargetGetsItsReasonUnderTheFatalLine) {
+    TForm1& f = Make();
+    OpenPort(f);
+    f.ComboTarget->setCurrentIndex(kTargetStm32_115200);
+    const std::string text = dir.filePath("notes.txt").toStdString();
+    std::ofstream(text) << "firmware v2, see the hex file\n";
+    const std::string far = dir.filePath("far.s37").toStdString();
+    std::ofstream(far) << "S00600004844521B\nS30908100000DEADBEEFA6\n";
+    const std::string hex = dir.filePath("bad.hex").toStdString();
+    std::ofstream(hex) << ":020000040800F2\n:0400000001020304F3\n:00000001FF\n";
+    const std::string missing = dir.filePath("none.s19").toStdString();
+    const struct {
+        std::string path, reason;
+    } cases[] = {
+        {missing, "Firmware file " + missing + ": cannot be opened (No such file or directory)."},
+        {"", "No firmware file given."},
+        {text, "Firmware file " + text + ": offset 0: holds no S-records, Intel HEX, ELF or TI-TXT (a raw "
+               "binary needs the address it is loaded at)."},
+        {far, "Firmware file " + far + ": line 2: data at 0x08100000..0x08100003 lie outside the flash "
+              "(0x08000000..0x0807FFFF); S3 addresses count from 0x08000000."},
+        {hex, "Firmware file " + hex + ": line 2: the record fails its checksum (it ends in F3, its bytes "
+              "need F2)."},
+    };
+    for (const auto& c : cases) {
+        f.Edit1->setText(QString::fromStdString(c.path));
+        line.ClearEvents();
+        f.Button1->click();
+        EXPECT_EQ(Log().toStdString(),
+                  "Begin program STM32.\nFATAL ERROR: Can't open FILE.\n" + c.reason + "\n");
+        EXPECT_TRUE(line.Events().empty()) << "the port was touched for " << c.path;
+        EXPECT_EQ(f.loader().LastRunResult, 1);
+    }
+    EXPECT_TRUE(addressRequests.empty());
+}
+
+TEST_F(FormLoader, OnlyARunThatReadsABinFileAsksForItsAddress) {
+    TForm1& f = Make();
+    const std::string bin = dir.filePath("App.BIN").toStdString();
+    std::ofstream(bin, std::ios::binary) << std::string(0x1000, '\x55');
+    f.Edit1->setText(QString::fromStdString(bin));
+    f.ComboTarget->setCurrentIndex(kTargetMsp430_9600);
+    f.Button1->click();  // no port: the file is not read
+    EXPECT_TRUE(addressRequests.empty());
+
+    OpenPort(f);
+    std::optional<std::uint32_t> seen;
+    f.loader().SetProgramMsp430([&](Loader&, const LoaderInputs& in, std::uint32_t) {
+        seen = in.binaryAddress;
+        return 1;
+    });
+    addressAnswer = 0xE000;
+    f.Button1->click();
+    // An MSP430 binary is proposed to end at 0xFFFF, with the reset vector.
+    ASSERT_EQ(addressRequests.size(), 1u);
+    EXPECT_EQ(addressRequests[0], (std::pair<std::string, std::uint32_t>{bin, 0xF000}));
+    EXPECT_EQ(seen, 0xE000u);
+
+    f.ComboTarget->setCurrentIndex(kTargetBlackfin);
+    f.Button1->click();
+    f.ComboTarget->setCurrentIndex(kTargetStm32_115200);
+    f.Edit1->setText(QUENNET_TEST_DATA "/srec/stm32_app.s37");
+    f.Button1->click();
+    EXPECT_EQ(addressRequests.size(), 1u);
+
+    // Cancel: the run goes on without an address and says what is missing.
+    f.Edit1->setText(QString::fromStdString(bin));
+    addressAnswer.reset();
+    f.Button1->click();
+    ASSERT_EQ(addressRequests.size(), 2u);
+    EXPECT_EQ(addressRequests[1].second, 0x08000000u);
+    EXPECT_TRUE(Log().endsWith("needs the address it is loaded at).\n")) << Log().toStdString();
+}
+
+TEST_F(FormLoader, TheAddressDialogTakesOnlyAnAddress) {
+    TForm1& f = Make();
+    f.show();
+    bool okForBad = true, okForGood = false;
+    QString proposedText;
+    auto answer = [&](const QString& text, bool accept) {
+        QTimer::singleShot(0, [&, text, accept] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            auto* edit = dialog->findChild<QLineEdit*>("EditAddress");
+            auto* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            proposedText = edit->text();
+            edit->setText("0x0800 0000");
+            okForBad = ok->isEnabled();
+            edit->setText(text);
+            okForGood = ok->isEnabled();
+            if (accept) ok->click(); else dialog->reject();
+        });
+    };
+    answer(" 0x08004000 ", true);
+    EXPECT_EQ(AskFlashAddress(&f, "/tmp/app.bin", 0x08000000), 0x08004000u);
+    EXPECT_EQ(proposedText, "0x08000000");
+    EXPECT_FALSE(okForBad);
+    EXPECT_TRUE(okForGood);
+    answer("4096", false);
+    EXPECT_EQ(AskFlashAddress(&f, "/tmp/app.bin", 0x1000), std::nullopt);
+    EXPECT_EQ(proposedText, "0x1000");
 }
 
 }  // namespace

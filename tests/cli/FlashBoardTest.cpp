@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,8 +16,8 @@
 #include "BoardProcess.h"
 #include "CliProcess.h"
 #include "TempDir.h"
-#include "loader/FirmwareImage.h"
-#include "loader/SRecord.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/SRecord.h"
 #include "serial/posix/PosixSerialDevice.h"
 
 namespace quennet {
@@ -136,6 +137,27 @@ TEST(FlashBoardTest, TheFasterMsp430TargetSwitchesTheLoaderTo38400) {
     EXPECT_TRUE(std::equal(flash.begin(), flash.end(), image.data() + 0x1000));
 }
 
+TEST(FlashBoardTest, S1AndS2RecordsFromSrecCatProgramTheWholeFile) {
+    if (std::system("command -v srec_cat >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "srec_cat (package srecord) writes the S1 and S2 records";
+    TempDir dir;
+    std::string bytes(512, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 % 251);
+    const std::string bin = dir.Write("app.bin", bytes);
+    const std::string fw = dir.File("app.s28");
+    // Across the 64 KiB line: S1 records below it, S2 above.
+    ASSERT_EQ(std::system(("srec_cat '" + bin + "' -binary -offset 0xFF00 -o '" + fw + "' -motorola").c_str()), 0);
+    Board board(dir, {"--chip", "stm32"});
+    ASSERT_FALSE(board.path().empty());
+    const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-115200", "--verify", fw});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const auto flash = board.Stop();
+    ASSERT_GE(flash.size(), 0x10100u);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin() + 0xFF00,
+                           [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; }));
+    EXPECT_EQ(std::count(flash.begin(), flash.end(), 0xFF), static_cast<long>(flash.size() - bytes.size()));
+}
+
 TEST(FlashBoardTest, DeviceInfoShowsThePartAndItsLoader) {
     TempDir dir;
     Board board(dir, {"--chip", "msp430", "--device-id", "F16C", "--bsl-version", "0160"});
@@ -161,7 +183,14 @@ TEST(FlashBoardTest, CommandLineErrorsNeverReachTheBoard) {
         {{"--port", board.path(), "--target", "STM32-9600", fw}, "quennet-flash: unknown target STM32-9600 (targets: MSP430-9600, "
                                                    "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400)"},
         {{"--port", board.path(), "--target", "STM32-115200", dir.File("none.s37")},
-         "quennet-flash: firmware file " + dir.File("none.s37") + " cannot be read"},
+         "quennet-flash: firmware file " + dir.File("none.s37") +
+             ": cannot be opened (No such file or directory)"},
+        // Data beyond the flash: refused before the board hears a byte.
+        {{"--port", board.path(), "--target", "STM32-115200",
+          dir.Write("far.s37", "S30908100000DEADBEEFA6\n")},
+         "quennet-flash: firmware file " + dir.File("far.s37") +
+             ": line 1: data at 0x08100000..0x08100003 lie outside the flash (0x08000000..0x0807FFFF); "
+             "S3 addresses count from 0x08000000"},
         {{"--port", board.path(), "--target", "STM32-115200", "--toggle-tck", fw},
          "quennet-flash: --toggle-tck applies to the MSP430 targets only, not STM32-115200"},
         {{"--port", board.path() + "x", "--target", "STM32-115200", fw},

@@ -14,7 +14,7 @@
 #include "Stm32BootTarget.h"
 #include "TempDir.h"
 #include "VirtualClock.h"
-#include "loader/SRecord.h"
+#include "firmware/SRecord.h"
 
 namespace quennet {
 namespace {
@@ -86,6 +86,10 @@ TEST(FlashArgsTest, AcceptsTheWindowTargetsAndOptions) {
     ASSERT_EQ(a.error, "");
     EXPECT_EQ(a.options.firmwarePath, "--odd.s19");
 
+    a = ParseFlashArgs({"--port", "p", "--target", "STM32-57600", "--address=0x08004000", "app.bin"});
+    ASSERT_EQ(a.error, "");
+    EXPECT_EQ(a.options.binaryAddress, 0x08004000u);
+
     a = ParseFlashArgs({"--port", "p", "--target", "MSP430-9600", "--device-info"});
     ASSERT_EQ(a.error, "");
     EXPECT_TRUE(a.options.deviceInfo);
@@ -126,6 +130,10 @@ TEST(FlashArgsTest, EachMistakeGetsItsOwnMessage) {
          "--verify reads the flash back on the STM32 targets only"},
         {{"--port", "p", "--target", "STM32-57600", "--toggle-tck", "f"},
          "--toggle-tck applies to the MSP430 targets only, not STM32-57600"},
+        {{"--port", "p", "--target", "STM32-57600", "--address", "0x8000000g", "f"},
+         "--address takes 0x and up to eight hex digits, or a decimal number, not 0x8000000g"},
+        {{"--port", "p", "--target", "MSP430-9600", "--device-info", "--address=0"},
+         "--address goes with a firmware file, not with --device-info"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseFlashArgs(c.args).error, c.message) << c.message;
 }
@@ -259,6 +267,18 @@ TEST_F(FlashCommandTest, Msp430ProgramAndDeviceInfoExitZero) {
     EXPECT_EQ(msp430.At(0xC000), 0xFF);  // the query erased the part
 }
 
+TEST_F(FlashCommandTest, ARawBinaryGoesWhereTheAddressSays) {
+    line.SetPeer(&stm32);
+    const Bytes data = Pattern(0x300);
+    const std::string bin = dir.Write("app.bin", std::string(data.begin(), data.end()));
+    FlashOptions o = Options(kTargetStm32_115200, bin);
+    o.binaryAddress = 0x08004000;
+    ASSERT_EQ(Run(o), kFlashOk) << err.str();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), stm32.Flash().begin() + 0x4000));
+    EXPECT_EQ(stm32.Flash()[0x3FFF], 0xFF);
+    EXPECT_EQ(stm32.Flash()[0x4300], 0xFF);
+}
+
 TEST_F(FlashCommandTest, FileAndPortProblemsAreRefusedBeforeTheTargetHearsAnything) {
     line.SetPeer(&stm32);
     const std::string good = dir.Write("fw.s37", SRecords(0, Pattern(16), false));
@@ -270,18 +290,25 @@ TEST_F(FlashCommandTest, FileAndPortProblemsAreRefusedBeforeTheTargetHearsAnythi
         std::string message;
     } cases[] = {
         {Options(kTargetStm32_115200, dir.File("none.s19")), false, false,
-         "quennet-flash: firmware file " + dir.File("none.s19") + " cannot be read\n"},
+         "quennet-flash: firmware file " + dir.File("none.s19") +
+             ": cannot be opened (No such file or directory)\n"},
+        {Options(kTargetStm32_115200, ""), false, false, "quennet-flash: no firmware file given\n"},
         {Options(kTargetStm32_115200, dir.Write("bad.s37", damaged)), false, false,
          "quennet-flash: firmware file " + dir.File("bad.s37") +
-             " is damaged (a record fails its checksum)\n"},
+             ": line 2: the S3 record fails its checksum (it ends in 90, its bytes need 9A)\n"},
         {Options(kTargetStm32_115200, dir.Write("text.s19", "hello\n")), false, false,
          "quennet-flash: firmware file " + dir.File("text.s19") +
-             " is not an S-record file (a line is not a record, or is too long)\n"},
-        // S3 data at 0x08000000 lands beyond an MSP430's 64 KiB.
+             ": offset 0: holds no S-records, Intel HEX, ELF or TI-TXT (a raw binary needs the address "
+             "it is loaded at)\n"},
+        // S3 data at 0x08020000 lie beyond an MSP430's 64 KiB.
         {Options(kTargetMsp430_9600, dir.Write("hi.s37", SRecords(0x20000, Pattern(16), false))), false,
          false,
          "quennet-flash: firmware file " + dir.File("hi.s37") +
-             " holds no data for an MSP430 (its first 64 KiB are blank)\n"},
+             ": line 2: data at 0x08020000..0x0802000F lie outside the flash (0x08000000..0x0800FFFF); "
+             "S3 addresses count from 0x08000000\n"},
+        // A file without data would only erase the chip.
+        {Options(kTargetStm32_115200, dir.Write("empty.s37", "S0030000FC\nS70508000000F2\n")), false, false,
+         "quennet-flash: firmware file " + dir.File("empty.s37") + ": holds no data\n"},
         {Options(kTargetStm32_115200, good), true, false, "quennet-flash: port ttyQ0 was not found\n"},
         {Options(kTargetStm32_115200, good), false, true, "quennet-flash: port ttyQ0 is busy\n"},
     };

@@ -232,19 +232,28 @@ TEST_F(Msp430RunTest, SingleOddByteWritesOneFullBlockFromTheEvenAddressBefore) {
     EXPECT_FALSE(portLostDuringRun);
 }
 
-TEST_F(Msp430RunTest, DataAtTheTopEndsThePassAndDataAbove64KiBIsIgnored) {
+TEST_F(Msp430RunTest, DataAtTheTopEndsThePassAndDataAbove64KiBStopTheRunFirst) {
     Bytes top(32);
     for (std::size_t i = 0; i < top.size(); ++i) top[i] = static_cast<std::uint8_t>(i);
     Bytes mid(300, 0x00);
-    Firmware(Records(0x8000, mid) + Records(0xFFE0, top) +
-             Record('3', 0x08010000, {1, 2, 3, 4}));
-    EXPECT_EQ(loader.Image().size(), FirmwareImage::kSize);
+    // Data beyond the MSP430's 64 KiB would be lost: the run stops before
+    // the port is touched, saying where they lie.
+    Firmware(Records(0x8000, mid) + Records(0xFFE0, top) + Record('3', 0x08010000, {1, 2, 3, 4}));
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(log.Lines(), (Lines{"Begin program MSP430.", "FATAL ERROR: Can't open FILE.",
+                                  "Firmware file " + inputs.firmwarePath +
+                                      ": line 22: data at 0x08010000..0x08010003 lie outside the flash "
+                                      "(0x08000000..0x0800FFFF); S3 addresses count from 0x08000000."}));
+    EXPECT_TRUE(line.Events().empty());
+    port.ComClose();
+
+    Firmware(Records(0x8000, mid) + Records(0xFFE0, top));
     EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(loader.Image().size(), 0x10000u);
     std::string map(64, '-');
     map[32] = '*';
     map[63] = '*';
     EXPECT_EQ(WithoutTime("PROGRAM OK in "), ExpectedRun(map, true));
-    EXPECT_EQ(loader.Image()[0x10000], 1);  // in the image, never sent
     const auto blocks = Blocks();
     ASSERT_EQ(blocks.size(), 3u);
     EXPECT_EQ(blocks[0].address, 0x8000);
@@ -378,7 +387,9 @@ TEST_F(Msp430RunTest, EachFailureEndsTheRunWithItsLineAndGivesThePortBack) {
 TEST_F(Msp430RunTest, FileAndPortFailures) {
     inputs.firmwarePath = dir.File("missing.s19");
     EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(log.Lines(), (Lines{"Begin program MSP430.", "FATAL ERROR: Can't open FILE."}));
+    EXPECT_EQ(log.Lines(), (Lines{"Begin program MSP430.", "FATAL ERROR: Can't open FILE.",
+                                  "Firmware file " + inputs.firmwarePath +
+                                      ": cannot be opened (No such file or directory)."}));
     EXPECT_EQ(line.Events().size(), 0u);
     port.ComClose();
 

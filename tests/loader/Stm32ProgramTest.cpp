@@ -15,7 +15,7 @@
 #include "TempDir.h"
 #include "VirtualClock.h"
 #include "core/BaudText.h"
-#include "loader/SRecord.h"
+#include "firmware/SRecord.h"
 
 namespace quennet {
 namespace {
@@ -94,7 +94,7 @@ protected:
         return log.Lines();
     }
     Bytes FlashImage() const {
-        Bytes expected(FirmwareImage::kSize, 0xFF);
+        Bytes expected(FirmwareImage::kDefaultSize, 0xFF);
         for (const auto& [a, b] : image) expected[a] = b;
         return expected;
     }
@@ -196,7 +196,7 @@ TEST_F(Stm32ProgramTest, BlocksStartAtTheFirstDataWordAndNeverOverlap) {
         {{{0x2001, 0x2002}, {0x7A000, 0x7A001}}, {0x08002000, 0x0807A000}},
     };
     for (const Case& c : cases) {
-        target.Flash().assign(FirmwareImage::kSize, 0x00);  // the erase must happen
+        target.Flash().assign(FirmwareImage::kDefaultSize, 0x00);  // the erase must happen
         std::map<std::uint32_t, std::uint8_t> bytes;
         for (const auto& [b, e] : c.data) Fill(bytes, b, e);
         const std::size_t before = target.WriteAddresses().size();
@@ -331,7 +331,7 @@ TEST_F(Stm32ProgramTest, EveryFailureEndsWithItsOwnLineAndGivesThePortBack) {
     for (Step s : {Step::Sync, Step::Get, Step::GetId, Step::Erase, Step::Write, Step::Read})
         target.FailStep(s, Fault::NackThenAck);
     target.FailStep(Step::Write, Fault::SlowReply, 2);
-    target.Flash().assign(FirmwareImage::kSize, 0x00);
+    target.Flash().assign(FirmwareImage::kDefaultSize, 0x00);
     Run(bytes);
     EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
     EXPECT_EQ(target.Flash(), FlashImage());
@@ -340,7 +340,9 @@ TEST_F(Stm32ProgramTest, EveryFailureEndsWithItsOwnLineAndGivesThePortBack) {
     inputs.firmwarePath = dir.File("missing.s37");
     line.ClearEvents();
     loader.StartProgram(inputs);
-    EXPECT_EQ(log.Lines(), (Lines{"Begin program STM32.", "FATAL ERROR: Can't open FILE."}));
+    EXPECT_EQ(log.Lines(), (Lines{"Begin program STM32.", "FATAL ERROR: Can't open FILE.",
+                                  "Firmware file " + inputs.firmwarePath +
+                                      ": cannot be opened (No such file or directory)."}));
     EXPECT_TRUE(line.Events().empty());
 }
 

@@ -9,8 +9,8 @@
 
 #include "SimBoard.h"
 #include "TempDir.h"
-#include "loader/FirmwareImage.h"
-#include "loader/SRecord.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/SRecord.h"
 
 namespace quennet {
 namespace {
@@ -252,7 +252,7 @@ TEST_F(SimBoardTest, FlashFilesHoldWhatTheChipHolds) {
     FirmwareImage small;
     ASSERT_EQ(LoadSRecordFile((dir.path() / "m.s19").string(), small), 0);
     for (std::uint32_t a = 0x1000; a < 0x10000; ++a) ASSERT_EQ(small[a], msp.Msp430()->At(static_cast<std::uint16_t>(a))) << a;
-    EXPECT_FALSE(small.HasData(0x10000, FirmwareImage::kSize - 0x10000));
+    EXPECT_FALSE(small.HasData(0x10000, FirmwareImage::kDefaultSize - 0x10000));
     ASSERT_TRUE(msp.WriteFlash((dir.path() / "m.bin").string(), false));
     EXPECT_EQ(readAll((dir.path() / "m.bin").string()).size(), 0xF000u);
 

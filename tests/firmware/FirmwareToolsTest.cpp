@@ -1,6 +1,7 @@
-// Files written by independent S-record tools (srec_cat from the srecord
-// package, objcopy from binutils) must load into exactly the image that the
-// same tools make of them as a 0xFF-filled binary.
+// Files written by independent tools (srec_cat from the srecord package,
+// objcopy from binutils, the ARM linker from binutils-arm-none-eabi) must
+// load into exactly the image that the same tools make of them, or that the
+// bytes they were made from give.
 
 #include <gtest/gtest.h>
 
@@ -13,10 +14,14 @@
 #include <vector>
 
 #include "TempDir.h"
-#include "loader/SRecord.h"
+#include "firmware/FirmwareFile.h"
+#include "firmware/SRecord.h"
 
 namespace quennet {
 namespace {
+
+constexpr FlashWindow kStm32Window{kStm32FlashBase, 0x80000};
+constexpr FlashWindow kMsp430Window{0, 0x10000};
 
 using testing::ReadBinary;
 using testing::TempDir;
@@ -77,7 +82,7 @@ protected:
     std::vector<unsigned char> ObjcopyPicture(const std::string& srec, std::size_t lowestOffset) {
         const std::string out = dir_.File("picture.bin");
         Run("objcopy -I srec -O binary --gap-fill 0xff " + Quote(srec) + " " + Quote(out));
-        std::vector<unsigned char> picture(FirmwareImage::kSize, 0xFF);
+        std::vector<unsigned char> picture(FirmwareImage::kDefaultSize, 0xFF);
         const auto bin = ReadBinary(out);
         EXPECT_LE(lowestOffset + bin.size(), picture.size());
         for (std::size_t i = 0; i < bin.size() && lowestOffset + i < picture.size(); ++i)
@@ -87,12 +92,12 @@ protected:
 
     // Loads into an image that starts dirty, so a missing refill shows too.
     void ExpectLoadsAs(const std::string& srec, const std::vector<unsigned char>& picture) {
-        ASSERT_EQ(picture.size(), FirmwareImage::kSize);
+        ASSERT_EQ(picture.size(), FirmwareImage::kDefaultSize);
         FirmwareImage image;
-        for (std::size_t i = 0; i < FirmwareImage::kSize; i += 97) image[i] = 0x00;
+        for (std::size_t i = 0; i < FirmwareImage::kDefaultSize; i += 97) image[i] = 0x00;
         ASSERT_EQ(LoadSRecordFile(srec, image), kSRecOk) << srec;
         std::size_t mismatches = 0, first = 0;
-        for (std::size_t i = 0; i < FirmwareImage::kSize; ++i) {
+        for (std::size_t i = 0; i < FirmwareImage::kDefaultSize; ++i) {
             if (image[i] != picture[i] && mismatches++ == 0) first = i;
         }
         EXPECT_EQ(mismatches, 0u) << "first at offset 0x" << std::hex << first << ": image "
@@ -234,6 +239,158 @@ TEST_F(SRecordToolsTest, ObjcopyRewritesAGappedFileWithOddRecordLengths) {
         ExpectSegments(picture, binaries, segments, kStm32FlashBase);
         ExpectLoadsAs(srec, picture);
     }
+}
+
+// --- every format, from the same bytes ---------------------------------------------
+
+// The bytes at their addresses, as a picture of the window.
+std::vector<unsigned char> Picture(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
+                                   const FlashWindow& window) {
+    std::vector<unsigned char> picture(window.size, 0xFF);
+    for (std::size_t s = 0; s < segments.size(); ++s) {
+        const auto bin = ReadBinary(binaries[s]);
+        std::copy(bin.begin(), bin.end(), picture.begin() + (segments[s].address - window.base));
+    }
+    return picture;
+}
+
+class FirmwareToolsTest : public SRecordToolsTest {
+protected:
+    // Reads the file as the loader does and compares the placed image.
+    void ExpectImage(const std::string& path, std::optional<std::uint32_t> address, FirmwareFormat format,
+                     const FlashWindow& window, const std::vector<unsigned char>& picture) {
+        SCOPED_TRACE(path);
+        const FirmwareFile file = ReadFirmwareFile(path, address);
+        ASSERT_TRUE(file.ok()) << file.problem;
+        EXPECT_EQ(file.format, format);
+        FirmwareImage image;
+        ASSERT_EQ(PlaceFirmware(file, window, image), "");
+        ASSERT_EQ(image.size(), picture.size());
+        std::size_t first = picture.size();
+        for (std::size_t i = 0; i < picture.size() && first == picture.size(); ++i)
+            if (image[i] != picture[i]) first = i;
+        EXPECT_EQ(first, picture.size()) << "first difference at offset 0x" << std::hex << first;
+    }
+
+    // srec_cat writing the segments in one of its output formats.
+    std::string SrecCatTo(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
+                          const std::string& name, const std::string& output) {
+        const std::string out = dir_.File(name);
+        std::ostringstream cmd;
+        cmd << "srec_cat";
+        for (std::size_t s = 0; s < segments.size(); ++s)
+            cmd << " " << Quote(binaries[s]) << " -binary -offset 0x" << std::hex << segments[s].address;
+        cmd << " -o " << Quote(out) << " " << output;
+        Run(cmd.str());
+        return out;
+    }
+
+    // srec_cat writing the segments in each of its formats given as
+    // {file name, output options, format}, each read to the picture.
+    struct Written {
+        const char* name;
+        const char* options;
+        FirmwareFormat format;
+    };
+    void ExpectSrecCatFormats(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
+                              const FlashWindow& window, const std::vector<unsigned char>& picture,
+                              std::initializer_list<Written> formats) {
+        for (const Written& w : formats)
+            ExpectImage(SrecCatTo(binaries, segments, w.name, w.options), std::nullopt, w.format, window, picture);
+    }
+
+    // An executable linked by the ARM linker: the first segment as code at
+    // its address in flash, the others as initialised data whose run address
+    // is in RAM and whose load address (what goes to the flash) follows the
+    // code, as a startup file copies .data. Returns the ELF's path.
+    std::string LinkElf(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
+                        std::uint32_t ram) {
+        std::ostringstream as, ld;
+        as << "    .section .text,\"ax\"\n    .incbin \"" << binaries[0] << "\"\n";
+        ld << "SECTIONS {\n  .text 0x" << std::hex << segments[0].address << " : { *(.text) }\n";
+        for (std::size_t s = 1; s < segments.size(); ++s) {
+            as << "    .section .data" << s << ",\"aw\"\n    .incbin \"" << binaries[s] << "\"\n";
+            ld << "  .data" << s << " 0x" << std::hex << ram + 0x1000 * s << " : AT(0x" << segments[s].address
+               << ") { *(.data" << s << ") }\n";
+        }
+        as << "    .section .bss,\"aw\",%nobits\n    .space 256\n";
+        ld << "  .bss 0x" << std::hex << ram + 0x1000 * segments.size() << " : { *(.bss) }\n}\n";
+        const std::string source = dir_.Write("app.s", as.str());
+        const std::string script = dir_.Write("app.ld", ld.str());
+        const std::string elf = dir_.File("app.elf");
+        Run("arm-none-eabi-as -o " + Quote(dir_.File("app.o")) + " " + Quote(source) +
+            " && arm-none-eabi-ld -e 0 -T " + Quote(script) + " -o " + Quote(elf) + " " + Quote(dir_.File("app.o")));
+        return elf;
+    }
+};
+
+TEST_F(FirmwareToolsTest, Stm32AddressesInEveryFormatGiveOneImage) {
+    // Code not at the flash's first address, so the linker puts the ELF
+    // headers into the first segment in front of it.
+    const std::vector<Segment> segments = {{0x08000400, 700}, {0x08004101, 300}, {0x0807FF00, 256}};
+    const auto binaries = RandomBinaries(segments, 61);
+    const auto picture = Picture(binaries, segments, kStm32Window);
+
+    ExpectSrecCatFormats(binaries, segments, kStm32Window, picture,
+                         {{"s3.s37", "-motorola -address-length=4", FirmwareFormat::SRecord},
+                          {"linear.hex", "-intel", FirmwareFormat::IntelHex},
+                          {"ti.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt}});
+    // S1 and S2 count from the flash's first address: the same bytes moved down.
+    std::vector<Segment> offsets = segments;
+    for (Segment& s : offsets) s.address -= kStm32FlashBase;
+    const std::string s2 = SrecCatTo(binaries, offsets, "s2.s28", "-motorola");
+    EXPECT_FALSE(RecordLines(s2, '1').empty());
+    EXPECT_FALSE(RecordLines(s2, '2').empty());
+    ExpectImage(s2, std::nullopt, FirmwareFormat::SRecord, kStm32Window, picture);
+    const std::string hex = dir_.File("objcopy.hex");
+    Run("objcopy -I srec -O ihex " + Quote(dir_.File("s3.s37")) + " " + Quote(hex));
+    ExpectImage(hex, std::nullopt, FirmwareFormat::IntelHex, kStm32Window, picture);
+}
+
+TEST_F(FirmwareToolsTest, ALinkedArmExecutableAndWhatObjcopyMakesOfIt) {
+    if (!HaveTool("arm-none-eabi-ld") || !HaveTool("arm-none-eabi-as") || !HaveTool("arm-none-eabi-objcopy"))
+        GTEST_SKIP() << "arm-none-eabi-as, -ld and -objcopy (package binutils-arm-none-eabi) link the ELF";
+    const std::vector<Segment> segments = {{0x08000400, 1500}, {0x08000A00, 301}, {0x08002000, 64}};
+    const auto binaries = RandomBinaries(segments, 67);
+    const auto picture = Picture(binaries, segments, kStm32Window);
+    const std::string elf = LinkElf(binaries, segments, 0x20000000);
+    ExpectImage(elf, std::nullopt, FirmwareFormat::Elf, kStm32Window, picture);
+
+    const std::string hex = dir_.File("app.hex"), srec = dir_.File("app.s37"), bin = dir_.File("app.bin");
+    Run("arm-none-eabi-objcopy -O ihex " + Quote(elf) + " " + Quote(hex));
+    Run("arm-none-eabi-objcopy -O srec --srec-forceS3 " + Quote(elf) + " " + Quote(srec));
+    Run("arm-none-eabi-objcopy -O binary --gap-fill 0xff " + Quote(elf) + " " + Quote(bin));
+    ExpectImage(hex, std::nullopt, FirmwareFormat::IntelHex, kStm32Window, picture);
+    ExpectImage(srec, std::nullopt, FirmwareFormat::SRecord, kStm32Window, picture);
+    ExpectImage(bin, segments[0].address, FirmwareFormat::RawBinary, kStm32Window, picture);
+}
+
+TEST_F(FirmwareToolsTest, Msp430AddressesInEveryFormatGiveOneImage) {
+    const std::vector<Segment> segments = {{0xC000, 512}, {0x1100, 999}, {0xFFE0, 32}};
+    const auto binaries = RandomBinaries(segments, 71);
+    const auto picture = Picture(binaries, segments, kMsp430Window);
+
+    ExpectSrecCatFormats(binaries, segments, kMsp430Window, picture,
+                         {{"s1.s19", "-motorola -address-length=2", FirmwareFormat::SRecord},
+                          {"msp.hex", "-intel -address-length=2", FirmwareFormat::IntelHex},
+                          {"msp.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt},
+                          // With an extended segment address (02) record.
+                          {"seg.hex", "-intel -address-length=3", FirmwareFormat::IntelHex}});
+    const std::string top = dir_.File("top.bin");
+    Run("srec_cat " + Quote(dir_.File("s1.s19")) + " -motorola -crop 0xC000 0x10000 -offset -0xC000 -fill 0xFF 0 "
+        "0x4000 -o " + Quote(top) + " -binary");
+    std::vector<unsigned char> topPicture = picture;
+    std::fill(topPicture.begin(), topPicture.begin() + 0xC000, 0xFF);
+    ExpectImage(top, 0xC000, FirmwareFormat::RawBinary, kMsp430Window, topPicture);
+
+    if (!HaveTool("arm-none-eabi-ld") || !HaveTool("arm-none-eabi-as"))
+        GTEST_SKIP() << "arm-none-eabi-as and -ld (package binutils-arm-none-eabi) link the ELF";
+    // Debian has no MSP430 linker: a real executable linked at MSP430
+    // addresses by the ARM linker, then marked as MSP430 (machine 105).
+    std::string elf = testing::Slurp(LinkElf(binaries, segments, 0x0200));
+    elf[18] = 105;
+    elf[19] = 0;
+    ExpectImage(dir_.Write("msp.elf", elf), std::nullopt, FirmwareFormat::Elf, kMsp430Window, picture);
 }
 
 }  // namespace

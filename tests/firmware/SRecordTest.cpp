@@ -1,4 +1,4 @@
-#include "loader/SRecord.h"
+#include "firmware/SRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +51,7 @@ std::vector<std::uint8_t> Ramp(std::size_t n, std::uint8_t first = 0) {
 // Number of bytes in the image that are not blank.
 std::size_t DataBytes(const FirmwareImage& image) {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < FirmwareImage::kSize; ++i) n += image[i] != 0xFF;
+    for (std::size_t i = 0; i < FirmwareImage::kDefaultSize; ++i) n += image[i] != 0xFF;
     return n;
 }
 
@@ -66,16 +66,16 @@ protected:
 
 TEST(FirmwareImage, StartsBlankAndFindsDataInClippedRanges) {
     FirmwareImage image;
-    EXPECT_FALSE(image.HasData(0, FirmwareImage::kSize));
+    EXPECT_FALSE(image.HasData(0, FirmwareImage::kDefaultSize));
     image[0x2000] = 0x00;
-    image[FirmwareImage::kSize - 1] = 0x7E;
+    image[FirmwareImage::kDefaultSize - 1] = 0x7E;
     EXPECT_TRUE(image.HasData(0x2000, 1));
     EXPECT_FALSE(image.HasData(0x1000, 0x1000));  // ends just before the byte
     EXPECT_TRUE(image.HasData(0x1FFF, 2));
-    EXPECT_TRUE(image.HasData(FirmwareImage::kSize - 8, 256));  // clipped at the end
-    EXPECT_FALSE(image.HasData(FirmwareImage::kSize, 16));
+    EXPECT_TRUE(image.HasData(FirmwareImage::kDefaultSize - 8, 256));  // clipped at the end
+    EXPECT_FALSE(image.HasData(FirmwareImage::kDefaultSize, 16));
     image.Erase();
-    EXPECT_FALSE(image.HasData(0, FirmwareImage::kSize));
+    EXPECT_FALSE(image.HasData(0, FirmwareImage::kDefaultSize));
 }
 
 // --- the decoding helpers ----------------------------------------------------
@@ -258,14 +258,26 @@ TEST_F(SRecordFileTest, ChecksumOffByOneGivesTheCodeOfItsType) {
 }
 
 TEST_F(SRecordFileTest, OtherRecordTypesAreSkippedUnchecked) {
-    const std::string text = Record('2', 0x000100, 3, {0x77, 0x78}, 5) + "\n" +
-                             Record('5', 0x0003, 2, {}, 9) + "\n" +
+    const std::string text = Record('5', 0x0003, 2, {}, 9) + "\n" +
                              Record('6', 0x000003, 3, {}, 9) + "\n" + "S8GARBAGE\n" +
                              "SXnot a record at all\n" + "S\n" + S1(0x10, {0x99}) + "\n";
     EXPECT_EQ(Load(text), kSRecOk);
-    EXPECT_EQ(image_[0x100], 0xFF);  // S2 data never reach the image
     EXPECT_EQ(image_[0x10], 0x99);
     EXPECT_EQ(DataBytes(image_), 1u);
+}
+
+TEST_F(SRecordFileTest, S2DataCountFromTheImageStartLikeS1AndAreChecked) {
+    EXPECT_EQ(Load(S1(0xFFFE, {0x01, 0x02}) + "\n" + Record('2', 0x010000, 3, {0x03, 0x04}) + "\n" +
+                   Record('2', 0x07FFFF, 3, {0x05}) + "\n"),
+              kSRecOk);
+    EXPECT_EQ(image_[0xFFFE], 0x01);
+    EXPECT_EQ(image_[0x10000], 0x03);
+    EXPECT_EQ(image_[0x10001], 0x04);
+    EXPECT_EQ(image_[0x7FFFF], 0x05);
+    EXPECT_EQ(DataBytes(image_), 5u);
+    EXPECT_EQ(Load(Record('2', 0x000100, 3, {0x77, 0x78}, 5) + "\n"), kSRecS2Checksum);
+    EXPECT_EQ(Load(Record('2', 0x080000, 3, {0x77}) + "\n"), kSRecOutsideImage);
+    EXPECT_EQ(Load(Record('2', 0x000100, 3, {}) + "\n"), kSRecOk);  // count 4: no data
 }
 
 TEST_F(SRecordFileTest, LowerCaseHexDecodesToOtherValuesAndTheChecksumDecides) {

@@ -3,22 +3,22 @@
 #include <cstdint>
 #include <string>
 
-#include "loader/FirmwareImage.h"
+#include "firmware/FirmwareFile.h"
+#include "firmware/FirmwareImage.h"
 
 namespace quennet {
 
-// Result codes of LoadSRecordFile. Callers only tell zero from nonzero; the
-// distinct codes say which rule a file broke.
+// Result codes of LoadSRecordFile, and the codes ReadSRecords gives its
+// faults. Callers only tell zero from nonzero; the distinct codes say which
+// rule a file broke.
 constexpr int kSRecOk = 0;
 constexpr int kSRecCannotOpen = 1;   // not opened or not readable; image untouched
 constexpr int kSRecS0Checksum = 2;   // an S0 record failed its checksum
-constexpr int kSRecOutsideImage = 3; // a data byte maps to offset 0x80000 or above
+constexpr int kSRecOutsideImage = 3; // a data byte maps to an offset beyond the image
 constexpr int kSRecS1Checksum = 4;   // an S1 record failed its checksum
 constexpr int kSRecNotARecord = 5;   // a line not starting with 'S', or overlong
 constexpr int kSRecS3Checksum = 6;   // an S3 record failed its checksum
-
-// S3 addresses are STM32 flash addresses; the image starts at flash start.
-constexpr std::uint32_t kStm32FlashBase = 0x08000000;
+constexpr int kSRecS2Checksum = 7;   // an S2 record failed its checksum
 
 // The longest record the format allows: "S", the type, and 256 hex pairs
 // (the count byte 0xFF and the 255 bytes it counts). Longer lines are refused.
@@ -41,11 +41,16 @@ std::size_t DecodeHexPairs(std::uint8_t* line, std::size_t length);
 // bytes than were decoded.
 int CheckRecordSum(const std::uint8_t* record, std::size_t decoded);
 
-// Reads a file of Motorola S-records into the image: S1 data at their 16-bit
-// address, S3 data at their address minus 0x08000000; S0 is checked and
-// otherwise ignored; every other record type is skipped unchecked. CR LF and
-// LF line ends are both accepted. The image is set to blank once the file
-// has been opened and read from; on failure the bytes stored so far stay.
+// ReadSRecords (declared with the other readers) takes S1 data at their
+// 16-bit address and S2 data at their 24-bit address, both as offsets from
+// the flash's first address, and S3 data at their address minus 0x08000000;
+// it checks S0 to S3 records and skips every other type unchecked (an end
+// record does not end the reading). CR LF and LF line ends are both accepted.
+
+// Reads a file of Motorola S-records into a 512 KiB image (or one of the
+// image's size): S1 and S2 data from offset 0, S3 data at their address
+// minus 0x08000000. The image is set to blank once the file has been read;
+// on failure the bytes stored before the fault stay.
 int LoadSRecordFile(const std::string& path, FirmwareImage& image);
 
 }  // namespace quennet
