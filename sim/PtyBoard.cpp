@@ -89,6 +89,10 @@ void PtyBoard::ReadHost() {
             if (buffer[0] & TIOCPKT_FLUSHWRITE) board_.HostReopened();
             continue;
         }
+        // The host sets its rate before it writes: look again, so that
+        // bytes written right after a change of rate are taken at that rate
+        // and not at the one seen at the top of this turn.
+        ReadHostLine();
         board_.HostBytes(buffer + 1, static_cast<std::size_t>(n - 1));
     }
 }
@@ -113,8 +117,12 @@ void PtyBoard::Run(const volatile std::sig_atomic_t& stop) {
             std::chrono::duration_cast<std::chrono::microseconds>(Steady::now() - start).count());
     };
     while (!stop) {
-        clock_.AdvanceTo(elapsedUs());
+        // The host's opens and changes of rate are taken before the clock
+        // catches up: after a late turn, a greeting that fell due while the
+        // host was already switching to the bootloader's rate must not reach
+        // it.
         ReadHostLine();
+        clock_.AdvanceTo(elapsedUs());
         if (hostOpen_) ReadHost();
         clock_.AdvanceTo(elapsedUs());
         WriteHost();
