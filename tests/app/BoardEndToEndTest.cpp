@@ -197,8 +197,10 @@ TEST_F(BoardEndToEnd, Stm32AnyRunWithVerifyLeavesTheImageOnEachFamilyModel) {
         // The board's S-records, read back into an image of the part's size.
         FirmwareImage written(model.FlashSize());
         EXPECT_EQ(LoadSRecordFile(flash, written), 0);
-        EXPECT_TRUE(std::equal(expected.data(), expected.data() + expected.size(), written.data()));
-        EXPECT_FALSE(written.HasData(expected.size(), written.size()));
+        const std::size_t common = std::min(expected.size(), written.size());
+        EXPECT_TRUE(std::equal(expected.data(), expected.data() + common, written.data()));
+        EXPECT_FALSE(expected.HasData(common, expected.size()));
+        EXPECT_FALSE(written.HasData(common, written.size()));
     }
 }
 

@@ -126,7 +126,7 @@ TEST(FlashBoardTest, ProgramsAndVerifiesEachFamily) {
 // flash file holds exactly the image.
 TEST(FlashBoardTest, AnyTargetProgramsEachFamilyModel) {
     TempDir dir;
-    const std::string fw = dir.Write("app.s37", Stm32Image(0x2400));
+    const std::string fw = dir.Write("app.s37", Stm32Image(0x900));
     const FirmwareImage image = Load(fw);
     for (const Stm32ChipModel& model : Stm32ChipModels()) {
         SCOPED_TRACE(model.part);
@@ -142,8 +142,8 @@ TEST(FlashBoardTest, AnyTargetProgramsEachFamilyModel) {
         EXPECT_TRUE(StartsWith(lines.back(), "PROGRAM OK in ")) << r.out;
         const auto flash = board.Stop();
         ASSERT_EQ(flash.size(), model.FlashSize());
-        EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x2400, image.data()));
-        EXPECT_EQ(std::count(flash.begin() + 0x2400, flash.end(), 0xFF), static_cast<long>(flash.size() - 0x2400));
+        EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x900, image.data()));
+        EXPECT_EQ(std::count(flash.begin() + 0x900, flash.end(), 0xFF), static_cast<long>(flash.size() - 0x900));
     }
 }
 
