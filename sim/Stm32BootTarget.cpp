@@ -237,15 +237,14 @@ void Stm32BootTarget::OnCommand(std::uint8_t command, std::uint64_t atUs) {
         Send(atUs, {kAck});
         expect(Rx::WriteAddress, 5);
         return;
-    case 0x43:  // Erase Memory
+    case 0x43:  // Erase Memory: one-byte count and page numbers
+    case 0x44:  // Extended Erase: two-byte count and page numbers
         eraseFault_ = Serve(Step::Erase);
         Send(atUs, {kAck});
-        expect(Rx::EraseCount, 1);
-        return;
-    case 0x44:  // Extended Erase
-        eraseFault_ = Serve(Step::Erase);
-        Send(atUs, {kAck});
-        expect(Rx::ExtendedCount, 3);
+        if (command == 0x43)
+            expect(Rx::EraseCount, 1);
+        else
+            expect(Rx::ExtendedCount, 3);
         return;
     case 0x82:  // Readout Protect
         readoutProtected = true;

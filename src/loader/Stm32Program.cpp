@@ -85,6 +85,33 @@ int ReadBackPass(Loader& loader, Stm32Link& link, std::size_t unit, std::size_t 
 
 using Fail = std::function<int(const std::string&)>;
 
+// The file, then the port at the target's settings; false once a failure
+// line is written (the port was not reopened, or stays closed).
+bool Begin(Loader& loader, const LoaderInputs& inputs, const FlashWindow& window, std::uint32_t baud) {
+    if (!loader.LoadFirmware(inputs, window)) return false;
+    loader.AddLine(kLineFileLoaded);
+    if (loader.OpenPortForTarget(baud) != 0) return false;
+    loader.RefreshLog();
+    return true;
+}
+
+// From there on every failure adds its line (if any) and hands the port
+// back to the terminal.
+Fail FailAndRestore(Loader& loader) {
+    return [&loader](const std::string& line) {
+        if (!line.empty()) loader.AddLine(line);
+        loader.RestoreTerminalPort();
+        return 1;
+    };
+}
+
+int Finish(Loader& loader) {
+    loader.RestoreTerminalPort();  // a failed restore is reported, the run stays good
+    loader.AddLine("PROGRAM OK in ");
+    loader.AppendText(FormatElapsed(loader.ElapsedMs()));
+    return 0;
+}
+
 // Connect, GET and GET ID with their lines; the product ID, or -1 once a
 // failure line is written.
 int Identify(Loader& loader, Stm32Link& link, const Fail& fail) {
@@ -237,17 +264,8 @@ int Stm32ProgramPass(Loader& loader, Stm32Link& link) { return WritePass(loader,
 int Stm32VerifyPass(Loader& loader, Stm32Link& link) { return ReadBackPass(loader, link, 4, kStm32PageBytes); }
 
 int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
-    if (!loader.LoadFirmware(inputs, kStm32FlashWindow)) return 1;
-    loader.AddLine(kLineFileLoaded);
-    if (loader.OpenPortForTarget(baud) != 0) return 1;  // the port stays closed
-    loader.RefreshLog();
-
-    // From here on every failure hands the port back to the terminal.
-    const Fail fail = [&loader](const std::string& line) {
-        if (!line.empty()) loader.AddLine(line);
-        loader.RestoreTerminalPort();
-        return 1;
-    };
+    if (!Begin(loader, inputs, kStm32FlashWindow, baud)) return 1;
+    const Fail fail = FailAndRestore(loader);
 
     Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
     const int id = Identify(loader, link, fail);
@@ -261,25 +279,12 @@ int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)
     if (link.Stm32EraseAll() != 0) return fail("ERROR: Erasing Failure.");
 
     if (WriteAndVerify(loader, link, inputs, 4, fail) != 0) return 1;
-
-    loader.RestoreTerminalPort();  // a failed restore is reported, the run stays good
-    loader.AddLine("PROGRAM OK in ");
-    loader.AppendText(FormatElapsed(loader.ElapsedMs()));
-    return 0;
+    return Finish(loader);
 }
 
 int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
-    loader.ReadoutProtected = false;
-    if (!loader.LoadFirmware(inputs, kStm32AnyFlashWindow)) return 1;
-    loader.AddLine(kLineFileLoaded);
-    if (loader.OpenPortForTarget(baud) != 0) return 1;
-    loader.RefreshLog();
-
-    const Fail fail = [&loader](const std::string& line) {
-        if (!line.empty()) loader.AddLine(line);
-        loader.RestoreTerminalPort();
-        return 1;
-    };
+    if (!Begin(loader, inputs, kStm32AnyFlashWindow, baud)) return 1;
+    const Fail fail = FailAndRestore(loader);
 
     Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
     const int id = Identify(loader, link, fail);
@@ -344,10 +349,7 @@ int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t ba
         // The firmware runs: a reset pulse now would only restart it.
         loader.SkipClosingReset();
     }
-    loader.RestoreTerminalPort();
-    loader.AddLine("PROGRAM OK in ");
-    loader.AppendText(FormatElapsed(loader.ElapsedMs()));
-    return 0;
+    return Finish(loader);
 }
 
 }  // namespace quennet
