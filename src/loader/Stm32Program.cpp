@@ -173,8 +173,8 @@ int WriteAndVerify(Loader& loader, Stm32Link& link, const LoaderInputs& inputs, 
     return 0;
 }
 
-// "Removing it" only on request; returns 0 with the flash erased, 1 after
-// a failure line.
+// Readout Unprotect, which the user asked for; 0 with the protection gone
+// and the flash erased, 1 after a failure line.
 int Unprotect(Loader& loader, Stm32Link& link, const Stm32Part& part, const Fail& fail) {
     if (!link.Offers(Stm32Link::kCmdReadoutUnprotect))
         return fail("ERROR: This bootloader has no Readout Unprotect command (0x92).");
@@ -297,8 +297,9 @@ int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t ba
         return fail("");
     }
     const std::size_t pages = Stm32PageList(*part).size();
-    std::snprintf(text, sizeof text, "ID: %04X %s, flash %u KiB in %zu %s", static_cast<unsigned>(id), part->name,
-                  static_cast<unsigned>(part->flashBytes / 1024), pages, Stm32PageWord(*part, pages != 1));
+    std::snprintf(text, sizeof text, "ID: %04X %s, flash %u KiB in %u %s", static_cast<unsigned>(id), part->name,
+                  static_cast<unsigned>(part->flashBytes / 1024), static_cast<unsigned>(pages),
+                  Stm32PageWord(*part, pages != 1));
     loader.AppendText(text);
 
     // The file was checked against the largest STM32 flash; now against
