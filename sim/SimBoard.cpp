@@ -63,9 +63,9 @@ SimBoard::SimBoard(VirtualClock& clock, SimBoardConfig config)
                 if (mode_ == Mode::Bootloader) StartFirmware();
             });
         };
-        std::snprintf(text, sizeof text, "Chip %s, product ID %03X, bootloader version %X.%X%s",
+        std::snprintf(text, sizeof text, "Chip %s, product ID %03X, bootloader version %X.%X",
                       model ? model->part : "STM32", config_.stm32ProductId, stm32_->version >> 4,
-                      stm32_->version & 0x0F, config_.stm32ReadoutProtected ? ", read-out protected" : "");
+                      stm32_->version & 0x0F);
     }
     identity = text;
     lcd_ = std::make_unique<LcdFirmwareTarget>(line_);
