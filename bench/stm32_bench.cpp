@@ -1,7 +1,8 @@
-// A whole STM32 write-and-verify run at 115200 baud on the simulated
+// Whole STM32 write-and-verify runs at 115200 baud on the simulated
 // bootloader, in virtual time, against the least time the exchange can take:
 // the wire time of every byte sent and received plus the target's modelled
-// erase and programming time.
+// erase and programming time: 64 KiB and 512 KiB with STM32-115200 on the
+// F103 model, 1 MiB with STM32-ANY-115200 on the F407 model.
 //
 //   cmake --build build-core --target stm32_bench && build-core/stm32_bench
 //
@@ -18,6 +19,7 @@
 
 #include "SimSerialDevice.h"
 #include "Stm32BootTarget.h"
+#include "Stm32ChipModels.h"
 #include "VirtualClock.h"
 #include "loader/Loader.h"
 #include "firmware/SRecord.h"
@@ -58,7 +60,7 @@ std::string WriteImageFile(std::size_t size) {
     return path;
 }
 
-void Measure(std::size_t size) {
+void Measure(std::size_t size, int targetIndex = kTargetStm32_115200, std::uint16_t productId = 0x414) {
     constexpr std::uint32_t kBaud = 115200;
     constexpr double kBitsPerChar = 11.0;  // start, 8 data, even parity, stop
     VirtualClock clock;
@@ -66,13 +68,13 @@ void Measure(std::size_t size) {
     ComPort port(SimDeviceFactory(line), clock);
     MemoryStatusLog log;
     Loader loader(LoaderHost{port, log, {}, {}, {}});
-    Stm32BootTarget target(line);
+    Stm32BootTarget target(line, *FindStm32ChipModel(productId));
     line.SetPeer(&target);
     port.ComOpen("ttyBench", 9600, kFrameN81);
 
     LoaderInputs inputs;
     inputs.firmwarePath = WriteImageFile(size);
-    inputs.targetIndex = kTargetStm32_115200;
+    inputs.targetIndex = targetIndex;
     inputs.terminalPort = "ttyBench";
     inputs.terminalBaud = "9600";
     inputs.terminalFormat = kFrameN81;
@@ -83,15 +85,19 @@ void Measure(std::size_t size) {
     const std::uint64_t startUs = clock.NowUs();
     std::uint64_t endUs = 0;
     // The sequence proper, without the closing reset pulse of the frame.
-    loader.SetProgramStm32([&](Loader& l, const LoaderInputs& in, std::uint32_t baud) {
-        // The toggle only moves RTS (BOOT0) outside reset, which the target
-        // ignores; what matters here is the wait rhythm it imposes.
-        if (std::getenv("BENCH_POLL_STEPS")) l.Port().WatchdogToggle = true;
-        const int r = ProgramStm32(l, in, baud);
-        l.Port().WatchdogToggle = false;
-        endUs = clock.NowUs();
-        return r;
-    });
+    auto timed = [&](TargetSequence sequence) {
+        return [&, sequence](Loader& l, const LoaderInputs& in, std::uint32_t baud) {
+            // The toggle only moves RTS (BOOT0) outside reset, which the
+            // target ignores; what matters here is the wait rhythm it imposes.
+            if (std::getenv("BENCH_POLL_STEPS")) l.Port().WatchdogToggle = true;
+            const int r = sequence(l, in, baud);
+            l.Port().WatchdogToggle = false;
+            endUs = clock.NowUs();
+            return r;
+        };
+    };
+    loader.SetProgramStm32(timed(ProgramStm32));
+    loader.SetProgramStm32Any(timed(ProgramStm32Any));
     loader.StartProgram(inputs);
     const double wallS =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
@@ -117,7 +123,9 @@ void Measure(std::size_t size) {
     // that precedes it.
     const double protocolUs = static_cast<double>(endUs - firstWriteUs);
 
-    std::printf("%zu KiB image, write + verify at %u baud E-8-1 (virtual time)\n", size / 1024, kBaud);
+    std::printf("%zu KiB image, %s on %s, write + verify at %u baud E-8-1 (virtual time)\n", size / 1024,
+                kLoaderTargets[targetIndex].name, target.Model().part, kBaud);
+    std::printf("  %s\n", lines.size() > 6 ? lines[6].c_str() : "");
     std::printf("  bytes sent %zu, received %zu: wire time %.3f s\n", sent, received, wireUs / 1e6);
     std::printf("  modelled erase + programming time %.3f s\n", busyUs / 1e6);
     std::printf("  limit (wire + erase + programming)  %.3f s\n", limitUs / 1e6);
@@ -134,5 +142,6 @@ void Measure(std::size_t size) {
 int main() {
     Measure(64 * 1024);
     Measure(512 * 1024);
+    Measure(1024 * 1024, kTargetStm32Any_115200, 0x413);
     return 0;
 }

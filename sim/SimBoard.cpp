@@ -51,13 +51,21 @@ SimBoard::SimBoard(VirtualClock& clock, SimBoardConfig config)
         std::snprintf(text, sizeof text, "Chip MSP430, device ID %04X, BSL version %X.%02X",
                       config_.msp430DeviceId, config_.bslVersion >> 8, config_.bslVersion & 0xFF);
     } else {
-        stm32_ = std::make_unique<Stm32BootTarget>(line_);
+        const Stm32ChipModel* model = FindStm32ChipModel(config_.stm32ProductId);
+        stm32_ = std::make_unique<Stm32BootTarget>(line_, model ? *model : DefaultStm32ChipModel());
         stm32_->productId = {static_cast<std::uint8_t>(config_.stm32ProductId >> 8),
                              static_cast<std::uint8_t>(config_.stm32ProductId & 0xFF)};
-        stm32_->version = config_.bootloaderVersion;
-        std::snprintf(text, sizeof text, "Chip STM32, product ID %03X, bootloader version %X.%X",
-                      config_.stm32ProductId, config_.bootloaderVersion >> 4,
-                      config_.bootloaderVersion & 0x0F);
+        if (config_.bootloaderVersion) stm32_->version = *config_.bootloaderVersion;
+        stm32_->readoutProtected = config_.stm32ReadoutProtected;
+        // Go leaves the bootloader for the firmware, once its ACK is out.
+        stm32_->onGo = [this](std::uint64_t atUs) {
+            clock_.ScheduleAt(atUs, [this] {
+                if (mode_ == Mode::Bootloader) StartFirmware();
+            });
+        };
+        std::snprintf(text, sizeof text, "Chip %s, product ID %03X, bootloader version %X.%X",
+                      model ? model->part : "STM32", config_.stm32ProductId, stm32_->version >> 4,
+                      stm32_->version & 0x0F);
     }
     identity = text;
     lcd_ = std::make_unique<LcdFirmwareTarget>(line_);
@@ -146,10 +154,15 @@ void SimBoard::Decide() {
     if (!hostOpen_) return;
     if (mode_ == Mode::Bootloader && msp430_ && msp430_->Running() && msp430_->UartBaud() == hostBaud_)
         return;
-    if (IsBootloaderBaud(hostBaud_))
+    if (IsBootloaderBaud(hostBaud_)) {
+        // What the firmware sent before the host opened or flushed the line
+        // and the pty has not passed on yet belongs before that moment: it
+        // must not come after the host's first command.
+        host_.Purge(false, true);
         EnterBootloader();
-    else
+    } else {
         StartFirmware();
+    }
 }
 
 void SimBoard::ApplyLineSettings() {

@@ -22,8 +22,11 @@ struct SimBoardConfig {
     std::uint16_t msp430DeviceId = 0xF149;
     std::uint16_t bslVersion = 0x0111;        // major in the high byte
     bool msp430OldFirmware = true;            // an old program in the flash at power-up
+    // Picks the STM32's family model; an ID without a model gets the
+    // default model (an F103 of high density) answering with that ID.
     std::uint16_t stm32ProductId = 0x0414;
-    std::uint8_t bootloaderVersion = 0x22;
+    std::optional<std::uint8_t> bootloaderVersion;  // the model's unless set
+    bool stm32ReadoutProtected = false;
     std::uint64_t periodUs = 10000000;        // firmware's status line; 0: none
 };
 

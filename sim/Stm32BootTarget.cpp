@@ -20,8 +20,24 @@ std::uint32_t BigEndian32(const std::uint8_t* b) {
 
 }  // namespace
 
-Stm32BootTarget::Stm32BootTarget(SimLine& line)
-    : line_(line), flash_(kFlashSize, 0xFF), ram_(kRamSize, 0x00) {
+Stm32BootTarget::Stm32BootTarget(SimLine& line, const Stm32ChipModel& model)
+    : version(model.version),
+      commands({0x00, 0x01, 0x02, 0x11, 0x21, 0x31, static_cast<std::uint8_t>(model.extendedErase ? 0x44 : 0x43),
+                0x63, 0x73, 0x82, 0x92}),
+      productId({static_cast<std::uint8_t>(model.productId >> 8), static_cast<std::uint8_t>(model.productId)}),
+      line_(line),
+      model_(model),
+      flash_(model.FlashSize(), 0xFF),
+      ram_(model.ramSize, 0x00) {
+    std::uint32_t offset = 0;
+    for (int bank = 0; bank < model_.banks; ++bank) {
+        for (const Stm32ChipModel::Pages& run : model_.bank) {
+            for (std::uint16_t i = 0; i < run.count; ++i) {
+                pages_.push_back({offset, run.bytes, run.eraseUs});
+                offset += run.bytes;
+            }
+        }
+    }
     line_.clock().AddListener(this);
 }
 
@@ -116,6 +132,15 @@ void Stm32BootTarget::Receive(std::uint8_t byte, std::uint64_t atUs) {
     }
 
     args_.push_back(byte);
+    if (args_.size() == 2 && rx_ == Rx::ExtendedCount) {
+        // Two bytes: a special erase from 0xFFF0 up (then only the
+        // checksum follows), else N and N + 1 two-byte page numbers.
+        const unsigned n = (args_[0] << 8) | args_[1];
+        if (n < 0xFFF0) {
+            rx_ = Rx::ExtendedPages;
+            need_ = 2 + 2 * (n + 1) + 1;
+        }
+    }
     if (args_.size() == 1) {
         // Frames whose length is given by their first byte.
         if (rx_ == Rx::WriteData) need_ = 1 + (args_[0] + 1u) + 1;
@@ -138,6 +163,9 @@ void Stm32BootTarget::Receive(std::uint8_t byte, std::uint64_t atUs) {
     case Rx::WriteData: OnWriteData(atUs); break;
     case Rx::EraseCount: OnEraseAll(atUs); break;
     case Rx::ErasePages: OnErasePages(atUs); break;
+    case Rx::ExtendedCount: OnExtendedSpecial(atUs); break;
+    case Rx::ExtendedPages: OnExtendedPages(atUs); break;
+    case Rx::GoAddress: OnGoAddress(atUs); break;
     default: break;
     }
 }
@@ -148,6 +176,18 @@ void Stm32BootTarget::OnCommand(std::uint8_t command, std::uint64_t atUs) {
         need_ = need;
         args_.clear();
     };
+    // Only what GET lists is served.
+    if (std::find(commands.begin(), commands.end(), command) == commands.end()) {
+        Send(atUs, {kNack});
+        return;
+    }
+    // Read-out protection shuts the flash off: these are refused at once.
+    const bool touchesMemory =
+        command == 0x11 || command == 0x21 || command == 0x31 || command == 0x43 || command == 0x44;
+    if (readoutProtected && touchesMemory) {
+        Send(atUs, {kNack});
+        return;
+    }
     switch (command) {
     case 0x00: {  // Get: version and the supported commands
         const Fault f = Serve(Step::Get);
@@ -164,6 +204,10 @@ void Stm32BootTarget::OnCommand(std::uint8_t command, std::uint64_t atUs) {
     }
     case 0x01:  // Get Version & Read Protection Status
         Send(atUs, {kAck, version, 0x00, 0x00, kAck});
+        return;
+    case 0x21:  // Go
+        Send(atUs, {kAck});
+        expect(Rx::GoAddress, 5);
         return;
     case 0x02: {  // Get ID
         const Fault f = Serve(Step::GetId);
@@ -193,10 +237,24 @@ void Stm32BootTarget::OnCommand(std::uint8_t command, std::uint64_t atUs) {
         Send(atUs, {kAck});
         expect(Rx::WriteAddress, 5);
         return;
-    case 0x43:  // Erase Memory
+    case 0x43:  // Erase Memory: one-byte count and page numbers
+    case 0x44:  // Extended Erase: two-byte count and page numbers
         eraseFault_ = Serve(Step::Erase);
         Send(atUs, {kAck});
-        expect(Rx::EraseCount, 1);
+        if (command == 0x43)
+            expect(Rx::EraseCount, 1);
+        else
+            expect(Rx::ExtendedCount, 3);
+        return;
+    case 0x82:  // Readout Protect
+        readoutProtected = true;
+        OptionChange(0, atUs);
+        return;
+    case 0x92:  // Readout Unprotect: the flash goes with the protection
+        std::fill(flash_.begin(), flash_.end(), 0xFF);
+        busyNs_ += model_.massEraseUs * 1000;
+        readoutProtected = false;
+        OptionChange(model_.massEraseUs, atUs);
         return;
     default:
         Send(atUs, {kNack});
@@ -234,8 +292,11 @@ void Stm32BootTarget::OnReadCount(std::uint64_t atUs) {
 
 void Stm32BootTarget::OnWriteAddress(std::uint64_t atUs) {
     const std::uint32_t address = BigEndian32(args_.data());
-    // Writes to flash and RAM must start on a word (4-byte) boundary.
-    if (XorOf(args_.data(), 5) != 0 || address % 4 != 0 || !Memory(address, 1, true)) {
+    // Writes to RAM start on a word (4-byte) boundary, writes to flash on
+    // the boundary of the unit the flash is programmed in.
+    const bool flash = address >= kFlashBase && address - kFlashBase < flash_.size();
+    const std::uint32_t unit = flash ? model_.programUnit : 4;
+    if (XorOf(args_.data(), 5) != 0 || address % unit != 0 || !Memory(address, 1, true)) {
         Send(atUs, {kNack});
         return;
     }
@@ -249,9 +310,14 @@ void Stm32BootTarget::OnWriteAddress(std::uint64_t atUs) {
 void Stm32BootTarget::OnWriteData(std::uint64_t atUs) {
     // N, N + 1 data bytes, then the XOR of N and all data bytes.
     const std::size_t count = args_[0] + 1u;
-    const std::size_t padded = (count + 3) / 4 * 4;
+    const bool flash = address_ >= kFlashBase && address_ - kFlashBase < flash_.size();
+    const std::size_t unit = flash ? model_.programUnit : 4;
+    const std::size_t padded = (count + unit - 1) / unit * unit;
     std::uint8_t* mem = Memory(address_, padded, true);
-    if (XorOf(args_.data(), count + 2) != 0 || !mem) {
+    // With ECC a unit takes one programming after its erase.
+    const bool programmed = flash && model_.ecc && mem &&
+                            std::any_of(mem, mem + padded, [](std::uint8_t b) { return b != 0xFF; });
+    if (XorOf(args_.data(), count + 2) != 0 || !mem || programmed) {
         Send(atUs, {kNack});
         return;
     }
@@ -259,15 +325,14 @@ void Stm32BootTarget::OnWriteData(std::uint64_t atUs) {
         Acknowledge(writeFault_, atUs);
         return;
     }
-    // A short tail is filled with 0xFF up to the word; flash bits can only
+    // A short tail is filled with 0xFF up to the unit; flash bits can only
     // be cleared by programming.
-    const bool flash = address_ >= kFlashBase && address_ < kFlashBase + kFlashSize;
     for (std::size_t i = 0; i < padded; ++i) {
         const std::uint8_t b = i < count ? args_[1 + i] : 0xFF;
         mem[i] = flash ? static_cast<std::uint8_t>(mem[i] & b) : b;
     }
     std::uint64_t busyNs = 0;
-    if (flash) busyNs = padded / 2 * kHalfWordProgramNs;
+    if (flash) busyNs = padded / unit * model_.programUnitNs;
     busyNs_ += busyNs;
     writeAddresses_.push_back(address_);
     Acknowledge(writeFault_, atUs + (busyNs + 999) / 1000);
@@ -283,15 +348,33 @@ void Stm32BootTarget::OnEraseAll(std::uint64_t atUs) {
         return;
     }
     std::fill(flash_.begin(), flash_.end(), 0xFF);
-    busyNs_ += kMassEraseUs * 1000;
-    Acknowledge(eraseFault_, atUs + kMassEraseUs);
+    specialErases_.push_back(0xFF);
+    busyNs_ += model_.massEraseUs * 1000;
+    Acknowledge(eraseFault_, atUs + model_.massEraseUs);
 }
 
 void Stm32BootTarget::OnErasePages(std::uint64_t atUs) {
-    const std::size_t pages = args_[0] + 1u;
-    bool valid = XorOf(args_.data(), pages + 2) == 0;
-    for (std::size_t i = 0; i < pages && valid; ++i)
-        valid = std::uint32_t{args_[1 + i]} * kPageSize < kFlashSize;
+    // N, N + 1 page numbers of one byte, the XOR of them all.
+    const std::size_t n = args_[0] + 1u;
+    std::vector<std::uint16_t> pages(args_.begin() + 1, args_.begin() + 1 + static_cast<long>(n));
+    if (XorOf(args_.data(), n + 2) != 0) pages.clear();
+    ErasePages(pages, atUs);
+}
+
+void Stm32BootTarget::OnExtendedPages(std::uint64_t atUs) {
+    // Two bytes of N, N + 1 two-byte page numbers (most significant byte
+    // first), the XOR of every byte.
+    const std::size_t n = ((args_[0] << 8) | args_[1]) + 1u;
+    std::vector<std::uint16_t> pages;
+    for (std::size_t i = 0; i < n; ++i)
+        pages.push_back(static_cast<std::uint16_t>((args_[2 + 2 * i] << 8) | args_[3 + 2 * i]));
+    if (XorOf(args_.data(), args_.size()) != 0) pages.clear();
+    ErasePages(pages, atUs);
+}
+
+void Stm32BootTarget::ErasePages(const std::vector<std::uint16_t>& pages, std::uint64_t atUs) {
+    bool valid = !pages.empty();
+    for (std::uint16_t p : pages) valid = valid && p < pages_.size();
     if (!valid) {
         Send(atUs, {kNack});
         return;
@@ -300,12 +383,69 @@ void Stm32BootTarget::OnErasePages(std::uint64_t atUs) {
         Acknowledge(eraseFault_, atUs);
         return;
     }
-    for (std::size_t i = 0; i < pages; ++i) {
-        const auto first = flash_.begin() + static_cast<std::ptrdiff_t>(args_[1 + i] * kPageSize);
-        std::fill(first, first + kPageSize, 0xFF);
+    std::uint64_t us = 0;
+    for (std::uint16_t p : pages) {
+        EraseRange(pages_[p].offset, pages_[p].bytes);
+        erasedPages_.push_back(p);
+        us += pages_[p].eraseUs;
     }
-    busyNs_ += pages * kPageEraseUs * 1000;
-    Acknowledge(eraseFault_, atUs + pages * kPageEraseUs);
+    busyNs_ += us * 1000;
+    Acknowledge(eraseFault_, atUs + us);
+}
+
+void Stm32BootTarget::OnExtendedSpecial(std::uint64_t atUs) {
+    // 0xFFFF erases everything; 0xFFFE and 0xFFFD bank 1 and bank 2 of a
+    // dual-bank part. The checksum is the XOR of the two code bytes.
+    const std::uint16_t code = static_cast<std::uint16_t>((args_[0] << 8) | args_[1]);
+    const bool known = code == 0xFFFF || (model_.banks == 2 && (code == 0xFFFE || code == 0xFFFD));
+    if (XorOf(args_.data(), 3) != 0 || !known) {
+        Send(atUs, {kNack});
+        return;
+    }
+    if (eraseFault_ == Fault::Silence || eraseFault_ == Fault::Nack) {
+        Acknowledge(eraseFault_, atUs);
+        return;
+    }
+    const std::uint32_t bank = static_cast<std::uint32_t>(flash_.size()) / static_cast<std::uint32_t>(model_.banks);
+    if (code == 0xFFFF) EraseRange(0, static_cast<std::uint32_t>(flash_.size()));
+    if (code == 0xFFFE) EraseRange(0, bank);
+    if (code == 0xFFFD) EraseRange(bank, bank);
+    specialErases_.push_back(code);
+    busyNs_ += model_.massEraseUs * 1000;
+    Acknowledge(eraseFault_, atUs + model_.massEraseUs);
+}
+
+void Stm32BootTarget::EraseRange(std::uint32_t offset, std::uint32_t bytes) {
+    std::fill_n(flash_.begin() + offset, bytes, 0xFF);
+}
+
+void Stm32BootTarget::OnGoAddress(std::uint64_t atUs) {
+    // The address of a vector table in flash or RAM: the bootloader loads
+    // the stack pointer from it and jumps to its reset vector.
+    if (XorOf(args_.data(), 5) != 0 || !Memory(BigEndian32(args_.data()), 8, false)) {
+        Send(atUs, {kNack});
+        return;
+    }
+    Send(atUs, {kAck});
+    mode_ = Mode::Running;
+    if (onGo) onGo(atUs + line_.WireTimeUs(1));
+}
+
+void Stm32BootTarget::OptionChange(std::uint64_t workUs, std::uint64_t atUs) {
+    Send(atUs, {kAck});
+    // The second ACK once the option bytes are written, then the reset that
+    // loads them; BOOT0 is still high, so the bootloader starts again.
+    pending_.push_back({atUs + workUs, {kAck}, true});
+    std::stable_sort(pending_.begin(), pending_.end(),
+                     [](const Pending& a, const Pending& b) { return a.atUs < b.atUs; });
+    rx_ = Rx::Command;
+}
+
+void Stm32BootTarget::Restart(std::uint64_t atUs) {
+    Reset();
+    mode_ = Mode::Starting;
+    readyUs_ = atUs + kStartupUs;
+    ++bootloaderStarts_;
 }
 
 bool Stm32BootTarget::Acknowledge(Fault fault, std::uint64_t atUs) {
@@ -352,7 +492,7 @@ void Stm32BootTarget::Send(std::uint64_t atUs, std::vector<std::uint8_t> bytes) 
         return;
     }
     // Later replies wait here, so that a reset can still cancel them.
-    Pending p{atUs, std::move(bytes)};
+    Pending p{atUs, std::move(bytes), false};
     const auto pos = std::upper_bound(pending_.begin(), pending_.end(), p.atUs,
                                       [](std::uint64_t t, const Pending& q) { return t < q.atUs; });
     pending_.insert(pos, std::move(p));
@@ -369,14 +509,15 @@ void Stm32BootTarget::OnTime(std::uint64_t nowUs) {
         pending_.erase(pending_.begin());
         bytesSent_ += p.bytes.size();
         line_.SendToPortAt(p.atUs, p.bytes);
+        if (p.restartAfter) Restart(p.atUs + line_.WireTimeUs(p.bytes.size()));
     }
 }
 
 std::uint8_t* Stm32BootTarget::Memory(std::uint32_t address, std::size_t length, bool forWrite) {
     const std::uint64_t a = address;
-    if (a >= kFlashBase && a - kFlashBase + length <= kFlashSize) return &flash_[a - kFlashBase];
-    const std::uint64_t ramStart = kRamBase + (forWrite ? kRamReserved : 0);
-    if (a >= ramStart && a - kRamBase + length <= kRamSize) return &ram_[a - kRamBase];
+    if (a >= kFlashBase && a - kFlashBase + length <= flash_.size()) return &flash_[a - kFlashBase];
+    const std::uint64_t ramStart = kRamBase + (forWrite ? model_.ramReserved : 0);
+    if (a >= ramStart && a - kRamBase + length <= ram_.size()) return &ram_[a - kRamBase];
     return nullptr;
 }
 

@@ -2,17 +2,20 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
 #include "SimSerialDevice.h"
+#include "Stm32ChipModels.h"
 #include "VirtualClock.h"
 
 namespace quennet {
 
 // The STM32 system-memory bootloader on its USART, as ST's application note
-// on the USART bootloader protocol describes it, on a high-density STM32F103
-// (512 KiB of flash at 0x08000000, 64 KiB of RAM at 0x20000000).
+// on the USART bootloader protocol describes it, on the chip of a family
+// model (Stm32ChipModels.h); by default a high-density STM32F103 (512 KiB
+// of flash at 0x08000000, 64 KiB of RAM at 0x20000000).
 //
 // The board wiring it models: DTR drives the reset pin and RTS the BOOT0 pin
 // through level shifters whose polarity differs from board to board. The
@@ -20,30 +23,28 @@ namespace quennet {
 // bootloader, which waits for 0x7F (from which it measures the baud rate)
 // and answers with ACK. Frames are 8 data bits with even parity.
 //
-// Timing, from the flash characteristics of the STM32F103xC/D/E datasheet
-// (DS5792): mass erase (tME) at most 40 ms, page erase (tERASE) at most
-// 40 ms, 16-bit programming (tPROG) typically 52.5 us per half-word. A
-// 256-byte write therefore keeps the target busy for 6.72 ms before its ACK.
-// The bootloader's own start-up after reset is taken as 2 ms (an assumption
-// well inside the 100 ms that hosts wait after the reset pulse). Received
-// bytes reach the model at the wire rate of the line (SimLine), and replies
-// leave through the line's transmitter at the same rate.
+// Timing comes from the model: page, sector and mass erase times and the
+// programming time of a unit, after which the ACK leaves (a 256-byte write
+// on the F103 keeps it busy for 6.72 ms). The bootloader's own start-up
+// after reset is taken as 2 ms (an assumption well inside the 100 ms that
+// hosts wait after the reset pulse). Received bytes reach the model at the
+// wire rate of the line (SimLine), and replies leave through the line's
+// transmitter at the same rate.
+//
+// Read-out protection (readoutProtected) makes Read, Write, Erase and Go
+// answer NACK; Readout Unprotect (0x92) mass-erases the flash, lifts it and
+// resets the chip, and Readout Protect (0x82) sets it and resets the chip;
+// after either reset the bootloader waits for a new sync byte.
 class Stm32BootTarget : public SimPeer, public TimeListener {
 public:
     static constexpr std::uint32_t kFlashBase = 0x08000000;
+    // The default model's flash.
     static constexpr std::uint32_t kFlashSize = 0x80000;
-    static constexpr std::uint32_t kPageSize = 0x800;
     static constexpr std::uint32_t kRamBase = 0x20000000;
-    static constexpr std::uint32_t kRamSize = 0x10000;
-    // RAM the bootloader uses itself; writes there are refused.
-    static constexpr std::uint32_t kRamReserved = 0x200;
 
     static constexpr std::uint8_t kAck = 0x79;
     static constexpr std::uint8_t kNack = 0x1F;
 
-    static constexpr std::uint64_t kMassEraseUs = 40000;
-    static constexpr std::uint64_t kPageEraseUs = 40000;
-    static constexpr std::uint64_t kHalfWordProgramNs = 52500;
     static constexpr std::uint64_t kStartupUs = 2000;
 
     // Steps that can be told to fail, and how.
@@ -62,7 +63,7 @@ public:
 
     enum class Mode { Running, InReset, Starting, WaitSync, Bootloader, Deaf };
 
-    explicit Stm32BootTarget(SimLine& line);
+    explicit Stm32BootTarget(SimLine& line, const Stm32ChipModel& model = DefaultStm32ChipModel());
     ~Stm32BootTarget() override;
     Stm32BootTarget(const Stm32BootTarget&) = delete;
     Stm32BootTarget& operator=(const Stm32BootTarget&) = delete;
@@ -75,10 +76,14 @@ public:
     // that starts with RtsPolarity set drives RTS released on its first
     // entry attempt, so false enters there and true on the second attempt.
     bool boot0WhenRtsAsserted = false;
-    std::uint8_t version = 0x22;
-    std::vector<std::uint8_t> commands = {0x00, 0x01, 0x02, 0x11, 0x21, 0x31,
-                                          0x43, 0x63, 0x73, 0x82, 0x92};
-    std::vector<std::uint8_t> productId = {0x04, 0x14};
+    // What GET and GET ID answer; the model's unless changed.
+    std::uint8_t version;
+    std::vector<std::uint8_t> commands;
+    std::vector<std::uint8_t> productId;
+    bool readoutProtected = false;
+    // Called when Go has started the firmware, with the instant its ACK has
+    // left the chip.
+    std::function<void(std::uint64_t atUs)> onGo;
     std::uint64_t replyGapUs = 15000;
     std::size_t wrongByteIndex = 0;
 
@@ -91,6 +96,7 @@ public:
     Mode mode() const {
         return mode_ == Mode::Starting && line_.NowUs() >= readyUs_ ? Mode::WaitSync : mode_;
     }
+    const Stm32ChipModel& Model() const { return model_; }
     const std::vector<std::uint8_t>& Flash() const { return flash_; }
     std::vector<std::uint8_t>& Flash() { return flash_; }
     const std::vector<std::uint8_t>& Ram() const { return ram_; }
@@ -101,6 +107,11 @@ public:
     // Bytes this target has sent, and the modelled erase and programming time.
     std::size_t BytesSent() const { return bytesSent_; }
     std::uint64_t BusyUs() const { return busyNs_ / 1000; }
+    // Pages (or sectors) erased one by one, in the order of the commands,
+    // and the special erases done (0xFFFF global, 0xFFFE and 0xFFFD banks;
+    // 0xFF for the global erase of the Erase command).
+    const std::vector<std::uint16_t>& ErasedPages() const { return erasedPages_; }
+    const std::vector<std::uint16_t>& SpecialErases() const { return specialErases_; }
     // Block writes and reads carried out, with their addresses.
     const std::vector<std::uint32_t>& WriteAddresses() const { return writeAddresses_; }
     const std::vector<std::uint32_t>& ReadAddresses() const { return readAddresses_; }
@@ -117,7 +128,12 @@ public:
 private:
     enum class Rx {
         Command, Complement, ReadAddress, ReadCount, WriteAddress, WriteData,
-        EraseCount, ErasePages,
+        EraseCount, ErasePages, ExtendedCount, ExtendedPages, GoAddress,
+    };
+    struct Page {
+        std::uint32_t offset;
+        std::uint32_t bytes;
+        std::uint64_t eraseUs;
     };
     struct Rule {
         Step step;
@@ -127,6 +143,7 @@ private:
     struct Pending {
         std::uint64_t atUs;
         std::vector<std::uint8_t> bytes;
+        bool restartAfter = false;  // a system reset once the bytes have left
     };
 
     void Receive(std::uint8_t byte, std::uint64_t atUs);
@@ -137,6 +154,16 @@ private:
     void OnWriteData(std::uint64_t atUs);
     void OnEraseAll(std::uint64_t atUs);
     void OnErasePages(std::uint64_t atUs);
+    void OnExtendedSpecial(std::uint64_t atUs);
+    void OnExtendedPages(std::uint64_t atUs);
+    void OnGoAddress(std::uint64_t atUs);
+    // Erases the listed pages (after the checks): the final ACK follows the
+    // erase time of them all.
+    void ErasePages(const std::vector<std::uint16_t>& pages, std::uint64_t atUs);
+    void EraseRange(std::uint32_t offset, std::uint32_t bytes);
+    // ACK now; the work takes workUs; a second ACK, then a system reset.
+    void OptionChange(std::uint64_t workUs, std::uint64_t atUs);
+    void Restart(std::uint64_t atUs);
 
     Fault Serve(Step step);
     // Sends an ACK at atUs, shaped by the fault; false when the step must
@@ -150,6 +177,8 @@ private:
     std::uint8_t* Memory(std::uint32_t address, std::size_t length, bool forWrite);
 
     SimLine& line_;
+    const Stm32ChipModel model_;
+    std::vector<Page> pages_;
     Mode mode_ = Mode::Running;
     bool inReset_ = false;
     std::uint64_t readyUs_ = 0;
@@ -173,6 +202,8 @@ private:
     std::uint64_t busyNs_ = 0;
     std::vector<std::uint32_t> writeAddresses_;
     std::vector<std::uint32_t> readAddresses_;
+    std::vector<std::uint16_t> erasedPages_;
+    std::vector<std::uint16_t> specialErases_;
 };
 
 }  // namespace quennet

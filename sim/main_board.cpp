@@ -10,6 +10,7 @@
 
 #include "PtyBoard.h"
 #include "SimBoard.h"
+#include "Stm32ChipModels.h"
 #include "VirtualClock.h"
 #include "serial/posix/BoardAnnounce.h"
 
@@ -47,8 +48,14 @@ const char* kHelp =
     "                            0160 and later change their baud rate)\n"
     "  --blank-flash             the MSP430 starts with blank flash, not with\n"
     "                            an old program that a run must erase\n"
-    "  --product-id HEX          STM32 product ID (default 414)\n"
-    "  --bootloader-version HEX  STM32 bootloader version (default 22 for 2.2)\n"
+    "  --product-id HEX          STM32 product ID (default 414); these pick a model\n"
+    "                            of their family (loader version and commands,\n"
+    "                            flash layout, erase and write times):\n"
+    "%s"
+    "                            any other ID answers from the F103 model\n"
+    "  --bootloader-version HEX  STM32 bootloader version (default: the model's,\n"
+    "                            22 for 2.2 on the F1, 31 for 3.1 on the others)\n"
+    "  --rdp                     the STM32 starts with read-out protection on\n"
     "  --flash-out FILE          write the chip's flash to FILE on exit\n"
     "  --flash-format bin|srec   binary image of the whole flash from its first\n"
     "                            address (MSP430 0x1000, STM32 0x08000000), or\n"
@@ -93,10 +100,21 @@ int main(int argc, char** argv) {
             return true;
         };
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kHelp, stdout);
+            std::string models;
+            for (const quennet::Stm32ChipModel& m : quennet::Stm32ChipModels()) {
+                char line[96];
+                std::snprintf(line, sizeof line, "                              %03X  %s, %u KiB\n", m.productId,
+                              m.part, static_cast<unsigned>(m.FlashSize() / 1024));
+                models += line;
+            }
+            std::string help = kHelp;
+            help.replace(help.find("%s"), 2, models);
+            std::fputs(help.c_str(), stdout);
             return 0;
         } else if (arg == "--no-announce") {
             announce = false;
+        } else if (arg == "--rdp") {
+            config.stm32ReadoutProtected = true;
         } else if (arg == "--blank-flash") {
             config.msp430OldFirmware = false;
         } else if (arg == "--chip") {

@@ -66,6 +66,9 @@ struct FormEnvironment {
     // address, or nothing on Cancel.
     std::function<std::optional<std::uint32_t>(const std::string& file, std::uint32_t proposed)>
         askFlashAddress;
+    // A question with Yes and No (caption, text); true for Yes. Nothing
+    // set counts as No.
+    std::function<bool(const std::string& caption, const std::string& text)> askYesNo;
 };
 
 // A shared file dialog's memory: the filter set last and the name last chosen.

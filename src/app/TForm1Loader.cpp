@@ -93,6 +93,14 @@ void TForm1::Button1Click() {
     AskBinaryAddress(inputs);
     BeginLoaderClick();
     loader_->StartProgram(inputs);
+    // An STM32 with read-out protection: removing it erases the part, so
+    // only the user's Yes starts a second run that does.
+    if (loader_->ReadoutProtected && env_.askYesNo &&
+        env_.askYesNo("Quennet", "The STM32's read-out protection is on.\n\nRemove it? This erases the whole "
+                                 "flash of the part before the new firmware is written.")) {
+        inputs.unprotect = true;
+        loader_->StartProgram(inputs);
+    }
     FinishLoaderClick();
 }
 

@@ -79,6 +79,11 @@ int main(int argc, char* argv[]) {
     env.askFlashAddress = [](const std::string& file, std::uint32_t proposed) {
         return quennet::AskFlashAddress(QApplication::activeWindow(), file, proposed);
     };
+    env.askYesNo = [](const std::string& caption, const std::string& text) {
+        return QMessageBox::question(QApplication::activeWindow(), QString::fromStdString(caption),
+                                     QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
     env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     env.openDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
 

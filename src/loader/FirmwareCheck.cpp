@@ -9,6 +9,7 @@ namespace quennet {
 FlashWindow TargetFlashWindow(const LoaderTarget& target) {
     if (target.program == &TargetSequences::programMsp430) return kMsp430FlashWindow;
     if (target.program == &TargetSequences::programStm32) return kStm32FlashWindow;
+    if (target.program == &TargetSequences::programStm32Any) return kStm32AnyFlashWindow;
     return FlashWindow{};
 }
 

@@ -7,6 +7,7 @@
 
 #include "firmware/FirmwareFile.h"
 #include "firmware/FirmwareImage.h"
+#include "loader/Stm32Parts.h"
 
 namespace quennet {
 
@@ -14,9 +15,12 @@ struct LoaderTarget;
 
 // Where a target family's runs write. An MSP430 run writes its whole 64 KiB
 // address space; an STM32 run the flash from 0x08000000, 512 KiB unless a
-// run learns another size.
+// run learns another size (the STM32-ANY targets).
 inline constexpr FlashWindow kMsp430FlashWindow{0x0000, 0x10000};
 inline constexpr FlashWindow kStm32FlashWindow{kStm32FlashBase, FirmwareImage::kDefaultSize};
+// The STM32-ANY targets take what the largest STM32 flash could; the run
+// checks the file again once it knows the part.
+inline constexpr FlashWindow kStm32AnyFlashWindow{kStm32FlashBase, kStm32MaxFlashBytes};
 
 // The window of a programmable target (a placeholder has none: size 0).
 FlashWindow TargetFlashWindow(const LoaderTarget& target);

@@ -30,6 +30,7 @@ std::string TargetList() {
 }
 
 bool IsMsp430(const LoaderTarget& t) { return t.program == &TargetSequences::programMsp430; }
+bool IsStm32Any(const LoaderTarget& t) { return t.program == &TargetSequences::programStm32Any; }
 
 // The options that take a value.
 constexpr const char* kPortOption = "--port";
@@ -92,6 +93,8 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
         else if (arg == "--invert-dtr") o.invertDtr = true;
         else if (arg == "--toggle-tck") o.toggleTck = true;
         else if (arg == "--device-info") o.deviceInfo = true;
+        else if (arg == "--unprotect") o.unprotect = true;
+        else if (arg == "--go") o.go = true;
         else if (arg == "--help" || arg == "-h") o.help = true;
         else return fail("unknown option " + arg);
     }
@@ -119,6 +122,9 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
         return fail("--verify reads the flash back on the STM32 targets only");
     if (o.toggleTck && !chosen->watchdogOption)
         return fail(std::string("--toggle-tck applies to the MSP430 targets only, not ") + chosen->name);
+    for (const auto& [given, name] : {std::pair{o.unprotect, "--unprotect"}, std::pair{o.go, "--go"}})
+        if (given && !IsStm32Any(*chosen))
+            return fail(std::string(name) + " applies to the STM32-ANY targets only, not " + chosen->name);
 
     if (o.deviceInfo) {
         if (!files.empty()) return fail("--device-info takes no firmware file");
@@ -146,6 +152,10 @@ std::string FlashUsage() {
            "  --verify         read the flash back after writing (STM32)\n"
            "  --invert-dtr     the board's reset line runs the other way\n"
            "  --toggle-tck     feed a watchdog on TCK during the run (MSP430)\n"
+           "  --unprotect      remove the part's read-out protection, which erases its\n"
+           "                   whole flash (STM32-ANY)\n"
+           "  --go             start the new firmware with the bootloader's Go command\n"
+           "                   instead of the reset line (STM32-ANY)\n"
            "  --device-info    erase the MSP430 and show its device and loader version\n"
            "  -h, --help       show this text\n"
            "\n"
@@ -203,6 +213,7 @@ FlashCommand::FlashCommand(FlashHost host)
           s.programMsp430 = noted(s.programMsp430);
           s.msp430DeviceInfo = noted(s.msp430DeviceInfo);
           s.programStm32 = noted(s.programStm32);
+          s.programStm32Any = noted(s.programStm32Any);
           return s;
       }()) {}
 
@@ -252,6 +263,8 @@ int FlashCommand::Run(const FlashOptions& options) {
     in.verify = options.verify;
     in.invertDtr = options.invertDtr;
     in.toggleTck = options.toggleTck;
+    in.unprotect = options.unprotect;
+    in.go = options.go;
     in.targetIndex = options.targetIndex;
     in.terminalPort = options.port;
     in.terminalBaud = std::to_string(target->baud);
@@ -271,6 +284,9 @@ int FlashCommand::Run(const FlashOptions& options) {
     // A request ends with its run, like the loader's own.
     const bool stopped = stopRequested_.exchange(false);
     if (sequenceResult_ != 0) {
+        if (loader_.ReadoutProtected)
+            host_.err << "quennet-flash: run again with --unprotect to remove the read-out protection; "
+                         "this erases the part's whole flash\n";
         if (!stopped) return kFlashRunFailed;
         host_.err << "quennet-flash: run stopped at a block boundary; the flash is erased and "
                      "partly written\n";

@@ -30,6 +30,8 @@ struct FlashOptions {
     bool invertDtr = false;
     bool toggleTck = false;
     bool deviceInfo = false;
+    bool unprotect = false;  // STM32-ANY: remove read-out protection (erases the flash)
+    bool go = false;         // STM32-ANY: start the firmware with Go, not the reset line
     bool help = false;
 };
 

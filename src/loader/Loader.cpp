@@ -41,6 +41,7 @@ TargetSequences DefaultSequences() {
     s.programMsp430 = ProgramMsp430;
     s.msp430DeviceInfo = Msp430DeviceInfo;
     s.programStm32 = ProgramStm32;
+    s.programStm32Any = ProgramStm32Any;
     return s;
 }
 
@@ -104,7 +105,9 @@ int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
     runInputs_ = inputs;
     runStartTick_ = host_.port.clock().TickCount();
     PortReopened = false;
+    ReadoutProtected = false;
     restored_ = false;
+    skipClosingReset_ = false;
 
     if (!host_.port.IsOpen()) {
         AddLine(kLineNoPort);
@@ -125,7 +128,7 @@ int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
     resume.Disarm();
     ResumePump();
     // Only a good run restarts the target into its (new) firmware.
-    if (result == 0) host_.port.ComResetTarget();
+    if (result == 0 && !skipClosingReset_) host_.port.ComResetTarget();
     return result;
 }
 

@@ -22,6 +22,8 @@ constexpr int kTargetStm32_115200 = 3;
 constexpr int kTargetBlackfin = 4;
 constexpr int kTargetMg2455 = 5;
 constexpr int kTargetMsp430_38400 = 6;
+constexpr int kTargetStm32Any_115200 = 7;
+constexpr int kTargetStm32Any_57600 = 8;
 
 // What the window's controls say at the moment a run is started.
 struct LoaderInputs {
@@ -35,6 +37,11 @@ struct LoaderInputs {
     int terminalFormat = kFrameN81; // ComboBits index (FrameFormat)
     // Where a raw binary file is loaded; only a raw binary needs it.
     std::optional<std::uint32_t> binaryAddress;
+    // STM32-ANY runs: remove read-out protection (which erases the whole
+    // flash) when the part has it; start the firmware with Go instead of
+    // the reset line.
+    bool unprotect = false;
+    bool go = false;
 };
 
 // What the window lends the loader. Callbacks left empty do nothing.
@@ -61,6 +68,7 @@ struct TargetSequences {
     TargetSequence programMsp430;
     TargetSequence msp430DeviceInfo;
     TargetSequence programStm32;
+    TargetSequence programStm32Any;
 };
 
 // One entry of the target chooser: what the window lists and what a run of
@@ -92,6 +100,10 @@ inline constexpr LoaderTarget kLoaderTargets[] = {
     {"MG2455", 0, "Begin program MG2455.", nullptr, nullptr, nullptr, false},
     {"MSP430-38400", 9600, "Begin program MSP430.", &TargetSequences::programMsp430,
      "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, 38400},
+    {"STM32-ANY-115200", 115200, "Begin program STM32.", &TargetSequences::programStm32Any, nullptr,
+     nullptr, false},
+    {"STM32-ANY-57600", 57600, "Begin program STM32.", &TargetSequences::programStm32Any, nullptr,
+     nullptr, false},
 };
 inline constexpr int kLoaderTargetCount = static_cast<int>(std::size(kLoaderTargets));
 
@@ -166,12 +178,19 @@ public:
     void SetProgramMsp430(TargetSequence s) { sequences_.programMsp430 = std::move(s); }
     void SetMsp430DeviceInfo(TargetSequence s) { sequences_.msp430DeviceInfo = std::move(s); }
     void SetProgramStm32(TargetSequence s) { sequences_.programStm32 = std::move(s); }
+    void SetProgramStm32Any(TargetSequence s) { sequences_.programStm32Any = std::move(s); }
+    // A run that started the new firmware itself (Go) ends without the
+    // reset pulse, which would only restart it.
+    void SkipClosingReset() { skipClosingReset_ = true; }
 
     // Result of the last Start Program run: 0 success, 1 failure. Kept when
     // no run was started (a typed target text).
     int LastRunResult = 0;
     // Set once this run has reopened the port at the target's settings.
     bool PortReopened = false;
+    // Set when the last run stopped at an STM32's read-out protection, so
+    // that the window can offer to remove it.
+    bool ReadoutProtected = false;
 
 private:
     int RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence, std::uint32_t baud);
@@ -187,6 +206,7 @@ private:
     LoaderInputs runInputs_;
     std::uint32_t runStartTick_ = 0;
     bool restored_ = false;
+    bool skipClosingReset_ = false;
     std::atomic<bool> stopRequested_{false};
     static_assert(std::atomic<bool>::is_always_lock_free);
 };

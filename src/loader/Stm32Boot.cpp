@@ -1,11 +1,14 @@
 #include "loader/Stm32Boot.h"
 
+#include <algorithm>
+
 namespace quennet {
 
-int Stm32Link::WaitAck(bool idleBetweenTries) {
+int Stm32Link::WaitAck(bool idleBetweenTries, std::vector<std::uint8_t>* heard) {
     for (int attempt = 0; attempt < kAckTries; ++attempt) {
         const int b = port_.ComWaitByte(kAckTryMs);
         if (b == kAck) return 0;
+        if (b >= 0 && heard) heard->push_back(static_cast<std::uint8_t>(b));
         // A NACK, noise or a silent try: keep listening. While nobody
         // answers, let the window breathe; the run still owns the port.
         if (b < 0 && idleBetweenTries && idle_) idle_();
@@ -52,7 +55,9 @@ int Stm32Link::Stm32Connect() {
     // Boards wire BOOT0 to RTS either way round; try both levels in turn
     // and keep the one that worked.
     port_.RtsPolarity = true;
+    ConnectTrace.clear();
     for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+        ConnectAttempt& heard = ConnectTrace.emplace_back();
         // Reset with BOOT0 held, so that the chip starts its bootloader.
         port_.ComSetDtr(1);
         port_.ComSetRts(1);
@@ -61,11 +66,11 @@ int Stm32Link::Stm32Connect() {
         clock.Sleep(100);
         port_.ComSetDtr(1);
         clock.Sleep(100);
-        // Whatever the firmware or the reset put on the line is not an answer.
-        while (port_.ComReadByte() != -1) {
-        }
+        // Whatever the firmware or the reset put on the line is not an
+        // answer; it is kept to explain a connect that fails.
+        for (int b; (b = port_.ComReadByte()) != -1;) heard.beforeSync.push_back(static_cast<std::uint8_t>(b));
         port_.ComWriteByte(kSync);
-        if (WaitAck(true) == 0) return kConnected;
+        if (WaitAck(true, &heard.afterSync) == 0) return kConnected;
         port_.RtsPolarity = !port_.RtsPolarity;
     }
     return kNoSync;
@@ -74,7 +79,8 @@ int Stm32Link::Stm32Connect() {
 int Stm32Link::Stm32Get(int& version) {
     SendCommand(kCmdGet);
     if (Stm32WaitAck() != 0 || Stm32ReadReply() != 0 || Stm32WaitAck() != 0) return 1;
-    version = ReplyBuffer[0];  // the command list that follows is not needed
+    version = ReplyBuffer[0];
+    Commands.assign(ReplyBuffer.begin() + 1, ReplyBuffer.begin() + static_cast<long>(ReplyLength));
     return 0;
 }
 
@@ -141,6 +147,98 @@ int Stm32Link::Stm32VerifyBlock(std::uint32_t address, const std::uint8_t* expec
     for (std::size_t i = 0; i < count; ++i)
         if (ReplyBuffer[i] != expected[i]) return 1;
     return 0;
+}
+
+bool Stm32Link::Offers(std::uint8_t command) const {
+    for (std::uint8_t c : Commands)
+        if (c == command) return true;
+    return false;
+}
+
+int Stm32Link::WaitAnswer(int budgetMs) {
+    Clock& clock = port_.clock();
+    const std::uint64_t end = clock.MonotonicUs() + static_cast<std::uint64_t>(budgetMs) * 1000;
+    for (std::uint64_t now = clock.MonotonicUs(); now < end; now = clock.MonotonicUs()) {
+        const int b = port_.ComWaitByte(static_cast<int>(std::min<std::uint64_t>(kAckTryMs, (end - now + 999) / 1000)));
+        if (b == kAck) return 0;
+        if (b == kNack) return kRefused;
+        // A long erase keeps the line quiet for seconds: let the window
+        // repaint meanwhile.
+        if (b < 0 && idle_) idle_();
+    }
+    return 1;
+}
+
+int Stm32Link::Stm32Erase(bool extended, const std::vector<std::uint16_t>& pages, int waitMs) {
+    // Erase takes N + 1 page numbers with N < 255 (0xFF means global).
+    if (pages.size() > (extended ? 0xFFF0u : 0xFFu)) return 1;
+    SendCommand(extended ? kCmdExtendedErase : kCmdErase);
+    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
+    std::vector<std::uint8_t> frame;
+    if (pages.empty()) {
+        // Global erase: 0xFF and 0x00 for Erase; 0xFFFF and its checksum
+        // 0x00 for Extended Erase.
+        frame.assign(extended ? 2 : 1, 0xFF);
+        frame.push_back(0x00);
+        port_.ComWrite(frame.data(), frame.size());
+        return WaitAnswer(waitMs);
+    }
+    // N, then the N + 1 page numbers, then the XOR of all those bytes.
+    const std::size_t n = pages.size() - 1;
+    if (extended) frame.push_back(static_cast<std::uint8_t>(n >> 8));
+    frame.push_back(static_cast<std::uint8_t>(n));
+    for (std::uint16_t p : pages) {
+        if (extended) frame.push_back(static_cast<std::uint8_t>(p >> 8));
+        frame.push_back(static_cast<std::uint8_t>(p));
+    }
+    std::uint8_t sum = 0;
+    for (std::uint8_t b : frame) sum ^= b;
+    frame.push_back(sum);
+    port_.ComWrite(frame.data(), frame.size());
+    return WaitAnswer(waitMs);
+}
+
+int Stm32Link::Stm32ProbeReadout(std::uint32_t address) {
+    // With read-out protection on, the bootloader refuses Read Memory at
+    // once; otherwise one word comes back.
+    SendCommand(kCmdReadMemory);
+    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
+    SendAddress(address);
+    if (WaitAnswer(kAckTries * kAckTryMs) != 0) return 1;
+    port_.ComWriteByte(0x03);
+    port_.ComWriteByte(0xFC);
+    if (WaitAnswer(kAckTries * kAckTryMs) != 0) return 1;
+    for (int i = 0; i < 4; ++i)
+        if (port_.ComWaitByte(kReplyByteMs) < 0) return 1;
+    return 0;
+}
+
+int Stm32Link::Stm32ReadoutUnprotect(int waitMs) {
+    SendCommand(kCmdReadoutUnprotect);
+    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
+    return WaitAnswer(waitMs);
+}
+
+int Stm32Link::Stm32Resync() {
+    Clock& clock = port_.clock();
+    for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+        // Give the chip its restart, then drop what it said meanwhile.
+        clock.Sleep(100);
+        while (port_.ComReadByte() != -1) {
+        }
+        port_.ComWriteByte(kSync);
+        // A NACK too means a listening bootloader: one that had already
+        // taken a sync byte reads another as an unknown command.
+        if (WaitAnswer(kAckTries * kAckTryMs) != 1) return 0;
+    }
+    return 1;
+}
+
+int Stm32Link::Stm32Go(std::uint32_t address) {
+    SendCommand(kCmdGo);
+    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
+    SendAddress(address);
+    return WaitAnswer(kAckTries * kAckTryMs);
 }
 
 }  // namespace quennet

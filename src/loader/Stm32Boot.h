@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "serial/ComPort.h"
 
@@ -23,6 +24,10 @@ public:
     static constexpr std::uint8_t kCmdWriteMemory = 0x31;
     static constexpr std::uint8_t kCmdErase = 0x43;
     static constexpr std::uint8_t kGlobalErase = 0xFF;
+    static constexpr std::uint8_t kNack = 0x1F;
+    static constexpr std::uint8_t kCmdGo = 0x21;
+    static constexpr std::uint8_t kCmdExtendedErase = 0x44;
+    static constexpr std::uint8_t kCmdReadoutUnprotect = 0x92;
 
     static constexpr int kAckTries = 10;
     static constexpr int kAckTryMs = 100;
@@ -34,6 +39,9 @@ public:
     static constexpr int kConnected = 0;
     static constexpr int kPortNotOpen = 1;
     static constexpr int kNoSync = 2;
+    // The operations added for the STM32-ANY targets tell a NACK from
+    // silence: 0 ACK, 1 no answer, kRefused NACK.
+    static constexpr int kRefused = 2;
 
     // `idle` is called between silent ACK tries while connecting, so that
     // the window can repaint during a connect that finds no target.
@@ -56,12 +64,43 @@ public:
     // Reads count (1 .. 256) bytes back from address and compares them.
     int Stm32VerifyBlock(std::uint32_t address, const std::uint8_t* expected, std::size_t count);
 
+    // Erase Memory (0x43, page numbers of one byte) or Extended Erase
+    // (0x44, two bytes) of the listed pages, or of everything when the list
+    // is empty; the final ACK comes once the flash is erased, awaited for
+    // up to waitMs.
+    int Stm32Erase(bool extended, const std::vector<std::uint16_t>& pages, int waitMs);
+    // Asks for the first flash word: kRefused (NACK) when read-out
+    // protection is on, 0 when it is off, 1 when nothing sensible came.
+    int Stm32ProbeReadout(std::uint32_t address);
+    // Readout Unprotect (0x92): the bootloader acknowledges, mass-erases the
+    // flash, acknowledges again within waitMs and resets the chip.
+    int Stm32ReadoutUnprotect(int waitMs);
+    // Syncs with a bootloader that restarted on its own (after an
+    // unprotect); BOOT0 is still held, so no reset pattern is needed.
+    int Stm32Resync();
+    // Go (0x21): the bootloader starts the firmware whose vector table is
+    // at address.
+    int Stm32Go(std::uint32_t address);
+
     // Counted replies, the outgoing write frame and read-back data.
     std::array<std::uint8_t, 258> ReplyBuffer{};
     std::size_t ReplyLength = 0;
+    // The command codes that the last GET listed.
+    std::vector<std::uint8_t> Commands;
+    bool Offers(std::uint8_t command) const;
+    // What came back during the connect attempts: per attempt, the bytes
+    // found before the sync byte went out and those that came instead of
+    // an ACK. Read by the explanation of a failed connect.
+    struct ConnectAttempt {
+        std::vector<std::uint8_t> beforeSync;
+        std::vector<std::uint8_t> afterSync;
+    };
+    std::vector<ConnectAttempt> ConnectTrace;
 
 private:
-    int WaitAck(bool idleBetweenTries);
+    int WaitAck(bool idleBetweenTries, std::vector<std::uint8_t>* heard = nullptr);
+    // ACK, NACK or neither within budgetMs; other bytes are skipped.
+    int WaitAnswer(int budgetMs);
     void SendCommand(std::uint8_t command);
     void SendAddress(std::uint32_t address);
 

@@ -34,7 +34,9 @@ constexpr ProductName kProducts[] = {
 
 using BlockOp = std::function<int(std::uint32_t, const std::uint8_t*, std::size_t)>;
 
-int RunPass(Loader& loader, const BlockOp& block) {
+// Walks the image: `unit` is the boundary a block starts on, `column` the
+// stretch of flash that one progress mark stands for.
+int RunPass(Loader& loader, const BlockOp& block, std::size_t unit, std::size_t column) {
     const FirmwareImage& image = loader.Image();
     const std::size_t end = image.size();
     std::size_t a = 0;
@@ -43,14 +45,15 @@ int RunPass(Loader& loader, const BlockOp& block) {
         if (image[a] == FirmwareImage::kBlank) {
             ++a;
         } else {
-            // The bootloader writes flash in words: a block starts on a
-            // 4-byte boundary, which also keeps blocks from overlapping
-            // because each one ends on such a boundary.
-            a &= ~std::size_t{3};
+            // The bootloader writes flash in whole units (a word, or more
+            // where the flash keeps ECC): a block starts on a unit boundary,
+            // which also keeps blocks from overlapping because each one ends
+            // on such a boundary.
+            a -= a % unit;
             // A stop request ends the pass between blocks, never inside one.
             if (loader.StopRequested()) return kPassStopped;
             // A block near the end is cut at the end of the image (and of
-            // the flash), still a whole number of words.
+            // the flash), still a whole number of units.
             const std::size_t count = std::min(Stm32Link::kMaxBlock, end - a);
             if (block(kStm32FlashBase + static_cast<std::uint32_t>(a), image.data() + a, count) != 0)
                 return 1;
@@ -62,10 +65,157 @@ int RunPass(Loader& loader, const BlockOp& block) {
         if (a > mark) {
             loader.AppendText("^");
             loader.RefreshLog();
-            mark += kStm32PageBytes;
+            mark += column;
         }
     }
     return 0;
+}
+
+int WritePass(Loader& loader, Stm32Link& link, std::size_t unit, std::size_t column) {
+    return RunPass(loader, [&link](std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
+        return link.Stm32WriteBlock(address, bytes, n);
+    }, unit, column);
+}
+
+int ReadBackPass(Loader& loader, Stm32Link& link, std::size_t unit, std::size_t column) {
+    return RunPass(loader, [&link](std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
+        return link.Stm32VerifyBlock(address, bytes, n);
+    }, unit, column);
+}
+
+using Fail = std::function<int(const std::string&)>;
+
+// The file, then the port at the target's settings; false once a failure
+// line is written (the port was not reopened, or stays closed).
+bool Begin(Loader& loader, const LoaderInputs& inputs, const FlashWindow& window, std::uint32_t baud) {
+    if (!loader.LoadFirmware(inputs, window)) return false;
+    loader.AddLine(kLineFileLoaded);
+    if (loader.OpenPortForTarget(baud) != 0) return false;
+    loader.RefreshLog();
+    return true;
+}
+
+// From there on every failure adds its line (if any) and hands the port
+// back to the terminal.
+Fail FailAndRestore(Loader& loader) {
+    return [&loader](const std::string& line) {
+        if (!line.empty()) loader.AddLine(line);
+        loader.RestoreTerminalPort();
+        return 1;
+    };
+}
+
+int Finish(Loader& loader) {
+    loader.RestoreTerminalPort();  // a failed restore is reported, the run stays good
+    loader.AddLine("PROGRAM OK in ");
+    loader.AppendText(FormatElapsed(loader.ElapsedMs()));
+    return 0;
+}
+
+// Connect, GET and GET ID with their lines; the product ID, or -1 once a
+// failure line is written.
+int Identify(Loader& loader, Stm32Link& link, const Fail& fail) {
+    switch (link.Stm32Connect()) {
+    case Stm32Link::kConnected:
+        break;
+    case Stm32Link::kPortNotOpen:
+        fail(kLineNoPort);
+        return -1;
+    default:
+        loader.AddLine(kLineStm32NoSync);
+        fail(Stm32ExplainNoSync(link.ConnectTrace));
+        return -1;
+    }
+    loader.AddLine("BSL Enter ...");
+    loader.RefreshLog();
+
+    int version = 0;
+    if (link.Stm32Get(version) != 0) {
+        fail("ERROR: Can't get Bootloader version.");
+        return -1;
+    }
+    loader.AppendText("Bootloader Version: " + std::to_string(version >> 4) + "." +
+                      std::to_string(version & 0x0F));
+    loader.AddLine("");
+
+    int id0 = 0, id1 = 0;
+    if (link.Stm32GetId(id0, id1) != 0) {
+        fail("ERROR: Can't get ID.");
+        return -1;
+    }
+    return id0 * 256 + id1;
+}
+
+// The ruler, the page map, the write pass and the optional read-back,
+// over an image the size of the part's flash. 0, or 1 once a failure line
+// is written.
+int WriteAndVerify(Loader& loader, Stm32Link& link, const LoaderInputs& inputs, std::size_t unit,
+                   const Fail& fail) {
+    const std::size_t flash = loader.Image().size();
+    const std::size_t column = Stm32MapColumnBytes(flash);
+    loader.AddLine("Programming ...");
+    loader.RefreshLog();
+    for (const std::string& ruler : Stm32RulerLines(flash)) loader.AddLine(ruler);
+    loader.AddLine("");
+    for (std::size_t at = 0; at < flash; at += column) loader.AppendText(loader.Image().HasData(at, column) ? "*" : "-");
+    loader.AddLine("");
+
+    const int written = WritePass(loader, link, unit, column);
+    if (written != 0) return fail(written == kPassStopped ? kLineStopped : "ERROR: Programming error.");
+
+    if (inputs.verify) {
+        loader.AddLine("Verify ...");
+        loader.RefreshLog();
+        loader.AddLine("");
+        const int verified = ReadBackPass(loader, link, unit, column);
+        if (verified != 0) return fail(verified == kPassStopped ? kLineStopped : "ERROR: Verify error.");
+    }
+    return 0;
+}
+
+// Readout Unprotect, which the user asked for; 0 with the protection gone
+// and the flash erased, 1 after a failure line.
+int Unprotect(Loader& loader, Stm32Link& link, const Stm32Part& part, const Fail& fail) {
+    if (!link.Offers(Stm32Link::kCmdReadoutUnprotect))
+        return fail("ERROR: This bootloader has no Readout Unprotect command (0x92).");
+    loader.AddLine("Removing read-out protection (this erases the whole flash) ...");
+    loader.RefreshLog();
+    if (link.Stm32ReadoutUnprotect(Stm32MassEraseWaitMs(part)) != 0) return fail("ERROR: Read-out unprotect failed.");
+    // The chip resets itself to load its new option bytes.
+    if (link.Stm32Resync() != 0) return fail("ERROR: No answer from the bootloader after the unprotect.");
+    loader.AddLine("Read-out protection removed; the flash is erased.");
+    return 0;
+}
+
+// Erases what the plan says, in commands of at most kPagesPerErase pages.
+int Erase(Loader& loader, Stm32Link& link, const Stm32Part& part, const Fail& fail) {
+    constexpr std::size_t kPagesPerErase = 64;
+    const bool extended = link.Offers(Stm32Link::kCmdExtendedErase);
+    const Stm32ErasePlan plan = PlanStm32Erase(part, loader.Image(), !extended);
+    const std::size_t all = Stm32PageList(part).size();
+    if (plan.global) {
+        loader.AddLine("Erasing all " + std::to_string(all) + " " + Stm32PageWord(part, all != 1) +
+                       " (global erase) ...");
+        loader.RefreshLog();
+        if (link.Stm32Erase(extended, {}, Stm32MassEraseWaitMs(part)) != 0) return fail("ERROR: Erasing Failure.");
+        return 0;
+    }
+    loader.AddLine("Erasing " + std::to_string(plan.pages.size()) + " of " + std::to_string(all) + " " +
+                   Stm32PageWord(part, true) + " ...");
+    loader.RefreshLog();
+    for (std::size_t i = 0; i < plan.pages.size(); i += kPagesPerErase) {
+        const std::vector<std::uint16_t> chunk(
+            plan.pages.begin() + static_cast<long>(i),
+            plan.pages.begin() + static_cast<long>(std::min(plan.pages.size(), i + kPagesPerErase)));
+        if (link.Stm32Erase(extended, chunk, Stm32EraseWaitMs(part, chunk)) != 0) return fail("ERROR: Erasing Failure.");
+    }
+    return 0;
+}
+
+std::string Hex2(unsigned v) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", v & 0xFF);
+    return text;
 }
 
 }  // namespace
@@ -84,82 +234,123 @@ std::string Stm32IdText(int productId, bool& known) {
     return text;
 }
 
-int Stm32ProgramPass(Loader& loader, Stm32Link& link) {
-    return RunPass(loader, [&link](std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
-        return link.Stm32WriteBlock(address, bytes, n);
-    });
+std::string Stm32ExplainNoSync(const std::vector<Stm32Link::ConnectAttempt>& attempts) {
+    bool unprompted = false, any = false, onlySync = true, onlyNack = true;
+    for (const Stm32Link::ConnectAttempt& a : attempts) {
+        unprompted = unprompted || !a.beforeSync.empty();
+        for (std::uint8_t b : a.afterSync) {
+            any = true;
+            onlySync = onlySync && b == Stm32Link::kSync;
+            onlyNack = onlyNack && b == Stm32Link::kNack;
+        }
+    }
+    // A bootloader never speaks first: bytes waiting after a reset come
+    // from the firmware.
+    if (unprompted)
+        return "Bytes came after each reset, before the sync byte: the firmware runs instead of the bootloader "
+               "(BOOT0 not high).";
+    if (!any)
+        return "Nothing came back: check the target's power, that its TX goes to the adapter's RX and its RX "
+               "to TX, and the port.";
+    if (onlySync) return "The sync byte 0x7F came back as it was sent: RX is wired to TX (a loopback).";
+    if (onlyNack)
+        return "The target answered NACK: its bootloader runs but was not reset; check the reset line (DTR) "
+               "and its polarity.";
+    return "Stray bytes came back: a wrong baud rate, or an adapter that cannot do even parity.";
 }
 
-int Stm32VerifyPass(Loader& loader, Stm32Link& link) {
-    return RunPass(loader, [&link](std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
-        return link.Stm32VerifyBlock(address, bytes, n);
-    });
-}
+int Stm32ProgramPass(Loader& loader, Stm32Link& link) { return WritePass(loader, link, 4, kStm32PageBytes); }
+
+int Stm32VerifyPass(Loader& loader, Stm32Link& link) { return ReadBackPass(loader, link, 4, kStm32PageBytes); }
 
 int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
-    if (!loader.LoadFirmware(inputs, kStm32FlashWindow)) return 1;
-    loader.AddLine(kLineFileLoaded);
-    if (loader.OpenPortForTarget(baud) != 0) return 1;  // the port stays closed
-    loader.RefreshLog();
-
-    // From here on every failure hands the port back to the terminal.
-    auto fail = [&loader](const char* line) {
-        if (line) loader.AddLine(line);
-        loader.RestoreTerminalPort();
-        return 1;
-    };
+    if (!Begin(loader, inputs, kStm32FlashWindow, baud)) return 1;
+    const Fail fail = FailAndRestore(loader);
 
     Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
-    switch (link.Stm32Connect()) {
-    case Stm32Link::kConnected:
-        break;
-    case Stm32Link::kPortNotOpen:
-        return fail(kLineNoPort);
-    default:
-        return fail("ERROR: Failed to Sync with Target, verify Power and Connection.");
-    }
-    loader.AddLine("BSL Enter ...");
-    loader.RefreshLog();
-
-    int version = 0;
-    if (link.Stm32Get(version) != 0) return fail("ERROR: Can't get Bootloader version.");
-    loader.AppendText("Bootloader Version: " + std::to_string(version >> 4) + "." +
-                      std::to_string(version & 0x0F));
-    loader.AddLine("");
-
-    int id0 = 0, id1 = 0;
-    if (link.Stm32GetId(id0, id1) != 0) return fail("ERROR: Can't get ID.");
+    const int id = Identify(loader, link, fail);
+    if (id < 0) return 1;
     bool known = false;
-    loader.AppendText(Stm32IdText(id0 * 256 + id1, known));
-    if (!known) return fail(nullptr);  // the ID line says what is wrong
+    loader.AppendText(Stm32IdText(id, known));
+    if (!known) return fail("");  // the ID line says what is wrong
 
     loader.AddLine("Erasing ...");
     loader.RefreshLog();
     if (link.Stm32EraseAll() != 0) return fail("ERROR: Erasing Failure.");
 
-    loader.AddLine("Programming ...");
-    loader.RefreshLog();
-    for (const char* ruler : kStm32Ruler) loader.AddLine(ruler);
-    loader.AddLine("");
-    for (std::size_t page = 0; page < loader.Image().size() / kStm32PageBytes; ++page)
-        loader.AppendText(loader.Image().HasData(page * kStm32PageBytes, kStm32PageBytes) ? "*" : "-");
-    loader.AddLine("");
+    if (WriteAndVerify(loader, link, inputs, 4, fail) != 0) return 1;
+    return Finish(loader);
+}
 
-    const int written = Stm32ProgramPass(loader, link);
-    if (written != 0) return fail(written == kPassStopped ? kLineStopped : "ERROR: Programming error.");
+int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    if (!Begin(loader, inputs, kStm32AnyFlashWindow, baud)) return 1;
+    const Fail fail = FailAndRestore(loader);
 
-    if (inputs.verify) {
-        loader.AddLine("Verify ...");
-        loader.RefreshLog();
-        loader.AddLine("");
-        const int verified = Stm32VerifyPass(loader, link);
-        if (verified != 0) return fail(verified == kPassStopped ? kLineStopped : "ERROR: Verify error.");
+    Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
+    const int id = Identify(loader, link, fail);
+    if (id < 0) return 1;
+    char text[128];
+    const Stm32Part* part = FindStm32Part(id);
+    if (!part) {
+        std::snprintf(text, sizeof text, "ID: %04X ERROR: Unknown product ID.", static_cast<unsigned>(id));
+        loader.AppendText(text);
+        return fail("");
+    }
+    const std::size_t pages = Stm32PageList(*part).size();
+    std::snprintf(text, sizeof text, "ID: %04X %s, flash %u KiB in %u %s", static_cast<unsigned>(id), part->name,
+                  static_cast<unsigned>(part->flashBytes / 1024), static_cast<unsigned>(pages),
+                  Stm32PageWord(*part, pages != 1));
+    loader.AppendText(text);
+
+    // The file was checked against the largest STM32 flash; now against
+    // this part's, before anything is erased.
+    const std::string outside =
+        PlaceFirmware(loader.Firmware(), FlashWindow{kStm32FlashBase, part->flashBytes}, loader.Image());
+    if (!outside.empty()) return fail("ERROR: The firmware does not fit this part: " + outside + ".");
+
+    struct Needed {
+        bool needed;
+        std::uint8_t command;
+        const char* name;
+    };
+    const bool extended = link.Offers(Stm32Link::kCmdExtendedErase);
+    const Needed needs[] = {
+        {true, Stm32Link::kCmdWriteMemory, "Write Memory"},
+        {true, Stm32Link::kCmdReadMemory, "Read Memory"},
+        {true, extended ? Stm32Link::kCmdExtendedErase : Stm32Link::kCmdErase, "Erase"},
+        {inputs.go, Stm32Link::kCmdGo, "Go"},
+    };
+    for (const Needed& n : needs)
+        if (n.needed && !link.Offers(n.command))
+            return fail(std::string("ERROR: This bootloader has no ") + n.name + " command (" + Hex2(n.command) + ").");
+
+    switch (link.Stm32ProbeReadout(kStm32FlashBase)) {
+    case 0:
+        if (inputs.unprotect) loader.AddLine("Read-out protection is off: nothing to remove.");
+        if (Erase(loader, link, *part, fail) != 0) return 1;
+        break;
+    case Stm32Link::kRefused:
+        if (!inputs.unprotect) {
+            loader.ReadoutProtected = true;
+            return fail(kLineReadoutProtected);
+        }
+        if (Unprotect(loader, link, *part, fail) != 0) return 1;
+        break;
+    default:
+        return fail("ERROR: No answer to Read Memory.");
     }
 
-    loader.RestoreTerminalPort();  // a failed restore is reported, the run stays good
-    loader.AddLine("PROGRAM OK in ");
-    loader.AppendText(FormatElapsed(loader.ElapsedMs()));
-    return 0;
+    if (WriteAndVerify(loader, link, inputs, part->writeUnit, fail) != 0) return 1;
+
+    if (inputs.go) {
+        std::snprintf(text, sizeof text, "Starting the firmware at 0x%08X (Go) ...",
+                      static_cast<unsigned>(kStm32FlashBase));
+        loader.AddLine(text);
+        if (link.Stm32Go(kStm32FlashBase) != 0) return fail("ERROR: Go command failed.");
+        // The firmware runs: a reset pulse now would only restart it.
+        loader.SkipClosingReset();
+    }
+    return Finish(loader);
 }
 
 }  // namespace quennet

@@ -1,9 +1,11 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "loader/Loader.h"
 #include "loader/Stm32Boot.h"
+#include "loader/Stm32Parts.h"
 
 namespace quennet {
 
@@ -14,6 +16,17 @@ namespace quennet {
 // back to the terminal. Returns 0 after a good run, 1 after any failure;
 // every failure adds its own line to the status log.
 int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+
+// The run of the STM32-ANY targets: the same steps for any part in the
+// table of STM32 parts. The file is placed into the identified part's flash
+// (data beyond it stop the run before any erase), the command list of GET
+// decides between Erase and Extended Erase, only the pages or sectors that
+// hold data are erased where that is quicker than a global erase, blocks
+// follow the part's write unit, and the page map spans the part's flash.
+// A part with read-out protection stops the run (Loader::ReadoutProtected)
+// unless the inputs ask for the unprotect; with `go` the bootloader starts
+// the new firmware instead of the reset line.
+int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
 
 // Writes (or reads back and compares) every used block of the image:
 // blocks of up to 256 bytes that start at the first non-blank byte, moved
@@ -27,9 +40,18 @@ int Stm32VerifyPass(Loader& loader, Stm32Link& link);
 // loader accepts.
 std::string Stm32IdText(int productId, bool& known);
 
+// The line that follows "Failed to Sync" and says what most likely went
+// wrong, judged by what came back during the attempts.
+std::string Stm32ExplainNoSync(const std::vector<Stm32Link::ConnectAttempt>& attempts);
+
 // The five lines of page addresses shown above the page map.
 extern const char* const kStm32Ruler[5];
 
 inline constexpr std::size_t kStm32PageBytes = 0x2000;  // one map column
+
+inline constexpr const char* kLineStm32NoSync = "ERROR: Failed to Sync with Target, verify Power and Connection.";
+inline constexpr const char* kLineReadoutProtected =
+    "ERROR: Read-out protection is on: the part refuses to read or write its flash. "
+    "Removing it erases the whole flash.";
 
 }  // namespace quennet

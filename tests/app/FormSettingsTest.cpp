@@ -301,9 +301,11 @@ TEST_F(FormSettings, EveryNamedControlExists) {
     EXPECT_EQ(f.findChild<QLineEdit*>("EditBC3")->maxLength(), 16);
     EXPECT_EQ(f.findChild<QLineEdit*>("EditBV3")->maxLength(), 200);
     EXPECT_EQ(f.ComboBaud->count(), 12);
-    EXPECT_EQ(f.ComboTarget->count(), 7);
+    EXPECT_EQ(f.ComboTarget->count(), 9);
     EXPECT_EQ(f.ComboTarget->itemText(5), "MG2455");
     EXPECT_EQ(f.ComboTarget->itemText(6), "MSP430-38400");
+    EXPECT_EQ(f.ComboTarget->itemText(7), "STM32-ANY-115200");
+    EXPECT_EQ(f.ComboTarget->itemText(8), "STM32-ANY-57600");
 }
 
 TEST(AboutBox, ShowsLicenceAndOpensLinks) {

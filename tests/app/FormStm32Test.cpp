@@ -29,11 +29,17 @@ protected:
     ~FormStm32() override { line.SetPeer(nullptr); }
 
     std::function<std::optional<std::uint32_t>(const std::string&, std::uint32_t)> askAddress;
+    std::vector<std::string> questions;
+    bool answerYes = false;
 
     FormEnvironment Env() override {
         FormEnvironment env = FormFixture::Env();
         env.askFlashAddress = [this](const std::string& file, std::uint32_t p) {
             return askAddress ? askAddress(file, p) : std::nullopt;
+        };
+        env.askYesNo = [this](const std::string&, const std::string& text) {
+            questions.push_back(text);
+            return answerYes;
         };
         return env;
     }
@@ -166,6 +172,35 @@ TEST_F(FormStm32, S1AndS2RecordsAndARawBinaryProgramTheFlashCompletely) {
     }
     // Only the raw binary asked, proposing the flash's first address.
     EXPECT_EQ(proposed, std::vector<std::uint32_t>{0x08000000});
+}
+
+TEST_F(FormStm32, ReadoutProtectionIsRemovedOnlyAfterTheUserSaysYes) {
+    TForm1& f = Prepare(true);
+    f.ComboTarget->setCurrentIndex(kTargetStm32Any_115200);
+    target.readoutProtected = true;
+    target.Flash()[0x2000] = 0x00;  // what the protection hides
+    f.Button1->click();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_NE(questions[0].find("erases the whole flash"), std::string::npos) << questions[0];
+    EXPECT_TRUE(LogLines().contains(kLineReadoutProtected));
+    EXPECT_EQ(f.loader().LastRunResult, 1);
+    EXPECT_TRUE(target.readoutProtected);
+    EXPECT_EQ(target.Flash()[0x2000], 0x00);
+
+    answerYes = true;
+    f.Button1->click();
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_EQ(f.loader().LastRunResult, 0) << f.Memo2->toPlainText().toStdString();
+    EXPECT_TRUE(LogLines().contains("Read-out protection removed; the flash is erased."));
+    EXPECT_TRUE(LogLines().last().startsWith("PROGRAM OK in "));
+    EXPECT_FALSE(target.readoutProtected);
+    EXPECT_EQ(target.Flash()[0x2000], 0xFF);
+    EXPECT_EQ(target.Flash()[0x001], 0x50);
+
+    // A part without protection: no question.
+    f.Button1->click();
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_EQ(f.loader().LastRunResult, 0);
 }
 
 }  // namespace

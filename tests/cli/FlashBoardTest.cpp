@@ -15,9 +15,11 @@
 
 #include "BoardProcess.h"
 #include "CliProcess.h"
+#include "Stm32ChipModels.h"
 #include "TempDir.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/SRecord.h"
+#include "loader/Stm32Program.h"
 #include "serial/posix/PosixSerialDevice.h"
 
 namespace quennet {
@@ -120,6 +122,54 @@ TEST(FlashBoardTest, ProgramsAndVerifiesEachFamily) {
     }
 }
 
+// STM32-ANY on each family model of the board: written, verified, and the
+// flash file holds exactly the image.
+TEST(FlashBoardTest, AnyTargetProgramsEachFamilyModel) {
+    TempDir dir;
+    const std::string fw = dir.Write("app.s37", Stm32Image(0x900));
+    const FirmwareImage image = Load(fw);
+    for (const Stm32ChipModel& model : Stm32ChipModels()) {
+        SCOPED_TRACE(model.part);
+        char id[8];
+        std::snprintf(id, sizeof id, "%X", model.productId);
+        Board board(dir, {"--chip", "stm32", "--product-id", id});
+        ASSERT_FALSE(board.path().empty());
+        const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-ANY-115200", "--verify", fw});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        const auto lines = LinesOf(r.out);
+        ASSERT_GE(lines.size(), 6u);
+        EXPECT_EQ(lines[5].rfind(std::string("ID: 0") + id + " ", 0), 0u) << lines[5];
+        EXPECT_TRUE(StartsWith(lines.back(), "PROGRAM OK in ")) << r.out;
+        const auto flash = board.Stop();
+        ASSERT_EQ(flash.size(), model.FlashSize());
+        EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x900, image.data()));
+        EXPECT_EQ(std::count(flash.begin() + 0x900, flash.end(), 0xFF), static_cast<long>(flash.size() - 0x900));
+    }
+}
+
+// A read-out protected part: refused with a hint, then unprotected on
+// request; Go starts the firmware, which the board reports.
+TEST(FlashBoardTest, AnyTargetUnprotectsOnRequestAndStartsWithGo) {
+    TempDir dir;
+    const std::string fw = dir.Write("app.s37", Stm32Image(0x400));
+    Board board(dir, {"--chip", "stm32", "--product-id", "468", "--rdp"});
+    ASSERT_FALSE(board.path().empty());
+    auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-ANY-115200", fw});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(LinesOf(r.out).at(LinesOf(r.out).size() - 2), kLineReadoutProtected);
+    EXPECT_EQ(r.err, "quennet-flash: run again with --unprotect to remove the read-out protection; this erases "
+                     "the part's whole flash\n");
+
+    r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-ANY-115200", "--unprotect", "--go", fw});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const auto lines = LinesOf(r.out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Read-out protection removed; the flash is erased."), lines.end());
+    const auto flash = board.Stop();
+    const FirmwareImage image = Load(fw);
+    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x400, image.data()));
+    EXPECT_NE(board.Reports().find("firmware (left the bootloader)"), std::string::npos) << board.Reports();
+}
+
 // The board follows the loader to 38400 without taking it for a new entry.
 TEST(FlashBoardTest, TheFasterMsp430TargetSwitchesTheLoaderTo38400) {
     TempDir dir;
@@ -181,7 +231,8 @@ TEST(FlashBoardTest, CommandLineErrorsNeverReachTheBoard) {
         std::string firstErrorLine;
     } cases[] = {
         {{"--port", board.path(), "--target", "STM32-9600", fw}, "quennet-flash: unknown target STM32-9600 (targets: MSP430-9600, "
-                                                   "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400)"},
+                                                   "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400, "
+                                                   "STM32-ANY-115200, STM32-ANY-57600)"},
         {{"--port", board.path(), "--target", "STM32-115200", dir.File("none.s37")},
          "quennet-flash: firmware file " + dir.File("none.s37") +
              ": cannot be opened (No such file or directory)"},
@@ -222,8 +273,11 @@ TEST(FlashBoardTest, AChipThatIsNotThereDoesNotAnswer) {
                                    QUENNET_TEST_DATA "/srec/stm32_app.s37"});
     EXPECT_EQ(r.exitCode, 1);
     const auto lines = LinesOf(r.out);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], "ERROR: Failed to Sync with Target, verify Power and Connection.");
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "ERROR: Failed to Sync with Target, verify Power and Connection.");
+    // Its firmware greets the line after every open: no bootloader there.
+    EXPECT_EQ(lines[lines.size() - 2], "Bytes came after each reset, before the sync byte: the firmware runs "
+                                       "instead of the bootloader (BOOT0 not high).");
     EXPECT_EQ(lines.back(), "Restore Serial baud rate.");
 }
 

@@ -90,6 +90,12 @@ TEST(FlashArgsTest, AcceptsTheWindowTargetsAndOptions) {
     ASSERT_EQ(a.error, "");
     EXPECT_EQ(a.options.binaryAddress, 0x08004000u);
 
+    a = ParseFlashArgs({"--port", "p", "--target", "stm32-any-57600", "--unprotect", "--go", "f"});
+    ASSERT_EQ(a.error, "");
+    EXPECT_EQ(a.options.targetIndex, kTargetStm32Any_57600);
+    EXPECT_TRUE(a.options.unprotect);
+    EXPECT_TRUE(a.options.go);
+
     a = ParseFlashArgs({"--port", "p", "--target", "MSP430-9600", "--device-info"});
     ASSERT_EQ(a.error, "");
     EXPECT_TRUE(a.options.deviceInfo);
@@ -102,19 +108,18 @@ TEST(FlashArgsTest, AcceptsTheWindowTargetsAndOptions) {
 }
 
 TEST(FlashArgsTest, EachMistakeGetsItsOwnMessage) {
+    const std::string kTargets =
+        "MSP430-9600, MSP430-19200, STM32-57600, STM32-115200, MSP430-38400, STM32-ANY-115200, STM32-ANY-57600";
     const struct {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
         {{"--port", "p", "--target", "STM32-115200", "--fast", "f"}, "unknown option --fast"},
         {{"--target", "STM32-115200", "f"}, "no port given (--port " + ExamplePortName() + ", say)"},
-        {{"--port", "p", "f"}, "no target given (--target NAME; targets: MSP430-9600, "
-                               "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400)"},
-        {{"--port", "p", "--target", "AVR", "f"}, "unknown target AVR (targets: MSP430-9600, "
-                                                  "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400)"},
+        {{"--port", "p", "f"}, "no target given (--target NAME; targets: " + kTargets + ")"},
+        {{"--port", "p", "--target", "AVR", "f"}, "unknown target AVR (targets: " + kTargets + ")"},
         {{"--port", "p", "--target", "BLACKFIN", "f"},
-         "target BLACKFIN cannot be programmed yet (targets: MSP430-9600, MSP430-19200, "
-         "STM32-57600, STM32-115200, MSP430-38400)"},
+         "target BLACKFIN cannot be programmed yet (targets: " + kTargets + ")"},
         {{"--port", "p", "--target", "STM32-115200"}, "no firmware file given"},
         {{"--port", "p", "--target", "STM32-115200", "a", "b"}, "more than one firmware file given: a, b"},
         {{"--port", "p", "--target"}, "--target needs a value"},
@@ -134,6 +139,10 @@ TEST(FlashArgsTest, EachMistakeGetsItsOwnMessage) {
          "--address takes 0x and up to eight hex digits, or a decimal number, not 0x8000000g"},
         {{"--port", "p", "--target", "MSP430-9600", "--device-info", "--address=0"},
          "--address goes with a firmware file, not with --device-info"},
+        {{"--port", "p", "--target", "STM32-115200", "--unprotect", "f"},
+         "--unprotect applies to the STM32-ANY targets only, not STM32-115200"},
+        {{"--port", "p", "--target", "MSP430-9600", "--go", "f"},
+         "--go applies to the STM32-ANY targets only, not MSP430-9600"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseFlashArgs(c.args).error, c.message) << c.message;
 }
@@ -331,8 +340,10 @@ TEST_F(FlashCommandTest, ATargetThatDoesNotAnswerEndsWithItsFailureLine) {
     line.SetPeer(&stm32);
     EXPECT_EQ(Run(Options(kTargetStm32_57600, fw)), kFlashRunFailed);
     Lines l = OutLines();
-    ASSERT_GE(l.size(), 2u);
-    EXPECT_EQ(l[l.size() - 2], "ERROR: Failed to Sync with Target, verify Power and Connection.");
+    ASSERT_GE(l.size(), 3u);
+    EXPECT_EQ(l[l.size() - 3], "ERROR: Failed to Sync with Target, verify Power and Connection.");
+    EXPECT_EQ(l[l.size() - 2], "Nothing came back: check the target's power, that its TX goes to the adapter's "
+                               "RX and its RX to TX, and the port.");
     EXPECT_EQ(l.back(), "Restore Serial baud rate.");
 
     line.SetPeer(nullptr);  // nothing on the line at all

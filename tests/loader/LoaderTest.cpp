@@ -439,6 +439,8 @@ TEST_F(LoaderTest, BuiltInSequencesReadTheFileFirst) {
     EXPECT_EQ(log.Lines(), (Lines{"Begin program STM32.", "FILE Load: OK.",
                                   "Changing Serial baud rate.",
                                   "ERROR: Failed to Sync with Target, verify Power and Connection.",
+                                  "Nothing came back: check the target's power, that its TX goes to the "
+                                  "adapter's RX and its RX to TX, and the port.",
                                   "Restore Serial baud rate."}));
     EXPECT_EQ(loader.LastRunResult, 1);
     EXPECT_EQ(loader.Image()[0x100], 0x70);  // the fixture's bytes are in the image

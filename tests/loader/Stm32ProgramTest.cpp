@@ -12,6 +12,7 @@
 
 #include "SimSerialDevice.h"
 #include "Stm32BootTarget.h"
+#include "Stm32ChipModels.h"
 #include "TempDir.h"
 #include "VirtualClock.h"
 #include "core/BaudText.h"
@@ -270,7 +271,9 @@ TEST_F(Stm32ProgramTest, EveryFailureEndsWithItsOwnLineAndGivesThePortBack) {
     };
     const Case cases[] = {
         {"sync nack", [](auto& t) { t.FailStep(Step::Sync, Fault::Nack); },
-         {"Changing Serial baud rate.", "ERROR: Failed to Sync with Target, verify Power and Connection."}},
+         {"Changing Serial baud rate.", "ERROR: Failed to Sync with Target, verify Power and Connection.",
+          "The target answered NACK: its bootloader runs but was not reset; check the reset line (DTR) and its "
+          "polarity."}},
         {"get silent", [](auto& t) { t.FailStep(Step::Get, Fault::Silence); },
          {"BSL Enter ...", "ERROR: Can't get Bootloader version."}},
         {"get gaps", [](auto& t) { t.FailStep(Step::Get, Fault::SlowReply); },
@@ -406,6 +409,8 @@ TEST_F(Stm32ProgramTest, NoTargetTakesAboutFourPointEightSecondsAtThe57600Rate) 
     Run({{0x0, 0x12}});
     EXPECT_EQ(log.Lines(), (Lines{"Begin program STM32.", "FILE Load: OK.", "Changing Serial baud rate.",
                                   "ERROR: Failed to Sync with Target, verify Power and Connection.",
+                                  "Nothing came back: check the target's power, that its TX goes to the "
+                                  "adapter's RX and its RX to TX, and the port.",
                                   "Restore Serial baud rate."}));
     // 4 attempts of 10 + 100 + 100 ms of reset pattern and 10 tries of 100 ms.
     EXPECT_NEAR(static_cast<double>(clock.NowUs() - startUs), 4840000.0, 5000.0);
@@ -413,6 +418,224 @@ TEST_F(Stm32ProgramTest, NoTargetTakesAboutFourPointEightSecondsAtThe57600Rate) 
     // The window was let in at every silent try.
     EXPECT_EQ(messageRounds, 40);
     EXPECT_EQ(loader.LastRunResult, 1);
+}
+
+// --- the STM32-ANY targets ---------------------------------------------------
+
+TEST_F(Stm32ProgramTest, AnyTargetWritesAndVerifiesEachFamilyModel) {
+    struct Case {
+        std::uint16_t id;
+        const char* idLine;
+        const char* eraseLine;
+        std::vector<std::uint16_t> erased;  // pages one by one; none: a global erase
+    };
+    const Case cases[] = {
+        {0x414, "ID: 0414 STM32F10xxx high-density, flash 512 KiB in 256 pages",
+         "Erasing all 256 pages (global erase) ...", {}},
+        {0x430, "ID: 0430 STM32F10xxx XL-density, flash 1024 KiB in 512 pages",
+         "Erasing all 512 pages (global erase) ...", {}},
+        {0x440, "ID: 0440 STM32F05xxx/F030x8, flash 64 KiB in 64 pages", "Erasing all 64 pages (global erase) ...", {}},
+        {0x413, "ID: 0413 STM32F40xxx/41xxx, flash 1024 KiB in 12 sectors", "Erasing 4 of 12 sectors ...", {0, 7, 8, 11}},
+        {0x419, "ID: 0419 STM32F42xxx/43xxx, flash 2048 KiB in 24 sectors",
+         "Erasing all 24 sectors (global erase) ...", {}},
+        {0x449, "ID: 0449 STM32F74xxx/75xxx, flash 1024 KiB in 8 sectors", "Erasing 4 of 8 sectors ...", {0, 5, 6, 7}},
+        {0x460, "ID: 0460 STM32G07xxx/08xxx, flash 128 KiB in 64 pages", "Erasing all 64 pages (global erase) ...", {}},
+        {0x468, "ID: 0468 STM32G431xx/441xx, flash 128 KiB in 64 pages", "Erasing all 64 pages (global erase) ...", {}},
+        {0x415, "ID: 0415 STM32L47xxx/48xxx, flash 1024 KiB in 512 pages",
+         "Erasing all 512 pages (global erase) ...", {}},
+        {0x450, "ID: 0450 STM32H74xxx/75xxx, flash 2048 KiB in 16 sectors",
+         "Erasing all 16 sectors (global erase) ...", {}},
+    };
+    ASSERT_EQ(std::size(cases), Stm32ChipModels().size());
+    inputs.targetIndex = kTargetStm32Any_115200;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.idLine);
+        const Stm32ChipModel& model = *FindStm32ChipModel(c.id);
+        Stm32BootTarget chip(line, model);
+        line.SetPeer(&chip);
+        chip.Flash().assign(chip.Flash().size(), 0x00);  // the erase must happen
+        // The first bytes, a stretch across the middle, the last bytes: an
+        // odd number each, so blocks are cut inside a write unit.
+        const std::uint32_t size = model.FlashSize();
+        std::map<std::uint32_t, std::uint8_t> bytes;
+        Fill(bytes, 0, 7);
+        Fill(bytes, size / 2 - 3, size / 2 + 301);
+        Fill(bytes, size - 5, size);
+        Run(bytes);
+        line.SetPeer(&target);
+
+        const Lines lines = log.Lines();
+        ASSERT_GE(lines.size(), 9u) << log.Text();
+        EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
+        EXPECT_EQ(lines[4], "Bootloader Version: " + std::to_string(model.version >> 4) + "." +
+                                std::to_string(model.version & 0xF));
+        EXPECT_EQ(lines[5], c.idLine);
+        EXPECT_EQ(lines[6], c.eraseLine);
+        EXPECT_EQ(chip.ErasedPages(), c.erased);
+        EXPECT_EQ(chip.SpecialErases().size(), c.erased.empty() ? 1u : 0u);
+        // The ruler and map span this flash; each pass leaves 64 marks.
+        const std::vector<std::string> ruler = Stm32RulerLines(size);
+        ASSERT_GE(lines.size(), 8 + ruler.size() + 5);
+        EXPECT_EQ(Lines(lines.begin() + 8, lines.begin() + 8 + static_cast<long>(ruler.size())), ruler);
+        EXPECT_EQ(lines[8 + ruler.size()], "*" + Repeat("-", 30) + "**" + Repeat("-", 30) + "*");
+        EXPECT_EQ(lines[9 + ruler.size()], Repeat("^", 64));
+        EXPECT_EQ(lines[11 + ruler.size()], Repeat("^", 64));
+        EXPECT_EQ(lines.back().rfind("PROGRAM OK in ", 0), 0u);
+        // Whole units only, and the flash holds the image: blank where it
+        // was erased, untouched in the pages left alone.
+        for (std::uint32_t a : chip.WriteAddresses()) EXPECT_EQ(a % model.programUnit, 0u) << a;
+        Bytes expected(size, c.erased.empty() ? 0xFF : 0x00);
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> pages;  // offset, size
+        for (int bank = 0, at = 0; bank < model.banks; ++bank)
+            for (const auto& run : model.bank)
+                for (int i = 0; i < run.count; ++i, at += static_cast<int>(run.bytes)) pages.emplace_back(at, run.bytes);
+        for (std::uint16_t p : c.erased) std::fill_n(expected.begin() + pages[p].first, pages[p].second, 0xFF);
+        for (const auto& [a, b] : bytes) expected[a] = b;
+        EXPECT_EQ(chip.Flash(), expected);
+    }
+}
+
+TEST_F(Stm32ProgramTest, AnyTargetStopsBeforeErasingWhatItCannotWrite) {
+    struct Case {
+        const char* name;
+        std::uint16_t model;
+        std::function<void(Stm32BootTarget&)> setup;
+        std::uint32_t dataAt;
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        {"unknown ID", 0x414, [](auto& t) { t.productId = {0x09, 0x99}; }, 0, "ID: 0999 ERROR: Unknown product ID."},
+        {"beyond the part", 0x440, [](auto&) {}, 0x10000,
+         "ERROR: The firmware does not fit this part: line 2: data at 0x08010000..0x08010003 lie outside the flash "
+         "(0x08000000..0x0800FFFF); S3 addresses count from 0x08000000."},
+        {"protected", 0x413, [](auto& t) { t.readoutProtected = true; }, 0, kLineReadoutProtected},
+        {"no go", 0x413, [](auto& t) { t.commands.erase(std::find(t.commands.begin(), t.commands.end(), 0x21)); },
+         0, "ERROR: This bootloader has no Go command (0x21)."},
+    };
+    inputs.targetIndex = kTargetStm32Any_115200;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stm32BootTarget chip(line, *FindStm32ChipModel(c.model));
+        line.SetPeer(&chip);
+        c.setup(chip);
+        chip.Flash()[0] = 0x00;
+        inputs.go = std::string(c.name) == "no go";
+        std::map<std::uint32_t, std::uint8_t> bytes;
+        Fill(bytes, c.dataAt, c.dataAt + 4);
+        const Lines lines = Run(bytes);
+        line.SetPeer(&target);
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[lines.size() - 2], c.lastLine);
+        EXPECT_EQ(lines.back(), "Restore Serial baud rate.");
+        EXPECT_EQ(loader.LastRunResult, 1);
+        EXPECT_EQ(loader.ReadoutProtected, std::string(c.name) == "protected");
+        EXPECT_EQ(chip.Served(Step::Erase), 0u);
+        EXPECT_EQ(chip.Flash()[0], 0x00);
+    }
+    // Data that no STM32 flash could hold: refused before the port is
+    // touched, as the seed's targets refuse what lies beyond 512 KiB.
+    std::map<std::uint32_t, std::uint8_t> far;
+    Fill(far, 0x200000, 0x200004);
+    Run(far);
+    EXPECT_EQ(log.Lines()[1], "FATAL ERROR: Can't open FILE.");
+    EXPECT_TRUE(line.Events().empty());
+}
+
+TEST_F(Stm32ProgramTest, AnyTargetUnprotectsOnlyOnRequestAndCanStartWithGo) {
+    Stm32BootTarget chip(line, *FindStm32ChipModel(0x460));
+    line.SetPeer(&chip);
+    chip.readoutProtected = true;
+    chip.Flash()[0x1000] = 0x00;
+    inputs.targetIndex = kTargetStm32Any_115200;
+    inputs.unprotect = true;
+    inputs.go = true;
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    Fill(bytes, 0x10, 0x20);
+    Lines lines = Run(bytes);
+    EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
+    EXPECT_EQ(Lines(lines.begin() + 6, lines.begin() + 9),
+              (Lines{"Removing read-out protection (this erases the whole flash) ...",
+                     "Read-out protection removed; the flash is erased.", "Programming ..."}));
+    EXPECT_EQ(lines[lines.size() - 3], "Starting the firmware at 0x08000000 (Go) ...");
+    EXPECT_FALSE(chip.readoutProtected);
+    EXPECT_EQ(chip.Served(Step::Erase), 0u);  // the unprotect erased it
+    Bytes expected(chip.Flash().size(), 0xFF);
+    for (const auto& [a, b] : bytes) expected[a] = b;
+    EXPECT_EQ(chip.Flash(), expected);
+    // Go started the firmware, and no reset pulse follows: DTR falls once
+    // less than in a run that ends with the pulse.
+    EXPECT_EQ(chip.mode(), Stm32BootTarget::Mode::Running);
+    auto dtrFalls = [this] {
+        int falls = 0;
+        for (const SimEvent& e : line.EventsOf(SimEvent::Kind::Dtr)) falls += e.level ? 0 : 1;
+        return falls;
+    };
+    const int fallsWithGo = dtrFalls();
+
+    // Asked for, on a part without protection: said, and the run erases.
+    inputs.go = false;
+    lines = Run(bytes);
+    line.SetPeer(&target);
+    EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
+    EXPECT_EQ(lines[6], "Read-out protection is off: nothing to remove.");
+    EXPECT_EQ(lines[7], "Erasing 1 of 64 pages ...");
+    EXPECT_EQ(dtrFalls(), fallsWithGo + 1);
+}
+
+// A target that does not answer the sync byte, seen from what comes back.
+class EchoesSync : public SimPeer {
+public:
+    explicit EchoesSync(std::vector<std::uint8_t> reply) : reply_(std::move(reply)) {}
+    void OnBytes(SimLine& line, const std::uint8_t*, std::size_t, std::uint64_t arrivalUs) override {
+        line.SendToPortAt(arrivalUs, reply_);
+    }
+
+private:
+    std::vector<std::uint8_t> reply_;
+};
+
+// Application firmware that greets the line each time reset is released.
+class GreetsAfterReset : public SimPeer {
+public:
+    void OnBytes(SimLine&, const std::uint8_t*, std::size_t, std::uint64_t) override {}
+    void OnLines(SimLine& line, bool dtr, bool, std::uint64_t atUs) override {
+        if (dtr && !released_) line.SendToPortAt(atUs + 20000, {'b', 'o', 'o', 't', '\r', '\n'});
+        released_ = dtr;
+    }
+
+private:
+    bool released_ = true;
+};
+
+TEST_F(Stm32ProgramTest, AFailedConnectIsExplainedByWhatCameBack) {
+    EchoesSync loopback({0x7F});
+    EchoesSync nack({0x1F});
+    EchoesSync garbled({0xE0, 0x00});
+    GreetsAfterReset firmware;
+    const std::pair<SimPeer*, std::string> cases[] = {
+        {nullptr, "Nothing came back: check the target's power, that its TX goes to the adapter's RX and its RX to "
+                  "TX, and the port."},
+        {&loopback, "The sync byte 0x7F came back as it was sent: RX is wired to TX (a loopback)."},
+        {&nack, "The target answered NACK: its bootloader runs but was not reset; check the reset line (DTR) and its "
+                "polarity."},
+        {&garbled, "Stray bytes came back: a wrong baud rate, or an adapter that cannot do even parity."},
+        // Last: its greeting after the closing reopen would reach the next run.
+        {&firmware, "Bytes came after each reset, before the sync byte: the firmware runs instead of the bootloader "
+                    "(BOOT0 not high)."},
+    };
+    for (const auto& [peer, explanation] : cases) {
+        for (int index : {kTargetStm32_115200, kTargetStm32Any_57600}) {
+            SCOPED_TRACE(explanation + " / " + kLoaderTargets[index].name);
+            inputs.targetIndex = index;
+            line.SetPeer(peer);
+            const Lines lines = Run({{0x0, 0x12}});
+            line.SetPeer(&target);
+            ASSERT_EQ(lines.size(), 6u) << log.Text();
+            EXPECT_EQ(lines[3], "ERROR: Failed to Sync with Target, verify Power and Connection.");
+            EXPECT_EQ(lines[4], explanation);
+            EXPECT_EQ(lines[5], "Restore Serial baud rate.");
+        }
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "BoardProcess.h"
+#include "Stm32ChipModels.h"
 #include "TempDir.h"
 
 namespace quennet {
@@ -55,7 +56,8 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     while (std::size_t n = std::fread(buf, 1, sizeof buf, help)) text.append(buf, n);
     EXPECT_EQ(pclose(help), 0);
     for (const char* option : {"--chip msp430|stm32", "--device-id", "--bsl-version", "--product-id",
-                               "--bootloader-version", "--flash-out", "--flash-format bin|srec", "--blank-flash"})
+                               "--bootloader-version", "--flash-out", "--flash-format bin|srec", "--blank-flash",
+                               "--rdp", "413  STM32F407VG, 1024 KiB"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 
     for (const char* bad : {"--chip avr", "--device-id xyz", "--bootloader-version 123",
@@ -95,10 +97,10 @@ TEST(QuennetBoard, BytesTakeTheirWireTime) {
     ::close(fd);
 }
 
-// stm32flash writes, verifies and reads back the simulated STM32; the board's
-// flash file then holds the same bytes. On a pty stm32flash needs -m 8n1,
-// since a pty reports 8N1 whatever was set.
-TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBack) {
+// stm32flash writes, verifies and reads back the simulated STM32 of each
+// family model; the board's flash file then holds the same bytes. On a pty
+// stm32flash needs -m 8n1, since a pty reports 8N1 whatever was set.
+TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBackEachFamilyModel) {
     if (Shell("command -v stm32flash >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "stm32flash is not installed (apt-get install stm32flash)";
     testing::TempDir dir;
@@ -112,19 +114,31 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBack) {
     std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                  static_cast<std::streamsize>(bytes.size()));
 
-    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce",
-                                                    "--product-id", "414", "--flash-out", flash});
-    ASSERT_TRUE(board.Started());
     const std::string base = "timeout 60 stm32flash -b 115200 -m 8n1 ";
-    EXPECT_EQ(Shell(base + "-w " + image + " -v " + board.Path() + " >/dev/null 2>&1"), 0);
-    EXPECT_EQ(Shell(base + "-r " + readBack + " -S 0x08000000:5000 " + board.Path() + " >/dev/null 2>&1"), 0);
-    EXPECT_EQ(ReadFile(readBack), bytes);
-    ASSERT_EQ(board.Stop(), 0);
+    for (const Stm32ChipModel& model : Stm32ChipModels()) {
+        char id[8];
+        std::snprintf(id, sizeof id, "%X", model.productId);
+        SCOPED_TRACE(model.part);
+        testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce", "--product-id", id,
+                                                        "--flash-out", flash});
+        ASSERT_TRUE(board.Started());
+        EXPECT_EQ(Shell(base + "-w " + image + " -v " + board.Path() + " >/dev/null 2>&1"), 0);
+        EXPECT_EQ(Shell(base + "-r " + readBack + " -S 0x08000000:5000 " + board.Path() + " >/dev/null 2>&1"), 0);
+        EXPECT_EQ(ReadFile(readBack), bytes);
+        ASSERT_EQ(board.Stop(), 0);
 
-    const Bytes written = ReadFile(flash);
-    ASSERT_EQ(written.size(), 0x80000u);
-    EXPECT_EQ(Bytes(written.begin(), written.begin() + 5000), bytes);
-    EXPECT_EQ(written[5000], 0xFF);
+        const Bytes written = ReadFile(flash);
+        ASSERT_EQ(written.size(), model.FlashSize());
+        EXPECT_EQ(Bytes(written.begin(), written.begin() + 5000), bytes);
+        EXPECT_EQ(written[5000], 0xFF);
+    }
+
+    // Read-out protection: refused until stm32flash removes it (-k).
+    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce", "--product-id", "460", "--rdp"});
+    ASSERT_TRUE(board.Started());
+    EXPECT_NE(Shell(base + "-r " + readBack + " -S 0x08000000:16 " + board.Path() + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(Shell(base + "-k " + board.Path() + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(Shell(base + "-w " + image + " -v " + board.Path() + " >/dev/null 2>&1"), 0);
 }
 
 // A host that drops its input before every command (tcflush TCIFLUSH, as

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "SimSerialDevice.h"
+#include "Stm32ChipModels.h"
 #include "VirtualClock.h"
 #include "serial/ComPort.h"
 
@@ -314,6 +316,180 @@ TEST_F(Stm32BootTargetTest, EachStepCanBeToldToFail) {
     EXPECT_EQ(ReadMemory(0x08000000, 4), (Bytes{kAck, kAck, kAck}));  // 10 ms is too short
     EXPECT_EQ(Read(4, 20), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(target.Served(Step::Read), 2u);
+}
+
+TEST_F(Stm32BootTargetTest, EachFamilyModelAnswersWithItsLoaderAndFlash) {
+    for (const Stm32ChipModel& m : Stm32ChipModels()) {
+        SCOPED_TRACE(m.part);
+        Stm32BootTarget chip(line, m);
+        line.SetPeer(&chip);
+        EnterAndSync();
+        Write({0x00, 0xFF});
+        const Bytes get = Read(15, 10);
+        ASSERT_EQ(get.size(), 15u);
+        EXPECT_EQ(get[2], m.version);
+        // Erase and Extended Erase exclude each other; loaders from v3.0 on
+        // have only the latter.
+        const bool erase = std::count(get.begin() + 3, get.end() - 1, 0x43) == 1;
+        const bool extended = std::count(get.begin() + 3, get.end() - 1, 0x44) == 1;
+        EXPECT_NE(erase, extended);
+        EXPECT_EQ(extended, m.version >= 0x30);
+        Write({0x02, 0xFD});
+        EXPECT_EQ(Read(5, 10), (Bytes{kAck, 0x01, static_cast<std::uint8_t>(m.productId >> 8),
+                                      static_cast<std::uint8_t>(m.productId), kAck}));
+        // The flash ends where the family's does.
+        const std::uint32_t last = Stm32BootTarget::kFlashBase + m.FlashSize() - 4;
+        EXPECT_EQ(ReadMemory(last, 4).size(), 7u);
+        EXPECT_EQ(ReadMemory(last + 4, 4), (Bytes{kAck, kNack}));
+        line.SetPeer(&target);
+    }
+}
+
+TEST_F(Stm32BootTargetTest, ExtendedEraseTakesTwoBytePageNumbersAndSpecialCodes) {
+    Stm32BootTarget f4(line, *FindStm32ChipModel(0x413));
+    line.SetPeer(&f4);
+    EnterAndSync();
+    f4.Flash()[0x3FFF] = 0;
+    f4.Flash()[0x4000] = 0;
+    f4.Flash()[0x20000] = 0;
+    // Not listed by GET on this loader.
+    Write({0x43, 0xBC});
+    EXPECT_EQ(Read(1), Bytes{kNack});
+
+    auto extendedErase = [&](Bytes frame, int budgetMs) {
+        std::uint8_t x = 0;
+        for (std::uint8_t b : frame) x ^= b;
+        frame.push_back(x);
+        Write({0x44, 0xBB});
+        Bytes got = Read(1);
+        Write(frame);
+        const Bytes answer = Read(1, budgetMs);
+        got.insert(got.end(), answer.begin(), answer.end());
+        return got;
+    };
+    // Sectors 1 (16 KiB) and 5 (128 KiB): N = 1, the numbers, their XOR.
+    const std::uint64_t start = clock.NowUs();
+    EXPECT_EQ(extendedErase({0x00, 0x01, 0x00, 0x01, 0x00, 0x05}, 2000), (Bytes{kAck, kAck}));
+    EXPECT_GE(clock.NowUs() - start, 250000u + 1000000u);
+    EXPECT_EQ(f4.Flash()[0x3FFF], 0);
+    EXPECT_EQ(f4.Flash()[0x4000], 0xFF);
+    EXPECT_EQ(f4.Flash()[0x20000], 0xFF);
+    EXPECT_EQ(f4.ErasedPages(), (std::vector<std::uint16_t>{1, 5}));
+    // Refused: a wrong checksum, a sector it does not have, a bank code on
+    // a single-bank part.
+    Write({0x44, 0xBB});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write({0x00, 0x00, 0x00, 0x02, 0x03});
+    EXPECT_EQ(Read(1), Bytes{kNack});
+    EXPECT_EQ(extendedErase({0x00, 0x00, 0x00, 0x0C}, 100), (Bytes{kAck, kNack}));
+    EXPECT_EQ(extendedErase({0xFF, 0xFE}, 100), (Bytes{kAck, kNack}));
+    EXPECT_EQ(f4.Flash()[0x3FFF], 0);
+    // 0xFFFF: everything, in the mass erase time.
+    EXPECT_EQ(extendedErase({0xFF, 0xFF}, 9000), (Bytes{kAck, kAck}));
+    EXPECT_EQ(f4.Flash()[0x3FFF], 0xFF);
+    EXPECT_EQ(f4.SpecialErases(), std::vector<std::uint16_t>{0xFFFF});
+    EXPECT_EQ(f4.BusyUs(), 1250000u + 8000000u);
+
+    // A dual-bank part erases each bank on its own.
+    Stm32BootTarget l4(line, *FindStm32ChipModel(0x415));
+    line.SetPeer(&l4);
+    EnterAndSync();
+    l4.Flash()[0x7FFFF] = 0;
+    l4.Flash()[0x80000] = 0;
+    EXPECT_EQ(extendedErase({0xFF, 0xFD}, 100), (Bytes{kAck, kAck}));
+    EXPECT_EQ(l4.Flash()[0x7FFFF], 0);
+    EXPECT_EQ(l4.Flash()[0x80000], 0xFF);
+    EXPECT_EQ(extendedErase({0xFF, 0xFE}, 100), (Bytes{kAck, kAck}));
+    EXPECT_EQ(l4.Flash()[0x7FFFF], 0xFF);
+    line.SetPeer(&target);
+}
+
+TEST_F(Stm32BootTargetTest, FlashTakesWritesInWholeProgrammingUnits) {
+    const struct {
+        std::uint16_t id;
+        std::uint32_t unit;
+        bool ecc;
+    } cases[] = {{0x414, 4, false}, {0x460, 8, true}, {0x450, 32, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        Stm32BootTarget chip(line, *FindStm32ChipModel(c.id));
+        line.SetPeer(&chip);
+        EnterAndSync();
+        const std::uint32_t at = Stm32BootTarget::kFlashBase + 0x100;
+        // A start inside a unit is refused.
+        EXPECT_EQ(WriteMemory(at + (c.unit == 4 ? 2 : c.unit / 2), Bytes(8, 0x11)), (Bytes{kAck, kNack}));
+        // A short write fills the rest of its unit with 0xFF.
+        EXPECT_EQ(WriteMemory(at, {1, 2, 3, 4, 5}), (Bytes{kAck, kAck, kAck}));
+        EXPECT_EQ(chip.Flash()[0x104], 5);
+        for (std::uint32_t i = 5; i < 2 * c.unit; ++i) EXPECT_EQ(chip.Flash()[0x100 + i], 0xFF) << i;
+        // That unit again: with ECC refused, without it bits are cleared.
+        EXPECT_EQ(WriteMemory(at, {0, 0, 0, 0}), (Bytes{kAck, kAck, c.ecc ? kNack : kAck}));
+        EXPECT_EQ(chip.Flash()[0x100], c.ecc ? 1 : 0);
+        line.SetPeer(&target);
+    }
+}
+
+TEST_F(Stm32BootTargetTest, ReadoutProtectionHoldsUntilUnprotectErasesTheFlash) {
+    target.readoutProtected = true;
+    target.Flash()[0] = 0x12;
+    EnterAndSync();
+    Write({0x02, 0xFD});
+    EXPECT_EQ(Read(5, 10).size(), 5u);
+    for (std::uint8_t command : {0x11, 0x21, 0x31, 0x43}) {
+        Write({command, static_cast<std::uint8_t>(command ^ 0xFF)});
+        EXPECT_EQ(Read(1), Bytes{kNack}) << int(command);
+    }
+    // ACK, the mass erase, ACK, and a reset into the bootloader (BOOT0 is
+    // still high), which wants a new sync byte.
+    Write({0x92, 0x6D});
+    EXPECT_EQ(Read(1), Bytes{kAck});
+    const std::uint64_t first = clock.NowUs();
+    EXPECT_EQ(Read(1), Bytes{kAck});
+    EXPECT_GE(clock.NowUs() - first, 40000u - 200u);
+    EXPECT_FALSE(target.readoutProtected);
+    EXPECT_EQ(target.Flash()[0], 0xFF);
+    EXPECT_EQ(target.BootloaderStarts(), 2u);
+    clock.Sleep(5);
+    Write({0x11, 0xEE});
+    EXPECT_TRUE(Read(1).empty());
+    Write({0x7F});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    EXPECT_EQ(ReadMemory(Stm32BootTarget::kFlashBase, 4), (Bytes{kAck, kAck, kAck, 0xFF, 0xFF, 0xFF, 0xFF}));
+
+    // Readout Protect: set again, with a reset.
+    Write({0x82, 0x7D});
+    EXPECT_EQ(Read(2), (Bytes{kAck, kAck}));
+    clock.Sleep(5);
+    Write({0x7F});
+    ASSERT_EQ(Read(1), Bytes{kAck});
+    Write({0x11, 0xEE});
+    EXPECT_EQ(Read(1), Bytes{kNack});
+}
+
+TEST_F(Stm32BootTargetTest, GoStartsTheFirmwareOnceItsAckIsOut) {
+    std::vector<std::uint64_t> started;
+    target.onGo = [&](std::uint64_t atUs) { started.push_back(atUs); };
+    EnterAndSync();
+    auto go = [&](Bytes address) {
+        Write({0x21, 0xDE});
+        Bytes got = Read(1);
+        Write(address);
+        const Bytes a = Read(1);
+        got.insert(got.end(), a.begin(), a.end());
+        return got;
+    };
+    Bytes bad = Address(Stm32BootTarget::kFlashBase);
+    bad[4] ^= 1;
+    EXPECT_EQ(go(bad), (Bytes{kAck, kNack}));
+    EXPECT_EQ(go(Address(0x1FFF0000)), (Bytes{kAck, kNack}));  // neither flash nor RAM
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(go(Address(Stm32BootTarget::kFlashBase)), (Bytes{kAck, kAck}));
+    EXPECT_EQ(target.mode(), Mode::Running);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0], clock.NowUs());  // the host has the ACK at that instant
+    // The firmware does not answer the bootloader's sync.
+    Write({0x7F});
+    EXPECT_TRUE(Read(1).empty());
 }
 
 }  // namespace
