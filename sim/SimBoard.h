@@ -25,6 +25,9 @@ struct SimBoardConfig {
     std::uint16_t stm32ProductId = 0x0414;
     std::uint8_t bootloaderVersion = 0x22;
     std::uint64_t periodUs = 10000000;        // firmware's status line; 0: none
+    // The USB adapter between the board and the host. A pty cannot carry
+    // the low-latency request, so an FTDI adapter keeps its 16 ms there.
+    SimLine::Adapter adapter = SimLine::Adapter::None;
 };
 
 // A whole simulated board behind a host that cannot drive DTR or RTS (a

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ struct FlashOptions {
     bool invertDtr = false;
     bool toggleTck = false;
     bool deviceInfo = false;
+    bool verbose = false;  // say how the port took the low-latency request
     bool help = false;
 };
 
@@ -42,6 +44,10 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args);
 
 // The text of --help.
 std::string FlashUsage();
+
+// The --verbose line on the low-latency request: whether the device took it,
+// and its adapter's latency timer where the system shows one.
+std::string LowLatencyReport(const std::string& port, bool granted, std::optional<int> latencyTimerMs);
 
 // A status log that prints itself as it grows: every piece of text goes to
 // the stream at once, with its CR LF breaks as plain LF, and each refresh

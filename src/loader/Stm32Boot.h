@@ -26,7 +26,13 @@ public:
 
     static constexpr int kAckTries = 10;
     static constexpr int kAckTryMs = 100;
-    static constexpr int kReplyByteMs = 10;
+    // Each byte of a reply (GET, GET ID, a block read back). The bytes leave
+    // the chip back to back, but a USB adapter passes them on in packets:
+    // an FTDI chip at its default 16 ms sends the tail of a reply that does
+    // not fill a packet up to 16 ms (and a USB frame) after the bytes
+    // before it, so 10 ms failed good chips. 20 ms covers that in whole
+    // poll steps.
+    static constexpr int kReplyByteMs = 20;
     static constexpr int kConnectAttempts = 4;
     static constexpr std::size_t kMaxBlock = 256;
 
@@ -44,7 +50,7 @@ public:
     // read and uses up a try. 0 on ACK, 1 when none came.
     int Stm32WaitAck();
     // A count byte N, then N + 1 bytes into ReplyBuffer, each awaited for
-    // at most 10 ms. Sets ReplyLength.
+    // at most kReplyByteMs. Sets ReplyLength.
     int Stm32ReadReply();
     // Resets the target into its bootloader with BOOT0 on RTS and syncs.
     int Stm32Connect();
