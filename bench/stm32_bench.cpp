@@ -7,6 +7,11 @@
 //
 // With BENCH_POLL_STEPS=1 every wait keeps the fixed 5 ms poll rhythm (as
 // with the watchdog toggle on), for comparison with waits that wake on data.
+//
+// The 64 KiB run is repeated through a modelled FTDI USB adapter: once with
+// the low-latency request granted (its timer at 1 ms, as on Linux), once
+// with the request refused (16 ms, as on Windows, on a pty, or with a tool
+// that does not ask).
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
@@ -58,11 +63,22 @@ std::string WriteImageFile(std::size_t size) {
     return path;
 }
 
-void Measure(std::size_t size) {
+struct Path {
+    const char* name;
+    SimLine::Adapter adapter;
+    bool refuseLowLatency;
+};
+constexpr Path kDirect{"no adapter", SimLine::Adapter::None, false};
+constexpr Path kFtdiLowLatency{"FTDI adapter, low latency (1 ms)", SimLine::Adapter::Ftdi, false};
+constexpr Path kFtdiDefault{"FTDI adapter, no low latency (16 ms)", SimLine::Adapter::Ftdi, true};
+
+void Measure(std::size_t size, const Path& path = kDirect) {
     constexpr std::uint32_t kBaud = 115200;
     constexpr double kBitsPerChar = 11.0;  // start, 8 data, even parity, stop
     VirtualClock clock;
     SimLine line(clock);
+    line.SetAdapter(path.adapter);
+    line.refuseLowLatency = path.refuseLowLatency;
     ComPort port(SimDeviceFactory(line), clock);
     MemoryStatusLog log;
     Loader loader(LoaderHost{port, log, {}, {}, {}});
@@ -117,7 +133,8 @@ void Measure(std::size_t size) {
     // that precedes it.
     const double protocolUs = static_cast<double>(endUs - firstWriteUs);
 
-    std::printf("%zu KiB image, write + verify at %u baud E-8-1 (virtual time)\n", size / 1024, kBaud);
+    std::printf("%zu KiB image, write + verify at %u baud E-8-1, %s (virtual time)\n", size / 1024, kBaud,
+                path.name);
     std::printf("  bytes sent %zu, received %zu: wire time %.3f s\n", sent, received, wireUs / 1e6);
     std::printf("  modelled erase + programming time %.3f s\n", busyUs / 1e6);
     std::printf("  limit (wire + erase + programming)  %.3f s\n", limitUs / 1e6);
@@ -134,5 +151,7 @@ void Measure(std::size_t size) {
 int main() {
     Measure(64 * 1024);
     Measure(512 * 1024);
+    Measure(64 * 1024, kFtdiLowLatency);
+    Measure(64 * 1024, kFtdiDefault);
     return 0;
 }

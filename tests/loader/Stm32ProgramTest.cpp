@@ -400,6 +400,24 @@ TEST_F(Stm32ProgramTest, ProductIdsAndVersionsAreNamed) {
     EXPECT_EQ(log.Lines()[4], "Bootloader Version: 3.1");
 }
 
+// Through an FTDI adapter that keeps its 16 ms timer (the request refused,
+// as on Windows) each block read back ends with bytes that wait a whole
+// period after the packets before them, yet within a reply byte's wait.
+TEST_F(Stm32ProgramTest, RunsWithVerifySucceedThroughAnAdapterAtItsDefaultLatency) {
+    line.SetAdapter(SimLine::Adapter::Ftdi);
+    line.refuseLowLatency = true;
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    Fill(bytes, 0x0, 0x500);
+    for (int targetIndex : {kTargetStm32_115200, kTargetStm32_57600}) {
+        inputs.targetIndex = targetIndex;
+        Run(bytes);
+        EXPECT_EQ(WithoutTime(), GoodRun("*" + Repeat("-", 63))) << targetIndex;
+        EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
+        EXPECT_EQ(target.ReadAddresses().size(), 5u * (targetIndex == kTargetStm32_115200 ? 1 : 2));
+        EXPECT_EQ(target.Flash(), FlashImage());
+    }
+}
+
 TEST_F(Stm32ProgramTest, NoTargetTakesAboutFourPointEightSecondsAtThe57600Rate) {
     line.SetPeer(nullptr);
     inputs.targetIndex = kTargetStm32_57600;

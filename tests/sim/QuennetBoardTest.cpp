@@ -55,11 +55,12 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     while (std::size_t n = std::fread(buf, 1, sizeof buf, help)) text.append(buf, n);
     EXPECT_EQ(pclose(help), 0);
     for (const char* option : {"--chip msp430|stm32", "--device-id", "--bsl-version", "--product-id",
-                               "--bootloader-version", "--flash-out", "--flash-format bin|srec", "--blank-flash"})
+                               "--bootloader-version", "--flash-out", "--flash-format bin|srec", "--blank-flash",
+                               "--adapter ftdi|none"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 
     for (const char* bad : {"--chip avr", "--device-id xyz", "--bootloader-version 123",
-                            "--flash-format hex", "--flash-out", "--frobnicate"})
+                            "--flash-format hex", "--flash-out", "--frobnicate", "--adapter ch340"})
         EXPECT_EQ(Shell(std::string(QUENNET_BOARD_EXE " ") + bad + " >/dev/null 2>&1"), 2) << bad;
 }
 
@@ -112,19 +113,22 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBack) {
     std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                  static_cast<std::streamsize>(bytes.size()));
 
-    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce",
-                                                    "--product-id", "414", "--flash-out", flash});
-    ASSERT_TRUE(board.Started());
-    const std::string base = "timeout 60 stm32flash -b 115200 -m 8n1 ";
-    EXPECT_EQ(Shell(base + "-w " + image + " -v " + board.Path() + " >/dev/null 2>&1"), 0);
-    EXPECT_EQ(Shell(base + "-r " + readBack + " -S 0x08000000:5000 " + board.Path() + " >/dev/null 2>&1"), 0);
-    EXPECT_EQ(ReadFile(readBack), bytes);
-    ASSERT_EQ(board.Stop(), 0);
+    // Directly, and through the FTDI adapter model at its 16 ms.
+    for (const char* adapter : {"none", "ftdi"}) {
+        testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce", "--adapter", adapter,
+                                                        "--product-id", "414", "--flash-out", flash});
+        ASSERT_TRUE(board.Started());
+        const std::string base = "timeout 60 stm32flash -b 115200 -m 8n1 ";
+        EXPECT_EQ(Shell(base + "-w " + image + " -v " + board.Path() + " >/dev/null 2>&1"), 0) << adapter;
+        EXPECT_EQ(Shell(base + "-r " + readBack + " -S 0x08000000:5000 " + board.Path() + " >/dev/null 2>&1"), 0);
+        EXPECT_EQ(ReadFile(readBack), bytes) << adapter;
+        ASSERT_EQ(board.Stop(), 0);
 
-    const Bytes written = ReadFile(flash);
-    ASSERT_EQ(written.size(), 0x80000u);
-    EXPECT_EQ(Bytes(written.begin(), written.begin() + 5000), bytes);
-    EXPECT_EQ(written[5000], 0xFF);
+        const Bytes written = ReadFile(flash);
+        ASSERT_EQ(written.size(), 0x80000u);
+        EXPECT_EQ(Bytes(written.begin(), written.begin() + 5000), bytes) << adapter;
+        EXPECT_EQ(written[5000], 0xFF);
+    }
 }
 
 // A host that drops its input before every command (tcflush TCIFLUSH, as
