@@ -264,7 +264,7 @@ TEST_F(Stm32ProgramTest, EveryFailureEndsWithItsOwnLineAndGivesThePortBack) {
     std::map<std::uint32_t, std::uint8_t> bytes;
     Fill(bytes, 0x0, 0x300);
     // Reply bytes this far apart are a failure; a USB adapter's 16 ms is not.
-    constexpr std::uint64_t kLateGapUs = 25000;
+    constexpr std::uint64_t kLateGapUs = 35000;
     struct Case {
         const char* name;
         std::function<void(Stm32BootTarget&)> setup;
