@@ -26,13 +26,12 @@ public:
 
     static constexpr int kAckTries = 10;
     static constexpr int kAckTryMs = 100;
-    // Each byte of a reply (GET, GET ID, a block read back). The bytes leave
-    // the chip back to back, and 10 ms used to be their allowance; but a USB
-    // adapter passes them on in packets: an FTDI chip at its default 16 ms
-    // sends the tail of a reply that does not fill a packet up to 16 ms and
-    // a USB frame (1 ms) after the bytes before it, which failed good chips.
-    // The allowance plus the adapter's 17 ms is 27 ms, 30 ms in whole poll
-    // steps.
+    // Each byte of a reply (GET, GET ID, a block read back). The chip sends
+    // them back to back, for which 10 ms is ample; but a USB adapter passes
+    // them on in packets: an FTDI chip at its default 16 ms sends the tail of
+    // a reply that does not fill a packet up to 16 ms and a USB frame (1 ms)
+    // after the bytes before it. Those 10 ms plus the adapter's 17 ms make
+    // 27 ms, 30 ms in whole poll steps.
     static constexpr int kReplyByteMs = 30;
     static constexpr int kConnectAttempts = 4;
     static constexpr std::size_t kMaxBlock = 256;
