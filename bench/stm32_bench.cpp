@@ -8,6 +8,11 @@
 //
 // With BENCH_POLL_STEPS=1 every wait keeps the fixed 5 ms poll rhythm (as
 // with the watchdog toggle on), for comparison with waits that wake on data.
+//
+// The 64 KiB run is repeated through a modelled FTDI USB adapter: once with
+// the low-latency request granted (its timer at 1 ms, as on Linux), once
+// with the request refused (16 ms, as on Windows, on a pty, or with a tool
+// that does not ask).
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
@@ -60,11 +65,23 @@ std::string WriteImageFile(std::size_t size) {
     return path;
 }
 
-void Measure(std::size_t size, int targetIndex = kTargetStm32_115200, std::uint16_t productId = 0x414) {
+struct Path {
+    const char* name;
+    SimLine::Adapter adapter;
+    bool refuseLowLatency;
+};
+constexpr Path kDirect{"no adapter", SimLine::Adapter::None, false};
+constexpr Path kFtdiLowLatency{"FTDI adapter, low latency (1 ms)", SimLine::Adapter::Ftdi, false};
+constexpr Path kFtdiDefault{"FTDI adapter, no low latency (16 ms)", SimLine::Adapter::Ftdi, true};
+
+void Measure(std::size_t size, const Path& path = kDirect, int targetIndex = kTargetStm32_115200,
+             std::uint16_t productId = 0x414) {
     constexpr std::uint32_t kBaud = 115200;
     constexpr double kBitsPerChar = 11.0;  // start, 8 data, even parity, stop
     VirtualClock clock;
     SimLine line(clock);
+    line.SetAdapter(path.adapter);
+    line.refuseLowLatency = path.refuseLowLatency;
     ComPort port(SimDeviceFactory(line), clock);
     MemoryStatusLog log;
     Loader loader(LoaderHost{port, log, {}, {}, {}});
@@ -123,8 +140,8 @@ void Measure(std::size_t size, int targetIndex = kTargetStm32_115200, std::uint1
     // that precedes it.
     const double protocolUs = static_cast<double>(endUs - firstWriteUs);
 
-    std::printf("%zu KiB image, %s on %s, write + verify at %u baud E-8-1 (virtual time)\n", size / 1024,
-                kLoaderTargets[targetIndex].name, target.Model().part, kBaud);
+    std::printf("%zu KiB image, %s on %s, write + verify at %u baud E-8-1, %s (virtual time)\n",
+                size / 1024, kLoaderTargets[targetIndex].name, target.Model().part, kBaud, path.name);
     std::printf("  %s\n", lines.size() > 6 ? lines[6].c_str() : "");
     std::printf("  bytes sent %zu, received %zu: wire time %.3f s\n", sent, received, wireUs / 1e6);
     std::printf("  modelled erase + programming time %.3f s\n", busyUs / 1e6);
@@ -142,6 +159,8 @@ void Measure(std::size_t size, int targetIndex = kTargetStm32_115200, std::uint1
 int main() {
     Measure(64 * 1024);
     Measure(512 * 1024);
-    Measure(1024 * 1024, kTargetStm32Any_115200, 0x413);
+    Measure(1024 * 1024, kDirect, kTargetStm32Any_115200, 0x413);
+    Measure(64 * 1024, kFtdiLowLatency);
+    Measure(64 * 1024, kFtdiDefault);
     return 0;
 }

@@ -74,6 +74,7 @@ SimBoard::SimBoard(VirtualClock& clock, SimBoardConfig config)
     firmware_->periodUs = config_.periodUs;
 
     line_.SetPeer(this);
+    line_.SetAdapter(config_.adapter);
     // The board's side of the cable is always connected; the host comes and
     // goes on the pty.
     host_.Open("board");
@@ -96,6 +97,8 @@ void SimBoard::HostLine(bool open, std::uint32_t baud, int stopBits) {
     const bool opened = open && !hostOpen_;
     const bool changed = open && (baud != hostBaud_ || stopBits != hostStopBits_);
     hostOpen_ = open;
+    // The host's driver resets the adapter's chip as it opens the port.
+    if (opened) line_.PurgeAdapter();
     if (baud != 0) {
         hostBaud_ = baud;
         hostStopBits_ = stopBits == 2 ? 2 : 1;

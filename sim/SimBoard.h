@@ -28,6 +28,9 @@ struct SimBoardConfig {
     std::optional<std::uint8_t> bootloaderVersion;  // the model's unless set
     bool stm32ReadoutProtected = false;
     std::uint64_t periodUs = 10000000;        // firmware's status line; 0: none
+    // The USB adapter between the board and the host. A pty cannot carry
+    // the low-latency request, so an FTDI adapter keeps its 16 ms there.
+    SimLine::Adapter adapter = SimLine::Adapter::None;
 };
 
 // A whole simulated board behind a host that cannot drive DTR or RTS (a

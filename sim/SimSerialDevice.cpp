@@ -1,6 +1,7 @@
 #include "SimSerialDevice.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace quennet {
@@ -20,6 +21,8 @@ std::uint64_t BurstOffsetUs(const LineSettings& s, std::uint64_t chars) {
         chars * static_cast<std::uint64_t>(BitsPerChar(s)) * 1000000u;
     return (bitsTimesMillion + s.baud - 1) / s.baud;
 }
+
+constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
@@ -48,9 +51,99 @@ void SimLine::SendToPortAt(std::uint64_t atUs, const std::uint8_t* bytes, std::s
     if (!bytes || n == 0) return;
     // The far end has one transmitter: a new burst waits for the last one.
     const std::uint64_t start = std::max(atUs, toPortFreeUs_);
+    // Through an adapter the bytes reach its chip first.
+    std::deque<TimedByte>& queue = adapter_ == Adapter::None ? toPort_ : wire_;
     for (std::size_t k = 0; k < n; ++k)
-        toPort_.push_back({start + BurstOffsetUs(settings_, k + 1), bytes[k]});
-    toPortFreeUs_ = toPort_.back().atUs;
+        queue.push_back({start + BurstOffsetUs(settings_, k + 1), bytes[k]});
+    toPortFreeUs_ = queue.back().atUs;
+}
+
+void SimLine::SetAdapter(Adapter adapter) {
+    adapter_ = adapter;
+    // The chip's timer has run since it was plugged in: now, for the line.
+    settledUs_ = clock_.NowUs();
+    expiryUs_ = settledUs_ + LatencyUs();
+}
+
+std::uint64_t SimLine::LatencyUs() const {
+    if (adapter_ == Adapter::None) return 0;
+    return lowLatency_ ? kFtdiLowLatencyUs : kFtdiLatencyUs;
+}
+
+void SimLine::PurgeAdapter() {
+    if (adapter_ == Adapter::None) return;
+    SettleAdapter(clock_.NowUs());
+    wire_.erase(wire_.begin(), wire_.begin() + static_cast<long>(held_));
+    held_ = 0;
+}
+
+void SimLine::SetLowLatencyFlag(bool on) {
+    if (adapter_ != Adapter::None) SettleAdapter(clock_.NowUs());
+    lowLatency_ = on;
+    // The driver writes the new timer to the chip, which runs out no later
+    // than the new period from now.
+    if (adapter_ != Adapter::None) expiryUs_ = std::min(expiryUs_, clock_.NowUs() + LatencyUs());
+}
+
+void SimLine::DeviceSetLowLatency(bool on) {
+    SetLowLatencyFlag(on);
+    SimEvent e{SimEvent::Kind::LowLatency};
+    e.level = on;
+    Record(std::move(e));
+}
+
+void SimLine::SendHeld(std::uint64_t atUs) {
+    for (; held_ > 0; --held_) {
+        toPort_.push_back({atUs, wire_.front().byte});
+        wire_.pop_front();
+    }
+}
+
+void SimLine::SettleAdapter(std::uint64_t t) {
+    const std::uint64_t period = LatencyUs();
+    for (;;) {
+        const std::uint64_t arrival = held_ < wire_.size() ? std::max(wire_[held_].atUs, settledUs_) : kNever;
+        if (expiryUs_ <= t && expiryUs_ <= arrival) {
+            // The timer ran out first: what the chip holds goes to the host
+            // and the timer starts again. Periods in which nothing comes
+            // pass alike, so they are stepped over at once.
+            SendHeld(expiryUs_);
+            settledUs_ = expiryUs_;
+            const std::uint64_t until = std::min(t, arrival);
+            expiryUs_ += period * ((until - expiryUs_) / period + 1);
+            continue;
+        }
+        if (arrival > t) break;
+        ++held_;
+        settledUs_ = arrival;
+        if (held_ == kFtdiPacketData) {
+            // A full packet leaves at once.
+            SendHeld(arrival);
+            expiryUs_ = arrival + period;
+        }
+    }
+    settledUs_ = std::max(settledUs_, t);
+}
+
+std::optional<std::uint64_t> SimLine::NextPacketUs() const {
+    if (adapter_ == Adapter::None) return std::nullopt;
+    // SettleAdapter's walk, without moving anything, up to the first packet
+    // that carries bytes.
+    const std::uint64_t period = LatencyUs();
+    std::size_t held = held_, next = held_;
+    std::uint64_t expiry = expiryUs_;
+    for (;;) {
+        const std::uint64_t arrival = next < wire_.size() ? std::max(wire_[next].atUs, settledUs_) : kNever;
+        if (expiry <= arrival) {
+            if (held > 0) return expiry;
+            if (arrival == kNever) return std::nullopt;
+            expiry += period * ((arrival - expiry) / period + 1);
+            continue;
+        }
+        ++held;
+        ++next;
+        if (held == kFtdiPacketData) return arrival;
+    }
 }
 
 double SimLine::CharTimeUs() const {
@@ -87,17 +180,26 @@ std::size_t SimLine::ArrivedAtPort() const {
 void SimLine::DiscardInFlightToPort() {
     const std::uint64_t now = clock_.NowUs();
     while (!toPort_.empty() && toPort_.back().atUs > now) toPort_.pop_back();
+    // What an adapter's chip already holds is not the far end's any more.
+    if (adapter_ != Adapter::None) {
+        SettleAdapter(now);
+        wire_.resize(held_);
+    }
     toPortFreeUs_ = std::min(toPortFreeUs_, now);
 }
 
-std::size_t SimLine::InFlightToPort() const { return toPort_.size() - ArrivedAtPort(); }
+std::size_t SimLine::InFlightToPort() const { return toPort_.size() - ArrivedAtPort() + wire_.size(); }
 
 std::optional<std::uint64_t> SimLine::NextEventUs() const {
-    if (toPeer_.empty()) return std::nullopt;
-    return toPeer_.front().atUs;
+    std::optional<std::uint64_t> next;
+    if (!toPeer_.empty()) next = toPeer_.front().atUs;
+    const auto packet = NextPacketUs();
+    if (packet && (!next || *packet < *next)) next = packet;
+    return next;
 }
 
 void SimLine::OnTime(std::uint64_t nowUs) {
+    if (adapter_ != Adapter::None) SettleAdapter(nowUs);
     // Hand over everything that has arrived, grouped by arrival instant.
     while (!toPeer_.empty() && toPeer_.front().atUs <= nowUs) {
         const std::uint64_t at = toPeer_.front().atUs;
@@ -135,6 +237,7 @@ bool SimLine::DeviceOpen(const std::string& path) {
     openPath_ = path;
     // Nobody held the device, so what arrived meanwhile is gone.
     DropArrived();
+    PurgeAdapter();
     SimEvent e{SimEvent::Kind::Open};
     e.text = path;
     Record(std::move(e));
@@ -331,6 +434,23 @@ bool SimSerialDevice::Close() {
     if (!line_.DeviceClose()) return false;
     open_ = false;
     return true;
+}
+
+bool SimSerialDevice::GetLowLatency(bool& on) {
+    if (!Usable() || line_.refuseLowLatency) return false;
+    on = line_.LowLatency();
+    return true;
+}
+
+bool SimSerialDevice::SetLowLatency(bool on) {
+    if (!Usable() || line_.refuseLowLatency) return false;
+    line_.DeviceSetLowLatency(on);
+    return true;
+}
+
+std::optional<int> SimSerialDevice::LatencyTimerMs() const {
+    if (!open_ || line_.adapter() == SimLine::Adapter::None) return std::nullopt;
+    return static_cast<int>(line_.LatencyUs() / 1000);
 }
 
 SerialDeviceFactory SimDeviceFactory(SimLine& line) {

@@ -53,13 +53,14 @@ struct SimEvent {
         Rts,             // RTS driven to level (also when unchanged)
         Purge,           // transmit and/or receive side discarded
         Write,           // the port handed bytes to the device
+        LowLatency,      // the driver's low-latency flag set to level
     };
     SimEvent() = default;
     explicit SimEvent(Kind k) : kind(k) {}
 
     Kind kind = Kind::Open;
     std::uint64_t atUs = 0;
-    bool level = false;         // Dtr, Rts
+    bool level = false;         // Dtr, Rts, LowLatency
     bool transmit = false;      // Purge
     bool receive = false;       // Purge
     LineSettings settings;      // Settings, SettingsRefused
@@ -90,6 +91,32 @@ public:
     void SendToPort(const std::uint8_t* bytes, std::size_t n);
     void SendToPortAt(std::uint64_t atUs, const std::vector<std::uint8_t>& bytes);
     void SendToPortAt(std::uint64_t atUs, const std::uint8_t* bytes, std::size_t n);
+
+    // --- the USB adapter between the wire and the port -----------------------
+    // With an FTDI adapter the bytes towards the port wait in the chip until
+    // 62 have come (a 64-byte USB packet less its two status bytes) or its
+    // latency timer runs out, whichever is first; the timer starts again
+    // whenever the chip sends a packet, and sends one (status only, when it
+    // holds nothing) every time it runs out. It runs 16 ms, or 1 ms while
+    // the driver's low-latency flag is set. Without an adapter (the default)
+    // a byte is at the port as soon as its stop bit is. Choose the adapter
+    // before the line carries bytes.
+    enum class Adapter { None, Ftdi };
+    static constexpr std::size_t kFtdiPacketData = 62;
+    static constexpr std::uint64_t kFtdiLatencyUs = 16000;
+    static constexpr std::uint64_t kFtdiLowLatencyUs = 1000;
+    void SetAdapter(Adapter adapter);
+    Adapter adapter() const { return adapter_; }
+    // The adapter's latency timer now (0 without an adapter).
+    std::uint64_t LatencyUs() const;
+    // The driver resets the chip as a host opens the port: what it holds is
+    // lost. The device does this at its open; a board on a pty, whose host
+    // opens elsewhere, calls it.
+    void PurgeAdapter();
+    // The driver's low-latency flag. Like a driver's, it outlives the open
+    // that set it: another program may have left it set (SetLowLatencyFlag).
+    bool LowLatency() const { return lowLatency_; }
+    void SetLowLatencyFlag(bool on);
 
     // Time on the wire of one character at the present settings: start bit,
     // data bits, parity bit if any, stop bits. Fractional; see WireTimeUs.
@@ -134,8 +161,8 @@ public:
     void DiscardInFlightToPort();
     // When the next byte not yet read completes its arrival at the port.
     std::optional<std::uint64_t> NextArrivalAtPortUs() const {
-        if (toPort_.empty()) return std::nullopt;
-        return toPort_.front().atUs;
+        if (!toPort_.empty()) return toPort_.front().atUs;
+        return NextPacketUs();
     }
     // Bytes written by the port that the far end has not yet received.
     std::size_t InFlightToPeer() const { return toPeer_.size(); }
@@ -148,6 +175,7 @@ public:
     bool failQuery = false;        // QueryWaiting and WaitReadable fail
     bool refuseClose = false;      // Close fails and the device stays open
     bool refuseLines = false;      // SetDtr/SetRts fail, like a pseudo-terminal
+    bool refuseLowLatency = false; // the low-latency flag cannot be read or set (a pty)
     bool writesTakeZero = false;   // Write takes nothing
     std::size_t writeChunkLimit = 0;  // Write takes at most this many (0: all)
     std::size_t readChunkLimit = 0;   // Read delivers at most this many (0: all)
@@ -181,9 +209,15 @@ private:
     bool DeviceWaitReadable(std::uint64_t timeoutUs);
     long DeviceWrite(const std::uint8_t* data, std::size_t n);
 
+    void DeviceSetLowLatency(bool on);
+
     void Record(SimEvent event);
     void NotifyLines();
     void DropArrived();
+    // Follows the adapter up to t: bytes reaching the chip, packets leaving.
+    void SettleAdapter(std::uint64_t t);
+    void SendHeld(std::uint64_t atUs);
+    std::optional<std::uint64_t> NextPacketUs() const;
 
     VirtualClock& clock_;
     SimPeer* peer_ = nullptr;
@@ -192,8 +226,14 @@ private:
     LineSettings settings_;
     bool dtr_ = false;
     bool rts_ = false;
-    std::deque<TimedByte> toPort_;
+    std::deque<TimedByte> toPort_;    // at the port: arrived, or (no adapter) arriving
     std::uint64_t toPortFreeUs_ = 0;  // when the far end's transmitter is free
+    Adapter adapter_ = Adapter::None;
+    bool lowLatency_ = false;
+    std::deque<TimedByte> wire_;      // adapter: on the wire, or held in the chip
+    std::size_t held_ = 0;            // the first held_ bytes of wire_ are in the chip
+    std::uint64_t expiryUs_ = 0;      // when the chip's latency timer next runs out
+    std::uint64_t settledUs_ = 0;     // the adapter is followed up to here
     std::deque<TimedByte> toPeer_;
     std::uint64_t toPeerFreeUs_ = 0;  // when the port's transmitter is free
     std::vector<WrittenByte> written_;
@@ -223,6 +263,11 @@ public:
     bool WaitReadable(std::uint64_t timeoutUs) override;
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
+    bool GetLowLatency(bool& on) override;
+    bool SetLowLatency(bool on) override;
+    // The FTDI adapter's timer as its driver would show it; nothing without
+    // an adapter.
+    std::optional<int> LatencyTimerMs() const override;
 
 private:
     bool Usable() const { return open_ && !line_.vanished; }

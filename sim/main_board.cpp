@@ -62,6 +62,11 @@ const char* kHelp =
     "                            S-records of the bytes that are not blank\n"
     "                            (default bin)\n"
     "  --period SECONDS          the firmware's status line (default 10; 0: off)\n"
+    "  --adapter ftdi|none       the USB adapter between board and host: ftdi\n"
+    "                            holds the board's bytes until 62 have come or\n"
+    "                            its 16 ms latency timer runs out (a pty cannot\n"
+    "                            ask it for low latency); none (the default)\n"
+    "                            passes each byte on as it arrives\n"
     "  --no-announce             do not create the link for the port list\n"
     "  --help                    this text\n";
 
@@ -148,6 +153,14 @@ int main(int argc, char** argv) {
                 srecords = false;
             else
                 return Usage(std::string("unknown flash format: ") + value);
+        } else if (arg == "--adapter") {
+            if (!needValue()) return Usage("--adapter needs ftdi or none");
+            if (std::strcmp(value, "ftdi") == 0)
+                config.adapter = quennet::SimLine::Adapter::Ftdi;
+            else if (std::strcmp(value, "none") == 0)
+                config.adapter = quennet::SimLine::Adapter::None;
+            else
+                return Usage(std::string("unknown adapter: ") + value);
         } else if (arg == "--period") {
             char* end = nullptr;
             const long seconds = value ? std::strtol(value, &end, 10) : -1;

@@ -272,6 +272,12 @@ QWidget* TForm1::BuildTerminalTab() {
     CheckBoxHex->setObjectName("CheckBoxHex");
     CheckBoxHex->setToolTip("Display char in HEX format");
     row2->addWidget(CheckBoxHex);
+    CheckBoxLowLatency = new QCheckBox("Low latency");
+    CheckBoxLowLatency->setObjectName("CheckBoxLowLatency");
+    CheckBoxLowLatency->setToolTip(
+        "Ask a USB adapter to pass received bytes on at once, not after its latency timer");
+    CheckBoxLowLatency->setChecked(true);
+    row2->addWidget(CheckBoxLowLatency);
     Edit2 = new QLineEdit;
     Edit2->setObjectName("Edit2");
     row2->addWidget(Edit2, 1);
@@ -303,6 +309,8 @@ QWidget* TForm1::BuildTerminalTab() {
     connect(ButtonReset, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonResetClick(); }); });
     connect(Button4, &QPushButton::clicked, this, [this] { Guarded([this] { Button4Click(); }); });
     connect(CheckBoxHex, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxHexClick(); }); });
+    connect(CheckBoxLowLatency, &QCheckBox::toggled, this,
+            [this] { Guarded([this] { CheckBoxLowLatencyClick(); }); });
     connect(VisibleCheck, &QCheckBox::toggled, this, [this] { Guarded([this] { VisibleCheckClick(); }); });
     Memo1->onKeyPress = [this](char32_t ch) { Guarded([this, ch] { Memo1KeyPress(ch); }); };
     Memo1->onKeyDown = [this](int key, Qt::KeyboardModifiers m) {
@@ -472,6 +480,7 @@ void TForm1::ReadSettings() {
     savedComPort_ = ini.ReadString("Terminal", "ComPort", "");
     ComboBaud->setEditText(QString::fromStdString(ini.ReadString("Terminal", "Baud", "")));
     SelectIndex(ComboBits, ini.ReadInteger("Terminal", "Bits", kFrameN81));
+    CheckBoxLowLatency->setChecked(ini.ReadBool("Terminal", "LowLatency", true));
     // File
     EditBrowseSendFile->setText(QString::fromStdString(ini.ReadString("File", "Name", "")));
     SelectIndex(ComboSendFile, ini.ReadInteger("File", "Mode", 0));
@@ -517,6 +526,7 @@ void TForm1::WriteSettings() {
                     ComboComPort->currentIndex() >= 0 ? ComboComPort->currentText().toStdString() : "");
     ini.WriteString("Terminal", "Baud", ComboBaud->currentText().toStdString());
     ini.WriteInteger("Terminal", "Bits", EffectiveIndex(ComboBits));
+    ini.WriteBool("Terminal", "LowLatency", CheckBoxLowLatency->isChecked());
     ini.WriteString("Prog", "File", Edit1->text().toStdString());
     ini.WriteBool("Prog", "Verify", CheckBoxVerify->isChecked());
     ini.WriteBool("Prog", "Reset", CheckBoxReset->isChecked());
@@ -653,6 +663,7 @@ void TForm1::CheckBox1Click() {
             return;
         }
         const std::string name = ComboComPort->currentText().toStdString();
+        port().ComSetLowLatency(CheckBoxLowLatency->isChecked());
         const int result = port().ComOpen(name, ParseBaudText(ComboBaud->currentText().toStdString()),
                                           EffectiveIndex(ComboBits));
         if (result != kComOk) {
@@ -669,6 +680,12 @@ void TForm1::CheckBox1Click() {
         SetChoosersEnabled(true);
         port().ComClose();
     }
+}
+
+void TForm1::CheckBoxLowLatencyClick() {
+    // A run or a capture holds its own request and gives the port back with
+    // the terminal's, which then follows the box again.
+    if (TerminalHoldsPort()) port().ComSetLowLatency(CheckBoxLowLatency->isChecked());
 }
 
 void TForm1::ComboComPortDropDown() {
@@ -691,6 +708,7 @@ void TForm1::PortHolderChanged(PortUser holder) {
     switch (holder) {
         case PortUser::Terminal:
             LabelPortHolder->clear();
+            CheckBoxLowLatencyClick();
             break;
         case PortUser::LoaderRun:
             LabelPortHolder->setText("The serial port is in use by the flash loader.");

@@ -107,6 +107,7 @@ public:
     void ButtonResetClick();
     void Button4Click();
     void CheckBoxHexClick();
+    void CheckBoxLowLatencyClick();
 
     // Function buttons and button sets
     void ButtonStrClick(int n);  // the button of number n = 1..8
@@ -213,6 +214,7 @@ public:
     QPushButton* ButtonSendFile = nullptr;
     QCheckBox* VisibleCheck = nullptr;
     QCheckBox* CheckBoxHex = nullptr;
+    QCheckBox* CheckBoxLowLatency = nullptr;  // the terminal asks for low latency
     QLineEdit* Edit2 = nullptr;
     QPushButton* Button3 = nullptr;
     QWidget* ButtonRow = nullptr;

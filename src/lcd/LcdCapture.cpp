@@ -90,8 +90,12 @@ LcdCaptureResult RunLcdCapture(LcdState& state, const LcdCaptureHost& host) {
     // Bytes already waiting stay; the header wait skips what is not a header.
     call(host.pausePump);
     call(host.setBusy, true);
+    // Each row would otherwise wait for a USB adapter's latency timer.
+    std::optional<LowLatencyRequest> fast;
+    fast.emplace(host.port);
 
     auto fail = [&](LcdCaptureResult result, const char* text) {
+        fast.reset();
         call(host.resumePump);
         call(host.setBusy, false);
         lease.reset();
@@ -128,6 +132,7 @@ LcdCaptureResult RunLcdCapture(LcdState& state, const LcdCaptureHost& host) {
         call(host.processMessages);
         call(host.setProgress, static_cast<int>((static_cast<std::int64_t>(k) * 100 + 100) / state.LcdHeight));
     }
+    fast.reset();
     call(host.resumePump);
     call(host.setBusy, false);
     return LcdCaptureResult::Done;

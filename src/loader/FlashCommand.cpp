@@ -95,6 +95,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
         else if (arg == "--device-info") o.deviceInfo = true;
         else if (arg == "--unprotect") o.unprotect = true;
         else if (arg == "--go") o.go = true;
+        else if (arg == "--verbose") o.verbose = true;
         else if (arg == "--help" || arg == "-h") o.help = true;
         else return fail("unknown option " + arg);
     }
@@ -157,12 +158,21 @@ std::string FlashUsage() {
            "  --go             start the new firmware with the bootloader's Go command\n"
            "                   instead of the reset line (STM32-ANY)\n"
            "  --device-info    erase the MSP430 and show its device and loader version\n"
+           "  --verbose        say whether the port took the low-latency request, and\n"
+           "                   the USB adapter's latency timer where it can be read\n"
            "  -h, --help       show this text\n"
            "\n"
            "Exit status: 0 after \"PROGRAM OK in ...\" (or the device info), 1 after a\n"
            "failure line of the run, 2 when the command line, the file or the port is\n"
            "refused (the port is then left alone), 130 when Ctrl+C stopped the run at a\n"
            "block boundary.\n";
+}
+
+std::string LowLatencyReport(const std::string& port, bool granted, std::optional<int> latencyTimerMs) {
+    std::string text = "quennet-flash: " + port +
+                       (granted ? ": low latency on" : ": low latency refused; the port is used as it is");
+    if (latencyTimerMs) text += "; adapter latency timer " + std::to_string(*latencyTimerMs) + " ms";
+    return text;
 }
 
 void StreamStatusLog::AppendRaw(const std::string& text) {
@@ -256,6 +266,11 @@ int FlashCommand::Run(const FlashOptions& options) {
         host_.err << "quennet-flash: port " << options.port << ' ' << why << '\n';
         return kFlashBadCommand;
     }
+
+    // The run asks for low latency itself; asking at once lets --verbose
+    // say what the device made of it before the first line of the run.
+    const bool fast = port_.ComSetLowLatency(true);
+    if (options.verbose) host_.out << LowLatencyReport(options.port, fast, port_.ComAdapterLatencyMs()) << '\n';
 
     LoaderInputs in;
     in.firmwarePath = options.firmwarePath;

@@ -32,6 +32,7 @@ struct FlashOptions {
     bool deviceInfo = false;
     bool unprotect = false;  // STM32-ANY: remove read-out protection (erases the flash)
     bool go = false;         // STM32-ANY: start the firmware with Go, not the reset line
+    bool verbose = false;  // say how the port took the low-latency request
     bool help = false;
 };
 
@@ -46,6 +47,10 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args);
 
 // The text of --help.
 std::string FlashUsage();
+
+// The --verbose line on the low-latency request: whether the device took it,
+// and its adapter's latency timer where the system shows one.
+std::string LowLatencyReport(const std::string& port, bool granted, std::optional<int> latencyTimerMs);
 
 // A status log that prints itself as it grows: every piece of text goes to
 // the stream at once, with its CR LF breaks as plain LF, and each refresh

@@ -61,8 +61,14 @@ std::uint32_t Loader::ElapsedMs() {
     return host_.port.clock().TickCount() - runStartTick_;
 }
 
+void Loader::RequestLowLatency() {
+    if (!fast_) fast_.emplace(host_.port);
+}
+
 int Loader::OpenPortForTarget(std::uint32_t baud) {
     AddLine(kLineChangingBaud);
+    // The port the target gets is opened with the request standing.
+    RequestLowLatency();
     host_.port.ComClose();
     if (host_.port.ComOpen(runInputs_.terminalPort, baud, kFrameE81) != kComOk) {
         AddLine(kLineCantOpenPort);
@@ -101,6 +107,7 @@ int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
     // Nothing but the run may read the port while it lasts.
     PausePump();
     AtExit resume([this] { ResumePump(); });
+    AtExit endFast([this] { fast_.reset(); });
 
     runInputs_ = inputs;
     runStartTick_ = host_.port.clock().TickCount();
@@ -124,6 +131,8 @@ int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
     // A sequence that ended without giving the port back leaves the
     // terminal stuck at the target's settings; hand it back here.
     if (PortReopened && !restored_) RestoreTerminalPort();
+    // The terminal's port gets its low-latency flag back as it had it.
+    fast_.reset();
 
     resume.Disarm();
     ResumePump();

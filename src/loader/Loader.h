@@ -146,6 +146,13 @@ public:
     // For sequences, during a run. The terminal settings are those of the
     // inputs the run was started with.
     int OpenPortForTarget(std::uint32_t baud);
+    // Asks the driver for low latency for the rest of the run: otherwise
+    // every acknowledge waits for a USB adapter's latency timer. The run
+    // frame puts the terminal's request back at the run's end. Called (by
+    // OpenPortForTarget, or by a sequence that keeps the terminal's port)
+    // as the run first reaches for the target, so that a run ending before
+    // it leaves the device untouched.
+    void RequestLowLatency();
     int RestoreTerminalPort();
     // Milliseconds since the run started, modulo 2^32 like the tick counter.
     std::uint32_t ElapsedMs();
@@ -207,6 +214,7 @@ private:
     std::uint32_t runStartTick_ = 0;
     bool restored_ = false;
     bool skipClosingReset_ = false;
+    std::optional<LowLatencyRequest> fast_;
     std::atomic<bool> stopRequested_{false};
     static_assert(std::atomic<bool>::is_always_lock_free);
 };

@@ -26,9 +26,12 @@ int Fail(Loader& loader, const char* line) {
 }
 
 // Reopens the port unless the terminal already talks at the target's
-// settings.
+// settings; either way the run's low-latency request stands from here.
 int OpenForTarget(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
-    if (ParseBaudText(inputs.terminalBaud) == baud && inputs.terminalFormat == kFrameE81) return 0;
+    if (ParseBaudText(inputs.terminalBaud) == baud && inputs.terminalFormat == kFrameE81) {
+        loader.RequestLowLatency();
+        return 0;
+    }
     return loader.OpenPortForTarget(baud);
 }
 

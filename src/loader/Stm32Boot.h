@@ -31,7 +31,13 @@ public:
 
     static constexpr int kAckTries = 10;
     static constexpr int kAckTryMs = 100;
-    static constexpr int kReplyByteMs = 10;
+    // Each byte of a reply (GET, GET ID, a block read back). The chip sends
+    // them back to back, for which 10 ms is ample; but a USB adapter passes
+    // them on in packets: an FTDI chip at its default 16 ms sends the tail of
+    // a reply that does not fill a packet up to 16 ms and a USB frame (1 ms)
+    // after the bytes before it. Those 10 ms plus the adapter's 17 ms make
+    // 27 ms, 30 ms in whole poll steps.
+    static constexpr int kReplyByteMs = 30;
     static constexpr int kConnectAttempts = 4;
     static constexpr std::size_t kMaxBlock = 256;
 
@@ -52,7 +58,7 @@ public:
     // read and uses up a try. 0 on ACK, 1 when none came.
     int Stm32WaitAck();
     // A count byte N, then N + 1 bytes into ReplyBuffer, each awaited for
-    // at most 10 ms. Sets ReplyLength.
+    // at most kReplyByteMs. Sets ReplyLength.
     int Stm32ReadReply();
     // Resets the target into its bootloader with BOOT0 on RTS and syncs.
     int Stm32Connect();

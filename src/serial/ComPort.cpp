@@ -24,8 +24,11 @@ ComPort::ComPort(SerialDeviceFactory factory, Clock& clock)
     : factory_(std::move(factory)), clock_(clock) {}
 
 ComPort::~ComPort() {
-    // Like the end of the process: the device is released whatever it says.
-    if (device_) device_->Close();
+    // Like the end of the process: the device is released whatever it says,
+    // and the driver's flag is not left changed for the next program.
+    if (!device_) return;
+    PutBackLowLatency();
+    device_->Close();
 }
 
 int ComPort::ComOpen(const std::string& name, std::uint32_t baud, int frameFormat) {
@@ -61,6 +64,8 @@ int ComPort::ComOpen(const std::string& name, std::uint32_t baud, int frameForma
     device->Purge(true, false);
     device->Purge(false, true);
     device_ = std::move(device);
+    lowLatencyGranted_ = false;
+    if (lowLatencyRequested_) ApplyLowLatency();
 
     ComSetDtr(1);
     // With the polarity set, logical level 0 asserts RTS.
@@ -73,6 +78,7 @@ int ComPort::ComClose() {
     if (!device_) return kComOk;
     device_->Purge(true, false);
     device_->Purge(false, true);
+    PutBackLowLatency();
     if (!device_->Close()) return kComCloseRefused;
     device_.reset();
     return kComOk;
@@ -235,6 +241,37 @@ void ComPort::ComResetTarget() {
     ComSetRts(0);
     clock_.Sleep(kResetPulseMs);
     ComSetDtr(1);
+}
+
+bool ComPort::ComSetLowLatency(bool on) {
+    lowLatencyRequested_ = on;
+    if (!device_) return false;
+    if (on)
+        ApplyLowLatency();
+    else
+        PutBackLowLatency();
+    return lowLatencyGranted_;
+}
+
+std::optional<int> ComPort::ComAdapterLatencyMs() const {
+    return device_ ? device_->LatencyTimerMs() : std::nullopt;
+}
+
+void ComPort::ApplyLowLatency() {
+    if (lowLatencyGranted_) return;
+    bool found = false;
+    // A device without the flag is used as it is; one that has it already
+    // set (by another program) keeps it, and gets it back that way.
+    if (!device_->GetLowLatency(found)) return;
+    if (!found && !device_->SetLowLatency(true)) return;
+    lowLatencyFound_ = found;
+    lowLatencyGranted_ = true;
+}
+
+void ComPort::PutBackLowLatency() {
+    if (!lowLatencyGranted_) return;
+    lowLatencyGranted_ = false;
+    if (!lowLatencyFound_) device_->SetLowLatency(false);
 }
 
 int ComListPorts(PortChooser& chooser,

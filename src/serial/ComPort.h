@@ -59,6 +59,19 @@ public:
     void ComResetTarget();
     void ComWatchdogTick();
 
+    // Low latency: a standing request, kept across closes and opens, that
+    // the driver hand received bytes on at once (see
+    // SerialDevice::SetLowLatency). Each device opened while it stands gets
+    // the driver's flag set; withdrawing the request, or closing the port,
+    // puts the flag back as the device had it. Returns whether the open
+    // device now carries the request; a device that refuses it is used as
+    // it is.
+    bool ComSetLowLatency(bool on);
+    bool LowLatencyRequested() const { return lowLatencyRequested_; }
+    bool LowLatencyGranted() const { return lowLatencyGranted_; }
+    // The open device's adapter latency timer as the system shows it.
+    std::optional<int> ComAdapterLatencyMs() const;
+
     bool IsOpen() const { return device_ != nullptr; }
     // The open device's descriptor for an event loop to watch, or -1.
     int ReadableHandle() const { return device_ ? device_->ReadableHandle() : -1; }
@@ -81,11 +94,33 @@ private:
     void CountPollSteps(std::uint64_t steps);
     void ApplyDtr(bool asserted);
     void ApplyRts(bool asserted);
+    void ApplyLowLatency();
+    void PutBackLowLatency();
 
     SerialDeviceFactory factory_;
     Clock& clock_;
     std::unique_ptr<SerialDevice> device_;
     PortOwner owner_;
+    bool lowLatencyRequested_ = false;
+    bool lowLatencyGranted_ = false;  // the open device's flag is set for us
+    bool lowLatencyFound_ = false;    // how this device had its flag
+};
+
+// Holds the low-latency request for a long operation (a programming run, an
+// LCD capture) and gives the port back with the request it had, on every
+// path out.
+class LowLatencyRequest {
+public:
+    explicit LowLatencyRequest(ComPort& port) : port_(port), was_(port.LowLatencyRequested()) {
+        port_.ComSetLowLatency(true);
+    }
+    ~LowLatencyRequest() { port_.ComSetLowLatency(was_); }
+    LowLatencyRequest(const LowLatencyRequest&) = delete;
+    LowLatencyRequest& operator=(const LowLatencyRequest&) = delete;
+
+private:
+    ComPort& port_;
+    bool was_;
 };
 
 // Maps a name from the port chooser to a device path: a path stays as it is,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quennet {
@@ -50,6 +51,24 @@ public:
     // A descriptor that becomes readable when received bytes wait, for an
     // event loop to watch; -1 when the device has none.
     virtual int ReadableHandle() const { return -1; }
+
+    // The driver's low-latency flag, which makes a USB adapter hand received
+    // bytes on at once instead of holding them for its latency timer (on
+    // Linux ASYNC_LOW_LATENCY: an FTDI adapter then uses 1 ms, not 16 ms).
+    // The flag belongs to the driver and outlives the open: whoever sets it
+    // puts it back. Both calls fail on a device that has no such flag (a
+    // pseudo-terminal, Windows), which is then used as it is.
+    virtual bool GetLowLatency(bool& on) {
+        (void)on;
+        return false;
+    }
+    virtual bool SetLowLatency(bool on) {
+        (void)on;
+        return false;
+    }
+    // The adapter's latency timer in milliseconds as the system shows it,
+    // or nothing where it cannot be read.
+    virtual std::optional<int> LatencyTimerMs() const { return std::nullopt; }
 };
 
 using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;

@@ -49,6 +49,31 @@ TEST_F(FormTerminal, OpenUsesTheChosenPortRateAndFormat) {
     EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(FormTerminal, LowLatencyIsOnByDefaultFollowsTheBoxAndIsRemembered) {
+    TForm1& f = OpenSession();
+    EXPECT_TRUE(line.LowLatency());
+    f.CheckBoxLowLatency->setChecked(false);
+    EXPECT_FALSE(line.LowLatency());
+    {
+        // While a run holds the port the box waits; the port comes back
+        // with what the box says.
+        PortLease run(port.Owner(), PortUser::LoaderRun);
+        f.CheckBoxLowLatency->setChecked(true);
+        EXPECT_FALSE(line.LowLatency());
+    }
+    EXPECT_TRUE(line.LowLatency());
+    f.CheckBox1->setChecked(false);
+    EXPECT_FALSE(line.LowLatency()) << "put back as the port closes";
+
+    f.CheckBoxLowLatency->setChecked(false);
+    CloseForm();
+    EXPECT_NE(ReadSettings().find("LowLatency=0"), std::string::npos);
+    OpenSession();
+    EXPECT_FALSE(form->CheckBoxLowLatency->isChecked());
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(line.EventsOf(SimEvent::Kind::LowLatency).size(), 4u) << "none from the second window";
+}
+
 TEST_F(FormTerminal, OpenWithoutPortOrWithBadRateIsRefused) {
     ports = std::vector<std::string>{};
     TForm1& f = MakeForm();

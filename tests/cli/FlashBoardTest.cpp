@@ -170,6 +170,25 @@ TEST(FlashBoardTest, AnyTargetUnprotectsOnRequestAndStartsWithGo) {
     EXPECT_NE(board.Reports().find("firmware (left the bootloader)"), std::string::npos) << board.Reports();
 }
 
+// Through the board's FTDI adapter model: a pty cannot carry the low-latency
+// request, so the adapter keeps its 16 ms, and --verbose says so.
+TEST(FlashBoardTest, ProgramsAndVerifiesThroughAnAdapterThatKeepsItsTimer) {
+    TempDir dir;
+    Board board(dir, {"--chip", "stm32", "--adapter", "ftdi"});
+    ASSERT_FALSE(board.path().empty());
+    const std::string fw = dir.Write("app.s37", Stm32Image(0x1400));
+    const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-115200", "--verify", "--verbose", fw});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const auto lines = LinesOf(r.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "quennet-flash: " + board.path() + ": low latency refused; the port is used as it is");
+    EXPECT_TRUE(StartsWith(lines.back(), "PROGRAM OK in ")) << r.out;
+    const auto flash = board.Stop();
+    const FirmwareImage image = Load(fw);
+    ASSERT_GE(flash.size(), 0x1400u);
+    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x1400, image.data()));
+}
+
 // The board follows the loader to 38400 without taking it for a new entry.
 TEST(FlashBoardTest, TheFasterMsp430TargetSwitchesTheLoaderTo38400) {
     TempDir dir;

@@ -216,5 +216,35 @@ TEST_F(LcdCaptureTest, GapsShorterThanTheCharacterBudgetAreFine) {
     ExpectPictureOfTarget();
 }
 
+TEST_F(LcdCaptureTest, TheCaptureHoldsLowLatencyAndGivesThePortBackWithTheTerminalsFlag) {
+    struct Case {
+        bool terminalAsks;
+        bool mute;  // the capture fails
+    };
+    for (const Case c : {Case{false, false}, Case{false, true}, Case{true, false}}) {
+        port.ComSetLowLatency(c.terminalAsks);
+        Open();
+        target.mute = c.mute;
+        line.ClearEvents();
+        EXPECT_EQ(Capture(), c.mute ? LcdCaptureResult::ProtocolError1 : LcdCaptureResult::Done);
+        const auto fast = line.EventsOf(SimEvent::Kind::LowLatency);
+        if (!c.terminalAsks) {
+            ASSERT_EQ(fast.size(), 2u);
+            EXPECT_LE(fast[0].atUs, line.EventsOf(SimEvent::Kind::Write).front().atUs);
+        }
+        EXPECT_EQ(line.LowLatency(), c.terminalAsks);
+        EXPECT_EQ(port.LowLatencyRequested(), c.terminalAsks);
+        port.ComClose();
+    }
+}
+
+TEST_F(LcdCaptureTest, ACaptureThroughAnAdapterAtItsDefaultLatencySucceeds) {
+    line.SetAdapter(SimLine::Adapter::Ftdi);
+    line.refuseLowLatency = true;
+    Open();
+    EXPECT_EQ(Capture(), LcdCaptureResult::Done);
+    ExpectPictureOfTarget();
+}
+
 }  // namespace
 }  // namespace quennet

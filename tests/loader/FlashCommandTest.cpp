@@ -96,9 +96,10 @@ TEST(FlashArgsTest, AcceptsTheWindowTargetsAndOptions) {
     EXPECT_TRUE(a.options.unprotect);
     EXPECT_TRUE(a.options.go);
 
-    a = ParseFlashArgs({"--port", "p", "--target", "MSP430-9600", "--device-info"});
+    a = ParseFlashArgs({"--port", "p", "--target", "MSP430-9600", "--device-info", "--verbose"});
     ASSERT_EQ(a.error, "");
     EXPECT_TRUE(a.options.deviceInfo);
+    EXPECT_TRUE(a.options.verbose);
     EXPECT_EQ(a.options.targetIndex, kTargetMsp430_9600);
 
     // Help needs nothing else and wins over everything else.
@@ -249,6 +250,33 @@ TEST_F(FlashCommandTest, Stm32ProgramWithVerifyPrintsTheWholeLogAndExitsZero) {
     EXPECT_FALSE(dtr[dtr.size() - 2].level);
     EXPECT_TRUE(dtr.back().level);
     EXPECT_EQ(dtr.back().atUs - dtr[dtr.size() - 2].atUs, 250000u);
+}
+
+TEST_F(FlashCommandTest, VerboseSaysHowThePortTookTheLowLatencyRequest) {
+    line.SetPeer(&stm32);
+    const std::string fw = dir.Write("fw.s37", SRecords(0, Pattern(0x40), false));
+    struct Case {
+        bool verbose;
+        SimLine::Adapter adapter;
+        bool refuse;
+        std::string first;  // the first line printed
+    };
+    const Case cases[] = {
+        {true, SimLine::Adapter::Ftdi, false, "quennet-flash: ttyQ0: low latency on; adapter latency timer 1 ms"},
+        {true, SimLine::Adapter::Ftdi, true,
+         "quennet-flash: ttyQ0: low latency refused; the port is used as it is; adapter latency timer 16 ms"},
+        {true, SimLine::Adapter::None, false, "quennet-flash: ttyQ0: low latency on"},
+        {false, SimLine::Adapter::Ftdi, false, "Begin program STM32."},
+    };
+    for (const Case& c : cases) {
+        line.SetAdapter(c.adapter);
+        line.refuseLowLatency = c.refuse;
+        FlashOptions o = Options(kTargetStm32_115200, fw);
+        o.verbose = c.verbose;
+        ASSERT_EQ(Run(o), kFlashOk) << err.str();
+        EXPECT_EQ(OutLines().at(0), c.first);
+        EXPECT_FALSE(line.LowLatency()) << "put back when the port closed";
+    }
 }
 
 TEST_F(FlashCommandTest, Msp430ProgramAndDeviceInfoExitZero) {

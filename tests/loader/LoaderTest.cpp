@@ -294,6 +294,47 @@ TEST_F(LoaderTest, AThrowingSequenceStillResumesThePumpAndClearsTheFlags) {
 
 // --- one run at a time ----------------------------------------------------------
 
+// The run asks for low latency as it reaches for the target (reopening the
+// port, or keeping the terminal's) and hands the terminal its port back with
+// the flag the terminal's own request gives it, on every path out.
+TEST_F(LoaderTest, TheRunHoldsLowLatencyAndGivesThePortBackWithTheTerminalsFlag) {
+    struct Case {
+        const char* name;
+        bool terminalAsks;
+        bool reopen;  // else the sequence keeps the terminal's port
+        int result;   // 0, 1, or -1 for a sequence that throws
+    };
+    const Case cases[] = {
+        {"reopen, good run", false, true, 0},  {"reopen, failed run", false, true, 1},
+        {"kept port, good run", false, false, 0}, {"thrown", false, true, -1},
+        {"terminal asks too", true, true, 0},  {"terminal asks, kept port", true, false, 1},
+    };
+    for (const Case& c : cases) {
+        port.ComSetLowLatency(c.terminalAsks);
+        OpenTerminal();
+        bool during = false;
+        Use(kTargetStm32_115200, [&](Loader& l, std::uint32_t baud) {
+            if (c.reopen)
+                l.OpenPortForTarget(baud);
+            else
+                l.RequestLowLatency();
+            during = line.LowLatency();
+            if (c.result < 0) throw std::runtime_error("boom");
+            return c.result;
+        });
+        try {
+            loader.StartProgram(inputs);
+        } catch (const std::runtime_error&) {
+        }
+        EXPECT_TRUE(during) << c.name;
+        EXPECT_EQ(line.LowLatency(), c.terminalAsks) << c.name;
+        EXPECT_EQ(port.LowLatencyRequested(), c.terminalAsks) << c.name;
+        EXPECT_EQ(port.LowLatencyGranted(), c.terminalAsks && port.IsOpen()) << c.name;
+        port.ComClose();
+        EXPECT_FALSE(line.LowLatency()) << c.name;
+    }
+}
+
 TEST_F(LoaderTest, ClicksDuringARunAreRefused) {
     OpenTerminal();
     bool second = true, info = true;

@@ -423,6 +423,13 @@ TEST_F(Msp430RunTest, ReopenOnlyWhenTheTerminalIsNotAtTheTargetSettings) {
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(WithoutTime("PROGRAM OK in "), ExpectedRun(std::string(8, '-') + "*" + std::string(55, '-'), false));
     EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Open).empty());
+    // The terminal's port, kept, has low latency from before the first byte
+    // to the end of the run.
+    const auto fast = line.EventsOf(SimEvent::Kind::LowLatency);
+    ASSERT_EQ(fast.size(), 2u);
+    EXPECT_TRUE(fast[0].level);
+    EXPECT_FALSE(fast[1].level);
+    EXPECT_LE(fast[0].atUs, line.EventsOf(SimEvent::Kind::Write).front().atUs);
 
     // 19200 wanted, terminal at 9600 E-8-1: reopened at 19200, back at 9600.
     port.ComClose();
@@ -434,6 +441,40 @@ TEST_F(Msp430RunTest, ReopenOnlyWhenTheTerminalIsNotAtTheTargetSettings) {
     EXPECT_EQ(settings[0].settings.parity, Parity::Even);
     EXPECT_EQ(settings[1].settings.baud, 9600u);
     EXPECT_EQ(log.Lines().at(2), "Changing Serial baud rate.");
+}
+
+// Through an FTDI adapter that keeps its 16 ms timer (the request refused,
+// as on Windows) every acknowledge and reply comes late, yet within its wait.
+TEST_F(Msp430RunTest, EveryRunSucceedsThroughAnAdapterAtItsDefaultLatency) {
+    line.SetAdapter(SimLine::Adapter::Ftdi);
+    line.refuseLowLatency = true;
+    const Bytes data(500, 0x3C);
+    Firmware(Records(0xE000, data));
+    struct Case {
+        const char* name;
+        int target;
+        std::uint16_t deviceId;
+        std::uint8_t minor;  // of version 1.xx
+        bool info;
+    };
+    const Case cases[] = {
+        {"MSP430-9600, 1.11", kTargetMsp430_9600, 0xF149, 0x11, false},
+        {"MSP430-19200, 1.10 and its patch", kTargetMsp430_19200, 0xF16C, 0x10, false},
+        {"MSP430-38400, 1.60 switching", kTargetMsp430_38400, 0xF449, 0x60, false},
+        {"Device Info.", kTargetMsp430_9600, 0xF149, 0x11, true},
+    };
+    for (const Case& c : cases) {
+        target.Config().deviceId = c.deviceId;
+        target.Config().versionMinor = c.minor;
+        target.Config().startupNoise = {0x00, 0x90};  // held in the adapter as well
+        inputs.targetIndex = c.target;
+        OpenTerminal();
+        EXPECT_TRUE(c.info ? loader.DeviceInfo(inputs) : loader.StartProgram(inputs));
+        const std::string end = c.info ? "Request Device Info in " : "PROGRAM OK in ";
+        EXPECT_EQ(log.Lines().back().rfind(end, 0), 0u) << c.name << "\n" << log.Text();
+        EXPECT_TRUE(FlashBlankExcept(0xE000, c.info ? Bytes{} : data)) << c.name;
+        port.ComClose();
+    }
 }
 
 TEST_F(Msp430RunTest, WatchdogPulsesOnceAroundEachBlockSyncAndIsNeverLeftSet) {

@@ -264,6 +264,8 @@ TEST_F(Stm32ProgramTest, WithoutVerifyNothingIsReadBack) {
 TEST_F(Stm32ProgramTest, EveryFailureEndsWithItsOwnLineAndGivesThePortBack) {
     std::map<std::uint32_t, std::uint8_t> bytes;
     Fill(bytes, 0x0, 0x300);
+    // Reply bytes this far apart are a failure; a USB adapter's 16 ms is not.
+    constexpr std::uint64_t kLateGapUs = 35000;
     struct Case {
         const char* name;
         std::function<void(Stm32BootTarget&)> setup;
@@ -276,11 +278,11 @@ TEST_F(Stm32ProgramTest, EveryFailureEndsWithItsOwnLineAndGivesThePortBack) {
           "polarity."}},
         {"get silent", [](auto& t) { t.FailStep(Step::Get, Fault::Silence); },
          {"BSL Enter ...", "ERROR: Can't get Bootloader version."}},
-        {"get gaps", [](auto& t) { t.FailStep(Step::Get, Fault::SlowReply); },
+        {"get gaps", [](auto& t) { t.FailStep(Step::Get, Fault::SlowReply); t.replyGapUs = kLateGapUs; },
          {"BSL Enter ...", "ERROR: Can't get Bootloader version."}},
         {"id nack", [](auto& t) { t.FailStep(Step::GetId, Fault::Nack); },
          {"Bootloader Version: 2.2", "ERROR: Can't get ID."}},
-        {"id gaps", [](auto& t) { t.FailStep(Step::GetId, Fault::SlowReply); },
+        {"id gaps", [](auto& t) { t.FailStep(Step::GetId, Fault::SlowReply); t.replyGapUs = kLateGapUs; },
          {"Bootloader Version: 2.2", "ERROR: Can't get ID."}},
         // A one-byte ID is no product ID.
         {"id short", [](auto& t) { t.productId = {0x04}; },
@@ -305,7 +307,7 @@ TEST_F(Stm32ProgramTest, EveryFailureEndsWithItsOwnLineAndGivesThePortBack) {
              t.wrongByteIndex = 255;
          },
          {"Verify ...", Repeat("^", 1), "ERROR: Verify error."}},
-        {"read gaps", [](auto& t) { t.FailStep(Step::Read, Fault::SlowReply, 1); },
+        {"read gaps", [](auto& t) { t.FailStep(Step::Read, Fault::SlowReply, 1); t.replyGapUs = kLateGapUs; },
          {"Verify ...", "ERROR: Verify error."}},
     };
     for (const Case& c : cases) {
@@ -401,6 +403,24 @@ TEST_F(Stm32ProgramTest, ProductIdsAndVersionsAreNamed) {
     target.version = 0x31;
     Run({{0x0, 0x12}});
     EXPECT_EQ(log.Lines()[4], "Bootloader Version: 3.1");
+}
+
+// Through an FTDI adapter that keeps its 16 ms timer (the request refused,
+// as on Windows) each block read back ends with bytes that wait a whole
+// period after the packets before them, yet within a reply byte's wait.
+TEST_F(Stm32ProgramTest, RunsWithVerifySucceedThroughAnAdapterAtItsDefaultLatency) {
+    line.SetAdapter(SimLine::Adapter::Ftdi);
+    line.refuseLowLatency = true;
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    Fill(bytes, 0x0, 0x500);
+    for (int targetIndex : {kTargetStm32_115200, kTargetStm32_57600}) {
+        inputs.targetIndex = targetIndex;
+        Run(bytes);
+        EXPECT_EQ(WithoutTime(), GoodRun("*" + Repeat("-", 63))) << targetIndex;
+        EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
+        EXPECT_EQ(target.ReadAddresses().size(), 5u * (targetIndex == kTargetStm32_115200 ? 1 : 2));
+        EXPECT_EQ(target.Flash(), FlashImage());
+    }
 }
 
 TEST_F(Stm32ProgramTest, NoTargetTakesAboutFourPointEightSecondsAtThe57600Rate) {

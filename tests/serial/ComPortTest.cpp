@@ -232,6 +232,53 @@ TEST_F(ComPortSimTest, DestroyingAnOpenPortReleasesTheDevice) {
     EXPECT_FALSE(line.IsOpen());
 }
 
+// --- Low latency ---------------------------------------------------------------
+
+TEST_F(ComPortSimTest, LowLatencyIsSetOnEachDeviceOpenedAndPutBackAsItWasFound) {
+    struct Case {
+        const char* name;
+        bool found;   // the driver's flag as another program left it
+        bool refuse;  // the device has no such flag
+    };
+    const Case cases[] = {
+        {"clear", false, false}, {"left set", true, false}, {"no flag", false, true}};
+    for (const Case& c : cases) {
+        line.refuseLowLatency = false;
+        line.SetLowLatencyFlag(c.found);
+        line.refuseLowLatency = c.refuse;
+        line.ClearEvents();
+        const bool on = c.found || !c.refuse;
+
+        EXPECT_FALSE(port.ComSetLowLatency(true)) << c.name << ": a closed port carries nothing";
+        Open();
+        EXPECT_EQ(port.LowLatencyGranted(), !c.refuse) << c.name;
+        EXPECT_EQ(line.LowLatency(), on) << c.name;
+        EXPECT_FALSE(port.ComSetLowLatency(false));
+        EXPECT_EQ(line.LowLatency(), c.found) << c.name << ": withdrawn";
+        EXPECT_EQ(port.ComSetLowLatency(true), !c.refuse);
+        ASSERT_EQ(port.ComClose(), kComOk);
+        EXPECT_EQ(line.LowLatency(), c.found) << c.name << ": closed";
+        Open();  // the request stands across opens
+        EXPECT_EQ(line.LowLatency(), on) << c.name;
+        {
+            LowLatencyRequest run(port);  // a run on a port that has it already
+        }
+        EXPECT_TRUE(port.LowLatencyRequested());
+        EXPECT_EQ(line.LowLatency(), on) << c.name;
+        port.ComSetLowLatency(false);
+        {
+            ComPort other(SimDeviceFactory(line), clock);  // ends without closing
+            ASSERT_EQ(port.ComClose(), kComOk);
+            other.ComSetLowLatency(true);
+            ASSERT_EQ(other.ComOpen("ttyUSB0", 9600, kFrameN81), kComOk);
+            EXPECT_EQ(line.LowLatency(), on) << c.name;
+        }
+        EXPECT_EQ(line.LowLatency(), c.found) << c.name << ": the process ended";
+        // A flag that had the wanted value is never written.
+        EXPECT_EQ(line.EventsOf(Kind::LowLatency).size(), on && !c.found ? 8u : 0u) << c.name;
+    }
+}
+
 // --- Reading -----------------------------------------------------------------
 
 TEST_F(ComPortSimTest, ReadByteTellsByteFFFromNothing) {

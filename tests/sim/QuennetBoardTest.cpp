@@ -57,11 +57,11 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     EXPECT_EQ(pclose(help), 0);
     for (const char* option : {"--chip msp430|stm32", "--device-id", "--bsl-version", "--product-id",
                                "--bootloader-version", "--flash-out", "--flash-format bin|srec", "--blank-flash",
-                               "--rdp", "413  STM32F407VG, 1024 KiB"})
+                               "--rdp", "413  STM32F407VG, 1024 KiB", "--adapter ftdi|none"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 
     for (const char* bad : {"--chip avr", "--device-id xyz", "--bootloader-version 123",
-                            "--flash-format hex", "--flash-out", "--frobnicate"})
+                            "--flash-format hex", "--flash-out", "--frobnicate", "--adapter ch340"})
         EXPECT_EQ(Shell(std::string(QUENNET_BOARD_EXE " ") + bad + " >/dev/null 2>&1"), 2) << bad;
 }
 
@@ -115,12 +115,23 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBackEachFamilyModel) {
                                                  static_cast<std::streamsize>(bytes.size()));
 
     const std::string base = "timeout 60 stm32flash -b 115200 -m 8n1 ";
+    struct Run {
+        std::string productId;
+        const char* adapter;
+        std::size_t flashSize;
+    };
+    std::vector<Run> runs;
     for (const Stm32ChipModel& model : Stm32ChipModels()) {
         char id[8];
         std::snprintf(id, sizeof id, "%X", model.productId);
-        SCOPED_TRACE(model.part);
-        testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce", "--product-id", id,
-                                                        "--flash-out", flash});
+        runs.push_back({id, "none", model.FlashSize()});
+    }
+    // Through the FTDI adapter model at its 16 ms, which a pty cannot lower.
+    runs.push_back({"414", "ftdi", 0x80000});
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.productId + " " + run.adapter);
+        testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce", "--adapter", run.adapter,
+                                                        "--product-id", run.productId, "--flash-out", flash});
         ASSERT_TRUE(board.Started());
         EXPECT_EQ(Shell(base + "-w " + image + " -v " + board.Path() + " >/dev/null 2>&1"), 0);
         EXPECT_EQ(Shell(base + "-r " + readBack + " -S 0x08000000:5000 " + board.Path() + " >/dev/null 2>&1"), 0);
@@ -128,7 +139,7 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBackEachFamilyModel) {
         ASSERT_EQ(board.Stop(), 0);
 
         const Bytes written = ReadFile(flash);
-        ASSERT_EQ(written.size(), model.FlashSize());
+        ASSERT_EQ(written.size(), run.flashSize);
         EXPECT_EQ(Bytes(written.begin(), written.begin() + 5000), bytes);
         EXPECT_EQ(written[5000], 0xFF);
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,88 @@ TEST_F(SimLineTest, BlockingWritesAdvanceTheClockUntilSent) {
     ASSERT_EQ(device.Write(Bytes{1, 2, 3}.data(), 3), 3);
     EXPECT_EQ(clock.NowUs(), 30000u);
     EXPECT_EQ(peer.bytes.size(), 3u);
+}
+
+// --- the FTDI adapter model ---------------------------------------------------
+
+TEST_F(SimLineTest, AnFtdiAdapterHoldsBytesUntilAPacketFillsOrItsTimerRunsOut) {
+    line.SetAdapter(SimLine::Adapter::Ftdi);  // its timer runs out at 16, 32, 48 ms ...
+    OpenAt(1000000);                          // 10 us a character
+    EXPECT_EQ(device.LatencyTimerMs(), 16);
+    struct Send { std::uint64_t atUs; std::size_t n; };
+    const Send sends[] = {
+        {1000, 1},     // a lone byte waits for the timer: 16 ms
+        {31980, 3},    // arrives at 31.99, 32.00 and 32.01 ms: the first goes at 32 ms,
+                       // the others wait a whole period more
+        {50000, 100},  // the 62nd byte sends a full packet at once (50.62 ms) and
+                       // starts the timer again; the rest go 16 ms later
+    };
+    for (const Send& s : sends) line.SendToPortAt(s.atUs, Bytes(s.n, 0x55));
+    const std::pair<std::uint64_t, std::uint32_t> steps[] = {
+        {15999, 0}, {16000, 1}, {31999, 1}, {32000, 2}, {47999, 2}, {48000, 4},
+        {50619, 4}, {50620, 66}, {66619, 66}, {66620, 104}};
+    for (const auto& [at, expected] : steps) {
+        clock.AdvanceTo(at);
+        EXPECT_EQ(Waiting(), expected) << "at " << at;
+    }
+    EXPECT_EQ(line.InFlightToPort(), 0u);
+
+    // With the driver's low-latency flag the timer runs 1 ms, from now on.
+    ASSERT_TRUE(device.SetLowLatency(true));
+    EXPECT_EQ(device.LatencyTimerMs(), 1);
+    line.SendToPortAt(70000, Bytes{1});  // in the chip at 70.01 ms
+    clock.AdvanceTo(70619);
+    EXPECT_EQ(Waiting(), 104u);
+    clock.AdvanceTo(70620);  // the timer runs out every millisecond from 67.62 ms
+    EXPECT_EQ(Waiting(), 105u);
+}
+
+TEST_F(SimLineTest, AWaitForBytesSleepsUntilTheAdapterSendsThem) {
+    line.SetAdapter(SimLine::Adapter::Ftdi);
+    OpenAt(1000000);
+    line.SendToPort(Bytes{7});
+    EXPECT_EQ(line.NextArrivalAtPortUs(), std::optional<std::uint64_t>(16000));
+    EXPECT_TRUE(device.WaitReadable(20000));
+    EXPECT_EQ(clock.NowUs(), 16000u);
+    EXPECT_EQ(Waiting(), 1u);
+}
+
+TEST_F(SimLineTest, TheAdapterKeepsWhatItHoldsWhenTheFarEndResetsAndLosesItWhenThePortOpens) {
+    line.SetAdapter(SimLine::Adapter::Ftdi);
+    OpenAt(1000);  // 10 ms a character
+    line.SendToPort(Bytes{1, 2, 3});
+    clock.AdvanceTo(15000);  // byte 1 is in the chip, byte 2 on the wire
+    line.DiscardInFlightToPort();
+    clock.AdvanceTo(16000);
+    EXPECT_EQ(Waiting(), 1u) << "the chip's byte still reaches the port";
+    clock.AdvanceTo(100000);
+    EXPECT_EQ(Waiting(), 1u);
+
+    line.SendToPort(Bytes{4});
+    clock.AdvanceTo(111000);  // in the chip
+    ASSERT_TRUE(device.Close());
+    ASSERT_TRUE(device.Open("/dev/sim0"));
+    clock.AdvanceTo(200000);
+    EXPECT_EQ(Waiting(), 0u) << "the driver resets the chip as the port opens";
+}
+
+TEST_F(SimLineTest, TheLowLatencyFlagIsTheDriversAndOutlivesThePort) {
+    ASSERT_TRUE(device.Open("/dev/sim0"));
+    EXPECT_EQ(device.LatencyTimerMs(), std::nullopt) << "no adapter, no timer";
+    bool on = true;
+    ASSERT_TRUE(device.GetLowLatency(on));
+    EXPECT_FALSE(on);
+    ASSERT_TRUE(device.SetLowLatency(true));
+    ASSERT_TRUE(device.Close());
+    ASSERT_TRUE(device.Open("/dev/sim0"));
+    ASSERT_TRUE(device.GetLowLatency(on));
+    EXPECT_TRUE(on) << "nobody put it back";
+    EXPECT_EQ(line.EventsOf(Kind::LowLatency).size(), 1u);
+
+    line.refuseLowLatency = true;  // a pty has no such flag
+    EXPECT_FALSE(device.GetLowLatency(on));
+    EXPECT_FALSE(device.SetLowLatency(false));
+    EXPECT_TRUE(line.LowLatency());
 }
 
 }  // namespace

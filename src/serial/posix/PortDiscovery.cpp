@@ -71,6 +71,25 @@ std::optional<std::vector<std::string>> SerialPortsFromSysfs(const std::string& 
     return ports;
 }
 
+std::optional<int> AdapterLatencyTimerMs(const std::string& sysfsTtyDir, const std::string& devicePath) {
+    std::error_code ec;
+    fs::path device = fs::canonical(devicePath, ec);
+    if (ec) device = devicePath;
+    const std::string name = device.filename().string();
+    if (name.empty() || name == "." || name == "..") return std::nullopt;
+    std::ifstream in(fs::path(sysfsTtyDir) / name / "device" / "latency_timer");
+    // The attribute is a number and a line break; read no more than that.
+    char text[8] = {};
+    in.read(text, sizeof text - 1);
+    int ms = 0, digits = 0;
+    const auto got = in.gcount();
+    for (std::streamsize i = 0; i < got && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
+        ms = ms * 10 + (text[i] - '0');
+    const bool rest = digits == got || (digits + 1 == got && text[digits] == '\n');
+    if (digits == 0 || digits > 3 || !rest || ms < 1 || ms > 255) return std::nullopt;
+    return ms;
+}
+
 std::optional<std::vector<std::string>> SystemSerialPorts() {
     auto ports = SerialPortsFromSysfs("/sys/class/tty");
     // Simulated boards come after the real devices, so that a user with

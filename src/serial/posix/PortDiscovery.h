@@ -10,4 +10,10 @@ namespace quennet {
 // order; nothing when the directory cannot be read.
 std::optional<std::vector<std::string>> SerialPortsFromSysfs(const std::string& sysfsTtyDir);
 
+// The latency timer of the USB adapter behind a device path (a link such as
+// /dev/serial/by-id/... is followed), in milliseconds (1 to 255), as the
+// driver shows it under the sysfs tty class directory: only FTDI's driver
+// has one. Nothing when it cannot be read.
+std::optional<int> AdapterLatencyTimerMs(const std::string& sysfsTtyDir, const std::string& devicePath);
+
 }  // namespace quennet

@@ -1,6 +1,7 @@
 #include "serial/posix/PosixSerialDevice.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+
+#include "serial/posix/PortDiscovery.h"
 
 namespace quennet {
 
@@ -48,6 +51,7 @@ bool PosixSerialDevice::Open(const std::string& path) {
         return fail();
     }
     fd_ = fd;
+    path_ = path;
     return true;
 }
 
@@ -72,6 +76,29 @@ bool PosixSerialDevice::SetModemLine(int line, bool asserted) {
 bool PosixSerialDevice::SetDtr(bool asserted) { return SetModemLine(TIOCM_DTR, asserted); }
 
 bool PosixSerialDevice::SetRts(bool asserted) { return SetModemLine(TIOCM_RTS, asserted); }
+
+bool PosixSerialDevice::GetLowLatency(bool& on) {
+    if (fd_ < 0) return false;
+    serial_struct info{};
+    if (::ioctl(fd_, TIOCGSERIAL, &info) != 0) return false;
+    on = (info.flags & ASYNC_LOW_LATENCY) != 0;
+    return true;
+}
+
+bool PosixSerialDevice::SetLowLatency(bool on) {
+    if (fd_ < 0) return false;
+    serial_struct info{};
+    if (::ioctl(fd_, TIOCGSERIAL, &info) != 0) return false;
+    // Everything else goes back as the driver gave it: without privileges
+    // the low-latency flag is the one a user may change.
+    info.flags = on ? (info.flags | ASYNC_LOW_LATENCY) : (info.flags & ~ASYNC_LOW_LATENCY);
+    return ::ioctl(fd_, TIOCSSERIAL, &info) == 0;
+}
+
+std::optional<int> PosixSerialDevice::LatencyTimerMs() const {
+    if (fd_ < 0) return std::nullopt;
+    return AdapterLatencyTimerMs("/sys/class/tty", path_);
+}
 
 bool PosixSerialDevice::Purge(bool transmit, bool receive) {
     if (fd_ < 0) return false;
@@ -176,6 +203,7 @@ bool PosixSerialDevice::Close() {
     // The descriptor is released even when close reports an error, so it
     // must never be closed twice: forget it first.
     fd_ = -1;
+    path_.clear();
     saved_ = {};
     return ::close(fd) == 0 || errno == EINTR;
 }

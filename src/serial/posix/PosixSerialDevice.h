@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "serial/SerialDevice.h"
@@ -35,6 +36,9 @@ public:
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
     int ReadableHandle() const override { return fd_; }
+    bool GetLowLatency(bool& on) override;
+    bool SetLowLatency(bool on) override;
+    std::optional<int> LatencyTimerMs() const override;
 
     int fd() const { return fd_; }
 
@@ -44,6 +48,7 @@ private:
     long long WireTimeMs(std::size_t n) const;
 
     int fd_ = -1;
+    std::string path_;
     posix::TermiosSnapshot saved_;
     LineSettings current_;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,32 @@ TEST(PortDiscoveryTest, NamesWithSlashesBecomeSubdirectories) {
     const auto ports = SerialPortsFromSysfs(sys.TtyDir().string());
     ASSERT_TRUE(ports.has_value());
     EXPECT_EQ(*ports, (Names{"/dev/usb/ttyX0"}));
+}
+
+TEST(PortDiscoveryTest, AdapterLatencyTimerIsReadOnlyWhenItIsAPlainNumberInRange) {
+    const std::pair<const char*, std::optional<int>> cases[] = {
+        {"16\n", 16}, {"1", 1},       {"255\n", 255},        {"0\n", std::nullopt},
+        {"256\n", std::nullopt},       {"16 ms\n", std::nullopt}, {"-1\n", std::nullopt},
+        {"", std::nullopt},            {"\n", std::nullopt},    {"00000000016\n", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        FakeSysfs sys;
+        sys.Serial("ttyUSB0", "ftdi_sio");
+        std::ofstream(sys.TtyDir() / "ttyUSB0" / "device" / "latency_timer") << text;
+        EXPECT_EQ(AdapterLatencyTimerMs(sys.TtyDir().string(), "/dev/ttyUSB0"), expected) << text;
+    }
+    FakeSysfs sys;
+    sys.Serial("ttyACM0", "cdc_acm");  // no latency timer
+    EXPECT_EQ(AdapterLatencyTimerMs(sys.TtyDir().string(), "/dev/ttyACM0"), std::nullopt);
+
+    // A link such as /dev/serial/by-id/... names the device it points to.
+    sys.Serial("ttyUSB3", "ftdi_sio");
+    std::ofstream(sys.TtyDir() / "ttyUSB3" / "device" / "latency_timer") << "2\n";
+    const fs::path dev = sys.TtyDir().parent_path() / "dev";
+    fs::create_directories(dev);
+    std::ofstream(dev / "ttyUSB3").put('\0');
+    fs::create_symlink(dev / "ttyUSB3", dev / "usb-FTDI_FT232R-if00-port0");
+    EXPECT_EQ(AdapterLatencyTimerMs(sys.TtyDir().string(), (dev / "usb-FTDI_FT232R-if00-port0").string()), 2);
 }
 
 TEST(PortDiscoveryTest, EmptyAndMissingDirectories) {

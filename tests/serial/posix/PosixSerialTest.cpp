@@ -242,7 +242,12 @@ TEST_F(PosixSerialTest, OnlyExistingTerminalsOpen) {
 }
 
 TEST_F(PosixSerialTest, EveryByteValueTravelsUnchangedBothWays) {
+    // A pty has no low-latency flag: the request is refused and the port
+    // works as it always does.
+    port.ComSetLowLatency(true);
     ASSERT_EQ(port.ComOpen(pty.slave(), 115200, kFrameN81), kComOk);
+    EXPECT_FALSE(port.LowLatencyGranted());
+    EXPECT_EQ(port.ComAdapterLatencyMs(), std::nullopt);
     const Bytes all = AllByteValues();
 
     // Far end to port: no CR/LF mapping, no XON/XOFF, no signal characters.
