@@ -1,0 +1,93 @@
+// The real window on Windows (under wine) with the Win32 serial backend, on
+// COM ports that wine maps onto Linux pseudo-terminals. tests/wine/wine-tests.sh
+// starts the far ends and names their ports:
+//   QUENNET_TEST_COM         tests/wine/pty_far_end (answers one-byte commands)
+//   QUENNET_TEST_STM32_COM   quennet-board --chip stm32
+//   QUENNET_TEST_MSP430_COM  quennet-board --chip msp430
+// A test whose port is not named is skipped; the script fails on a skip.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+
+#include <cstdlib>
+#include <string>
+
+#include "RealPortFixture.h"
+
+namespace quennet {
+namespace {
+
+class FormComPort : public testing::RealPortFixture {
+protected:
+    // The COM name in variable, or empty when the script did not set it.
+    static std::string PortOf(const char* variable) {
+        const char* name = std::getenv(variable);
+        return name != nullptr ? name : "";
+    }
+};
+
+#define QUENNET_NEED_PORT(var, name)                                                \
+    const std::string name = PortOf(var);                                            \
+    if (name.empty()) GTEST_SKIP() << var << " names no COM port (tests/wine/wine-tests.sh)"
+
+TEST_F(FormComPort, TypedKeysGoOutAndEveryByteValueComesBack) {
+    QUENNET_NEED_PORT("QUENNET_TEST_COM", com);
+    TForm1& f = OpenTerminal(com, "115200");
+    f.CheckBoxHex->setChecked(true);
+    // 'A' asks the far end for the 256 byte values in order.
+    f.Memo1->setFocus();
+    QTest::keyClicks(f.Memo1, "A");
+    ASSERT_TRUE(WaitFor([&] { return f.Memo1->toPlainText().size() >= 768; }))
+        << f.Memo1->toPlainText().toStdString();
+    QString all;
+    for (int b = 0; b < 256; ++b) all += QString::asprintf("%02X ", b);
+    EXPECT_EQ(f.Memo1->toPlainText().remove('\n'), all);
+
+    f.CheckBox1->setChecked(false);
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST_F(FormComPort, TerminalSessionWithTheBoard) {
+    QUENNET_NEED_PORT("QUENNET_TEST_STM32_COM", com);
+    TForm1& f = OpenTerminal(com);
+    f.Memo1->setFocus();
+    QTest::keyClicks(f.Memo1, "ping");
+    QTest::keyClick(f.Memo1, Qt::Key_Return);
+    EXPECT_TRUE(Shows("ping\nPONG")) << f.Memo1->toPlainText().toStdString();
+    f.EditBV[0]->setText(R"(led on\r)");
+    f.ButtonStr[0]->click();
+    EXPECT_TRUE(Shows("LED is on.")) << f.Memo1->toPlainText().toStdString();
+}
+
+TEST_F(FormComPort, Stm32RunWithVerify) {
+    QUENNET_NEED_PORT("QUENNET_TEST_STM32_COM", com);
+    TForm1& f = OpenTerminal(com);
+    const std::string firmware = QUENNET_TEST_DATA "/srec/stm32_app.s37";
+    ASSERT_EQ(Program(kTargetStm32_115200, firmware, true), 0) << f.Memo2->toPlainText().toStdString();
+    const QStringList lines = LogLines();
+    EXPECT_TRUE(lines.contains("ID: 0414 (High-density device)"));
+    EXPECT_TRUE(lines.contains("Verify ..."));
+    EXPECT_TRUE(lines.last().startsWith("PROGRAM OK in "));
+    // Back on the terminal's settings, the board's firmware answers again.
+    f.Memo1->clear();
+    QTest::keyClicks(f.Memo1, "x");
+    EXPECT_TRUE(Shows("x"));
+}
+
+TEST_F(FormComPort, LcdCaptureIsSavedAsABitmap) {
+    QUENNET_NEED_PORT("QUENNET_TEST_STM32_COM", com);
+    OpenTerminal(com, "230400");
+    CaptureShowsTheTestPattern();
+}
+
+TEST_F(FormComPort, Msp430Run) {
+    QUENNET_NEED_PORT("QUENNET_TEST_MSP430_COM", com);
+    TForm1& f = OpenTerminal(com);
+    const std::string firmware = QUENNET_TEST_DATA "/srec/msp430_blink.s19";
+    ASSERT_EQ(Program(kTargetMsp430_19200, firmware, false), 0) << f.Memo2->toPlainText().toStdString();
+    EXPECT_TRUE(LogLines().last().startsWith("PROGRAM OK in "));
+}
+
+}  // namespace
+}  // namespace quennet
