@@ -9,7 +9,8 @@
 # The prefix holds a stamp of the build's inputs (Qt's source version, the
 # compiler, CMake, the configuration); when the stamp matches, the script
 # does nothing.
-# Prints the prefix on its last line of output.
+# Prints the prefix on its last line of output; with --print-prefix it only
+# prints the prefix and builds nothing.
 #
 # Environment:
 #   QUENNET_QT_MINGW   the prefix (default ~/.cache/quennet/qt-6.4.2-mingw64)
@@ -26,6 +27,12 @@ triplet=x86_64-w64-mingw32
 stamp_file="$prefix/quennet-qt.stamp"
 
 fail() { echo "build-qt-mingw: $*" >&2; exit 1; }
+
+case "${1:-}" in
+  --print-prefix) echo "$prefix"; exit 0 ;;
+  "") ;;
+  *) echo "usage: $0 [--print-prefix]" >&2; exit 2 ;;
+esac
 
 # Everything the build needs, with the package that brings it.
 needs=(
