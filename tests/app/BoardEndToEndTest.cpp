@@ -94,18 +94,9 @@ TEST_F(BoardEndToEnd, TerminalSessionWithTheListedBoard) {
 TEST_F(BoardEndToEnd, Stm32RunWithVerifyLeavesTheImageInFlash) {
     const std::string flash = Path("stm32.s37");
     StartBoard({"--chip", "stm32", "--no-announce", "--flash-out", flash, "--flash-format", "srec"});
-    TForm1& f = OpenTerminal(board->Path());
+    OpenTerminal(board->Path());
     ASSERT_TRUE(Shows("ready."));
-    const std::string firmware = QUENNET_TEST_DATA "/srec/stm32_app.s37";
-    ASSERT_EQ(Program(kTargetStm32_115200, firmware, true), 0) << f.Memo2->toPlainText().toStdString();
-    const QStringList lines = LogLines();
-    EXPECT_TRUE(lines.contains("ID: 0414 (High-density device)"));
-    EXPECT_TRUE(lines.contains("Verify ..."));
-    EXPECT_TRUE(lines.last().startsWith("PROGRAM OK in "));
-    // Back on the terminal's settings the board runs its firmware again.
-    f.Memo1->clear();
-    QTest::keyClicks(f.Memo1, "x");
-    EXPECT_TRUE(Shows("x"));
+    const std::string firmware = ProgramStm32WithVerify();
 
     ASSERT_EQ(board->Stop(), 0);
     const FirmwareImage expected = Load(firmware);

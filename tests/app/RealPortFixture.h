@@ -96,6 +96,22 @@ protected:
         return form->loader().LastRunResult;
     }
 
+    // Programs the test STM32 image with read-back into the board that the
+    // terminal has open, checks the run's log and that the terminal reaches
+    // the board's firmware again afterwards. Returns the firmware file.
+    std::string ProgramStm32WithVerify() {
+        const std::string firmware = QUENNET_TEST_DATA "/srec/stm32_app.s37";
+        EXPECT_EQ(Program(kTargetStm32_115200, firmware, true), 0) << form->Memo2->toPlainText().toStdString();
+        const QStringList lines = LogLines();
+        EXPECT_TRUE(lines.contains("ID: 0414 (High-density device)"));
+        EXPECT_TRUE(lines.contains("Verify ..."));
+        EXPECT_TRUE(lines.last().startsWith("PROGRAM OK in "));
+        form->Memo1->clear();
+        QTest::keyClicks(form->Memo1, "x");
+        EXPECT_TRUE(Shows("x"));
+        return firmware;
+    }
+
     // Captures the LCD of the board that the terminal has open, saves it as
     // a bitmap and checks that it shows the LCD model's test pattern.
     void CaptureShowsTheTestPattern() {

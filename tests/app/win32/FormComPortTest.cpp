@@ -62,17 +62,8 @@ TEST_F(FormComPort, TerminalSessionWithTheBoard) {
 
 TEST_F(FormComPort, Stm32RunWithVerify) {
     QUENNET_NEED_PORT("QUENNET_TEST_STM32_COM", com);
-    TForm1& f = OpenTerminal(com);
-    const std::string firmware = QUENNET_TEST_DATA "/srec/stm32_app.s37";
-    ASSERT_EQ(Program(kTargetStm32_115200, firmware, true), 0) << f.Memo2->toPlainText().toStdString();
-    const QStringList lines = LogLines();
-    EXPECT_TRUE(lines.contains("ID: 0414 (High-density device)"));
-    EXPECT_TRUE(lines.contains("Verify ..."));
-    EXPECT_TRUE(lines.last().startsWith("PROGRAM OK in "));
-    // Back on the terminal's settings, the board's firmware answers again.
-    f.Memo1->clear();
-    QTest::keyClicks(f.Memo1, "x");
-    EXPECT_TRUE(Shows("x"));
+    OpenTerminal(com);
+    ProgramStm32WithVerify();
 }
 
 TEST_F(FormComPort, LcdCaptureIsSavedAsABitmap) {
