@@ -93,7 +93,8 @@ inputs() {
 }
 wanted=$(inputs)
 
-if [ -f "$stamp_file" ] && [ "$(cat "$stamp_file")" = "$wanted" ]; then
+current() { [ -x "$prefix/bin/qt-cmake" ] && [ "$(cat "$stamp_file" 2>/dev/null)" = "$wanted" ]; }
+if current; then
   echo "Qt $qt_version for MinGW-w64 is current"
   echo "$prefix"
   exit 0
@@ -105,7 +106,7 @@ exec 9>"$prefix.lock"
 if ! flock -n 9; then
   echo "Waiting for another build of Qt into $prefix ..."
   flock 9
-  if [ -f "$stamp_file" ] && [ "$(cat "$stamp_file")" = "$wanted" ]; then
+  if current; then
     echo "$prefix"
     exit 0
   fi

@@ -57,6 +57,10 @@ check "a second run finds the stamp current" run
 check "  ... and neither fetches nor builds" test "$(calls apt-get)$(calls cmake)" = "00"
 check "  ... and still prints the prefix last" test "$(tail -n 1 "$tmp/out")" = "$tmp/cache/qt"
 
+rm "$tmp/cache/qt/bin/qt-cmake"
+check "a prefix that lost its files under a current stamp builds afresh" run
+check "  ... fetching and building" test "$(calls apt-get)" -ge 2 -a "$(calls cmake)" -ge 3
+
 FAKE_GCC="12.2.0-15" check "a new compiler builds afresh" run
 check "  ... fetching and building again" test "$(calls apt-get)" -ge 2 -a "$(calls cmake)" -ge 3
 

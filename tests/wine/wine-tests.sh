@@ -81,6 +81,17 @@ stop_last() {
   unset 'pids[-1]'
 }
 
+# Fails unless the gtest log $1 shows a run in which every test ran and
+# passed: a skipped test would pass silently.
+all_ran() {
+  if grep -q '\[  SKIPPED \]' "$1" || ! grep -q '\[  PASSED  \] [1-9]' "$1"; then
+    cat "$1"
+    echo "$2: not every test ran" >&2
+    return 1
+  fi
+  grep '\[  PASSED  \]' "$1"
+}
+
 # A Windows path for a file of ours (drive Z: is the Linux root).
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
@@ -91,13 +102,7 @@ echo "== A COM port on a pseudo-terminal"
 start_on_pty "$work/far.out" com5 "$host/tests/pty_far_end"
 QUENNET_TEST_COM=COM5 "$wine" "$win/tests/core_tests.exe" \
   --gtest_filter='Win32PtyLineTest.*' >"$work/pty.log" 2>&1 || { cat "$work/pty.log"; exit 1; }
-# Skipped tests would pass silently: here every one must have run.
-if grep -q '\[  SKIPPED \]' "$work/pty.log" || ! grep -q '\[  PASSED  \] [1-9]' "$work/pty.log"; then
-  cat "$work/pty.log"
-  echo "the COM port tests did not all run" >&2
-  exit 1
-fi
-grep '\[  PASSED  \]' "$work/pty.log"
+all_ran "$work/pty.log" "the COM port tests"
 stop_last
 
 echo "== quennet-flash.exe programs the simulated STM32"
@@ -128,24 +133,16 @@ srec_cat "$work/blink.s19" -fill 0xFF 0x1000 0x10000 -crop 0x1000 0x10000 -offse
 cmp "$work/msp-expected.bin" "$work/msp-flash.bin"
 echo "the board's flash holds the image"
 
-# Fails unless the gtest log $1 shows a run in which every test ran and
-# passed: a skipped test would pass silently.
-all_ran() {
-  if grep -q '\[  SKIPPED \]' "$1" || ! grep -q '\[  PASSED  \] [1-9]' "$1"; then
-    cat "$1"
-    echo "$2: not every test ran" >&2
-    return 1
-  fi
-  grep '\[  PASSED  \]' "$1"
-}
-
 echo "== The window's tests under wine (offscreen)"
 start_on_pty "$work/far2.out" com5 "$host/tests/pty_far_end"
 start_on_pty "$work/wstm.out" com6 "$host/quennet-board" --chip stm32 --no-announce \
   --period 0 --flash-out "$work/wstm-flash.bin"
 start_on_pty "$work/wmsp.out" com7 "$host/quennet-board" --chip msp430 --no-announce \
   --period 0 --flash-out "$work/wmsp-flash.bin"
-QT_QPA_PLATFORM=offscreen QUENNET_TEST_COM=COM5 QUENNET_TEST_STM32_COM=COM6 QUENNET_TEST_MSP430_COM=COM7 \
+# The offscreen platform reads font files from a folder; Linux's DejaVu
+# fonts keep text the size it has in the Linux run.
+QT_QPA_PLATFORM=offscreen QT_QPA_FONTDIR=Z:/usr/share/fonts/truetype/dejavu \
+  QUENNET_TEST_COM=COM5 QUENNET_TEST_STM32_COM=COM6 QUENNET_TEST_MSP430_COM=COM7 \
   "$wine" "$win/tests/ui_tests.exe" --gtest_brief=1 >"$work/ui.log" 2>&1 ||
   { cat "$work/ui.log"; echo "the window's tests failed under wine" >&2; exit 1; }
 all_ran "$work/ui.log" "ui_tests.exe"
