@@ -138,10 +138,12 @@ void TAboutBox::ShowSettingsFile(const QString& path) {
     const bool beside = file.absolutePath() == QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
     const QString where = beside ? "Settings file (beside the program):" : "Settings file (in your configuration folder):";
     // A long path is shortened in the middle; the hint holds it whole.
+    // The path as the system writes it (backslashes on Windows).
+    const QString full = QDir::toNativeSeparators(file.absoluteFilePath());
     const int room = width() - 2 * layout()->contentsMargins().left() - 4;
-    const QString shown = SettingsFile->fontMetrics().elidedText(file.absoluteFilePath(), Qt::ElideMiddle, room);
+    const QString shown = SettingsFile->fontMetrics().elidedText(full, Qt::ElideMiddle, room);
     SettingsFile->setText(where + "\n" + shown);
-    SettingsFile->setToolTip(file.absoluteFilePath());
+    SettingsFile->setToolTip(full);
 }
 
 void TAboutBox::LinkClick(QLabel* link) {

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "RealPortFixture.h"
+#include "../RealPortFixture.h"
 
 namespace quennet {
 namespace {
@@ -51,6 +51,7 @@ TEST_F(FormComPort, TypedKeysGoOutAndEveryByteValueComesBack) {
 TEST_F(FormComPort, TerminalSessionWithTheBoard) {
     QUENNET_NEED_PORT("QUENNET_TEST_STM32_COM", com);
     TForm1& f = OpenTerminal(com);
+    ASSERT_TRUE(Shows("ready."));  // the board's firmware greets a new session
     f.Memo1->setFocus();
     QTest::keyClicks(f.Memo1, "ping");
     QTest::keyClick(f.Memo1, Qt::Key_Return);
@@ -63,18 +64,21 @@ TEST_F(FormComPort, TerminalSessionWithTheBoard) {
 TEST_F(FormComPort, Stm32RunWithVerify) {
     QUENNET_NEED_PORT("QUENNET_TEST_STM32_COM", com);
     OpenTerminal(com);
+    ASSERT_TRUE(Shows("ready."));
     ProgramStm32WithVerify();
 }
 
 TEST_F(FormComPort, LcdCaptureIsSavedAsABitmap) {
     QUENNET_NEED_PORT("QUENNET_TEST_STM32_COM", com);
     OpenTerminal(com, "230400");
+    ASSERT_TRUE(Shows("ready."));
     CaptureShowsTheTestPattern();
 }
 
 TEST_F(FormComPort, Msp430Run) {
     QUENNET_NEED_PORT("QUENNET_TEST_MSP430_COM", com);
     TForm1& f = OpenTerminal(com);
+    ASSERT_TRUE(Shows("ready."));
     const std::string firmware = QUENNET_TEST_DATA "/srec/msp430_blink.s19";
     ASSERT_EQ(Program(kTargetMsp430_19200, firmware, false), 0) << f.Memo2->toPlainText().toStdString();
     EXPECT_TRUE(LogLines().last().startsWith("PROGRAM OK in "));
