@@ -69,16 +69,8 @@ TEST_F(BoardEndToEnd, TerminalSessionWithTheListedBoard) {
     EXPECT_NE(f.ComboComPort->findText(QString::fromStdString(link)), -1);
     ASSERT_TRUE(Shows("Quennet simulated board ready.")) << f.Memo1->toPlainText().toStdString();
 
-    // Typed keys come back as the board echoes them, and a command is answered.
-    f.Memo1->setFocus();
-    QTest::keyClicks(f.Memo1, "ping");
-    QTest::keyClick(f.Memo1, Qt::Key_Return);
-    EXPECT_TRUE(Shows("ping\nPONG")) << f.Memo1->toPlainText().toStdString();
-
-    // Function buttons: a text with an escape, and an NMEA sentence.
-    f.EditBV[0]->setText(R"(led on\r)");
-    f.ButtonStr[0]->click();
-    EXPECT_TRUE(Shows("LED is on.")) << f.Memo1->toPlainText().toStdString();
+    TalkToTheBoard();
+    // A function button's NMEA sentence.
     f.CheckBoxCRCNMEA->setChecked(true);
     f.EditBV[1]->setText("$GPX,12");
     f.ButtonStr[1]->click();

@@ -96,6 +96,19 @@ protected:
         return form->loader().LastRunResult;
     }
 
+    // A session with the board's firmware on the open terminal: typed keys
+    // come back as the board echoes them and a command is answered; a
+    // function button sends a text with an escape.
+    void TalkToTheBoard() {
+        form->Memo1->setFocus();
+        QTest::keyClicks(form->Memo1, "ping");
+        QTest::keyClick(form->Memo1, Qt::Key_Return);
+        EXPECT_TRUE(Shows("ping\nPONG")) << form->Memo1->toPlainText().toStdString();
+        form->EditBV[0]->setText(R"(led on\r)");
+        form->ButtonStr[0]->click();
+        EXPECT_TRUE(Shows("LED is on.")) << form->Memo1->toPlainText().toStdString();
+    }
+
     // Programs the test STM32 image with read-back into the board that the
     // terminal has open, checks the run's log and that the terminal reaches
     // the board's firmware again afterwards. Returns the firmware file.

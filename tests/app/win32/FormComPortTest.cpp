@@ -50,15 +50,9 @@ TEST_F(FormComPort, TypedKeysGoOutAndEveryByteValueComesBack) {
 
 TEST_F(FormComPort, TerminalSessionWithTheBoard) {
     QUENNET_NEED_PORT("QUENNET_TEST_STM32_COM", com);
-    TForm1& f = OpenTerminal(com);
+    OpenTerminal(com);
     ASSERT_TRUE(Shows("ready."));  // the board's firmware greets a new session
-    f.Memo1->setFocus();
-    QTest::keyClicks(f.Memo1, "ping");
-    QTest::keyClick(f.Memo1, Qt::Key_Return);
-    EXPECT_TRUE(Shows("ping\nPONG")) << f.Memo1->toPlainText().toStdString();
-    f.EditBV[0]->setText(R"(led on\r)");
-    f.ButtonStr[0]->click();
-    EXPECT_TRUE(Shows("LED is on.")) << f.Memo1->toPlainText().toStdString();
+    TalkToTheBoard();
 }
 
 TEST_F(FormComPort, Stm32RunWithVerify) {
