@@ -137,8 +137,8 @@ void TAboutBox::ShowSettingsFile(const QString& path) {
     const QFileInfo file(path);
     const bool beside = file.absolutePath() == QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
     const QString where = beside ? "Settings file (beside the program):" : "Settings file (in your configuration folder):";
-    // A long path is shortened in the middle; the hint holds it whole.
-    // The path as the system writes it (backslashes on Windows).
+    // The path as the system writes it (backslashes on Windows). A long
+    // path is shortened in the middle; the hint holds it whole.
     const QString full = QDir::toNativeSeparators(file.absoluteFilePath());
     const int room = width() - 2 * layout()->contentsMargins().left() - 4;
     const QString shown = SettingsFile->fontMetrics().elidedText(full, Qt::ElideMiddle, room);

@@ -50,9 +50,9 @@ constexpr int kButtonRowHeight = 17;
 const char* const kBaudRates[] = {"600",   "1200",  "4800",  "9600",   "14400",  "19200",
                                   "28800", "38400", "57600", "115200", "460800", "921600"};
 
-// Stored numbers are longs; anything beyond what a window could use is
-// clamped rather than wrapped into a plausible value.
-// Stored numbers are 64-bit; long is 32 bits on Windows.
+// Stored numbers are 64-bit (long long: a long has 32 bits on Windows);
+// anything beyond what a window could use is clamped rather than wrapped
+// into a plausible value.
 int ClampToInt(long long value, int low, int high) {
     return static_cast<int>(std::clamp<long long>(value, low, high));
 }

@@ -1,7 +1,8 @@
 // The real window on Windows (under wine) with the Win32 serial backend, on
 // COM ports that wine maps onto Linux pseudo-terminals. tests/wine/wine-tests.sh
 // starts the far ends and names their ports:
-//   QUENNET_TEST_COM         tests/wine/pty_far_end (answers one-byte commands)
+//   QUENNET_TEST_COM         tests/wine/pty_far_end (answers one-byte commands),
+//                            also listed in the registry's SERIALCOMM key
 //   QUENNET_TEST_STM32_COM   quennet-board --chip stm32
 //   QUENNET_TEST_MSP430_COM  quennet-board --chip msp430
 // A test whose port is not named is skipped; the script fails on a skip.
@@ -33,7 +34,15 @@ protected:
 
 TEST_F(FormComPort, TypedKeysGoOutAndEveryByteValueComesBack) {
     QUENNET_NEED_PORT("QUENNET_TEST_COM", com);
-    TForm1& f = OpenTerminal(com, "115200");
+    // The port is picked from the system's list, as the registry has it.
+    TForm1& f = MakeForm();
+    const int listed = f.ComboComPort->findText(QString::fromStdString(com));
+    ASSERT_NE(listed, -1) << com << " is not in the port list";
+    f.ComboComPort->setCurrentIndex(listed);
+    f.ComboBaud->setEditText("115200");
+    f.ComboBits->setCurrentIndex(kFrameN81);
+    f.CheckBox1->setChecked(true);
+    ASSERT_TRUE(messages.empty()) << messages.front();
     f.CheckBoxHex->setChecked(true);
     // 'A' asks the far end for the 256 byte values in order.
     f.Memo1->setFocus();
