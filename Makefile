@@ -4,15 +4,21 @@
 #                (the core tests run a second time under ASan and UBSan)
 #   make deb   - install what is missing, build, and pack a Debian package
 #                (./quennet_<version>_<arch>.deb)
+#   make windows, windows-test, windows-package - the same for 64-bit Windows
+#                (see the README's Windows section)
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 WIN_BUILD  ?= build-win
+# The static Qt for MinGW-w64 that tools/build-qt-mingw.sh builds once per
+# machine, outside the clone.
+QT_MINGW   ?= $(shell bash tools/build-qt-mingw.sh --print-prefix)
+VERSION    := $(shell grep -m1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # The chip of the simulated board that `make run` starts: stm32, msp430 or none.
 BOARD      ?= stm32
 
-.PHONY: run test build deps clean deb windows windows-test
+.PHONY: run test build deps clean deb windows windows-test windows-package
 
 deps:
 	@bash tools/install-deps.sh
@@ -46,17 +52,29 @@ deb: build
 	cp $(BUILD)/deb/quennet_*.deb .
 	@ls -1 quennet_*.deb
 
-# quennet-flash.exe and the core tests for 64-bit Windows, cross-built with
-# MinGW-w64 (the window is not built for Windows).
+# quennet.exe (the window), quennet-flash.exe and the tests for 64-bit
+# Windows, cross-built with MinGW-w64 against the static Qt (built first when
+# the machine has none). Both programs are single static executables.
 windows:
 	@bash tools/install-deps.sh windows
-	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	  -DQUENNET_CORE_ONLY=ON -DCMAKE_BUILD_TYPE=Release
+	bash tools/build-qt-mingw.sh
+	@# A folder configured before the window was built for Windows starts afresh.
+	@if [ -f $(WIN_BUILD)/CMakeCache.txt ] && ! grep -q qt.toolchain.cmake $(WIN_BUILD)/CMakeCache.txt; then \
+	  echo "Reconfiguring $(WIN_BUILD) with the Qt toolchain"; rm -rf $(WIN_BUILD); fi
+	$(QT_MINGW)/bin/qt-cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release -DQUENNET_CORE_ONLY=OFF \
+	  -DQT_CHAINLOAD_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 
+# The zip and the installer, copied here from the Windows build folder.
+windows-package: windows
+	cmake --build $(WIN_BUILD) --target windows_package
+	cp $(WIN_BUILD)/quennet-$(VERSION)-win64.zip $(WIN_BUILD)/quennet-$(VERSION)-win64-setup.exe .
+	@ls -1 quennet-$(VERSION)-win64.zip quennet-$(VERSION)-win64-setup.exe
+
 # The Windows build's tests under wine, with the Linux board and pty far end
-# of $(BUILD) on the other side of wine's COM ports.
-windows-test: deps windows
+# of $(BUILD) on the other side of wine's COM ports: the core and window
+# tests, the flasher, the window on a virtual X display, and the installer.
+windows-test: deps windows-package
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS) --target quennet-board pty_far_end
 	bash tests/wine/wine-tests.sh $(BUILD) $(WIN_BUILD)

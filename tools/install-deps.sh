@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing Quennet needs,
 # skipping the ones already there. Uses sudo when not run as root.
-# With the argument "windows": what the Windows cross-build and its test run
-# under wine need (make windows-test), kept apart so that `make run` stays lean.
+# With the argument "windows": what the Windows cross-build, its static Qt
+# (tools/build-qt-mingw.sh), its packages and its test run under wine need
+# (make windows-test), kept apart so that `make run` stays lean.
 set -euo pipefail
 
 if [ "${1:-}" = windows ]; then
-  packages=(cmake g++-mingw-w64-x86-64-posix googletest wine wine64 srecord ccache)
+  packages=(cmake g++-mingw-w64-x86-64-posix googletest wine wine64 srecord ccache
+            qt6-base-dev-tools dpkg-dev xz-utils ninja-build debian-archive-keyring
+            nsis xvfb x11-utils imagemagick)
 else
   packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev
             libgtest-dev googletest srecord binutils binutils-arm-none-eabi

@@ -12,6 +12,8 @@ namespace quennet {
 // window closes the usual way and writes its settings instead of the process
 // dying with them unsaved. Install it before the window is built: a signal
 // that comes before the event loop runs is handled once the loop starts.
+// On Windows nothing is installed: a windowed program gets no such signals,
+// and a logoff closes its windows through the session-end messages.
 class QuitSignals : public QObject {
     Q_OBJECT
 public:

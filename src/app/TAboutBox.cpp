@@ -35,19 +35,26 @@ QLabel* MakeLink(const QString& text, const QString& path, QWidget* parent) {
 }  // namespace
 
 QString TAboutBox::FindDocument(const QString& fileName) {
-    const QString installed =
-        QDir(QCoreApplication::applicationDirPath()).filePath("../share/doc/quennet/" + fileName);
+    return FindDocumentFrom(QCoreApplication::applicationDirPath(), fileName);
+}
+
+QString TAboutBox::FindDocumentFrom(const QString& programDir, const QString& fileName) {
+    const QString installed = QDir(programDir).filePath("../share/doc/quennet/" + fileName);
     if (QFileInfo::exists(installed)) return QDir::cleanPath(installed);
-    QDir dir(QCoreApplication::applicationDirPath());
+    // The Windows package names them README.txt and LICENSE.txt, which the
+    // shell opens in a text editor; the file's own name comes first.
+    const QStringList names{fileName, QFileInfo(fileName).completeBaseName() + ".txt"};
+    QDir dir(programDir);
     for (int up = 0; up < 4; ++up) {
-        if (QFileInfo::exists(dir.filePath(fileName))) return dir.filePath(fileName);
+        for (const QString& name : names)
+            if (QFileInfo::exists(dir.filePath(name))) return dir.filePath(name);
         if (!dir.cdUp()) break;
     }
 #ifdef QUENNET_SOURCE_DIR
     const QString source = QDir(QUENNET_SOURCE_DIR).filePath(fileName);
     if (QFileInfo::exists(source)) return source;
 #endif
-    return QDir(QCoreApplication::applicationDirPath()).filePath(fileName);
+    return QDir(programDir).filePath(fileName);
 }
 
 TAboutBox::TAboutBox(OpenFn open, QWidget* parent) : QDialog(parent), open_(std::move(open)) {
@@ -130,11 +137,13 @@ void TAboutBox::ShowSettingsFile(const QString& path) {
     const QFileInfo file(path);
     const bool beside = file.absolutePath() == QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
     const QString where = beside ? "Settings file (beside the program):" : "Settings file (in your configuration folder):";
-    // A long path is shortened in the middle; the hint holds it whole.
+    // The path as the system writes it (backslashes on Windows). A long
+    // path is shortened in the middle; the hint holds it whole.
+    const QString full = QDir::toNativeSeparators(file.absoluteFilePath());
     const int room = width() - 2 * layout()->contentsMargins().left() - 4;
-    const QString shown = SettingsFile->fontMetrics().elidedText(file.absoluteFilePath(), Qt::ElideMiddle, room);
+    const QString shown = SettingsFile->fontMetrics().elidedText(full, Qt::ElideMiddle, room);
     SettingsFile->setText(where + "\n" + shown);
-    SettingsFile->setToolTip(file.absoluteFilePath());
+    SettingsFile->setToolTip(full);
 }
 
 void TAboutBox::LinkClick(QLabel* link) {

@@ -17,9 +17,11 @@ public:
     explicit TAboutBox(OpenFn open, QWidget* parent = nullptr);
 
     // Where the documents are found: beside the program or in the folders
-    // above it (a build tree inside the source tree), or in PREFIX/share/doc/
-    // quennet for a program installed in PREFIX/bin.
+    // above it (a build tree inside the source tree; NAME.txt counts too, as
+    // the Windows package names them), or in PREFIX/share/doc/quennet for a
+    // program installed in PREFIX/bin.
     static QString FindDocument(const QString& fileName);
+    static QString FindDocumentFrom(const QString& programDir, const QString& fileName);
 
     // Tells where the settings file is: beside the program or in the
     // user's configuration folder, and its path.

@@ -50,14 +50,15 @@ constexpr int kButtonRowHeight = 17;
 const char* const kBaudRates[] = {"600",   "1200",  "4800",  "9600",   "14400",  "19200",
                                   "28800", "38400", "57600", "115200", "460800", "921600"};
 
-// Stored numbers are longs; anything beyond what a window could use is
-// clamped rather than wrapped into a plausible value.
-int ClampToInt(long value, int low, int high) {
-    return static_cast<int>(std::clamp<long>(value, low, high));
+// Stored numbers are 64-bit (long long: a long has 32 bits on Windows);
+// anything beyond what a window could use is clamped rather than wrapped
+// into a plausible value.
+int ClampToInt(long long value, int low, int high) {
+    return static_cast<int>(std::clamp<long long>(value, low, high));
 }
 
 // Sets a combo's selection from a stored index; out of range selects nothing.
-void SelectIndex(QComboBox* combo, long index) {
+void SelectIndex(QComboBox* combo, long long index) {
     combo->setCurrentIndex(index >= 0 && index < combo->count() ? static_cast<int>(index) : -1);
 }
 
@@ -458,10 +459,10 @@ QWidget* TForm1::BuildSettingsTab() {
 void TForm1::ReadSettings() {
     IniFile ini(env_.settingsPath);
     // Form
-    const long top = ini.ReadInteger("Form", "Top", 100);
-    const long left = ini.ReadInteger("Form", "Left", 100);
-    const long width = ini.ReadInteger("Form", "Width", 850);
-    const long height = ini.ReadInteger("Form", "Height", 554);
+    const long long top = ini.ReadInteger("Form", "Top", 100);
+    const long long left = ini.ReadInteger("Form", "Left", 100);
+    const long long width = ini.ReadInteger("Form", "Width", 850);
+    const long long height = ini.ReadInteger("Form", "Height", 554);
     initMax_ = ini.ReadBool("Form", "InitMax", false);
     constexpr int kFar = 100000;
     move(ClampToInt(left, -kFar, kFar), ClampToInt(top, -kFar, kFar));

@@ -42,8 +42,9 @@ std::optional<std::string> FileDialog(bool save, const std::string& filter, cons
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // The name only: a display name set here would be appended to every
+    // window's caption ("... - Quennet") by the platform.
     QApplication::setApplicationName("Quennet");
-    QApplication::setApplicationDisplayName("Quennet");
     // Lets the desktop match the window with its menu entry and icon.
     QGuiApplication::setDesktopFileName("quennet");
 

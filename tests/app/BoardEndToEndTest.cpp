@@ -24,6 +24,7 @@
 #include "BoardProcess.h"
 #include "LcdFirmwareTarget.h"
 #include "Stm32ChipModels.h"
+#include "RealPortFixture.h"
 #include "app/PortCombo.h"
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
@@ -32,88 +33,24 @@
 #include "firmware/SRecord.h"
 #include "serial/ComPort.h"
 #include "serial/posix/BoardAnnounce.h"
-#include "serial/posix/PosixSerialDevice.h"
 
 namespace quennet {
 namespace {
 
 using testing::BoardProcess;
 
-class BoardEndToEnd : public ::testing::Test {
+class BoardEndToEnd : public testing::RealPortFixture {
 protected:
-    QTemporaryDir dir;
-    ComPort port{PosixSerialDeviceFactory(), SystemClock()};
-    std::vector<std::string> messages;
-    std::optional<std::string> saveAnswer;
     std::unique_ptr<BoardProcess> board;
-    std::unique_ptr<TForm1> form;
 
     void TearDown() override {
-        form.reset();
-        port.ComClose();
+        RealPortFixture::TearDown();
         board.reset();
     }
-
-    std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
 
     void StartBoard(std::vector<std::string> args) {
         board = std::make_unique<BoardProcess>(QUENNET_BOARD_EXE, args);
         ASSERT_TRUE(board->Started());
-    }
-
-    TForm1& MakeForm() {
-        FormEnvironment env;
-        env.settingsPath = Path("q.INI");
-        env.port = &port;
-        env.listPorts = SystemSerialPorts;
-        env.messageBox = [this](const std::string&, const std::string& t) { messages.push_back(t); };
-        env.errorBox = [this](const std::string& t) { messages.push_back(t); };
-        env.saveFileDialog = [this](const std::string&, const std::string&) { return saveAnswer; };
-        form = std::make_unique<TForm1>(env);
-        form->FormCreate();
-        form->show();
-        return *form;
-    }
-
-    // Opens the terminal on the board's pty at a rate that is no bootloader's.
-    TForm1& OpenTerminal(const std::string& path, const char* baud = "38400") {
-        TForm1& f = MakeForm();
-        f.ComboComPort->lineEdit()->setText(QString::fromStdString(path));
-        QTest::keyClick(f.ComboComPort->lineEdit(), Qt::Key_Return);
-        f.ComboBaud->setEditText(baud);
-        f.ComboBits->setCurrentIndex(kFrameN81);
-        f.CheckBox1->setChecked(true);
-        EXPECT_TRUE(messages.empty()) << messages.front();
-        EXPECT_TRUE(port.IsOpen());
-        return f;
-    }
-
-    // Pumps the real event loop (the 2 ms pump runs) until cond or 5 s.
-    template <class Cond>
-    bool WaitFor(Cond cond) {
-        QElapsedTimer t;
-        t.start();
-        while (!cond() && t.elapsed() < 5000) QTest::qWait(5);
-        return cond();
-    }
-    bool Shows(const char* text) {
-        return WaitFor([&] { return form->Memo1->toPlainText().contains(text); });
-    }
-    QStringList LogLines() const { return form->Memo2->toPlainText().split('\n', Qt::SkipEmptyParts); }
-
-    // Runs the loader on target and returns its result.
-    int Program(int target, const std::string& firmware, bool verify) {
-        form->Edit1->setText(QString::fromStdString(firmware));
-        form->ComboTarget->setCurrentIndex(target);
-        form->CheckBoxVerify->setChecked(verify);
-        form->Button1->click();
-        return form->loader().LastRunResult;
-    }
-
-    static FirmwareImage Load(const std::string& path) {
-        FirmwareImage image;
-        EXPECT_EQ(LoadSRecordFile(path, image), 0) << path;
-        return image;
     }
 };
 
@@ -133,16 +70,8 @@ TEST_F(BoardEndToEnd, TerminalSessionWithTheListedBoard) {
     EXPECT_NE(f.ComboComPort->findText(QString::fromStdString(link)), -1);
     ASSERT_TRUE(Shows("Quennet simulated board ready.")) << f.Memo1->toPlainText().toStdString();
 
-    // Typed keys come back as the board echoes them, and a command is answered.
-    f.Memo1->setFocus();
-    QTest::keyClicks(f.Memo1, "ping");
-    QTest::keyClick(f.Memo1, Qt::Key_Return);
-    EXPECT_TRUE(Shows("ping\nPONG")) << f.Memo1->toPlainText().toStdString();
-
-    // Function buttons: a text with an escape, and an NMEA sentence.
-    f.EditBV[0]->setText(R"(led on\r)");
-    f.ButtonStr[0]->click();
-    EXPECT_TRUE(Shows("LED is on.")) << f.Memo1->toPlainText().toStdString();
+    TalkToTheBoard();
+    // A function button's NMEA sentence.
     f.CheckBoxCRCNMEA->setChecked(true);
     f.EditBV[1]->setText("$GPX,12");
     f.ButtonStr[1]->click();
@@ -158,18 +87,9 @@ TEST_F(BoardEndToEnd, TerminalSessionWithTheListedBoard) {
 TEST_F(BoardEndToEnd, Stm32RunWithVerifyLeavesTheImageInFlash) {
     const std::string flash = Path("stm32.s37");
     StartBoard({"--chip", "stm32", "--no-announce", "--flash-out", flash, "--flash-format", "srec"});
-    TForm1& f = OpenTerminal(board->Path());
+    OpenTerminal(board->Path());
     ASSERT_TRUE(Shows("ready."));
-    const std::string firmware = QUENNET_TEST_DATA "/srec/stm32_app.s37";
-    ASSERT_EQ(Program(kTargetStm32_115200, firmware, true), 0) << f.Memo2->toPlainText().toStdString();
-    const QStringList lines = LogLines();
-    EXPECT_TRUE(lines.contains("ID: 0414 (High-density device)"));
-    EXPECT_TRUE(lines.contains("Verify ..."));
-    EXPECT_TRUE(lines.last().startsWith("PROGRAM OK in "));
-    // Back on the terminal's settings the board runs its firmware again.
-    f.Memo1->clear();
-    QTest::keyClicks(f.Memo1, "x");
-    EXPECT_TRUE(Shows("x"));
+    const std::string firmware = ProgramStm32WithVerify();
 
     ASSERT_EQ(board->Stop(), 0);
     const FirmwareImage expected = Load(firmware);
@@ -232,28 +152,9 @@ TEST_F(BoardEndToEnd, Msp430RunLeavesTheImageInFlash) {
 
 TEST_F(BoardEndToEnd, LcdCaptureIsSavedAsABitmap) {
     StartBoard({"--chip", "stm32", "--no-announce", "--period", "0"});
-    TForm1& f = OpenTerminal(board->Path(), "230400");
+    OpenTerminal(board->Path(), "230400");
     ASSERT_TRUE(Shows("ready."));
-    f.ExtraFeatures1->trigger();
-    f.PageControl1->setCurrentWidget(f.TabLcd);
-    f.Button6->click();
-    EXPECT_TRUE(messages.empty()) << messages.front();
-    saveAnswer = Path("screen.bmp");
-    f.ButtonSaveImage->click();
-    QImage saved(dir.filePath("screen.bmp"), "BMP");
-    ASSERT_FALSE(saved.isNull());
-    ASSERT_EQ(saved.size(), QSize(128, 64));
-
-    // The board shows the LCD model's test pattern.
-    VirtualClock clock;
-    SimLine line{clock};
-    LcdFirmwareTarget expected{line};
-    expected.FillTestPattern();
-    int wrong = 0;
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 128; ++x)
-            wrong += (saved.pixel(x, y) == qRgb(0, 0, 0)) != expected.Pixel(y, x);
-    EXPECT_EQ(wrong, 0);
+    CaptureShowsTheTestPattern();
 }
 
 TEST_F(BoardEndToEnd, BoardKilledDuringARunFailsTheRunAndTheWindowStaysUsable) {

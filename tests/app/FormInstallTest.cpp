@@ -47,23 +47,25 @@ TEST_F(FormInstall, RefusedOpenAddsTheAccessHintOnlyWhenThereIsOne) {
 
 TEST(AboutBoxSettings, SaysWhereTheSettingsFileIs) {
     TAboutBox box([](const QString&) { return true; });
+    // Paths are shown as the system writes them (backslashes on Windows).
     const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("quennet.INI");
     box.ShowSettingsFile(beside);
     EXPECT_TRUE(box.SettingsFile->text().startsWith("Settings file (beside the program):\n"));
-    EXPECT_TRUE(box.SettingsFile->text().endsWith(beside)) << box.SettingsFile->text().toStdString();
-    EXPECT_EQ(box.SettingsFile->toolTip(), beside);
+    EXPECT_TRUE(box.SettingsFile->text().endsWith(QDir::toNativeSeparators(beside)))
+        << box.SettingsFile->text().toStdString();
+    EXPECT_EQ(box.SettingsFile->toolTip(), QDir::toNativeSeparators(beside));
 
     // A long path in the configuration folder is shortened in the middle to
     // fit the box; the hint keeps it whole.
-    const QString config = "/home/" + QString(120, 'u') + "/.config/quennet/quennet.INI";
+    const QString config = QDir::rootPath() + "home/" + QString(120, 'u') + "/.config/quennet/quennet.INI";
     box.ShowSettingsFile(config);
     const QStringList lines = box.SettingsFile->text().split('\n');
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[0], "Settings file (in your configuration folder):");
-    EXPECT_TRUE(lines[1].startsWith("/home/u"));
+    EXPECT_TRUE(lines[1].startsWith(QDir::toNativeSeparators(QDir::rootPath() + "home/u")));
     EXPECT_TRUE(lines[1].endsWith("quennet.INI"));
     EXPECT_LE(box.SettingsFile->fontMetrics().horizontalAdvance(lines[1]), box.width());
-    EXPECT_EQ(box.SettingsFile->toolTip(), config);
+    EXPECT_EQ(box.SettingsFile->toolTip(), QDir::toNativeSeparators(config));
     EXPECT_EQ(box.size(), QSize(410, 370));
 }
 

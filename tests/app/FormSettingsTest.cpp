@@ -323,5 +323,18 @@ TEST(AboutBox, ShowsLicenceAndOpensLinks) {
     EXPECT_TRUE(QFile::exists(opened[0])) << opened[0].toStdString();
 }
 
+TEST(AboutBox, FindsTheDocumentsOfAWindowsPackage) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("Quennet");
+    ASSERT_TRUE(QDir().mkpath(program));
+    QFile(dir.filePath("Quennet/LICENSE.txt")).open(QIODevice::WriteOnly);
+    EXPECT_EQ(TAboutBox::FindDocumentFrom(program, "LICENSE"), dir.filePath("Quennet/LICENSE.txt"));
+    // The file's own name wins over its .txt copy.
+    QFile(dir.filePath("Quennet/LICENSE")).open(QIODevice::WriteOnly);
+    EXPECT_EQ(TAboutBox::FindDocumentFrom(program, "LICENSE"), dir.filePath("Quennet/LICENSE"));
+    QFile(dir.filePath("README.txt")).open(QIODevice::WriteOnly);
+    EXPECT_EQ(TAboutBox::FindDocumentFrom(program, "README.md"), dir.filePath("README.txt"));
+}
+
 }  // namespace
 }  // namespace quennet::testing

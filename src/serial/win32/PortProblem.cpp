@@ -56,4 +56,8 @@ std::string ExplainOpenFailure(const std::string& name) {
     return serial ? "cannot be set up as a serial line" : "is not a serial device";
 }
 
+// Windows grants a COM port to whoever opens it first; there is no group to
+// join, and a port that refuses is busy, which ExplainOpenFailure tells.
+std::string PortAccessHint(const std::string&) { return ""; }
+
 }  // namespace quennet

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "TempDir.h"
-#include "Unprivileged.h"
+#include "../Unprivileged.h"
 
 namespace quennet {
 namespace {
