@@ -294,8 +294,8 @@ TEST_F(FormLoader, AFileThatCannotGoToTheTargetGetsItsReasonUnderTheFatalLine) {
     f.ComboTarget->setCurrentIndex(kTargetStm32_115200);
     const std::string text = dir.filePath("notes.txt").toStdString();
     std::ofstream(text) << "firmware v2, see the hex file\n";
-    const std::string far = dir.filePath("far.s37").toStdString();
-    std::ofstream(far) << "S00600004844521B\nS30908100000DEADBEEFA6\n";
+    const std::string beyond = dir.filePath("beyond.s37").toStdString();
+    std::ofstream(beyond) << "S00600004844521B\nS30908100000DEADBEEFA6\n";
     const std::string hex = dir.filePath("bad.hex").toStdString();
     std::ofstream(hex) << ":020000040800F2\n:0400000001020304F3\n:00000001FF\n";
     const std::string missing = dir.filePath("none.s19").toStdString();
@@ -306,7 +306,7 @@ TEST_F(FormLoader, AFileThatCannotGoToTheTargetGetsItsReasonUnderTheFatalLine) {
         {"", "No firmware file given."},
         {text, "Firmware file " + text + ": offset 0: holds no S-records, Intel HEX, ELF or TI-TXT (a raw "
                "binary needs the address it is loaded at)."},
-        {far, "Firmware file " + far + ": line 2: data at 0x08100000..0x08100003 lie outside the flash "
+        {beyond, "Firmware file " + beyond + ": line 2: data at 0x08100000..0x08100003 lie outside the flash "
               "(0x08000000..0x0807FFFF); S3 addresses count from 0x08000000."},
         {hex, "Firmware file " + hex + ": line 2: the record fails its checksum (it ends in F3, its bytes "
               "need F2)."},

@@ -24,9 +24,9 @@
 #include "app/PortCombo.h"
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
-#include "loader/FirmwareImage.h"
+#include "firmware/FirmwareImage.h"
 #include "loader/Loader.h"
-#include "loader/SRecord.h"
+#include "firmware/SRecord.h"
 #include "serial/ComPort.h"
 
 namespace quennet::testing {
