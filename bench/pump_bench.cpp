@@ -6,9 +6,11 @@
 //   writing into a pseudo-terminal as fast as it can); prints the bytes per
 //   second that the view takes and the longest a single pump tick or a
 //   single round of event handling (painting) held the window;
-// - paced at 921600 baud (text lines and hex): the bytes arrive as the wire
-//   delivers them, the pump runs from a 2 ms timer as in the window; prints
-//   the process's CPU time per megabyte received.
+// - paced at 921600 baud (text lines, the same coloured with ANSI escapes
+//   and shown with colours and time stamps, and hex): the bytes arrive as
+//   the wire delivers them, the pump runs from a 2 ms timer as in the
+//   window; prints the process's CPU time per megabyte received. The
+//   coloured lines run again with a 10 MB scrollback, filled first.
 // Then a memory check: RSS before and after a long hex flood.
 //
 // Run by hand, on a real X server or Xvfb (xvfb-run build/pump_bench), or
@@ -94,6 +96,15 @@ struct Pattern {
     const char* name;
     bool hex;
     std::vector<std::uint8_t> stream;  // repeated for as long as the run lasts
+    bool coloured = false;             // shown with ANSI colours and time stamps
+    std::size_t limit = ReceivePump::kDisplayLimit;
+
+    ViewOptions Options() const {
+        ViewOptions o;
+        o.hex = hex;
+        o.ansi = o.timestamps = coloured;
+        return o;
+    }
 };
 
 std::vector<Pattern> Patterns() {
@@ -108,6 +119,18 @@ std::vector<Pattern> Patterns() {
         lines += l + "\r\n";  // 80 bytes
     }
     out.push_back({"80-byte lines", false, text(lines)});
+    // The same lines as a firmware's logger colours them by level.
+    static const char* const kLevels[] = {"\x1b[32m", "\x1b[33m", "\x1b[31m", "\x1b[36m"};
+    std::string coloured;
+    for (int i = 0; i < 1000; ++i) {
+        char head[16];
+        std::snprintf(head, sizeof head, "%06d ", i);
+        std::string l = std::string(kLevels[i % 4]) + head;
+        while (l.size() < 74) l.push_back(static_cast<char>('A' + l.size() % 26));
+        coloured += l + "\x1b[0m\r\n";  // 80 bytes
+    }
+    out.push_back({"coloured, stamped", false, text(coloured), true});
+    out.push_back({"same, 10 MB kept", false, text(coloured), true, 10'000'000});
     std::string longLine;
     for (int i = 0; i < 26 * 100; ++i) longLine.push_back(static_cast<char>('a' + i % 26));
     out.push_back({"one long line", false, text(longLine)});
@@ -138,7 +161,20 @@ struct View {
     RealClock clock;
     ComPort port{[this] { return std::unique_ptr<SerialDevice>(new FeedDevice(queue, head)); }, clock};
     TerminalMemo memo;
+    ReceiveView view;
     std::size_t cursor = 0;  // position in the pattern's stream
+
+    explicit View(const Pattern& p) : View(p.hex) {
+        view.SetOptions(p.Options());
+        // A scrollback larger than the plain one is filled first.
+        if (p.limit > ReceivePump::kDisplayLimit) {
+            memo.BeginUpdate();
+            while (memo.TextLength() < p.limit) view.Show(memo, p.stream.data(), p.stream.size());
+            memo.EndUpdate();
+            QCoreApplication::processEvents();
+        }
+    }
+    std::size_t Tick(const Pattern& p) { return ReceivePump::Tick(port, memo, view, p.limit, nullptr).bytes; }
 
     explicit View(bool hex) {
         port.ComOpen("bench", 921600, kFrameN81);
@@ -176,7 +212,7 @@ double Seconds() {
 }
 
 void Unpaced(const Pattern& p) {
-    View v(p.hex);
+    View v(p);
     QElapsedTimer wall, step;
     qint64 maxTickNs = 0, maxEventsNs = 0;
     std::size_t bytes = 0;
@@ -185,7 +221,7 @@ void Unpaced(const Pattern& p) {
     while (wall.elapsed() < Seconds() * 1000 && bytes < 200'000'000) {
         if (v.Queued() < ReceivePump::kMaxBytesPerTick) v.Feed(p, ReceivePump::kMaxBytesPerTick);
         step.start();
-        bytes += ReceivePump::Tick(v.port, v.memo, p.hex, nullptr).bytes;
+        bytes += v.Tick(p);
         maxTickNs = std::max(maxTickNs, step.nsecsElapsed());
         step.start();
         QCoreApplication::processEvents();
@@ -202,7 +238,7 @@ void Unpaced(const Pattern& p) {
 // The window's own rhythm: a 2 ms timer runs the pump, bytes arrive at the
 // wire's rate in between.
 void Paced(const Pattern& p, double baud) {
-    View v(p.hex);
+    View v(p);
     const double bytesPerSecond = baud / 10.0;
     QElapsedTimer wall;
     std::size_t fed = 0, taken = 0;
@@ -214,7 +250,7 @@ void Paced(const Pattern& p, double baud) {
             v.Feed(p, due - fed);
             fed = due;
         }
-        taken += ReceivePump::Tick(v.port, v.memo, p.hex, nullptr).bytes;
+        taken += v.Tick(p);
     });
     QEventLoop loop;
     QTimer::singleShot(static_cast<int>(Seconds() * 2000), &loop, &QEventLoop::quit);
@@ -261,7 +297,7 @@ int main(int argc, char** argv) {
         for (const Pattern& p : patterns) Unpaced(p);
     if (only.isEmpty() || only == "paced") {
         for (const Pattern& p : patterns)
-            if (p.name == std::string("80-byte lines") || p.hex) Paced(p, 921600);
+            if (p.name == std::string("80-byte lines") || p.coloured || p.hex) Paced(p, 921600);
         Paced(patterns[0], 115200);
         Paced(patterns[0], 0);
     }

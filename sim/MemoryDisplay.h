@@ -15,6 +15,10 @@ public:
     bool inUpdate = false;
 
     void AppendText(std::string_view bytes) override { text.append(bytes); }
+    // Cells keep their code point's low byte: this display is 8-bit text.
+    void AppendCells(CellView cells) override {
+        for (Cell c : cells) text.push_back(static_cast<char>(cell::Code(c) & 0xFF));
+    }
     void AppendLineBreak() override { text += "\r\n"; }
     // Whatever the text ends with, the new empty line costs one line break.
     void AppendEmptyLine() override { text += "\r\n"; }
@@ -25,6 +29,14 @@ public:
             text.pop_back();
     }
     std::size_t TextLength() const override { return text.size(); }
+    std::size_t LastLineLength() const override {
+        const auto pos = text.rfind("\r\n");
+        return pos == std::string::npos ? text.size() : text.size() - pos - 2;
+    }
+    void TruncateLastLine(std::size_t n) override {
+        const std::size_t length = LastLineLength();
+        if (n < length) text.resize(text.size() - (length - n));
+    }
     void RemoveFirstLine() override {
         const auto pos = text.find("\r\n");
         text.erase(0, pos == std::string::npos ? text.size() : pos + 2);

@@ -28,6 +28,7 @@
 #include "app/PumpWaker.h"
 #include "app/Resources.h"
 #include "app/TAboutBox.h"
+#include "app/TerminalBars.h"
 #include "app/TerminalMemo.h"
 #include "core/BaudText.h"
 #include "core/IniFile.h"
@@ -35,6 +36,7 @@
 #include "loader/Loader.h"
 #include "terminal/Charset.h"
 #include "terminal/FileSend.h"
+#include "terminal/InputHistory.h"
 #include "terminal/LogFile.h"
 #include "terminal/Nmea.h"
 #include "terminal/ReceivePump.h"
@@ -116,6 +118,10 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     LabelPortHolder = new QLabel;
     LabelPortHolder->setObjectName("LabelPortHolder");
     statusBar()->addWidget(LabelPortHolder, 1);
+    LabelCounters = new QLabel;
+    LabelCounters->setObjectName("LabelCounters");
+    LabelCounters->hide();
+    statusBar()->addPermanentWidget(LabelCounters);
 
     trayIcon_ = new QSystemTrayIcon(QIcon(":/quennet.png"), this);
     trayIcon_->setToolTip("Quennet");
@@ -132,7 +138,7 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     Timer1->setInterval(2);
     // While the line is quiet the pump rests and the port wakes it.
     pumpWaker_ = new PumpWaker(Timer1,
-                               {[this] { return TerminalHoldsPort() && !fileSender_->Running(); },
+                               {[this] { return TerminalHoldsPort() && !fileSender_->Running() && !paced_->Running(); },
                                 [this] { return port().ReadableHandle(); },
                                 [this] {
                                     Guarded([this] { Timer1Timer(); });
@@ -151,6 +157,7 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     WireTools();
     WireLoader();
     WireLcd();
+    WireTerminal();
     port().Owner().SetListener([this](PortUser holder) { PortHolderChanged(holder); });
 
     ReadSettings();
@@ -299,9 +306,16 @@ QWidget* TForm1::BuildTerminalTab() {
     }
     column->addWidget(ButtonRow);
 
+    FindBar1 = new FindBar;
+    FindBar1->hide();
+    column->addWidget(FindBar1);
     Memo1 = new TerminalMemo;
     Memo1->setObjectName("Memo1");
     column->addWidget(Memo1, 1);
+    EditInput = new InputLine;
+    EditInput->setObjectName("EditInput");
+    EditInput->hide();
+    column->addWidget(EditInput);
 
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBox1Click(); }); });
     ComboComPort->onDropDown = [this] { Guarded([this] { ComboComPortDropDown(); }); };
@@ -417,7 +431,12 @@ QWidget* TForm1::BuildSettingsTab() {
     logLayout->addWidget(CheckBoxLogFile, 0, 0);
     logLayout->addWidget(ButtonBrowseLogFile, 0, 1);
     logLayout->addWidget(EditBrowseLogFile, 1, 0, 1, 2);
+    CheckBoxLogTimestamps = new QCheckBox("Log with timestamps");
+    CheckBoxLogTimestamps->setObjectName("CheckBoxLogTimestamps");
+    CheckBoxLogTimestamps->setToolTip("Each line of the log starts with the time it came; otherwise the log is byte-exact");
+    logLayout->addWidget(CheckBoxLogTimestamps, 2, 0, 1, 2);
     grid->addWidget(log, 1, 0);
+    grid->addWidget(BuildTerminalOptions(), 2, 0);
 
     auto* buttons = new QGroupBox("Buttons");
     buttons->setObjectName("GroupBoxButtons");
@@ -450,7 +469,7 @@ QWidget* TForm1::BuildSettingsTab() {
     b->addLayout(opts, 9, 1, 1, 2);
     grid->addWidget(buttons, 0, 1, 3, 1);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(2, 1);
+    grid->setRowStretch(3, 1);
     return tab;
 }
 
@@ -493,6 +512,7 @@ void TForm1::ReadSettings() {
     QFont font(fontName_);
     font.setPointSize(fontSize_ > 0 ? fontSize_ : 14);
     ApplyDisplayFont(font, fontColor_);
+    ReadTerminalOptions(ini);
 }
 
 void TForm1::ApplyDisplayFont(const QFont& wanted, const QColor& color) {
@@ -539,6 +559,7 @@ void TForm1::WriteSettings() {
     ini.WriteString("Font", "Name", fontName_.toStdString());
     ini.WriteInteger("Font", "Size", fontSize_);
     ini.WriteInteger("Font", "Color", ColorToSetting(fontColor_));
+    WriteTerminalOptions(ini);
 }
 
 // ------------------------------------------------------------ window frame
@@ -566,6 +587,9 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 void TForm1::FormClose() {
     if (settingsWritten_) return;
     settingsWritten_ = true;
+    // The history is not a setting: a folder that takes no settings file
+    // loses it silently.
+    if (historyChanged_ && !HistoryPath().empty()) history_->Save(HistoryPath());
     WriteSettings();
 }
 
@@ -675,10 +699,12 @@ void TForm1::CheckBox1Click() {
             ShowMessage(text);
             return;
         }
+        pacedRate_ = CharsPerSecond(ParseBaudText(ComboBaud->currentText().toStdString()), EffectiveIndex(ComboBits));
         SetChoosersEnabled(false);
         Memo1->setFocus();
     } else {
         SetChoosersEnabled(true);
+        paced_->Stop();
         port().ComClose();
     }
 }
@@ -700,6 +726,7 @@ void TForm1::ComboComPortChange() {
 
 void TForm1::PortHolderChanged(PortUser holder) {
     const bool terminal = holder == PortUser::Terminal;
+    TerminalPortHolderChanged(terminal);
     // While a run or a capture holds the port, the terminal's controls that
     // would reach it are off; their handlers refuse as well, for keys and
     // for clicks that were already queued.
@@ -746,12 +773,15 @@ void TForm1::SessionFollowsPort() {
 void TForm1::Timer1Timer() {
     lastTickBytes_ = 0;
     if (!TerminalHoldsPort()) return;
-    const bool logging = CheckBoxLogFile->isChecked();
-    const ReceivePump::TickResult tick =
-        ReceivePump::Tick(port(), *Memo1, CheckBoxHex->isChecked(), [this, logging](const std::uint8_t* b, std::size_t n) {
-            LogReceivedBytes(*logFile_, logging, b, n);
-        });
+    const ReceivePump::TickResult tick = ReceivePump::Tick(
+        port(), *Memo1, *view_, displayLimit_, [this](const std::uint8_t* b, std::size_t n) { LogChunk(b, n); });
     lastTickBytes_ = tick.bytes;
+    received_ += tick.bytes;
+    PacedStep();
+    if (tick.bytes > 0 || port().WrittenCount != countedWritten_) {
+        countedWritten_ = port().WrittenCount;
+        CountersChanged();
+    }
     // Receiving has precedence: a full chunk holds the file send back.
     if (tick.fullChunk || !fileSender_->Running()) return;
     switch (fileSender_->Step(port(), port().clock())) {
@@ -769,7 +799,9 @@ void TForm1::Timer1Timer() {
 void TForm1::Memo1KeyPress(char32_t ch) {
     if (!TerminalHoldsPort()) return;
     const int byte = TypedCharToByte(ch);
-    if (byte >= 0) port().ComWriteByte(static_cast<std::uint8_t>(byte));
+    if (byte < 0) return;
+    const char code = static_cast<char>(byte);
+    SendKeys(std::string_view(&code, 1));
 }
 
 void TForm1::Memo1Enter() {
@@ -786,17 +818,16 @@ void TForm1::ButtonResetClick() {
 
 void TForm1::Button4Click() {
     Memo1->ClearText();
+    view_->Restart();
+    received_ = 0;
+    sentExcluded_ += SentCount();
+    ShowCounters();
     Memo1->setFocus();
 }
 
 void TForm1::CheckBoxHexClick() {
-    if (CheckBoxHex->isChecked()) {
-        Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-        Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    } else {
-        Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-        Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    }
+    view_->SetOptions(CurrentViewOptions());
+    ApplyWrap();
     Memo1->setFocus();
 }
 

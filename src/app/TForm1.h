@@ -1,4 +1,5 @@
 #pragma once
+#include <QClipboard>
 #include <QImage>
 #include <QMainWindow>
 #include <QString>
@@ -12,6 +13,9 @@
 #include "loader/Loader.h"
 #include "serial/ComPort.h"
 #include "serial/PortProblem.h"
+#include "terminal/ReceiveView.h"
+#include "terminal/TimeStamp.h"
+#include "terminal/TypedSend.h"
 
 class QAction;
 class QCheckBox;
@@ -40,6 +44,9 @@ class NmeaWriter;
 class Loader;
 class Memo2Log;
 class LcdState;
+class InputLine;
+class FindBar;
+class InputHistory;
 
 // What the window needs from outside; tests replace every part of it.
 struct FormEnvironment {
@@ -69,6 +76,8 @@ struct FormEnvironment {
     // A question with Yes and No (caption, text); true for Yes. Nothing
     // set counts as No.
     std::function<bool(const std::string& caption, const std::string& text)> askYesNo;
+    // The time of day of the terminal's time stamps.
+    TimeOfDayFn timeOfDay = LocalTimeOfDayMs;
 };
 
 // A shared file dialog's memory: the filter set last and the name last chosen.
@@ -108,6 +117,45 @@ public:
     void Button4Click();
     void CheckBoxHexClick();
     void CheckBoxLowLatencyClick();
+
+    // ---- terminal options (TForm1Terminal.cpp) ----
+    // Any control of the "Terminal" group changed: the display, the input
+    // line and the counters follow.
+    void TerminalOptionsChanged();
+    void Memo1Return();
+    void Memo1Paste(QClipboard::Mode mode);
+    void EditInputReturn();
+    void EditInputHistory(bool older);
+    void FindShow();
+    void FindClose();
+    void FindNext(bool forward);
+    ViewOptions CurrentViewOptions() const;
+    LineEnd CurrentLineEnd() const;
+    std::size_t DisplayLimit() const { return displayLimit_; }
+    const PacedSender& pacedSender() const { return *paced_; }
+    // The counters of the status bar: bytes received by the terminal and
+    // sent by it (typing, pasting, buttons, file send) since "Clear".
+    std::uint64_t ReceivedCount() const { return received_; }
+    std::uint64_t SentCount() const;
+    // The input line's history file: the settings file's name with
+    // ".history" for its extension.
+    std::string HistoryPath() const;
+
+    QComboBox* ComboLineEnd = nullptr;
+    QComboBox* ComboScrollback = nullptr;
+    QComboBox* ComboEncoding = nullptr;
+    QComboBox* ComboHexView = nullptr;
+    QCheckBox* CheckBoxInputLine = nullptr;
+    QCheckBox* CheckBoxTimestamps = nullptr;
+    QCheckBox* CheckBoxWrap = nullptr;
+    QCheckBox* CheckBoxControlMarks = nullptr;
+    QCheckBox* CheckBoxAnsi = nullptr;
+    QCheckBox* CheckBoxCounters = nullptr;
+    QCheckBox* CheckBoxLogTimestamps = nullptr;
+    InputLine* EditInput = nullptr;
+    FindBar* FindBar1 = nullptr;
+    QLabel* LabelCounters = nullptr;
+    // ---- end of terminal options ----
 
     // Function buttons and button sets
     void ButtonStrClick(int n);  // the button of number n = 1..8
@@ -274,6 +322,18 @@ private:
     void AskBinaryAddress(LoaderInputs& inputs);
     void BeginLoaderClick();
     void FinishLoaderClick();
+    // Terminal options (TForm1Terminal.cpp)
+    QWidget* BuildTerminalOptions();
+    void WireTerminal();
+    void ReadTerminalOptions(const IniFile& ini);
+    void WriteTerminalOptions(IniFile& ini);
+    void ApplyWrap();
+    void SendKeys(std::string_view bytes);
+    void PacedStep();
+    void CountersChanged();
+    void ShowCounters();
+    void TerminalPortHolderChanged(bool terminal);
+    void LogChunk(const std::uint8_t* bytes, std::size_t n);
 
     FormEnvironment env_;
     int savedComIndex_ = -1;
@@ -297,6 +357,19 @@ private:
     void WireLcd();
     void EndLcdCapture();
     std::unique_ptr<LcdState> lcd_;
+    // Terminal options (TForm1Terminal.cpp)
+    std::unique_ptr<ReceiveView> view_;
+    std::unique_ptr<PacedSender> paced_;
+    std::unique_ptr<InputHistory> history_;
+    bool historyChanged_ = false;
+    std::uint32_t pacedRate_ = 960;  // characters a second of the open port
+    std::size_t displayLimit_ = 16000;
+    std::uint64_t received_ = 0;
+    std::uint64_t sentExcluded_ = 0;  // written by runs and captures, and before "Clear"
+    std::uint64_t heldSince_ = 0;     // the write count when a run took the port
+    bool held_ = false;
+    std::uint64_t countedWritten_ = 0;  // the write count the counters last saw
+    QTimer* countersTimer_ = nullptr;
 };
 
 // Button values and button-set files are 8-bit text: Latin-1, with the

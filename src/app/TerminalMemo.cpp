@@ -23,6 +23,25 @@ namespace {
 constexpr int kMargin = 4;
 constexpr int kCaretWidth = 2;
 
+// The colours of SGR 30-37 and 90-97 (and 40-47 behind the text), chosen to
+// stay legible on the display's black.
+constexpr QRgb kAnsiColors[16] = {
+    qRgb(0, 0, 0),       qRgb(205, 49, 49),   qRgb(13, 188, 121),  qRgb(229, 229, 16),
+    qRgb(36, 114, 200),  qRgb(188, 63, 188),  qRgb(17, 168, 205),  qRgb(229, 229, 229),
+    qRgb(102, 102, 102), qRgb(241, 76, 76),   qRgb(35, 209, 139),  qRgb(245, 245, 67),
+    qRgb(59, 142, 234),  qRgb(214, 112, 214), qRgb(41, 184, 219),  qRgb(255, 255, 255),
+};
+const QColor kMatchColor(120, 100, 0);
+
+void AppendUcs4(QString& out, char32_t ch) {
+    if (ch > 0xFFFF) {
+        out += QChar(QChar::highSurrogate(ch));
+        out += QChar(QChar::lowSurrogate(ch));
+    } else {
+        out += QChar(static_cast<char16_t>(ch));
+    }
+}
+
 }  // namespace
 
 TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
@@ -63,28 +82,71 @@ void TerminalMemo::MeasureFont() {
     rowHeight_ = std::max(1, metrics.height());
     ascent_ = metrics.ascent();
     fonts_.clear();
-    const QRawFont main = QRawFont::fromFont(f);
-    fonts_.push_back(main);
-    for (std::size_t b = 0; b < 256; ++b) {
-        Glyph& g = glyphs_[b];
-        g = Glyph{};
-        const QChar ch(chars_[b]);
-        if (ch.isSpace()) continue;
-        if (main.isValid() && main.supportsCharacter(ch)) {
-            const QList<quint32> index = main.glyphIndexesForString(QString(ch));
-            if (!index.isEmpty() && index[0] != 0) g = Glyph{0, index[0]};
-            if (g.font >= 0) continue;
+    fonts_.push_back(QRawFont::fromFont(f));
+    wideGlyphs_.clear();
+    for (std::size_t b = 0; b < 256; ++b) glyphs_[b] = LookUp(chars_[b]);
+}
+
+TerminalMemo::Glyph TerminalMemo::LookUp(char32_t ch) {
+    QString text;
+    AppendUcs4(text, ch);
+    if (text.size() == 1 && text[0].isSpace()) return {};
+    const QRawFont& main = fonts_.front();
+    if (main.isValid() && main.supportsCharacter(ch)) {
+        const QList<quint32> index = main.glyphIndexesForString(text);
+        if (!index.isEmpty() && index[0] != 0) return Glyph{0, index[0]};
+    }
+    QTextLayout layout(text, font());
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    if (runs.isEmpty() || runs[0].glyphIndexes().isEmpty()) return {};
+    const QRawFont raw = runs[0].rawFont();
+    auto it = std::find(fonts_.begin(), fonts_.end(), raw);
+    if (it == fonts_.end()) it = fonts_.insert(fonts_.end(), raw);
+    return Glyph{static_cast<int>(it - fonts_.begin()), runs[0].glyphIndexes()[0]};
+}
+
+const TerminalMemo::Glyph& TerminalMemo::GlyphOf(char32_t code) {
+    static const Glyph kNone;
+    if (code < 0x100) return glyphs_[code];
+    auto it = wideGlyphs_.find(code);
+    if (it != wideGlyphs_.end()) return it->second;
+    // Looking a character up takes a text layout: a picture does a few,
+    // and the characters left over come with the next picture, so that a
+    // stream of ever new characters cannot hold the window.
+    if (lookUpsLeft_ == 0) {
+        glyphsPending_ = true;
+        return kNone;
+    }
+    --lookUpsLeft_;
+    if (wideGlyphs_.size() >= kMaxWideGlyphs) wideGlyphs_.clear();
+    return wideGlyphs_.emplace(code, LookUp(code)).first->second;
+}
+
+int TerminalMemo::PenOf(Cell c) {
+    const unsigned fg = cell::Fg(c);
+    const bool bold = (c & cell::kBold) != 0;
+    if (fg == 0) return bold ? kBoldPen : 0;
+    // Bold takes the bright form of the eight colours, as terminals do.
+    if (bold && fg <= 8) return static_cast<int>(fg + 8);
+    return static_cast<int>(std::min<unsigned>(fg, kDimPen));
+}
+
+QColor TerminalMemo::PenColor(int pen) const {
+    const QPalette& pal = palette();
+    const QColor text = pal.color(QPalette::Text);
+    switch (pen) {
+        case 0: return text;
+        case kDimPen: {
+            const QColor base = pal.color(QPalette::Base);
+            return QColor((text.red() + base.red()) / 2, (text.green() + base.green()) / 2,
+                          (text.blue() + base.blue()) / 2);
         }
-        QTextLayout layout(QString(ch), f);
-        layout.beginLayout();
-        layout.createLine();
-        layout.endLayout();
-        const QList<QGlyphRun> runs = layout.glyphRuns();
-        if (runs.isEmpty() || runs[0].glyphIndexes().isEmpty()) continue;
-        const QRawFont raw = runs[0].rawFont();
-        auto it = std::find(fonts_.begin(), fonts_.end(), raw);
-        if (it == fonts_.end()) it = fonts_.insert(fonts_.end(), raw);
-        g = Glyph{static_cast<int>(it - fonts_.begin()), runs[0].glyphIndexes()[0]};
+        case kBoldPen: return text.lighter(140);
+        case kSelectedPen: return pal.color(QPalette::HighlightedText);
+        default: return QColor(kAnsiColors[pen - 1]);
     }
 }
 
@@ -113,7 +175,7 @@ void TerminalMemo::setLineWrapMode(LineWrapMode mode) {
 // ---- the text, as the pump and the window change it ----
 
 void TerminalMemo::Changed() {
-    follow_ = true;
+    if (!hold_) follow_ = true;
     if (updateDepth_ == 0) ScheduleRefresh();
 }
 
@@ -121,6 +183,19 @@ void TerminalMemo::AppendText(std::string_view bytes) {
     MarkLastRow();
     text_.AppendText(bytes);
     charsSinceRefresh_ += bytes.size();
+    Changed();
+}
+
+void TerminalMemo::AppendCells(CellView cells) {
+    MarkLastRow();
+    text_.AppendCells(cells);
+    charsSinceRefresh_ += cells.size();
+    Changed();
+}
+
+void TerminalMemo::TruncateLastLine(std::size_t n) {
+    text_.TruncateLastLine(n);
+    MarkLastRow();
     Changed();
 }
 
@@ -163,6 +238,7 @@ void TerminalMemo::EndUpdate() {
 }
 
 void TerminalMemo::ClearText() {
+    hold_ = false;
     text_.Clear();
     repaintAll_ = true;
     anchor_ = head_ = text_.End();
@@ -170,6 +246,7 @@ void TerminalMemo::ClearText() {
 }
 
 void TerminalMemo::CaretToEnd() {
+    hold_ = false;
     anchor_ = head_ = text_.End();
     follow_ = true;
     ScheduleRefresh();
@@ -311,6 +388,7 @@ void TerminalMemo::scrollContentsBy(int, int) {
     if (programScroll_) return;
     const QScrollBar* bar = verticalScrollBar();
     atEnd_ = bar->value() >= bar->maximum();
+    if (atEnd_) hold_ = false;
     RepaintAll();
 }
 
@@ -340,6 +418,8 @@ void TerminalMemo::changeEvent(QEvent* event) {
 
 void TerminalMemo::paintEvent(QPaintEvent* event) {
     SyncRowWidth();
+    lookUpsLeft_ = kLookUpsPerPicture;
+    glyphsPending_ = false;
     QPainter painter(viewport());
     const QPalette& pal = palette();
     // The background goes in strips: the raster engine hands one large fill
@@ -360,22 +440,46 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
     TextPos selTo = text_.Clamp(std::max(anchor_, head_));
     const bool selection = selFrom != selTo;
 
-    // Glyphs are collected per font and per colour, then drawn in one run
+    // Glyphs are collected per font and per pen, then drawn in one run
     // each: no text layout, no shaping, whatever arrives.
-    const std::size_t runs = fonts_.size() * 2;
+    const std::size_t runs = fonts_.size() * kPens;
     std::vector<QList<quint32>> indexes(runs);
     std::vector<QList<QPointF>> positions(runs);
     const QColor highlight = pal.color(QPalette::Highlight);
+    const auto cells = [this](std::size_t from, std::size_t count, qreal x0, qreal y) {
+        return QRectF(x0 + static_cast<qreal>(from) * advance_, y, static_cast<qreal>(count) * advance_, rowHeight_);
+    };
 
     for (int r = firstRow; r <= lastRow; ++r) {
         const std::size_t rowIndex = static_cast<std::size_t>(top) + static_cast<std::size_t>(r);
         if (rowIndex >= text_.RowCount()) break;
         const TextRow row = text_.Row(rowIndex);
-        const std::string_view line = text_.Line(row.line);
+        const CellView line = text_.Line(row.line);
         const TextPos lineStart = text_.PosOf(row.line, 0);
         const qreal y = kMargin + r * rowHeight_;
         const qreal baseline = y + ascent_;
         const qreal x0 = kMargin - left;
+        const std::size_t begin = std::min(firstColumn, row.length);
+        const std::size_t end = std::min(row.length, firstColumn + columns);
+
+        // Backgrounds that the target chose, a run of cells at a time.
+        for (std::size_t c = begin; c < end;) {
+            const unsigned bg = cell::Bg(line[row.start + c]);
+            std::size_t e = c + 1;
+            while (e < end && cell::Bg(line[row.start + e]) == bg) ++e;
+            if (bg != 0) painter.fillRect(cells(c, e - c, x0, y), QColor(kAnsiColors[bg - 1]));
+            c = e;
+        }
+
+        // Matches of the find bar's text that touch the visible cells.
+        if (!highlight_.empty()) {
+            const std::size_t m = highlight_.size();
+            const std::size_t from = row.start + (begin >= m ? begin - m + 1 : 0);
+            for (std::size_t at : text_.FindInLine(row.line, from, row.start + end + m - 1, highlight_, highlightCase_)) {
+                const std::size_t a = std::max(at, row.start + begin), b = std::min(at + m, row.start + end);
+                if (b > a) painter.fillRect(cells(a - row.start, b - a, x0, y), kMatchColor);
+            }
+        }
 
         // The selected columns of this row, as offsets into the line.
         std::size_t selBegin = 0, selEnd = 0;
@@ -389,18 +493,19 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
             breakSelected = lineStart.line < selTo.line && row.start + row.length == line.size();
             if (selEnd > selBegin || breakSelected) {
                 const qreal from = x0 + static_cast<qreal>(selBegin - row.start) * advance_;
-                const qreal cells = static_cast<qreal>(selEnd > selBegin ? selEnd - selBegin : 0) + (breakSelected ? 1 : 0);
-                painter.fillRect(QRectF(from, y, cells * advance_, rowHeight_), highlight);
+                const qreal count = static_cast<qreal>(selEnd > selBegin ? selEnd - selBegin : 0) + (breakSelected ? 1 : 0);
+                painter.fillRect(QRectF(from, y, count * advance_, rowHeight_), highlight);
             }
         }
 
-        const std::size_t end = std::min(row.length, firstColumn + columns);
-        for (std::size_t c = std::min(firstColumn, row.length); c < end; ++c) {
+        for (std::size_t c = begin; c < end; ++c) {
             const std::size_t offset = row.start + c;
-            const Glyph& g = glyphs_[static_cast<unsigned char>(line[offset])];
+            const Cell cl = line[offset];
+            const Glyph& g = GlyphOf(cell::Code(cl));
             if (g.font < 0) continue;
             const bool selected = offset >= selBegin && offset < selEnd;
-            const std::size_t run = static_cast<std::size_t>(g.font) * 2 + (selected ? 1 : 0);
+            const std::size_t run = static_cast<std::size_t>(g.font) * kPens +
+                                    static_cast<std::size_t>(selected ? kSelectedPen : PenOf(cl));
             indexes[run].push_back(g.index);
             positions[run].push_back(QPointF(x0 + static_cast<qreal>(c) * advance_, baseline));
         }
@@ -409,12 +514,14 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
     for (std::size_t run = 0; run < runs; ++run) {
         if (indexes[run].isEmpty()) continue;
         QGlyphRun glyphs;
-        glyphs.setRawFont(fonts_[run / 2]);
+        glyphs.setRawFont(fonts_[run / kPens]);
         glyphs.setGlyphIndexes(indexes[run]);
         glyphs.setPositions(positions[run]);
-        painter.setPen(pal.color(run % 2 ? QPalette::HighlightedText : QPalette::Text));
+        painter.setPen(PenColor(static_cast<int>(run % kPens)));
         painter.drawGlyphRun(QPointF(0, 0), glyphs);
     }
+
+    if (glyphsPending_) QTimer::singleShot(0, this, [this] { RepaintAll(); });
 
     // The caret stays at the end of the text.
     if (hasFocus()) {
@@ -443,11 +550,11 @@ TextPos TerminalMemo::PosAt(const QPoint& point) const {
     return text_.PosOf(row.line, row.start + offset);
 }
 
-QString TerminalMemo::Join(const std::vector<std::string_view>& slices) const {
+QString TerminalMemo::Join(const std::vector<CellView>& slices) const {
     QString out;
     for (std::size_t i = 0; i < slices.size(); ++i) {
         if (i > 0) out += QLatin1Char('\n');
-        for (unsigned char b : slices[i]) out += QChar(chars_[b]);
+        for (Cell c : slices[i]) AppendUcs4(out, DisplayCode(c));
     }
     return out;
 }
@@ -469,7 +576,60 @@ void TerminalMemo::copy() {
     if (hasSelection()) QApplication::clipboard()->setText(selectedText());
 }
 
+void TerminalMemo::Select(TextPos from, TextPos to) {
+    anchor_ = text_.Clamp(from);
+    head_ = text_.Clamp(to);
+    // The view stays on the match while more data comes, until the caret
+    // is sent to the end again.
+    hold_ = true;
+    follow_ = false;
+    SyncRowWidth();
+    const auto page = static_cast<std::size_t>(VisibleRows());
+    const std::size_t row = text_.RowOf(anchor_);
+    const std::size_t rows = text_.RowCount();
+    const std::size_t last = rows > page ? rows - page : 0;
+    const std::size_t topRow = std::min(last, row > page / 2 ? row - page / 2 : 0);
+    atEnd_ = topRow >= last;
+    QScrollBar* bar = verticalScrollBar();
+    programScroll_ = true;
+    bar->setRange(0, static_cast<int>(std::min<std::size_t>(last, 1u << 30)));
+    bar->setPageStep(static_cast<int>(page));
+    bar->setValue(static_cast<int>(std::min<std::size_t>(topRow, 1u << 30)));
+    if (wrap_ == QPlainTextEdit::NoWrap) {
+        // Sideways, the match's start and as much of it as fits.
+        UpdateHorizontalBar();
+        QScrollBar* h = horizontalScrollBar();
+        const TextRow r = text_.Row(row);
+        const std::size_t column = anchor_.column - text_.PosOf(r.line, 0).column;
+        const int x = static_cast<int>(static_cast<qreal>(column) * advance_);
+        const int width = viewport()->width() - 2 * kMargin - kCaretWidth;
+        if (x < h->value() || x + static_cast<int>(advance_) > h->value() + width) h->setValue(std::max(0, x - width / 2));
+    }
+    programScroll_ = false;
+    RepaintAll();
+}
+
+TextPos TerminalMemo::SearchFrom(bool forward) const {
+    if (!hasSelection()) return text_.End();
+    const TextPos from = std::min(anchor_, head_), to = std::max(anchor_, head_);
+    return forward ? to : from;
+}
+
+void TerminalMemo::SetHighlight(const std::u32string& pattern, bool matchCase) {
+    if (pattern == highlight_ && matchCase == highlightCase_) return;
+    highlight_ = pattern;
+    highlightCase_ = matchCase;
+    RepaintAll();
+}
+
 void TerminalMemo::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton && onPaste) {
+        // The mouse selection where the system has one, as X terminals do.
+        const QClipboard* clipboard = QApplication::clipboard();
+        const bool selection = clipboard->supportsSelection() && !clipboard->text(QClipboard::Selection).isEmpty();
+        onPaste(selection ? QClipboard::Selection : QClipboard::Clipboard);
+        return;
+    }
     if (event->button() != Qt::LeftButton) return;
     head_ = PosAt(event->position().toPoint());
     if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = head_;
@@ -501,10 +661,10 @@ void TerminalMemo::mouseDoubleClickEvent(QMouseEvent* event) {
     // The word under the mouse: the run of non-blank characters.
     const TextPos at = text_.Clamp(PosAt(event->position().toPoint()));
     const TextPos lineStart = text_.Clamp(TextPos{at.line, 0});
-    const std::string_view line = text_.Slices(lineStart, TextPos{at.line, ~std::size_t{0}}).front();
+    const CellView line = text_.Slices(lineStart, TextPos{at.line, ~std::size_t{0}}).front();
     std::size_t begin = at.column - lineStart.column, end = begin;
-    while (begin > 0 && line[begin - 1] != ' ') --begin;
-    while (end < line.size() && line[end] != ' ') ++end;
+    while (begin > 0 && cell::Code(line[begin - 1]) != U' ') --begin;
+    while (end < line.size() && cell::Code(line[end]) != U' ') ++end;
     anchor_ = TextPos{at.line, lineStart.column + begin};
     head_ = TextPos{at.line, lineStart.column + end};
     selecting_ = false;
@@ -516,7 +676,18 @@ void TerminalMemo::contextMenuEvent(QContextMenuEvent* event) {
     QAction* copyAction = menu.addAction("Copy", QKeySequence("Ctrl+Shift+C"), this, [this] { copy(); });
     copyAction->setObjectName("CopyAction");
     copyAction->setEnabled(hasSelection());
+    QAction* paste = menu.addAction("Paste", QKeySequence("Ctrl+Shift+V"), this, [this] {
+        if (onPaste) onPaste(QClipboard::Clipboard);
+    });
+    paste->setObjectName("PasteAction");
+    paste->setEnabled(onPaste != nullptr);
     menu.addAction("Select All", this, [this] { selectAll(); })->setObjectName("SelectAllAction");
+    menu.addSeparator();
+    QAction* find = menu.addAction("Find...", QKeySequence("Ctrl+Shift+F"), this, [this] {
+        if (onFind) onFind();
+    });
+    find->setObjectName("FindAction");
+    find->setEnabled(onFind != nullptr);
     menu.exec(event->globalPos());
 }
 
@@ -532,9 +703,22 @@ void TerminalMemo::keyPressEvent(QKeyEvent* event) {
     }
     // Ctrl+C belongs to the target (0x03 interrupts its program, selection
     // or not); copying takes Ctrl+Shift+C, as in terminals.
-    if (key == Qt::Key_C && (mods & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier)) ==
-                                (Qt::ControlModifier | Qt::ShiftModifier)) {
-        copy();
+    const Qt::KeyboardModifiers chord = mods & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    if (chord == (Qt::ControlModifier | Qt::ShiftModifier) &&
+        (key == Qt::Key_C || (key == Qt::Key_V && onPaste) || (key == Qt::Key_F && onFind))) {
+        if (key == Qt::Key_C) copy();
+        else if (key == Qt::Key_V) onPaste(QClipboard::Clipboard);
+        else onFind();
+        event->accept();
+        return;
+    }
+    if (key == Qt::Key_Insert && chord == Qt::ShiftModifier && onPaste) {
+        onPaste(QClipboard::Clipboard);
+        event->accept();
+        return;
+    }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !(mods & Qt::ControlModifier) && onReturn) {
+        onReturn();
         event->accept();
         return;
     }

@@ -1,11 +1,14 @@
 #pragma once
 #include <QAbstractScrollArea>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QRawFont>
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "terminal/TerminalDisplay.h"
@@ -14,10 +17,12 @@
 namespace quennet {
 
 // Memo1: the terminal display. It holds its text in a TerminalText and paints
-// only the rows on screen, each byte one cell of a fixed grid whose pitch is
-// the font's own advance, so a row cut to the view's width is exactly what
-// the view shows. Read-only for the user: keys go to the window (and from
-// there to the target), the mouse selects, Ctrl+Shift+C copies.
+// only the rows on screen, each character one cell of a fixed grid whose
+// pitch is the font's own advance, so a row cut to the view's width is
+// exactly what the view shows. Read-only for the user: keys go to the window
+// (and from there to the target), the mouse selects, Ctrl+Shift+C copies;
+// pasting and finding are the window's, asked for through onPaste and
+// onFind.
 //
 // Painting is throttled: data changes the text at once, the picture follows
 // at once after a quiet spell and at most every kRepaintMs while data flows,
@@ -40,12 +45,22 @@ public:
     std::function<void(int key, Qt::KeyboardModifiers mods)> onKeyDown;
     std::function<void(char32_t ch)> onKeyPress;
     std::function<void()> onEnter;
+    // Enter; without a handler it types CR.
+    std::function<void()> onReturn;
+    // Ctrl+Shift+V, Shift+Insert and "Paste" paste the clipboard, the middle
+    // button the mouse selection where the system has one.
+    std::function<void(QClipboard::Mode mode)> onPaste;
+    // Ctrl+Shift+F.
+    std::function<void()> onFind;
 
     void AppendText(std::string_view bytes) override;
+    void AppendCells(CellView cells) override;
     void AppendLineBreak() override;
     void AppendEmptyLine() override;
     void DeleteLastChar() override;
     std::size_t TextLength() const override { return text_.TextLength(); }
+    std::size_t LastLineLength() const override { return text_.LastLineLength(); }
+    void TruncateLastLine(std::size_t n) override;
     void RemoveFirstLine() override;
     void BeginUpdate() override;
     void EndUpdate() override;
@@ -62,6 +77,13 @@ public:
     bool hasSelection() const { return anchor_ != head_; }
     void selectAll();
     void copy();
+    // Selects a piece of the text and scrolls it into view (a found match).
+    void Select(TextPos from, TextPos to);
+    // Where a search goes on from: the selection's end, or its start when
+    // going backward; the text's end with nothing selected.
+    TextPos SearchFrom(bool forward) const;
+    // Every match of this text on screen is marked; empty marks nothing.
+    void SetHighlight(const std::u32string& pattern, bool matchCase);
 
     void setLineWrapMode(LineWrapMode mode);
     LineWrapMode lineWrapMode() const { return wrap_; }
@@ -95,7 +117,17 @@ private:
         int font = -1;  // index into fonts_, -1 for nothing to draw
         quint32 index = 0;
     };
+    // Pen colours of the glyph runs: the text colour, the sixteen ANSI
+    // colours, dim, bold text in the text colour, selected text.
+    static constexpr int kDimPen = 17;
+    static constexpr int kBoldPen = 18;
+    static constexpr int kSelectedPen = 19;
+    static constexpr int kPens = 20;
 
+    Glyph LookUp(char32_t ch);
+    const Glyph& GlyphOf(char32_t code);
+    static int PenOf(Cell c);
+    QColor PenColor(int pen) const;
     void Changed();
     void ScheduleRefresh();
     void Refresh();
@@ -110,12 +142,13 @@ private:
     std::size_t TopRow() const;
     int VisibleRows() const;
     TextPos PosAt(const QPoint& point) const;
-    QString Join(const std::vector<std::string_view>& slices) const;
+    QString Join(const std::vector<CellView>& slices) const;
 
     TerminalText text_;
     LineWrapMode wrap_ = QPlainTextEdit::NoWrap;
     int updateDepth_ = 0;
     bool follow_ = false;        // scroll to the end at the next refresh
+    bool hold_ = false;          // a found match is shown: new data leaves the view where it is
     bool atEnd_ = true;          // the view stays on the last rows
     bool programScroll_ = false;  // scroll bars moved by the view itself
     bool selecting_ = false;
@@ -147,6 +180,14 @@ private:
     std::vector<QRawFont> fonts_;
     std::array<Glyph, 256> glyphs_{};
     std::array<char16_t, 256> chars_{};
+    // Glyphs of characters beyond the 8-bit set, looked up as they come.
+    static constexpr std::size_t kMaxWideGlyphs = 65536;
+    static constexpr int kLookUpsPerPicture = 200;
+    std::unordered_map<char32_t, Glyph> wideGlyphs_;
+    int lookUpsLeft_ = 0;
+    bool glyphsPending_ = false;
+    std::u32string highlight_;
+    bool highlightCase_ = false;
 };
 
 }  // namespace quennet

@@ -204,7 +204,9 @@ std::size_t ComPort::ComWrite(const std::uint8_t* data, std::size_t count) {
     // bytes (after waiting as long as is sane); asking again would only wait
     // a second time, so what it took is the answer.
     const long r = device_->Write(data, count);
-    return r > 0 ? std::min(static_cast<std::size_t>(r), count) : 0;
+    const std::size_t taken = r > 0 ? std::min(static_cast<std::size_t>(r), count) : 0;
+    WrittenCount += taken;
+    return taken;
 }
 
 void ComPort::ApplyDtr(bool asserted) {

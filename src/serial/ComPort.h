@@ -88,6 +88,9 @@ public:
     int RtsState = 0;
     std::int8_t WatchdogCounter = 0;
     std::uint32_t QueuedCount = 0;
+    // Bytes the device has taken since the port object was made, whoever
+    // wrote them (the terminal shows its share).
+    std::uint64_t WrittenCount = 0;
 
 private:
     int WaitInPollSteps(int budgetMs);

@@ -14,6 +14,7 @@ bool LogFile::Open(const std::string& path) {
     // The buffer here is the only one, so that at most kBufferSize bytes are
     // ever held back.
     std::setvbuf(file_, nullptr, _IONBF, 0);
+    lineStart_ = true;
     return true;
 }
 
@@ -46,6 +47,19 @@ void LogFile::Write(const std::uint8_t* bytes, std::size_t n) {
     }
     std::memcpy(buffer_ + used_, bytes, n);
     used_ += n;
+}
+
+void LogFile::WriteStamped(const std::uint8_t* bytes, std::size_t n, std::string_view stamp) {
+    if (file_ == nullptr || bytes == nullptr) return;
+    std::size_t start = 0;
+    while (start < n) {
+        const void* lf = std::memchr(bytes + start, 0x0A, n - start);
+        const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - bytes) + 1 : n;
+        if (lineStart_) Write(reinterpret_cast<const std::uint8_t*>(stamp.data()), stamp.size());
+        Write(bytes + start, end - start);
+        lineStart_ = bytes[end - 1] == 0x0A;
+        start = end;
+    }
 }
 
 void LogReceivedBytes(LogFile& log, bool enabled, const std::uint8_t* bytes, std::size_t n) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace quennet {
 
@@ -29,6 +30,9 @@ public:
 
     // Appends the bytes unchanged; does nothing when not open.
     void Write(const std::uint8_t* bytes, std::size_t n);
+    // The same with stamp written before the first byte of every line (the
+    // first byte after opening, and each byte after an LF).
+    void WriteStamped(const std::uint8_t* bytes, std::size_t n, std::string_view stamp);
     // Bytes held back, not yet handed to the file.
     std::size_t Buffered() const { return used_; }
 
@@ -39,6 +43,7 @@ private:
     std::FILE* file_ = nullptr;
     std::uint8_t buffer_[kBufferSize] = {};
     std::size_t used_ = 0;
+    bool lineStart_ = true;
 };
 
 // One received chunk for the log: written only while logging is enabled and

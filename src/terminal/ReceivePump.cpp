@@ -48,6 +48,14 @@ void ReceivePump::ShowHex(TerminalDisplay& display, const std::uint8_t* bytes, s
 
 ReceivePump::TickResult ReceivePump::Tick(ComPort& port, TerminalDisplay& display, bool hexMode,
                                           const LogFn& log) {
+    ViewOptions options;
+    options.hex = hexMode;
+    ReceiveView view(options);
+    return Tick(port, display, view, kDisplayLimit, log);
+}
+
+ReceivePump::TickResult ReceivePump::Tick(ComPort& port, TerminalDisplay& display, ReceiveView& view,
+                                          std::size_t limit, const LogFn& log) {
     TickResult result;
     std::uint8_t chunk[kChunkSize];
     bool suspended = false;
@@ -66,16 +74,13 @@ ReceivePump::TickResult ReceivePump::Tick(ComPort& port, TerminalDisplay& displa
         }
         // Trimming by whole lines keeps the display near its limit; a display
         // that cannot shrink any more (a single empty line) must not loop.
-        while (display.TextLength() > kDisplayLimit) {
+        while (display.TextLength() > limit) {
             const std::size_t before = display.TextLength();
             display.RemoveFirstLine();
             if (display.TextLength() >= before) break;
         }
         if (log) log(chunk, n);
-        if (hexMode)
-            ShowHex(display, chunk, n);
-        else
-            ShowText(display, chunk, n);
+        view.Show(display, chunk, n);
     }
     if (suspended) display.EndUpdate();
     return result;

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "serial/ComPort.h"
+#include "terminal/ReceiveView.h"
 #include "terminal/TerminalDisplay.h"
 
 namespace quennet {
@@ -26,6 +27,10 @@ public:
     // Reads until the port has nothing more. The caller runs a file-send step
     // afterwards only when no chunk was full, so receiving has precedence.
     static TickResult Tick(ComPort& port, TerminalDisplay& display, bool hexMode,
+                           const LogFn& log);
+    // The same through a view with its own options, the display trimmed to
+    // limit characters before each chunk.
+    static TickResult Tick(ComPort& port, TerminalDisplay& display, ReceiveView& view, std::size_t limit,
                            const LogFn& log);
 
     // Shows one chunk as text: LF a line break, CR nothing, backspace deletes

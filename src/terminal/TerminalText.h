@@ -3,10 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "terminal/Cell.h"
 #include "terminal/TerminalDisplay.h"
 
 namespace quennet {
@@ -28,26 +31,36 @@ struct TextRow {
     std::size_t length = 0;  // characters in the row
 };
 
-// The text of the terminal display: a list of lines of 8-bit characters, the
-// last one being the line that grows. A line break between two lines counts
-// as the two characters CR LF, as the display's length is measured.
+// A found piece of text: from its first character to just after its last.
+struct TextMatch {
+    TextPos from, to;
+};
+
+// The text of the terminal display: a list of lines of cells, the last one
+// being the line that grows. A line break between two lines counts as the
+// two characters CR LF, as the display's length is measured.
 //
 // With a row width set, lines are wrapped into rows of at most that many
 // characters (the view's width), broken after the last blank that fits, or
 // anywhere in a run without blanks, so that "XX " groups are never split
 // whatever precedes them on the line; trimming then takes the first row
 // instead of the first line. Without a row width each line is one row.
-// Every operation is cheap whatever the length of a line: appends and
-// backspaces touch only the end, trimming only the front.
+// Every operation of the receive path is cheap whatever the length of a
+// line or of the whole text: appends and backspaces touch only the end,
+// trimming only the front, and looking up a row or the longest line takes
+// no walk over all lines.
 class TerminalText : public TerminalDisplay {
 public:
     TerminalText();
 
     void AppendText(std::string_view bytes) override;
+    void AppendCells(CellView cells) override;
     void AppendLineBreak() override;
     void AppendEmptyLine() override;
     void DeleteLastChar() override;
     std::size_t TextLength() const override { return chars_ + 2 * (lines_.size() - 1); }
+    std::size_t LastLineLength() const override { return Line(lines_.size() - 1).size(); }
+    void TruncateLastLine(std::size_t n) override;
     void RemoveFirstLine() override;
     void BeginUpdate() override {}
     void EndUpdate() override {}
@@ -59,7 +72,7 @@ public:
     std::size_t RowWidth() const { return rowWidth_; }
 
     std::size_t LineCount() const { return lines_.size(); }
-    std::string_view Line(std::size_t index) const;
+    CellView Line(std::size_t index) const;
     std::size_t LongestLine() const;
 
     std::size_t RowCount() const { return rows_; }
@@ -67,48 +80,78 @@ public:
     // the last row.
     TextRow Row(std::size_t index) const;
 
+    // The row (0 is the top) that holds a place.
+    std::size_t RowOf(TextPos pos) const;
+
     // Converting between places and the lines held now.
     TextPos PosOf(std::size_t lineIndex, std::size_t offset) const;
     TextPos End() const;
     // The nearest place that still exists.
     TextPos Clamp(TextPos pos) const;
+    // The index among the lines held now of a place that Clamp has kept.
+    std::size_t LineIndex(TextPos pos) const { return static_cast<std::size_t>(pos.line - firstLine_); }
 
     // The pieces of lines between two places (in either order), one per
     // line; a line break lies between each piece and the next.
-    std::vector<std::string_view> Slices(TextPos from, TextPos to) const;
+    std::vector<CellView> Slices(TextPos from, TextPos to) const;
+
+    // The next place where the characters of pattern (as the display shows
+    // them, see DisplayCode) stand on one line, searching forward from from
+    // (a match may begin there) or backward from it (a match must end at or
+    // before it), going round the end of the text once. Without matchCase,
+    // letters match whatever their case.
+    std::optional<TextMatch> Find(std::u32string_view pattern, TextPos from, bool forward, bool matchCase) const;
+
+    // Where pattern begins in one line (an index among the lines held now),
+    // for matches that lie within [from, to) of its offsets.
+    std::vector<std::size_t> FindInLine(std::size_t lineIndex, std::size_t from, std::size_t to,
+                                        std::u32string_view pattern, bool matchCase) const;
 
     // Changes whenever the text does.
     std::uint64_t Revision() const { return revision_; }
 
 private:
     struct Stored {
-        std::string text;
+        CellString text;
         // Offsets in text where the second and later rows begin.
         std::vector<std::size_t> breaks;
+        // Number of this line's first row, counted as rowBase_ is.
+        std::uint64_t rowStart = 0;
     };
 
     std::size_t Base(std::size_t index) const { return index == 0 ? skip_ : 0; }
-    std::size_t BreakAfter(const std::string& text, std::size_t start) const;
+    // Breaks of a line that still begin rows held.
+    std::size_t Breaks(std::size_t index) const {
+        return lines_[index].breaks.size() - (index == 0 ? deadBreaks_ : 0);
+    }
+    std::size_t BreakAfter(const CellString& text, std::size_t start) const;
     // Adds or removes row breaks at the end of a line after it grew or shrank.
     void ExtendRows(std::size_t index);
     void ShrinkRows(std::size_t index);
     void DropFront(std::size_t n);
-    void RowIndex() const;
+    // The lengths of all lines but the last, for LongestLine.
+    void CountLength(std::size_t length);
+    void UncountLength(std::size_t length);
+    void Grew(std::size_t added);
 
     // lines_[0] begins with skip_ characters that are gone: cutting rows off
     // a long first line moves skip_ instead of the rest of the line.
     std::deque<Stored> lines_;
     std::size_t skip_ = 0;
+    // The same for the rows: lines_[0].breaks begins with this many breaks
+    // of rows that are gone.
+    std::size_t deadBreaks_ = 0;
     std::uint64_t firstLine_ = 0;  // number of lines_[0]
     std::size_t firstCut_ = 0;     // column of lines_[0]'s first character
     std::size_t chars_ = 0;        // characters, line breaks not counted
     std::size_t rowWidth_ = 0;
     std::size_t rows_ = 1;
+    std::uint64_t rowBase_ = 0;    // number of the first row held
     std::uint64_t revision_ = 0;
-
-    // Rows before each line, built when rows are looked up after a change.
-    mutable std::vector<std::size_t> rowStarts_;
-    mutable std::uint64_t rowStartsRevision_ = ~std::uint64_t{0};
+    std::map<std::size_t, std::size_t> lengths_;  // length, how many lines
 };
+
+// The character that a cell shows, as a user would type it to find it.
+char32_t DisplayCode(Cell c);
 
 }  // namespace quennet

@@ -231,3 +231,84 @@ TEST(TerminalMemoView, MouseSelectionCopiesWhatItCoversAndSurvivesTrimming) {
 
 }  // namespace
 }  // namespace quennet
+
+namespace quennet {
+namespace {
+
+// Colours the target chose, the find bar's matches and a dim mark, as
+// painted: the background of a cell is filled whole, so its corner pixel
+// tells; a glyph's colour shows in its most saturated pixel.
+TEST(TerminalMemoView, PaintsColoursBackgroundsAndMatches) {
+    TerminalMemo memo;
+    memo.setFont(FixedFont(14));
+    memo.resize(400, 120);
+    memo.show();
+    CellString cells;
+    for (char32_t c : std::u32string(U"RRRR")) cells.push_back(c | cell::WithFg(2));          // red
+    for (char32_t c : std::u32string(U"BBBB")) cells.push_back(c | cell::WithBg(5));          // on blue
+    for (char32_t c : std::u32string(U"find")) cells.push_back(c);
+    for (char32_t c : std::u32string(U"^^^^")) cells.push_back(c | cell::WithFg(cell::kDim));
+    memo.AppendCells(cells);
+    memo.SetHighlight(U"FIND", false);
+    Settle();
+    const QImage image = memo.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const auto cellRect = [&memo](int column) {
+        return QRect(4 + static_cast<int>(column * memo.CharWidth()), 4, static_cast<int>(memo.CharWidth()), memo.RowHeight());
+    };
+    const auto corner = [&](int column) { return QColor(image.pixel(cellRect(column).topLeft() + QPoint(1, 1))); };
+    // The reddest and the brightest pixel of a run of cells.
+    const auto reddest = [&](int from, int to) {
+        int best = -255;
+        for (int c = from; c < to; ++c)
+            for (int y = cellRect(c).top(); y <= cellRect(c).bottom(); ++y)
+                for (int x = cellRect(c).left(); x <= cellRect(c).right(); ++x) {
+                    const QColor p(image.pixel(x, y));
+                    best = std::max(best, p.red() - p.green());
+                }
+        return best;
+    };
+    const auto brightest = [&](int from, int to) {
+        int best = 0;
+        for (int c = from; c < to; ++c)
+            for (int y = cellRect(c).top(); y <= cellRect(c).bottom(); ++y)
+                for (int x = cellRect(c).left(); x <= cellRect(c).right(); ++x)
+                    best = std::max(best, QColor(image.pixel(x, y)).lightness());
+        return best;
+    };
+    EXPECT_GT(reddest(0, 4), 100) << "red text";
+    EXPECT_LT(reddest(8, 12), 30) << "plain text is grey";
+    EXPECT_EQ(corner(4), QColor(36, 114, 200)) << "blue behind";
+    EXPECT_EQ(corner(0), QColor(Qt::black));
+    EXPECT_EQ(corner(8), QColor(120, 100, 0)) << "a match, found whatever its case";
+    EXPECT_LT(brightest(12, 16), brightest(8, 12) - 40) << "dim marks";
+}
+
+// A found match stays in view while data goes on arriving, until the
+// caret is sent back to the end.
+TEST(TerminalMemoView, AFoundMatchHoldsTheView) {
+    TerminalMemo memo;
+    memo.resize(400, 200);
+    memo.show();
+    for (int i = 0; i < 300; ++i) {
+        memo.AppendText("line " + std::to_string(i));
+        memo.AppendLineBreak();
+    }
+    Settle();
+    const auto match = memo.Text().Find(U"line 20", memo.Text().End(), true, true);
+    ASSERT_TRUE(match);
+    memo.Select(match->from, match->to);
+    memo.AppendText("more");
+    memo.AppendLineBreak();
+    Settle();
+    EXPECT_FALSE(memo.ShowsEnd());
+    EXPECT_EQ(memo.selectedText(), "line 20");
+    const int top = memo.verticalScrollBar()->value();
+    EXPECT_LE(top, 20);
+    EXPECT_GT(top + memo.viewport()->height() / memo.RowHeight(), 20);
+    memo.CaretToEnd();
+    Settle();
+    EXPECT_TRUE(memo.ShowsEnd());
+}
+
+}  // namespace
+}  // namespace quennet

@@ -136,3 +136,24 @@ TEST(LogFileTest, ReceivedBytesAreLoggedOnlyWhenEnabledAndOpen) {
 
 }  // namespace
 }  // namespace quennet
+
+namespace quennet {
+namespace {
+
+TEST(LogFileTest, StampsGoBeforeEachLineAcrossChunks) {
+    testing::TempDir dir;
+    const std::string path = dir.Write("rx.log", "old");
+    LogFile log;
+    ASSERT_TRUE(log.Open(path));
+    const auto put = [&log](const std::string& bytes, const char* stamp) {
+        log.WriteStamped(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), stamp);
+    };
+    put("a\r\nb", "1 ");
+    put("c\n\n", "2 ");
+    put(std::string("\0\n", 2), "3 ");
+    log.Close();
+    EXPECT_EQ(testing::Slurp(path), std::string("old1 a\r\n1 bc\n2 \n3 \0\n", 20));
+}
+
+}  // namespace
+}  // namespace quennet

@@ -13,10 +13,23 @@
 namespace quennet {
 namespace {
 
+// Cells of 8-bit text back as its bytes.
+std::string Narrow(CellView cells) {
+    std::string out;
+    for (Cell c : cells) out.push_back(static_cast<char>(cell::Code(c)));
+    return out;
+}
+
+std::vector<std::string> Narrow(const std::vector<CellView>& slices) {
+    std::vector<std::string> out;
+    for (CellView s : slices) out.push_back(Narrow(s));
+    return out;
+}
+
 // The whole text with CR LF line breaks.
 std::string Joined(const TerminalText& t) {
     std::string out;
-    const std::vector<std::string_view> slices = t.Slices(t.PosOf(0, 0), t.End());
+    const std::vector<std::string> slices = Narrow(t.Slices(t.PosOf(0, 0), t.End()));
     for (std::size_t i = 0; i < slices.size(); ++i) {
         if (i > 0) out += "\r\n";
         out += slices[i];
@@ -34,7 +47,7 @@ TEST(TerminalText, LengthCountsBreaksAsTwoAndBackspaceTakesOneCharacter) {
     t.AppendText(std::string_view("X\0\xff", 3));  // stored as they are, one character each
     EXPECT_EQ(t.TextLength(), 2u + 2u + 3u);
     EXPECT_EQ(t.LineCount(), 2u);
-    EXPECT_EQ(t.Line(1), std::string_view("X\0\xff", 3));
+    EXPECT_EQ(Narrow(t.Line(1)), std::string_view("X\0\xff", 3));
     t.DeleteLastChar();
     t.DeleteLastChar();
     t.DeleteLastChar();
@@ -95,7 +108,7 @@ TEST(TerminalText, MatchesTheReferenceDisplayOnRandomStreams) {
 std::vector<std::string> ExpectedRows(const TerminalText& t) {
     std::vector<std::string> rows;
     for (std::size_t i = 0; i < t.LineCount(); ++i) {
-        std::string rest(t.Line(i));
+        std::string rest = Narrow(t.Line(i));
         while (rest.size() > t.RowWidth()) {
             std::string row = rest.substr(0, t.RowWidth());
             const std::size_t blank = row.rfind(' ');
@@ -112,7 +125,7 @@ std::vector<std::string> Rows(const TerminalText& t) {
     std::vector<std::string> rows;
     for (std::size_t r = 0; r < t.RowCount(); ++r) {
         const TextRow row = t.Row(r);
-        rows.push_back(std::string(t.Line(row.line).substr(row.start, row.length)));
+        rows.push_back(Narrow(t.Line(row.line).substr(row.start, row.length)));
     }
     return rows;
 }
@@ -194,27 +207,27 @@ TEST(TerminalText, PlacesSurviveTrimmingAndSlicesCopyAcrossLines) {
     t.AppendText("klm");
     const TextPos from = t.PosOf(0, 6);  // before "g"
     const TextPos to = t.PosOf(1, 2);    // after "kl"
-    std::vector<std::string_view> s = t.Slices(to, from);  // either order
+    std::vector<std::string> s = Narrow(t.Slices(to, from));  // either order
     ASSERT_EQ(s.size(), 2u);
     EXPECT_EQ(s[0], "ghij");
     EXPECT_EQ(s[1], "kl");
 
     t.RemoveFirstLine();  // "abcd" cut off: the places still mean the same characters
-    s = t.Slices(from, to);
+    s = Narrow(t.Slices(from, to));
     EXPECT_EQ(s[0], "ghij");
     t.RemoveFirstLine();  // "efgh": the start is gone, the selection begins at "ij"
-    s = t.Slices(from, to);
+    s = Narrow(t.Slices(from, to));
     EXPECT_EQ(s[0], "ij");
     EXPECT_EQ(t.Clamp(from), t.PosOf(0, 0));
     t.RemoveFirstLine();  // the first line is gone
-    s = t.Slices(from, to);
+    s = Narrow(t.Slices(from, to));
     ASSERT_EQ(s.size(), 1u);
     EXPECT_EQ(s[0], "kl");
 
     // After Clear nothing of the old places is left to select.
     t.Clear();
     t.AppendText("new");
-    s = t.Slices(from, to);
+    s = Narrow(t.Slices(from, to));
     ASSERT_EQ(s.size(), 1u);
     EXPECT_EQ(s[0], "");
     EXPECT_EQ(t.End(), t.PosOf(0, 3));
@@ -246,6 +259,118 @@ TEST(TerminalText, HexFloodStaysAtTheLimitWithTheStreamsTail) {
     EXPECT_GT(shown.size(), ReceivePump::kDisplayLimit - 75);
     EXPECT_EQ(shown, all.substr(all.size() - shown.size()));
     EXPECT_EQ((all.size() - shown.size()) % 75, 0u) << "rows stay aligned to the stream";
+}
+
+}  // namespace
+}  // namespace quennet
+
+namespace quennet {
+namespace {
+
+// What the other operations of the model keep up as they go (the longest
+// line, where each row starts, the row of a place) against the same worked
+// out from the lines, through appends of joined groups, backspaces,
+// truncation and trimming, wrapped and not.
+TEST(TerminalText, BookkeepingMatchesTheLinesThroughRandomEdits) {
+    std::mt19937 rng(24);
+    TerminalText t;
+    for (int step = 0; step < 4000; ++step) {
+        switch (rng() % 9) {
+            case 0: t.AppendLineBreak(); break;
+            case 1: t.DeleteLastChar(); break;
+            case 2: t.RemoveFirstLine(); break;
+            case 3: t.SetRowWidth(rng() % 3 == 0 ? 0 : 1 + rng() % 16); break;
+            case 4: t.TruncateLastLine(rng() % 40); break;
+            default: {
+                CellString cells(rng() % 300, U'a');
+                for (std::size_t i = 0; i < cells.size(); ++i) {
+                    if (rng() % 5 == 0) cells[i] = U' ';
+                    if (i > 0 && rng() % 3 == 0) cells[i] |= cell::kJoined;
+                }
+                t.AppendCells(cells);
+                break;
+            }
+        }
+        while (t.TextLength() > 3000) t.RemoveFirstLine();
+        std::size_t longest = 0;
+        for (std::size_t i = 0; i < t.LineCount(); ++i) longest = std::max(longest, t.Line(i).size());
+        ASSERT_EQ(t.LongestLine(), longest) << "step " << step;
+        if (step % 20 == 0) {
+            if (t.RowWidth() > 0) {
+                ASSERT_EQ(Rows(t), ExpectedRows(t)) << "step " << step;
+            }
+            for (std::size_t r = 0; r < t.RowCount(); ++r) {
+                const TextRow row = t.Row(r);
+                ASSERT_EQ(t.RowOf(t.PosOf(row.line, row.start)), r) << "step " << step;
+            }
+        }
+    }
+}
+
+TEST(TerminalText, BackspaceTakesAJoinedGroupWhole) {
+    TerminalText t;
+    t.AppendText("ok");
+    t.AppendCells(CellString{U'^', U'[' | cell::kJoined, U'<', U'C' | cell::kJoined, U'3' | cell::kJoined});
+    t.DeleteLastChar();
+    EXPECT_EQ(Joined(t), "ok^[");
+    t.DeleteLastChar();
+    EXPECT_EQ(Joined(t), "ok");
+    t.DeleteLastChar();
+    EXPECT_EQ(Joined(t), "o");
+}
+
+struct FindCase {
+    const char* what;
+    const char* pattern;
+    bool forward, matchCase;
+    TextPos from;
+    std::optional<std::pair<TextPos, TextPos>> found;
+};
+
+TEST(TerminalText, FindGoesEitherWayAndRoundTheEnd) {
+    TerminalText t;
+    t.AppendText("boot ok");
+    t.AppendLineBreak();
+    t.AppendText("Boot: ERROR \x80");  // 0x80 shows as the euro sign
+    t.AppendLineBreak();
+    t.AppendText("boot again");
+    const auto at = [&t](std::size_t line, std::size_t column) { return t.PosOf(line, column); };
+    const std::vector<FindCase> cases = {
+        {"forward from the top", "boot", true, true, at(0, 0), {{at(0, 0), at(0, 4)}}},
+        {"forward past a match", "boot", true, true, at(0, 1), {{at(2, 0), at(2, 4)}}},
+        {"any case", "boot", true, false, at(0, 1), {{at(1, 0), at(1, 4)}}},
+        {"round the end", "ok", true, true, at(2, 5), {{at(0, 5), at(0, 7)}}},
+        {"backward ends before the place", "boot", false, false, at(2, 0), {{at(1, 0), at(1, 4)}}},
+        {"backward round the top", "again", false, true, at(0, 3), {{at(2, 5), at(2, 10)}}},
+        {"as shown: the euro sign", "R \u20AC", true, true, at(0, 0), {{at(1, 10), at(1, 13)}}},
+        {"letters of Latin-1 fold", "error", true, false, at(0, 0), {{at(1, 6), at(1, 11)}}},
+        {"nothing", "absent", true, false, at(0, 0), std::nullopt},
+        {"within one line only", "okBoot", true, false, at(0, 0), std::nullopt},
+    };
+    for (const FindCase& c : cases) {
+        const std::u32string pattern = [&] {
+            std::u32string p;
+            // The patterns are UTF-8; the euro sign is the only wide one.
+            for (const char* s = c.pattern; *s; ++s) {
+                if (static_cast<unsigned char>(*s) == 0xE2) {
+                    p.push_back(0x20AC);
+                    s += 2;
+                } else {
+                    p.push_back(static_cast<unsigned char>(*s));
+                }
+            }
+            return p;
+        }();
+        const auto match = t.Find(pattern, c.from, c.forward, c.matchCase);
+        ASSERT_EQ(match.has_value(), c.found.has_value()) << c.what;
+        if (match) {
+            EXPECT_EQ(match->from, c.found->first) << c.what;
+            EXPECT_EQ(match->to, c.found->second) << c.what;
+        }
+    }
+    // All matches of a piece of a line, for marking them on screen.
+    EXPECT_EQ(t.FindInLine(2, 0, 10, U"a", true), (std::vector<std::size_t>{5, 7}));
+    EXPECT_EQ(t.FindInLine(2, 6, 10, U"a", true), (std::vector<std::size_t>{7}));
 }
 
 }  // namespace

@@ -1,0 +1,194 @@
+// How received bytes are shown beyond the plain view: time stamps, control
+// marks, UTF-8, ANSI colours, the hex dump and stamped hex rows.
+#include "terminal/ReceiveView.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "terminal/TerminalText.h"
+
+namespace quennet {
+namespace {
+
+constexpr std::uint32_t kNoon = ((12 * 60 + 4) * 60 + 17) * 1000 + 123;  // "12:04:17.123 "
+
+// The text with "\n" between lines; characters beyond the 8-bit set as
+// "{U+XXXX}".
+std::string Shown(const TerminalText& t) {
+    std::string out;
+    for (std::size_t i = 0; i < t.LineCount(); ++i) {
+        if (i > 0) out += '\n';
+        for (Cell c : t.Line(i)) {
+            const char32_t code = cell::Code(c);
+            if (code < 0x100) {
+                out.push_back(static_cast<char>(code));
+            } else {
+                char u[16];
+                std::snprintf(u, sizeof u, "{U+%04X}", static_cast<unsigned>(code));
+                out += u;
+            }
+        }
+    }
+    return out;
+}
+
+std::string Show(const ViewOptions& options, const std::vector<std::string>& chunks, TerminalText& t) {
+    ReceiveView view(options, [] { return kNoon; });
+    for (const std::string& c : chunks) view.Show(t, reinterpret_cast<const std::uint8_t*>(c.data()), c.size());
+    return Shown(t);
+}
+
+std::string Show(const ViewOptions& options, const std::vector<std::string>& chunks) {
+    TerminalText t;
+    return Show(options, chunks, t);
+}
+
+ViewOptions Stamps() { ViewOptions o; o.timestamps = true; return o; }
+ViewOptions Marks() { ViewOptions o; o.controlMarks = true; return o; }
+ViewOptions Utf8() { ViewOptions o; o.encoding = TextEncoding::Utf8; return o; }
+ViewOptions Ansi() { ViewOptions o; o.ansi = true; return o; }
+
+TEST(TimeStamp, HoursMinutesSecondsAndMilliseconds) {
+    EXPECT_EQ(FormatTimeOfDay(kNoon), "12:04:17.123 ");
+    EXPECT_EQ(FormatTimeOfDay(5), "00:00:00.005 ");
+    EXPECT_EQ(FormatTimeOfDay(86'399'999), "23:59:59.999 ");
+    EXPECT_EQ(FormatTimeOfDay(86'400'000 + 61'010), "00:01:01.010 ");  // past midnight: the next day
+}
+
+struct TextCase {
+    const char* what;
+    ViewOptions options;
+    std::vector<std::string> chunks;
+    std::string shown;
+};
+
+TEST(ReceiveView, TextOptions) {
+    using namespace std::string_literals;
+    const std::vector<TextCase> cases = {
+        {"each line, empty ones too, starts with the time", Stamps(), {"ab\r\n", "\ncd"},
+         "12:04:17.123 ab\n12:04:17.123 \n12:04:17.123 cd"},
+        {"a CR keeps the line and its stamp", Stamps(), {"50%\r", "99%"}, "12:04:17.123 50%99%"},
+        {"backspace takes the stamp whole, then the line break", Stamps(), {"x\r\na\b", "\b\bz"},
+         "12:04:17.123 xz"},
+        {"without marks a NUL still hides the rest of its segment", Stamps(), {"A\0B\n"s}, "12:04:17.123 A\n"},
+        {"control bytes as marks", Marks(), {"a\x1b\tb\x7f"}, "a^[^Ib^?"},
+        {"a NUL shows and hides nothing", Marks(), {"A\0B\n"s}, "A^@B\n"},
+        {"backspace takes a mark whole", Marks(), {"ok\x01\b"}, "ok"},
+        {"UTF-8 across chunks", Utf8(), {"caf\xC3", "\xA9 \xE2\x82", "\xAC \xF0\x9F\x98\x80"},
+         "caf\xE9 {U+20AC} {U+1F600}"},
+        {"invalid UTF-8 shows its bytes", Utf8(), {"\xC3(\xFF\xC0\xAF"}, "<C3>(<FF><C0><AF>"},
+        {"surrogates, past Unicode and C1 controls", Utf8(), {"\xED\xA0\x80|\xF4\x90\x80\x80|\xC2\x85"},
+         "<ED><A0><80>|<F4><90><80><80>|<C2><85>"},
+        {"a line end cuts a character short", Utf8(), {"\xE2\x82\n"}, "<E2><82>\n"},
+        {"SGR and other sequences leave no text", Ansi(), {"\x1b[1;31mred\x1b[0m \x1b[2J\x1b[H\x1b[?25lok"}, "red ok"},
+        {"a sequence cut by the chunk's end", Ansi(), {"a\x1b", "[3", "2mb"}, "ab"},
+        {"ESC before anything but [ shows", Ansi(), {"\x1b" "c!"}, "\x1b" "c!"},
+        {"a control byte ends a sequence and shows", Ansi(), {"\x1b[3\x01x"}, "\x01x"},
+        {"a sequence that never ends is dropped", Ansi(), {"\x1b[" + std::string(70, '1') + "x"},
+         std::string(70 - ReceiveView::kMaxSequence + 2, '1') + "x"},
+    };
+    for (const TextCase& c : cases) EXPECT_EQ(Show(c.options, c.chunks), c.shown) << c.what;
+}
+
+TEST(ReceiveView, SgrColoursAndBold) {
+    TerminalText t;
+    Show(Ansi(), {"\x1b[31mR\x1b[1mB\x1b[22;44mb\x1b[39mD\x1b[49;92mG\x1b[38;5;31mS\x1b[mN"}, t);
+    const CellView line = t.Line(0);
+    ASSERT_EQ(line.size(), 7u);
+    struct Look {
+        unsigned fg, bg;
+        bool bold;
+    };
+    const Look want[] = {{2, 0, false}, {2, 0, true}, {2, 5, false}, {0, 5, false}, {11, 0, false},
+                         {11, 0, false},  // the 256-colour form's arguments are not codes
+                         {0, 0, false}};
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        EXPECT_EQ(cell::Fg(line[i]), want[i].fg) << i;
+        EXPECT_EQ(cell::Bg(line[i]), want[i].bg) << i;
+        EXPECT_EQ((line[i] & cell::kBold) != 0, want[i].bold) << i;
+    }
+    // Stamps and marks are dim, whatever the colours.
+    TerminalText s;
+    ViewOptions o = Ansi();
+    o.timestamps = o.controlMarks = true;
+    Show(o, {"\x1b[31m\x07"}, s);
+    for (Cell c : s.Line(0)) EXPECT_EQ(cell::Fg(c), cell::kDim);
+}
+
+TEST(ReceiveView, HexDumpRowsGrowInPlace) {
+    ViewOptions o;
+    o.hex = true;
+    o.hexStyle = HexStyle::Dump;
+    TerminalText t;
+    ReceiveView view(o);
+    using namespace std::string_literals;
+    const std::string first = "Hello, world!\n\x00\x01"s, second = "\x7f\xff" "AB";
+    view.Show(t, reinterpret_cast<const std::uint8_t*>(first.data()), 3);
+    EXPECT_EQ(Shown(t), "00000000  48 65 6C                                          |Hel|");
+    view.Show(t, reinterpret_cast<const std::uint8_t*>(first.data()) + 3, first.size() - 3);
+    view.Show(t, reinterpret_cast<const std::uint8_t*>(second.data()), second.size());
+    EXPECT_EQ(Shown(t),
+              "00000000  48 65 6C 6C 6F 2C 20 77  6F 72 6C 64 21 0A 00 01  |Hello, world!...|\n"
+              "00000010  7F FF 41 42                                       |..AB|");
+    // Something else written on the row: the row goes on afresh below it.
+    t.AppendText("< 0D >");
+    view.Show(t, reinterpret_cast<const std::uint8_t*>("C"), 1);
+    EXPECT_EQ(Shown(t).substr(Shown(t).rfind('\n') + 1),
+              "00000010  7F FF 41 42 43                                    |..ABC|");
+    // After "Clear" the offsets start at 0 again.
+    t.Clear();
+    view.Restart();
+    view.Show(t, reinterpret_cast<const std::uint8_t*>("Z"), 1);
+    EXPECT_EQ(Shown(t).substr(0, 12), "00000000  5A");
+}
+
+TEST(ReceiveView, StampedHexPairsTakeSixteenBytesARow) {
+    ViewOptions o = Stamps();
+    o.hex = true;
+    TerminalText t;
+    t.AppendText("text");
+    ReceiveView view(o, [] { return kNoon; });
+    std::vector<std::uint8_t> bytes(18);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
+    view.Show(t, bytes.data(), 10);
+    view.Show(t, bytes.data() + 10, 8);
+    EXPECT_EQ(Shown(t),
+              "text\n"
+              "12:04:17.123 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n"
+              "12:04:17.123 10 11 ");
+}
+
+// Whatever arrives, with every option on and chunks cut anywhere: no
+// crash, no read past a buffer (the sanitizer run), and the text stays
+// within its limit.
+TEST(ReceiveView, AnyBytesWithEveryOption) {
+    std::mt19937 rng(24);
+    for (int round = 0; round < 40; ++round) {
+        ViewOptions o;
+        o.hex = round % 5 == 4;
+        o.hexStyle = round % 2 ? HexStyle::Dump : HexStyle::Pairs;
+        o.encoding = round % 3 ? TextEncoding::Utf8 : TextEncoding::Latin1;
+        o.controlMarks = round % 4 < 2;
+        o.ansi = true;
+        o.timestamps = round % 7 != 0;
+        TerminalText t;
+        t.SetRowWidth(round % 3 == 0 ? 0 : 7 + round);
+        ReceiveView view(o, [] { return kNoon; });
+        for (int chunk = 0; chunk < 300; ++chunk) {
+            std::vector<std::uint8_t> bytes(1 + rng() % 200);
+            for (auto& b : bytes) {
+                const unsigned r = rng() % 16;
+                b = r < 4 ? static_cast<std::uint8_t>("\x1b[;m\n\r\b"[rng() % 7]) : static_cast<std::uint8_t>(rng());
+            }
+            while (t.TextLength() > 2000) t.RemoveFirstLine();
+            view.Show(t, bytes.data(), bytes.size());
+        }
+        EXPECT_LE(t.TextLength(), 2000u + 200u * 4u + 2u * ReceiveView::kDumpRowBytes * 80u);
+    }
+}
+
+}  // namespace
+}  // namespace quennet
