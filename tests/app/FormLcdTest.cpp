@@ -14,6 +14,7 @@
 #include "LcdFirmwareTarget.h"
 #include "lcd/LcdCapture.h"
 #include "loader/Loader.h"
+#include "Checked.h"
 
 namespace quennet::testing {
 namespace {
@@ -111,7 +112,7 @@ TEST_F(FormLcd, SaveWritesABitmapOfWhatIsShownWhateverTheName) {
     saveAnswer = dir.filePath("plain").toStdString();
     f.ButtonSaveImage->click();
     EXPECT_FALSE(QImage(dir.filePath("plain.bmp"), "BMP").isNull());
-    EXPECT_EQ(saveProposals.back(), dir.filePath("screen.png").toStdString());
+    EXPECT_EQ(Last(saveProposals), dir.filePath("screen.png").toStdString());
 
     saveAnswer = std::nullopt;  // Cancel
     f.ButtonSaveImage->click();

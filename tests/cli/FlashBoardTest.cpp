@@ -21,9 +21,12 @@
 #include "firmware/SRecord.h"
 #include "loader/Stm32Program.h"
 #include "serial/posix/PosixSerialDevice.h"
+#include "Checked.h"
 
 namespace quennet {
 namespace {
+
+using testing::Last;
 
 using testing::LinesOf;
 
@@ -113,7 +116,7 @@ TEST(FlashBoardTest, ProgramsAndVerifiesEachFamily) {
         const std::string fw = QUENNET_TEST_DATA "/srec/msp430_blink.s19";
         const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "MSP430-19200", fw});
         EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-        EXPECT_TRUE(StartsWith(LinesOf(r.out).back(), "PROGRAM OK in ")) << r.out;
+        EXPECT_TRUE(StartsWith(Last(LinesOf(r.out)), "PROGRAM OK in ")) << r.out;
         // The board's dump starts at 0x1000; compare the whole space above.
         const auto flash = board.Stop();
         const FirmwareImage image = Load(fw);
@@ -199,7 +202,7 @@ TEST(FlashBoardTest, TheFasterMsp430TargetSwitchesTheLoaderTo38400) {
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     const auto lines = LinesOf(r.out);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "BSL baud rate changed to 38400."), lines.end()) << r.out;
-    EXPECT_TRUE(StartsWith(lines.back(), "PROGRAM OK in ")) << r.out;
+    EXPECT_TRUE(StartsWith(Last(lines), "PROGRAM OK in ")) << r.out;
     const auto flash = board.Stop();
     const FirmwareImage image = Load(fw);
     ASSERT_EQ(flash.size(), 0xF000u);
@@ -250,6 +253,10 @@ TEST(FlashBoardTest, CommandLineErrorsNeverReachTheBoard) {
         std::string firstErrorLine;
     } cases[] = {
         {{"--port", board.path(), "--target", "STM32-9600", fw}, "quennet-flash: unknown target STM32-9600 (targets: MSP430-9600, "
+                                                   "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400, "
+                                                   "STM32-ANY-115200, STM32-ANY-57600)"},
+        // A name is matched whole, never by its start.
+        {{"--port", board.path(), "--target", "MSP430-9600X", fw}, "quennet-flash: unknown target MSP430-9600X (targets: MSP430-9600, "
                                                    "MSP430-19200, STM32-57600, STM32-115200, MSP430-38400, "
                                                    "STM32-ANY-115200, STM32-ANY-57600)"},
         {{"--port", board.path(), "--target", "STM32-115200", dir.File("none.s37")},

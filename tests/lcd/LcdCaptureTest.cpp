@@ -9,9 +9,13 @@
 #include "SimSerialDevice.h"
 #include "VirtualClock.h"
 #include "terminal/Nmea.h"
+#include "Checked.h"
 
 namespace quennet {
 namespace {
+
+using testing::At;
+using testing::Last;
 
 // A capture over a simulated line to the simulated firmware at 115200 8N1.
 class LcdCaptureTest : public ::testing::Test {
@@ -101,7 +105,7 @@ TEST_F(LcdCaptureTest, HeaderWaitSkipsNoiseBadHeadersAndEarlyRowsThenRowsComeInA
     target.badHeaderFirst = true;
     EXPECT_EQ(Capture(), LcdCaptureResult::Done);
     ExpectPictureOfTarget();
-    EXPECT_EQ(progress.back(), 100);
+    EXPECT_EQ(Last(progress), 100);
     EXPECT_TRUE(messages.empty());
 }
 
@@ -182,7 +186,8 @@ TEST_F(LcdCaptureTest, RowPhaseFailures) {
     const std::vector<Case> cases = {
         {"gap of 300 ms", [](LcdFirmwareTarget& t) { t.gapBeforeRow = 10; t.gapMs = 300; }, LcdCaptureResult::ProtocolError2, "Protocol Error 2"},
         {"fewer rows", [](LcdFirmwareTarget& t) { t.rowsToSend = 63; }, LcdCaptureResult::ProtocolError2, "Protocol Error 2"},
-        {"long line", [](LcdFirmwareTarget& t) { t.longLineBeforeRow = 5; }, LcdCaptureResult::ProtocolError2, "Protocol Error 2"},
+        // One character past the longest line: 100 characters and no LF.
+        {"long line", [](LcdFirmwareTarget& t) { t.longLineBeforeRow = 5; t.longLineChars = 100; }, LcdCaptureResult::ProtocolError2, "Protocol Error 2"},
         {"lower-case row checksums", [](LcdFirmwareTarget& t) { t.lowerCaseRows = true; }, LcdCaptureResult::ProtocolError3, "Protocol Error 3"},
         {"second header", [](LcdFirmwareTarget& t) { t.secondHeaderAfterRows = 7; }, LcdCaptureResult::ProtocolError3, "Protocol Error 3", 64, 32},
         {"oversized second header", [](LcdFirmwareTarget& t) { t.secondHeaderAfterRows = 7; t.secondHeaderFields = "256,64"; }, LcdCaptureResult::ProtocolError3, "Protocol Error 3"},
@@ -198,13 +203,22 @@ TEST_F(LcdCaptureTest, RowPhaseFailures) {
         Open();
         EXPECT_EQ(Capture(), c.result);
         EXPECT_EQ(messages, std::vector<std::string>{c.text});
-        EXPECT_LT(progress.back(), 100);
+        EXPECT_LT(Last(progress), 100);
         EXPECT_EQ(state.LcdWidth, c.width);
         EXPECT_EQ(state.LcdHeight, c.height);
         ExpectPumpBalanced();
         port.ComClose();
         clock.Advance(2'000'000);
     }
+}
+
+TEST_F(LcdCaptureTest, ALineOfTheLongestLengthIsReadAndSkipped) {
+    Open();
+    target.longLineBeforeRow = -2;             // before the header, where lines are skipped
+    target.longLineChars = kLcdLineChars - 1;  // with its LF, exactly the longest line
+    EXPECT_EQ(Capture(), LcdCaptureResult::Done);
+    EXPECT_TRUE(messages.empty());
+    ExpectPictureOfTarget();
 }
 
 TEST_F(LcdCaptureTest, GapsShorterThanTheCharacterBudgetAreFine) {
@@ -230,7 +244,7 @@ TEST_F(LcdCaptureTest, TheCaptureHoldsLowLatencyAndGivesThePortBackWithTheTermin
         const auto fast = line.EventsOf(SimEvent::Kind::LowLatency);
         if (!c.terminalAsks) {
             ASSERT_EQ(fast.size(), 2u);
-            EXPECT_LE(fast[0].atUs, line.EventsOf(SimEvent::Kind::Write).front().atUs);
+            EXPECT_LE(fast[0].atUs, At(line.EventsOf(SimEvent::Kind::Write), 0).atUs);
         }
         EXPECT_EQ(line.LowLatency(), c.terminalAsks);
         EXPECT_EQ(port.LowLatencyRequested(), c.terminalAsks);

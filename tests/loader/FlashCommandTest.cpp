@@ -15,9 +15,13 @@
 #include "TempDir.h"
 #include "VirtualClock.h"
 #include "firmware/SRecord.h"
+#include "Checked.h"
 
 namespace quennet {
 namespace {
+
+using testing::At;
+using testing::Last;
 
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
@@ -287,8 +291,8 @@ TEST_F(FlashCommandTest, Msp430ProgramAndDeviceInfoExitZero) {
         << err.str();
     EXPECT_TRUE(std::equal(data.begin(), data.end(), msp430.Memory().begin() + 0xC000));
     Lines l = OutLines();
-    EXPECT_EQ(l.front(), "Begin program MSP430.");
-    EXPECT_EQ(l.back().rfind("PROGRAM OK in ", 0), 0u);
+    EXPECT_EQ(At(l, 0), "Begin program MSP430.");
+    EXPECT_EQ(Last(l).rfind("PROGRAM OK in ", 0), 0u);
     // The port was opened at the target's settings: no change of rate.
     EXPECT_EQ(Opens(), 1u);
     EXPECT_EQ(line.Settings().baud, 9600u);
@@ -377,7 +381,7 @@ TEST_F(FlashCommandTest, ATargetThatDoesNotAnswerEndsWithItsFailureLine) {
     line.SetPeer(nullptr);  // nothing on the line at all
     EXPECT_EQ(Run(Options(kTargetMsp430_19200, dir.Write("fw.s19", SRecords(0x8000, Pattern(16), true)))),
               kFlashRunFailed);
-    EXPECT_EQ(OutLines().back(), "ERROR: Failed to Sync with Target, verify Power and Connection.");
+    EXPECT_EQ(Last(OutLines()), "ERROR: Failed to Sync with Target, verify Power and Connection.");
 }
 
 TEST_F(FlashCommandTest, AStopRequestEndsTheRunAtTheNextBlockBoundary) {
@@ -428,7 +432,7 @@ TEST_F(FlashCommandTest, AStopRequestEndsTheRunAtTheNextBlockBoundary) {
             const auto writes = part.CommandsOf(0x12);
             EXPECT_GT(writes.size(), 0u);
             EXPECT_LT(writes.size(), 35u);
-            EXPECT_TRUE(writes.back().accepted);
+            EXPECT_TRUE(Last(writes).accepted);
         }
         EXPECT_FALSE(command.loader().StopRequested()) << "the request ends with its run";
         line.SetPeer(nullptr);

@@ -9,9 +9,12 @@
 #include "SimSerialDevice.h"
 #include "core/BaudText.h"
 #include "VirtualClock.h"
+#include "Checked.h"
 
 namespace quennet {
 namespace {
+
+using testing::Last;
 
 using Lines = std::vector<std::string>;
 
@@ -276,7 +279,7 @@ TEST_F(LoaderTest, ElapsedTimeIsRightAcrossTheTickCounterWrap) {
     });
     ASSERT_TRUE(loader.StartProgram(inputs));
     ASSERT_LT(clock.TickCount(), 20000u);  // the counter did wrap during the run
-    EXPECT_EQ(log.Lines().back(), "PROGRAM OK in 12.005 sec.");
+    EXPECT_EQ(Last(log.Lines()), "PROGRAM OK in 12.005 sec.");
 }
 
 TEST_F(LoaderTest, AThrowingSequenceStillResumesThePumpAndClearsTheFlags) {

@@ -17,9 +17,13 @@
 #include "VirtualClock.h"
 #include "core/BaudText.h"
 #include "loader/Loader.h"
+#include "Checked.h"
 
 namespace quennet {
 namespace {
+
+using testing::At;
+using testing::Last;
 
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
@@ -321,7 +325,7 @@ TEST_F(Msp430RunTest, PolarityFoundOnTheFourthAttemptIsKeptForTheRun) {
     // The first attempt as the lines saw it (physical levels, ms from its
     // start): RTS released is logical 1 while ComOpen's polarity holds.
     std::vector<std::string> attempt;
-    const std::uint64_t t0 = line.Events().front().atUs;
+    const std::uint64_t t0 = At(line.Events(), 0).atUs;
     for (const auto& e : line.Events()) {
         const std::string at = "@" + std::to_string((e.atUs - t0) / 1000);
         if (e.kind == SimEvent::Kind::Dtr) attempt.push_back((e.level ? "D1" : "D0") + at);
@@ -429,7 +433,7 @@ TEST_F(Msp430RunTest, ReopenOnlyWhenTheTerminalIsNotAtTheTargetSettings) {
     ASSERT_EQ(fast.size(), 2u);
     EXPECT_TRUE(fast[0].level);
     EXPECT_FALSE(fast[1].level);
-    EXPECT_LE(fast[0].atUs, line.EventsOf(SimEvent::Kind::Write).front().atUs);
+    EXPECT_LE(fast[0].atUs, At(line.EventsOf(SimEvent::Kind::Write), 0).atUs);
 
     // 19200 wanted, terminal at 9600 E-8-1: reopened at 19200, back at 9600.
     port.ComClose();
@@ -471,7 +475,7 @@ TEST_F(Msp430RunTest, EveryRunSucceedsThroughAnAdapterAtItsDefaultLatency) {
         OpenTerminal();
         EXPECT_TRUE(c.info ? loader.DeviceInfo(inputs) : loader.StartProgram(inputs));
         const std::string end = c.info ? "Request Device Info in " : "PROGRAM OK in ";
-        EXPECT_EQ(log.Lines().back().rfind(end, 0), 0u) << c.name << "\n" << log.Text();
+        EXPECT_EQ(Last(log.Lines()).rfind(end, 0), 0u) << c.name << "\n" << log.Text();
         EXPECT_TRUE(FlashBlankExcept(0xE000, c.info ? Bytes{} : data)) << c.name;
         port.ComClose();
     }
@@ -486,7 +490,7 @@ TEST_F(Msp430RunTest, WatchdogPulsesOnceAroundEachBlockSyncAndIsNeverLeftSet) {
     // Before the pass the waits toggled RTS; from the last of the F149's
     // mass erases on, the only RTS moves are one low-high pair around each
     // block's sync.
-    const std::uint64_t versionRead = target.CommandsOf(0x18).back().atUs;
+    const std::uint64_t versionRead = Last(target.CommandsOf(0x18)).atUs;
     std::size_t rtsBefore = 0;
     std::vector<std::string> after;
     for (const auto& e : line.Events()) {
@@ -574,7 +578,7 @@ TEST_F(Msp430RunTest, AMassEraseOfNearlyThreeSecondsIsWaitedFor) {
         line.SetPeer(&part);
         EXPECT_EQ(Run(), c.result) << c.eraseUs;
         if (c.result != 0) {
-            EXPECT_EQ(log.Lines().back(), "ERROR: Erasing Failure.");
+            EXPECT_EQ(Last(log.Lines()), "ERROR: Erasing Failure.");
         }
         port.ComClose();
         line.SetPeer(&target);

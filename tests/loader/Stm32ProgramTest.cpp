@@ -17,9 +17,13 @@
 #include "VirtualClock.h"
 #include "core/BaudText.h"
 #include "firmware/SRecord.h"
+#include "Checked.h"
 
 namespace quennet {
 namespace {
+
+using testing::At;
+using testing::Last;
 
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
@@ -209,7 +213,7 @@ TEST_F(Stm32ProgramTest, BlocksStartAtTheFirstDataWordAndNeverOverlap) {
         EXPECT_EQ(target.Flash(), FlashImage());
     }
     // The map shows the used pages.
-    EXPECT_EQ(log.Lines()[13], "-*" + Repeat("-", 59) + "*--");
+    EXPECT_EQ(At(log.Lines(), 13), "-*" + Repeat("-", 59) + "*--");
 }
 
 TEST_F(Stm32ProgramTest, BlankImageErasesAndWritesNothing) {
@@ -246,8 +250,8 @@ TEST_F(Stm32ProgramTest, BlocksInTheLastPageStopAtTheEndOfFlash) {
     bytes.erase(0x7FF81);
     Run(bytes);
     EXPECT_EQ(WithoutTime(), GoodRun(Repeat("-", 63) + "*"));
-    EXPECT_EQ(target.WriteAddresses().back(), 0x0807FFFCu);
-    EXPECT_EQ(target.ReadAddresses().back(), 0x0807FFFCu);
+    EXPECT_EQ(Last(target.WriteAddresses()), 0x0807FFFCu);
+    EXPECT_EQ(Last(target.ReadAddresses()), 0x0807FFFCu);
     EXPECT_EQ(target.Flash(), FlashImage());
 }
 
@@ -324,7 +328,7 @@ TEST_F(Stm32ProgramTest, EveryFailureEndsWithItsOwnLineAndGivesThePortBack) {
         EXPECT_EQ(loader.LastRunResult, 1) << c.name;
         EXPECT_TRUE(BackAtTerminalSettings()) << c.name;
         // No reset pulse after a failure: DTR was last driven by the reopen.
-        EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Dtr).back().level) << c.name;
+        EXPECT_TRUE(Last(line.EventsOf(SimEvent::Kind::Dtr)).level) << c.name;
         if (std::string(c.name) == "wrong id") {
             EXPECT_EQ(fresh.Served(Step::Erase), 0u);  // nothing erased
         }
@@ -397,12 +401,12 @@ TEST_F(Stm32ProgramTest, ProductIdsAndVersionsAreNamed) {
     for (const auto& [id, text] : ids) {
         target.productId = id;
         Run({{0x0, 0x12}});
-        EXPECT_EQ(log.Lines()[5], text);
+        EXPECT_EQ(At(log.Lines(), 5), text);
         EXPECT_EQ(loader.LastRunResult, 0);
     }
     target.version = 0x31;
     Run({{0x0, 0x12}});
-    EXPECT_EQ(log.Lines()[4], "Bootloader Version: 3.1");
+    EXPECT_EQ(At(log.Lines(), 4), "Bootloader Version: 3.1");
 }
 
 // Through an FTDI adapter that keeps its 16 ms timer (the request refused,
@@ -557,7 +561,7 @@ TEST_F(Stm32ProgramTest, AnyTargetStopsBeforeErasingWhatItCannotWrite) {
     std::map<std::uint32_t, std::uint8_t> far;
     Fill(far, 0x200000, 0x200004);
     Run(far);
-    EXPECT_EQ(log.Lines()[1], "FATAL ERROR: Can't open FILE.");
+    EXPECT_EQ(At(log.Lines(), 1), "FATAL ERROR: Can't open FILE.");
     EXPECT_TRUE(line.Events().empty());
 }
 

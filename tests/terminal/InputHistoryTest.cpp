@@ -6,9 +6,13 @@
 #include <string>
 
 #include "TempDir.h"
+#include "Checked.h"
 
 namespace quennet {
 namespace {
+
+using testing::At;
+using testing::Last;
 
 using testing::TempDir;
 
@@ -41,9 +45,9 @@ TEST(InputHistory, KeepsTheNewestHundredAcrossStarts) {
     InputHistory again;
     again.Load(dir.File("q.history"));
     EXPECT_EQ(again.Lines(), h.Lines());
-    EXPECT_EQ(again.Lines().front(), "line 32");
-    EXPECT_EQ(again.Lines()[98].size(), InputHistory::kMaxLineLength);
-    EXPECT_EQ(again.Lines().back(), "with  breaks");
+    EXPECT_EQ(At(again.Lines(), 0), "line 32");
+    EXPECT_EQ(At(again.Lines(), 98).size(), InputHistory::kMaxLineLength);
+    EXPECT_EQ(Last(again.Lines()), "with  breaks");
 
     // A missing file is an empty history; a file that is not ours is read
     // as lines, the newest kept.
