@@ -10,6 +10,10 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 WIN_BUILD  ?= build-win
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs in `make fuzz`, and how many run at once.
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS  ?= 1
 # The static Qt for MinGW-w64 that tools/build-qt-mingw.sh builds once per
 # machine, outside the clone.
 QT_MINGW   ?= $(shell bash tools/build-qt-mingw.sh --print-prefix)
@@ -18,7 +22,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # The chip of the simulated board that `make run` starts: stm32, msp430 or none.
 BOARD      ?= stm32
 
-.PHONY: run test build deps clean deb windows windows-test windows-package
+.PHONY: run test build deps clean deb windows windows-test windows-package fuzz fuzz-build fuzz-smoke
 
 deps:
 	@bash tools/install-deps.sh
@@ -43,6 +47,20 @@ test: build
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENNET_CORE_ONLY=ON -DQUENNET_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The fuzz targets (fuzz/), built with clang and libFuzzer in a folder of
+# their own; `make fuzz` runs each for FUZZ_SECONDS, `make fuzz-smoke` each
+# for 30 s, two at a time (the CI's short run).
+fuzz-build:
+	@bash tools/install-deps.sh fuzz
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENNET_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_all
+
+fuzz: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
+
+fuzz-smoke: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) 30 2
 
 # The package is packed from the same build tree; install it with
 # `sudo apt-get install ./quennet_*.deb`.

@@ -3,10 +3,13 @@
 # skipping the ones already there. Uses sudo when not run as root.
 # With the argument "windows": what the Windows cross-build, its static Qt
 # (tools/build-qt-mingw.sh), its packages and its test run under wine need
-# (make windows-test), kept apart so that `make run` stays lean.
+# (make windows-test), kept apart so that `make run` stays lean. With "fuzz":
+# clang and its libFuzzer runtime for the fuzz targets (make fuzz).
 set -euo pipefail
 
-if [ "${1:-}" = windows ]; then
+if [ "${1:-}" = fuzz ]; then
+  packages=(cmake clang libclang-rt-14-dev ccache)
+elif [ "${1:-}" = windows ]; then
   packages=(cmake g++-mingw-w64-x86-64-posix googletest wine wine64 srecord ccache
             qt6-base-dev-tools dpkg-dev xz-utils ninja-build debian-archive-keyring
             nsis xvfb x11-utils imagemagick)
