@@ -49,6 +49,27 @@ void SimLine::SendToPortAt(std::uint64_t atUs, const std::vector<std::uint8_t>& 
 
 void SimLine::SendToPortAt(std::uint64_t atUs, const std::uint8_t* bytes, std::size_t n) {
     if (!bytes || n == 0) return;
+    std::vector<std::uint8_t> faulty;
+    const bool struck =
+        toPortFault && toPortFault->atByte > sentToPort_ && toPortFault->atByte <= sentToPort_ + n;
+    if (struck) {
+        const std::size_t at = toPortFault->atByte - sentToPort_ - 1;
+        faulty.assign(bytes, bytes + n);
+        switch (toPortFault->kind) {
+        case WireFault::Kind::Flip: faulty[at] ^= toPortFault->flipMask; break;
+        case WireFault::Kind::Drop: faulty.erase(faulty.begin() + static_cast<long>(at)); break;
+        case WireFault::Kind::Insert:
+            faulty.insert(faulty.begin() + static_cast<long>(at), toPortFault->extra.begin(), toPortFault->extra.end());
+            break;
+        }
+        toPortFault.reset();
+    }
+    sentToPort_ += n;
+    if (struck) {
+        if (faulty.empty()) return;  // the only byte was lost
+        bytes = faulty.data();
+        n = faulty.size();
+    }
     // The far end has one transmitter: a new burst waits for the last one.
     const std::uint64_t start = std::max(atUs, toPortFreeUs_);
     // Through an adapter the bytes reach its chip first.

@@ -181,6 +181,20 @@ public:
     std::size_t readChunkLimit = 0;   // Read delivers at most this many (0: all)
     // The device has gone (unplugged): every call but Close fails.
     bool vanished = false;
+    // A fault of the wire towards the port, striking the byte with this
+    // number (from 1, counted over everything the far end sends): noise
+    // flips bits of it, a lost character drops it, a glitch puts extra
+    // bytes (noise) on the wire just before it. One fault, once.
+    struct WireFault {
+        enum class Kind { Flip, Drop, Insert };
+        Kind kind = Kind::Flip;
+        std::size_t atByte = 1;
+        std::uint8_t flipMask = 0x01;
+        std::vector<std::uint8_t> extra;
+    };
+    std::optional<WireFault> toPortFault;
+    // Bytes the far end has handed to the wire so far.
+    std::size_t SentToPortCount() const { return sentToPort_; }
     // Write returns only once the last byte has left the port, advancing the
     // clock; otherwise it returns at once and the bytes queue on the wire.
     bool writeBlocksUntilSent = false;
@@ -228,6 +242,7 @@ private:
     bool rts_ = false;
     std::deque<TimedByte> toPort_;    // at the port: arrived, or (no adapter) arriving
     std::uint64_t toPortFreeUs_ = 0;  // when the far end's transmitter is free
+    std::size_t sentToPort_ = 0;
     Adapter adapter_ = Adapter::None;
     bool lowLatency_ = false;
     std::deque<TimedByte> wire_;      // adapter: on the wire, or held in the chip

@@ -154,11 +154,12 @@ int ComPort::ComWaitByte(int budgetMs) {
             continue;
         }
         claimedReadable = false;
-        // A device that cannot wait, or that said bytes were there when none
-        // could be read, must not make this loop spin: sleep a step instead.
+        // A device that cannot wait (or has gone), or that said bytes were
+        // there when none could be read, must not make this loop spin: sleep
+        // up to a step of what is left, at least a millisecond.
         const std::uint64_t waited = clock_.MonotonicUs() - start - elapsed;
-        if (waited + 1000 < left) {
-            const std::uint64_t nap = std::min<std::uint64_t>(left, kPollStepMs * 1000);
+        if (waited < left) {
+            const std::uint64_t nap = std::min<std::uint64_t>(left - waited, kPollStepMs * 1000);
             clock_.Sleep(static_cast<int>((nap + 999) / 1000));
         }
     }

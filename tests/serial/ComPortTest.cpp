@@ -710,6 +710,22 @@ TEST_F(ComPortSimTest, WriteReportsWhatTheDeviceTook) {
     EXPECT_EQ(line.WriteCallCount(), 1u) << "a device that stopped is not asked again";
 }
 
+// The device goes away with less than a millisecond of the budget left:
+// its wait fails at once, and the rest must still be slept, not spun.
+TEST_F(ComPortSimTest, DeviceGoneNearTheEndOfAWaitStillEndsIt) {
+    for (const std::uint64_t leftUs : {1u, 500u, 999u, 1000u, 4500u}) {
+        Open();
+        const auto t0 = clock.NowUs();
+        clock.ScheduleAt(t0 + 20000 - leftUs, [this] { line.vanished = true; });
+        EXPECT_EQ(port.ComWaitByte(20), -1) << leftUs;
+        // Sleeps come in whole milliseconds: the end may be up to one late.
+        EXPECT_GE(clock.NowUs() - t0, 20000u) << leftUs;
+        EXPECT_LT(clock.NowUs() - t0, 21000u) << leftUs;
+        line.vanished = false;
+        port.ComClose();
+    }
+}
+
 TEST_F(ComPortSimTest, WriteThatTakesNothingGivesUp) {
     Open();
     line.writesTakeZero = true;
