@@ -244,7 +244,8 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
         if ((stm32 ? stm32->Flash()[offset] : msp430->At(static_cast<std::uint16_t>(offset))) != byte) holds = false;
     const std::string outcome = Judge(log.Lines(), loader.LastRunResult, holds, port, line);
     line.SetPeer(nullptr);
-    return outcome;
+    // A wire fault drawn past the last byte the target sent never struck.
+    return line.toPortFault ? outcome + " (fault not reached)" : outcome;
 }
 
 TEST(LoaderSoak, EveryRunOverABadLineEndsWithOneVerdictAndThePortBack) {
@@ -320,7 +321,7 @@ TEST(LoaderSoak, EveryCaptureOverABadLineEndsWithOneVerdictAndThePortBack) {
         }
         const char* names[] = {"Done", "PortBusy", "NoPort", "Protocol Error 1", "Protocol Error 2", "Protocol Error 3"};
         ++tally[std::string(kFaultNames[static_cast<int>(fault)]) + (visible ? "" : " (checksum-blind)")]
-               [names[static_cast<int>(result)]];
+               [std::string(names[static_cast<int>(result)]) + (line.toPortFault ? " (fault not reached)" : "")];
         line.SetPeer(nullptr);
         if (HasFailure()) break;
     }
