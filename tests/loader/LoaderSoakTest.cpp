@@ -242,7 +242,10 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
     bool holds = true;
     for (const auto& [offset, byte] : image)
         if ((stm32 ? stm32->Flash()[offset] : msp430->At(static_cast<std::uint16_t>(offset))) != byte) holds = false;
-    const std::string outcome = Judge(log.Lines(), loader.LastRunResult, holds, port, line);
+    // An STM32 run without verify reads nothing back: it cannot know.
+    const bool mustHold = !run.stm32 || run.verify;
+    std::string outcome = Judge(log.Lines(), loader.LastRunResult, holds || !mustHold, port, line);
+    if (!holds && outcome == "PROGRAM OK") outcome += " (flash differs, not verified)";
     line.SetPeer(nullptr);
     // A wire fault drawn past the last byte the target sent never struck.
     return line.toPortFault ? outcome + " (fault not reached)" : outcome;
