@@ -51,19 +51,6 @@ std::string WriteIntelHex(const FirmwareFile& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const FirmwareFile file = ReadIntelHex({data, size});
-    FUZZ_CHECK(file.format == FirmwareFormat::IntelHex, "format %d", static_cast<int>(file.format));
-    FUZZ_CHECK(file.ok() == file.problem.empty(), "code %d, problem \"%s\"", file.code, file.problem.c_str());
-    for (const FirmwareChunk& chunk : file.chunks) {
-        FUZZ_CHECK(chunk.kind == AddressKind::Absolute && !chunk.bytes.empty(), "chunk at %08X", chunk.address);
-        FUZZ_CHECK(std::uint64_t{chunk.address} + chunk.bytes.size() <= 0x100000000ull, "chunk at %08X runs past 4 GiB",
-                   chunk.address);
-    }
-    if (!file.ok()) return 0;
-    const std::string text = WriteIntelHex(file);
-    const FirmwareFile again = ReadIntelHex({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
-    FUZZ_CHECK(again.ok(), "the written file is refused: %s", again.problem.c_str());
-    FUZZ_CHECK(fuzz::Flatten(again) == fuzz::Flatten(file), "%zu bytes read back, %zu written",
-               again.DataBytes(), file.DataBytes());
+    fuzz::CheckRoundTrip({data, size}, FirmwareFormat::IntelHex, ReadIntelHex, WriteIntelHex);
     return 0;
 }

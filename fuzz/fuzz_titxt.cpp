@@ -28,17 +28,6 @@ std::string WriteTiTxt(const FirmwareFile& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const FirmwareFile file = ReadTiTxt({data, size});
-    FUZZ_CHECK(file.format == FirmwareFormat::TiTxt, "format %d", static_cast<int>(file.format));
-    FUZZ_CHECK(file.ok() == file.problem.empty(), "code %d, problem \"%s\"", file.code, file.problem.c_str());
-    for (const FirmwareChunk& chunk : file.chunks)
-        FUZZ_CHECK(std::uint64_t{chunk.address} + chunk.bytes.size() <= 0x100000000ull, "chunk at %08X runs past 4 GiB",
-                   chunk.address);
-    if (!file.ok()) return 0;
-    const std::string text = WriteTiTxt(file);
-    const FirmwareFile again = ReadTiTxt({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
-    FUZZ_CHECK(again.ok(), "the written file is refused: %s", again.problem.c_str());
-    FUZZ_CHECK(fuzz::Flatten(again) == fuzz::Flatten(file), "%zu bytes read back, %zu written",
-               again.DataBytes(), file.DataBytes());
+    fuzz::CheckRoundTrip({data, size}, FirmwareFormat::TiTxt, ReadTiTxt, WriteTiTxt);
     return 0;
 }
