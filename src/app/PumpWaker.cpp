@@ -56,6 +56,11 @@ void PumpWaker::AfterTick(std::size_t bytes) {
     notifier_->setEnabled(true);
 }
 
+void PumpWaker::Release() {
+    notifier_.reset();
+    handle_ = -1;
+}
+
 void PumpWaker::Wake() {
     // Level-triggered: off until the next rest, or it would fire again and
     // again while the bytes wait (or on a hung-up device, for ever).

@@ -31,7 +31,7 @@ TEST_F(FormSettings, DefaultsWithoutSettingsFile) {
     EXPECT_EQ(f.width(), 850);
     EXPECT_EQ(f.height(), 554);
     EXPECT_EQ(f.ComboComPort->currentIndex(), -1);
-    EXPECT_EQ(f.ComboBaud->currentText(), "");
+    EXPECT_EQ(f.ComboBaud->currentText(), "115200");  // proposed: an empty rate opens nothing
     EXPECT_EQ(f.ComboBits->currentText(), "N-8-1");
     EXPECT_EQ(f.ComboTarget->currentIndex(), 0);
     EXPECT_EQ(f.ComboTarget->currentText(), "MSP430-9600");

@@ -93,7 +93,7 @@ TEST_F(FormTerminal, OpenWithoutPortOrWithBadRateIsRefused) {
     f.ComboBaud->setEditText("fast");
     f.CheckBox1->setChecked(true);
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].second, "Error opening /dev/pts/77");
+    EXPECT_EQ(messages[1].second, "Error opening /dev/pts/77\nNo baud rate: choose one under \"Baud:\".");
     EXPECT_FALSE(f.CheckBox1->isChecked());
     EXPECT_FALSE(port.IsOpen());
 
@@ -101,7 +101,7 @@ TEST_F(FormTerminal, OpenWithoutPortOrWithBadRateIsRefused) {
     f.ComboBaud->setEditText("9600");
     f.CheckBox1->setChecked(true);
     ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[2].second, "Error opening /dev/pts/77");
+    EXPECT_EQ(messages[2].second, "Error opening /dev/pts/77\nThe port is busy: another program has it open.");
     EXPECT_TRUE(f.ComboBaud->isEnabled());
 }
 
