@@ -183,8 +183,8 @@ void TForm1::ShowRunProgress(const RunProgress& progress) {
     ProgressBarRun->setVisible(progress.active);
     LabelTimeLeft->setVisible(progress.active);
     if (!progress.active) return;
-    ProgressBarRun->setValue(progress.percent);
     LabelTimeLeft->setText(QString::fromStdString(ProgressText(progress)));
+    ProgressBarRun->setValue(progress.percent);
 }
 
 void TForm1::Button5Click() {

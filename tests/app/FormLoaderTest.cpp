@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <fstream>
+#include <stdexcept>
 
 #include "FormFixture.h"
 #include "app/AddressDialog.h"
@@ -183,6 +184,22 @@ TEST_F(FormLoader, RunsHoldThePumpAndRefuseSecondClicksAndCloses) {
     EXPECT_EQ(Log().count("Begin program MSP430."), 1);
     EXPECT_TRUE(Log().contains("sequence done"));
     // The close asked for during the run happens once it has ended.
+    QApplication::processEvents();
+    EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(FormLoader, ARunEndingInAnExceptionStillEndsTheClickAndTheClose) {
+    TForm1& f = Make();
+    OpenPort(f);
+    f.show();
+    f.loader().SetProgramMsp430([&](Loader&, const LoaderInputs&, std::uint32_t) -> int {
+        f.close();
+        throw std::runtime_error("out of memory");
+    });
+    f.Button1->click();
+    EXPECT_EQ(errors, std::vector<std::string>{"out of memory"});
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(f.TerminalHoldsPort() && f.timer()->isActive());
     QApplication::processEvents();
     EXPECT_FALSE(f.isVisible());
 }
