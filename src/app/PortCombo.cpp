@@ -1,6 +1,9 @@
 #include "app/PortCombo.h"
 
+#include <QAbstractItemView>
 #include <QLineEdit>
+#include <QStyle>
+#include <algorithm>
 
 namespace quennet {
 
@@ -13,6 +16,20 @@ PortCombo::PortCombo(QWidget* parent) : QComboBox(parent) {
         const std::string text = currentText().toStdString();
         if (!text.empty() && currentIndex() >= 0) typed_.insert(text);
     });
+    // In the list a long path loses its start, not the end that names it.
+    view()->setTextElideMode(Qt::ElideLeft);
+    connect(this, &QComboBox::currentTextChanged, this, [this] { ShowPathEnd(); });
+}
+
+void PortCombo::ShowPathEnd() {
+    const QString path = currentText();
+    setToolTip(path);
+    // Wide enough for the last part of the path (within reason), with the
+    // text scrolled to its end.
+    const QString last = path.section('/', -1);
+    const int wanted = fontMetrics().horizontalAdvance(last + "MM") + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    setMinimumWidth(std::clamp(wanted, kMinWidth, kMaxWidth));
+    lineEdit()->setCursorPosition(static_cast<int>(path.size()));
 }
 
 void PortCombo::SetSelectedIndex(int index) {
@@ -25,6 +42,7 @@ void PortCombo::AddItem(const std::string& text) {
     int pos = 0;
     while (pos < count() && itemText(pos).toStdString() < text) ++pos;
     insertItem(pos, item);
+    setItemData(pos, item, Qt::ToolTipRole);
 }
 
 void PortCombo::SelectPath(const std::string& path) {

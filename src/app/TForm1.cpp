@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 
 #include "app/Memo2Log.h"
 #include "app/PortCombo.h"
@@ -256,7 +257,7 @@ QWidget* TForm1::BuildTerminalTab() {
     row1->addWidget(fixedLabel("Port:"));
     ComboComPort = new PortCombo;
     ComboComPort->setObjectName("ComboComPort");
-    ComboComPort->setMinimumWidth(96);
+    ComboComPort->setMinimumWidth(PortCombo::kMinWidth);
     ComboComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     row1->addWidget(ComboComPort, 1);
     row1->addWidget(fixedLabel("Baud:"));
@@ -697,6 +698,12 @@ void TForm1::About1Click() {
     box.exec();
 }
 
+bool TForm1::ConfirmOverwrite(const std::string& path) const {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return true;
+    return !env_.confirmOverwrite || env_.confirmOverwrite(path);
+}
+
 bool TForm1::TrayAvailable() const {
     return env_.trayAvailable ? env_.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
 }
@@ -854,6 +861,10 @@ void TForm1::Timer1Timer() {
         port(), *Memo1, *view_, displayLimit_, [this](const std::uint8_t* b, std::size_t n) { LogChunk(b, n); });
     lastTickBytes_ = tick.bytes;
     received_ += tick.bytes;
+    if (logWrote_) {
+        logWrote_ = false;
+        logFile_->Flush();
+    }
     if (tick.bytes == 0 && port().IsOpen() && port().ComDeviceLost()) {
         PortLost();
         return;

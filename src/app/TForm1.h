@@ -385,6 +385,7 @@ private:
     bool closePending_ = false;
     bool exitPending_ = false;
     bool lcdStopRequested_ = false;
+    bool logWrote_ = false;  // this pump tick wrote to the log
     // The session to reopen when its device comes back.
     struct LostSession {
         std::string name;

@@ -142,6 +142,7 @@ void TForm1::ButtonSaveImageClick() {
     if (!chosen) return;
     const std::string path = WithDefaultBmpExtension(*chosen);
     SavePictureDialog1.fileName = path;
+    if (!ConfirmOverwrite(path)) return;
     // What Image1 shows, as drawn: zoom and inversion included.
     LcdRaster shown;
     shown.width = LcdPicture.width();

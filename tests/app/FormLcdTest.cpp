@@ -23,11 +23,17 @@ protected:
     LcdFirmwareTarget target{line};
     std::vector<std::string> saveProposals;
     std::optional<std::string> saveAnswer;
+    std::vector<std::string> overwriteQuestions;
+    bool overwrite = true;
 
     FormLcd() { target.FillTestPattern(); }
 
     TForm1& Make() {
         FormEnvironment env = Env();
+        env.confirmOverwrite = [this](const std::string& path) {
+            overwriteQuestions.push_back(path);
+            return overwrite;
+        };
         env.saveFileDialog = [this](const std::string&, const std::string& proposed) {
             saveProposals.push_back(proposed);
             return saveAnswer;
@@ -112,6 +118,19 @@ TEST_F(FormLcd, SaveWritesABitmapOfWhatIsShownWhateverTheName) {
     f.ButtonSaveImage->click();
     EXPECT_FALSE(QImage(dir.filePath("plain.bmp"), "BMP").isNull());
     EXPECT_EQ(saveProposals.back(), dir.filePath("screen.png").toStdString());
+    EXPECT_TRUE(overwriteQuestions.empty());
+
+    // An existing file is replaced only after a Yes; the name asked about
+    // is the one written, extension added.
+    f.CheckZoom->click();
+    overwrite = false;
+    f.ButtonSaveImage->click();
+    EXPECT_EQ(overwriteQuestions, std::vector<std::string>{dir.filePath("plain.bmp").toStdString()});
+    EXPECT_EQ(QImage(dir.filePath("plain.bmp"), "BMP").size(), QSize(256, 128));
+    overwrite = true;
+    f.ButtonSaveImage->click();
+    EXPECT_EQ(QImage(dir.filePath("plain.bmp"), "BMP").size(), QSize(128, 64));
+    f.CheckZoom->click();
 
     saveAnswer = std::nullopt;  // Cancel
     f.ButtonSaveImage->click();

@@ -282,6 +282,11 @@ TEST_F(FormSettings, TrayIconFollowsTheCheckBoxAndReportsRefusal) {
     env.trayAvailable = [] { return false; };
     TForm1 g(env);
     g.timer()->stop();
+    // Without a tray the box is off and says why; a tick that still comes
+    // (from the program) is reported.
+    EXPECT_FALSE(g.VisibleCheck->isEnabled());
+    EXPECT_TRUE(g.VisibleCheck->toolTip().contains("no system tray")) << g.VisibleCheck->toolTip().toStdString();
+    EXPECT_TRUE(f.VisibleCheck->isEnabled());
     g.VisibleCheck->setChecked(true);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Cannot Create System Shell Notification Icon");

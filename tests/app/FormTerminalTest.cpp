@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <QAbstractItemView>
 #include "FormFixture.h"
 #include "app/PortCombo.h"
 #include "app/TerminalMemo.h"
@@ -243,6 +244,23 @@ TEST_F(FormTerminal, ChoosingAnotherPortClosesTheSession) {
     f.ComboComPort->setCurrentIndex(0);  // by program: the chooser is disabled for the user
     EXPECT_FALSE(f.CheckBox1->isChecked());
     EXPECT_FALSE(port.IsOpen());
+}
+
+TEST_F(FormTerminal, ALongPortPathShowsTheEndThatNamesItWithThePathAsToolTip) {
+    const std::string link = "/run/user/1000/quennet/ports/quennet-board-stm32-13500";
+    ports = std::vector<std::string>{"/dev/ttyS0", link};
+    TForm1& f = MakeForm();
+    f.show();
+    f.ComboComPort->SelectPath(link);
+    QApplication::processEvents();
+    const QString path = QString::fromStdString(link);
+    EXPECT_EQ(f.ComboComPort->toolTip(), path);
+    EXPECT_EQ(f.ComboComPort->itemData(f.ComboComPort->currentIndex(), Qt::ToolTipRole).toString(), path);
+    EXPECT_EQ(f.ComboComPort->view()->textElideMode(), Qt::ElideLeft);
+    // The field holds the whole last part of the path and shows the end.
+    QLineEdit* edit = f.ComboComPort->lineEdit();
+    EXPECT_EQ(edit->cursorPosition(), path.size());
+    EXPECT_GE(edit->width(), edit->fontMetrics().horizontalAdvance("quennet-board-stm32-13500"));
 }
 
 TEST_F(FormTerminal, DropDownRefreshKeepsThePortByPathAndTypedPaths) {
