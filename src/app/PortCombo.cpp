@@ -24,11 +24,8 @@ PortCombo::PortCombo(QWidget* parent) : QComboBox(parent) {
 void PortCombo::ShowPathEnd() {
     const QString path = currentText();
     setToolTip(path);
-    // Wide enough for the last part of the path (within reason), with the
-    // text scrolled to its end.
-    const QString last = path.section('/', -1);
-    const int wanted = fontMetrics().horizontalAdvance(last + "MM") + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    setMinimumWidth(std::clamp(wanted, kMinWidth, kMaxWidth));
+    // The field shows the end of a path too long for it: the device's own
+    // name, not the folders every port shares.
     lineEdit()->setCursorPosition(static_cast<int>(path.size()));
 }
 
@@ -43,6 +40,10 @@ void PortCombo::AddItem(const std::string& text) {
     while (pos < count() && itemText(pos).toStdString() < text) ++pos;
     insertItem(pos, item);
     setItemData(pos, item, Qt::ToolTipRole);
+    // The list is as wide as its longest path (within the screen's reason),
+    // whatever room the field has in the window's first row.
+    const int wanted = view()->fontMetrics().horizontalAdvance(item) + 2 * style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    view()->setMinimumWidth(std::min(std::max(view()->minimumWidth(), wanted), kMaxListWidth));
 }
 
 void PortCombo::SelectPath(const std::string& path) {

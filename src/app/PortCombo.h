@@ -17,7 +17,7 @@ public:
     explicit PortCombo(QWidget* parent = nullptr);
 
     static constexpr int kMinWidth = 96;
-    static constexpr int kMaxWidth = 260;
+    static constexpr int kMaxListWidth = 640;
 
     std::function<void()> onDropDown;
 
@@ -37,8 +37,8 @@ public:
     void showPopup() override;
 
 private:
-    // A long path shows its end, the part that tells ports apart, in full;
-    // the whole path is the tool tip.
+    // A long path shows its end, the part that tells ports apart; the whole
+    // path is the tool tip.
     void ShowPathEnd();
 
     std::set<std::string> typed_;
