@@ -709,8 +709,8 @@ bool TForm1::TrayAvailable() const {
 }
 
 void TForm1::VisibleCheckClick() {
-    // A desktop without a tray has the box disabled; a click queued before
-    // that finds nothing to do.
+    // A desktop without a tray has the box disabled; a tick the program
+    // sets all the same is reported.
     if (VisibleCheck->isChecked()) {
         if (!TrayAvailable()) throw std::runtime_error("Cannot Create System Shell Notification Icon");
         trayIcon_->show();
