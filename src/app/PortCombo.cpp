@@ -1,6 +1,9 @@
 #include "app/PortCombo.h"
 
+#include <QAbstractItemView>
 #include <QLineEdit>
+#include <QStyle>
+#include <algorithm>
 
 namespace quennet {
 
@@ -13,6 +16,17 @@ PortCombo::PortCombo(QWidget* parent) : QComboBox(parent) {
         const std::string text = currentText().toStdString();
         if (!text.empty() && currentIndex() >= 0) typed_.insert(text);
     });
+    // In the list a long path loses its start, not the end that names it.
+    view()->setTextElideMode(Qt::ElideLeft);
+    connect(this, &QComboBox::currentTextChanged, this, [this] { ShowPathEnd(); });
+}
+
+void PortCombo::ShowPathEnd() {
+    const QString path = currentText();
+    setToolTip(path);
+    // The field shows the end of a path too long for it: the device's own
+    // name, not the folders every port shares.
+    lineEdit()->setCursorPosition(static_cast<int>(path.size()));
 }
 
 void PortCombo::SetSelectedIndex(int index) {
@@ -25,6 +39,11 @@ void PortCombo::AddItem(const std::string& text) {
     int pos = 0;
     while (pos < count() && itemText(pos).toStdString() < text) ++pos;
     insertItem(pos, item);
+    setItemData(pos, item, Qt::ToolTipRole);
+    // The list is as wide as its longest path (within the screen's reason),
+    // whatever room the field has in the window's first row.
+    const int wanted = view()->fontMetrics().horizontalAdvance(item) + 2 * style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    view()->setMinimumWidth(std::min(std::max(view()->minimumWidth(), wanted), kMaxListWidth));
 }
 
 void PortCombo::SelectPath(const std::string& path) {

@@ -16,6 +16,9 @@ class PortCombo : public QComboBox, public PortChooser {
 public:
     explicit PortCombo(QWidget* parent = nullptr);
 
+    static constexpr int kMinWidth = 96;
+    static constexpr int kMaxListWidth = 640;
+
     std::function<void()> onDropDown;
 
     int SelectedIndex() const override { return currentIndex(); }
@@ -34,6 +37,10 @@ public:
     void showPopup() override;
 
 private:
+    // A long path shows its end, the part that tells ports apart; the whole
+    // path is the tool tip.
+    void ShowPathEnd();
+
     std::set<std::string> typed_;
 };
 

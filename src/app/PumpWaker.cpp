@@ -22,7 +22,7 @@ void PumpWaker::AfterTick(std::size_t bytes) {
     const int handle = hooks_.handle();
     if (handle != handle_) {
         // Another device (reopened, closed): watch the new one, if any.
-        notifier_.reset();
+        Release();
         handle_ = handle;
         if (handle_ >= 0) {
             notifier_ = std::make_unique<QSocketNotifier>(handle_, QSocketNotifier::Read);
@@ -54,6 +54,17 @@ void PumpWaker::AfterTick(std::size_t bytes) {
     resting_ = true;
     SetInterval(kIdleMs);
     notifier_->setEnabled(true);
+}
+
+void PumpWaker::Release() {
+    // Off at once, so the event loop stops watching the descriptor; deleted
+    // later, since this may run inside the notifier's own signal (a wake-up
+    // whose tick finds the device gone).
+    if (notifier_) {
+        notifier_->setEnabled(false);
+        notifier_.release()->deleteLater();
+    }
+    handle_ = -1;
 }
 
 void PumpWaker::Wake() {

@@ -39,6 +39,10 @@ public:
     // Called after every tick of the timer with the bytes it received.
     void AfterTick(std::size_t bytes);
     bool Resting() const { return resting_; }
+    // Lets go of the port's descriptor before it is closed: a notifier on
+    // a closed descriptor makes the event loop complain and may watch
+    // whatever reuses its number. The next tick watches the port afresh.
+    void Release();
 
 private:
     void Wake();

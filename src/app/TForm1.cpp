@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -22,6 +23,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 
 #include "app/Memo2Log.h"
 #include "app/PortCombo.h"
@@ -48,6 +50,8 @@ namespace {
 constexpr int kMinWidth = 850;
 constexpr int kMinHeight = 460;
 constexpr int kButtonRowHeight = 17;
+
+constexpr const char* kProposedBaud = "115200";
 
 const char* const kBaudRates[] = {"600",   "1200",  "4800",  "9600",   "14400",  "19200",
                                   "28800", "38400", "57600", "115200", "460800", "921600"};
@@ -118,6 +122,20 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     LabelPortHolder = new QLabel;
     LabelPortHolder->setObjectName("LabelPortHolder");
     statusBar()->addWidget(LabelPortHolder, 1);
+    LabelPortState = new QLabel;
+    LabelPortState->setObjectName("LabelPortState");
+    statusBar()->addWidget(LabelPortState, 1);
+    LabelTimeLeft = new QLabel;
+    LabelTimeLeft->setObjectName("LabelTimeLeft");
+    LabelTimeLeft->hide();
+    statusBar()->addPermanentWidget(LabelTimeLeft);
+    ProgressBarRun = new QProgressBar;
+    ProgressBarRun->setObjectName("ProgressBarRun");
+    ProgressBarRun->setRange(0, 100);
+    ProgressBarRun->setMaximumWidth(160);
+    ProgressBarRun->setTextVisible(false);
+    ProgressBarRun->hide();
+    statusBar()->addPermanentWidget(ProgressBarRun);
     LabelCounters = new QLabel;
     LabelCounters->setObjectName("LabelCounters");
     LabelCounters->hide();
@@ -158,9 +176,15 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     WireLoader();
     WireLcd();
     WireTerminal();
+    WireReopen();
+    if (!TrayAvailable()) {
+        VisibleCheck->setEnabled(false);
+        VisibleCheck->setToolTip("This desktop has no system tray to place the window on");
+    }
     port().Owner().SetListener([this](PortUser holder) { PortHolderChanged(holder); });
 
     ReadSettings();
+    UpdateLoaderControls();
 
     // The receive pump runs from now to the end; Qt paints double-buffered
     // anyway.
@@ -233,7 +257,7 @@ QWidget* TForm1::BuildTerminalTab() {
     row1->addWidget(fixedLabel("Port:"));
     ComboComPort = new PortCombo;
     ComboComPort->setObjectName("ComboComPort");
-    ComboComPort->setMinimumWidth(96);
+    ComboComPort->setMinimumWidth(PortCombo::kMinWidth);
     ComboComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     row1->addWidget(ComboComPort, 1);
     row1->addWidget(fixedLabel("Baud:"));
@@ -286,6 +310,11 @@ QWidget* TForm1::BuildTerminalTab() {
         "Ask a USB adapter to pass received bytes on at once, not after its latency timer");
     CheckBoxLowLatency->setChecked(true);
     row2->addWidget(CheckBoxLowLatency);
+    CheckBoxReopen = new QCheckBox("Reopen automatically");
+    CheckBoxReopen->setObjectName("CheckBoxReopen");
+    CheckBoxReopen->setToolTip(
+        "When the device goes away (unplugged, board reset), open it again with the same settings once it is back");
+    row2->addWidget(CheckBoxReopen);
     Edit2 = new QLineEdit;
     Edit2->setObjectName("Edit2");
     row2->addWidget(Edit2, 1);
@@ -362,6 +391,11 @@ QWidget* TForm1::BuildLoaderTab() {
     Button1 = new QPushButton("Start Program");
     Button1->setObjectName("Button1");
     row2->addWidget(Button1);
+    ButtonStop = new QPushButton("Stop");
+    ButtonStop->setObjectName("ButtonStop");
+    ButtonStop->setToolTip("Ends the run at the next block (Esc)");
+    ButtonStop->setEnabled(false);
+    row2->addWidget(ButtonStop);
     Button7 = new QPushButton("Device Info.");
     Button7->setObjectName("Button7");
     row2->addWidget(Button7);
@@ -498,9 +532,13 @@ void TForm1::ReadSettings() {
     // files written before the path was stored.
     savedComIndex_ = ClampToInt(ini.ReadInteger("Terminal", "ComIndex", -1), -1, 1 << 30);
     savedComPort_ = ini.ReadString("Terminal", "ComPort", "");
-    ComboBaud->setEditText(QString::fromStdString(ini.ReadString("Terminal", "Baud", "")));
+    // A first start has no rate: propose the usual one rather than an empty
+    // box that no port opens with.
+    const std::string baud = ini.ReadString("Terminal", "Baud", "");
+    ComboBaud->setEditText(QString::fromStdString(baud.empty() ? std::string(kProposedBaud) : baud));
     SelectIndex(ComboBits, ini.ReadInteger("Terminal", "Bits", kFrameN81));
     CheckBoxLowLatency->setChecked(ini.ReadBool("Terminal", "LowLatency", true));
+    CheckBoxReopen->setChecked(ini.ReadBool("Terminal", "Reopen", false));
     // File
     EditBrowseSendFile->setText(QString::fromStdString(ini.ReadString("File", "Name", "")));
     SelectIndex(ComboSendFile, ini.ReadInteger("File", "Mode", 0));
@@ -548,6 +586,7 @@ void TForm1::WriteSettings() {
     ini.WriteString("Terminal", "Baud", ComboBaud->currentText().toStdString());
     ini.WriteInteger("Terminal", "Bits", EffectiveIndex(ComboBits));
     ini.WriteBool("Terminal", "LowLatency", CheckBoxLowLatency->isChecked());
+    ini.WriteBool("Terminal", "Reopen", CheckBoxReopen->isChecked());
     ini.WriteString("Prog", "File", Edit1->text().toStdString());
     ini.WriteBool("Prog", "Verify", CheckBoxVerify->isChecked());
     ini.WriteBool("Prog", "Reset", CheckBoxReset->isChecked());
@@ -598,6 +637,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // would pull the port away mid-transfer. Close once the run has ended.
     if (!TerminalHoldsPort()) {
         closePending_ = true;
+        ButtonStopClick();
         event->ignore();
         return;
     }
@@ -607,6 +647,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
     logFile_->Close();
     if (trayIcon_->isVisible()) trayIcon_->hide();
     Timer1->stop();
+    ReopenTimer->stop();
+    // The port outlives the window: the notifier on its descriptor must not.
+    pumpWaker_->Release();
     event->accept();
 }
 
@@ -621,9 +664,10 @@ void TForm1::changeEvent(QEvent* event) {
 void TForm1::Exit1Click() {
     if (!TerminalHoldsPort()) {
         exitPending_ = true;  // the port is the run's until it ends
+        ButtonStopClick();
         return;
     }
-    port().ComClose();
+    ClosePort();
     close();
 }
 
@@ -654,10 +698,21 @@ void TForm1::About1Click() {
     box.exec();
 }
 
+bool TForm1::ConfirmOverwrite(const std::string& path) const {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return true;
+    return !env_.confirmOverwrite || env_.confirmOverwrite(path);
+}
+
+bool TForm1::TrayAvailable() const {
+    return env_.trayAvailable ? env_.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void TForm1::VisibleCheckClick() {
+    // A desktop without a tray has the box disabled; a tick the program
+    // sets all the same is reported.
     if (VisibleCheck->isChecked()) {
-        const bool available = env_.trayAvailable ? env_.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
-        if (!available) throw std::runtime_error("Cannot Create System Shell Notification Icon");
+        if (!TrayAvailable()) throw std::runtime_error("Cannot Create System Shell Notification Icon");
         trayIcon_->show();
     } else {
         if (trayIcon_->isVisible()) trayIcon_->hide();
@@ -688,15 +743,16 @@ void TForm1::CheckBox1Click() {
             return;
         }
         const std::string name = ComboComPort->currentText().toStdString();
+        // The user's own open ends any wait for a lost device.
+        CancelReopen();
+        LabelPortState->clear();
         port().ComSetLowLatency(CheckBoxLowLatency->isChecked());
-        const int result = port().ComOpen(name, ParseBaudText(ComboBaud->currentText().toStdString()),
-                                          EffectiveIndex(ComboBits));
+        const std::uint32_t baud = ParseBaudText(ComboBaud->currentText().toStdString());
+        // A rate of 0 would hang up a real line (B0) before being refused.
+        const int result = baud == 0 ? kComSettingsRefused : port().ComOpen(name, baud, EffectiveIndex(ComboBits));
         if (result != kComOk) {
             CheckBox1->setChecked(false);
-            std::string text = "Error opening " + name;
-            const std::string hint = env_.portAccessHint ? env_.portAccessHint(name) : std::string();
-            if (!hint.empty()) text += "\n" + hint;
-            ShowMessage(text);
+            ShowMessage(OpenFailureText(name, baud, result));
             return;
         }
         pacedRate_ = CharsPerSecond(ParseBaudText(ComboBaud->currentText().toStdString()), EffectiveIndex(ComboBits));
@@ -705,8 +761,30 @@ void TForm1::CheckBox1Click() {
     } else {
         SetChoosersEnabled(true);
         paced_->Stop();
-        port().ComClose();
+        ClosePort();
     }
+}
+
+void TForm1::ClosePort() {
+    pumpWaker_->Release();
+    port().ComClose();
+}
+
+std::string TForm1::OpenFailureText(const std::string& name, std::uint32_t baud, int result) const {
+    std::string text = "Error opening " + name;
+    if (baud == 0) {
+        text += "\nNo baud rate: choose one under \"Baud:\".";
+    } else if (result == kComSettingsRefused) {
+        text += "\nThe device refused the line settings (" + std::to_string(baud) + " baud, " +
+                ComboBits->currentText().toStdString() + ").";
+    } else if (const std::string hint = env_.portAccessHint ? env_.portAccessHint(name) : std::string();
+               !hint.empty()) {
+        // The user may not use the port: the hint says why and what to do.
+        text += "\n" + hint;
+    } else if (env_.explainOpenFailure) {
+        text += "\nThe port " + env_.explainOpenFailure(name) + ".";
+    }
+    return text;
 }
 
 void TForm1::CheckBoxLowLatencyClick() {
@@ -721,6 +799,8 @@ void TForm1::ComboComPortDropDown() {
 
 void TForm1::ComboComPortChange() {
     if (!TerminalHoldsPort()) return;
+    // Another port chosen: the lost one is no longer awaited.
+    if (reopenName_ && ComboComPort->currentText().toStdString() != reopenName_->name) CancelReopen();
     CheckBox1->setChecked(false);
 }
 
@@ -731,8 +811,12 @@ void TForm1::PortHolderChanged(PortUser holder) {
     // would reach it are off; their handlers refuse as well, for keys and
     // for clicks that were already queued.
     for (QWidget* w : std::initializer_list<QWidget*>{CheckBox1, ButtonReset, Button5, ButtonSendFile, Button3,
-                                                      ButtonRow, Button1, Button7, Button6})
+                                                      ButtonRow, Button6})
         w->setEnabled(terminal);
+    UpdateLoaderControls();
+    // The run may close the descriptor the pump's notifier watches.
+    if (!terminal) pumpWaker_->Release();
+    ShowRunProgress(RunProgress{});
     switch (holder) {
         case PortUser::Terminal:
             LabelPortHolder->clear();
@@ -777,6 +861,14 @@ void TForm1::Timer1Timer() {
         port(), *Memo1, *view_, displayLimit_, [this](const std::uint8_t* b, std::size_t n) { LogChunk(b, n); });
     lastTickBytes_ = tick.bytes;
     received_ += tick.bytes;
+    if (logWrote_) {
+        logWrote_ = false;
+        logFile_->Flush();
+    }
+    if (tick.bytes == 0 && port().IsOpen() && port().ComDeviceLost()) {
+        PortLost();
+        return;
+    }
     PacedStep();
     if (tick.bytes > 0 || port().WrittenCount != countedWritten_) {
         countedWritten_ = port().WrittenCount;

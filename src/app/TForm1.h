@@ -27,6 +27,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QShortcut;
 class QSystemTrayIcon;
 class QTabWidget;
 class QTimer;
@@ -73,6 +74,14 @@ struct FormEnvironment {
     // address, or nothing on Cancel.
     std::function<std::optional<std::uint32_t>(const std::string& file, std::uint32_t proposed)>
         askFlashAddress;
+    // Why the port of that name could not be opened ("was not found", ...).
+    std::function<std::string(const std::string& port)> explainOpenFailure = ExplainOpenFailure;
+    // Whether the device of that name is there to be opened again.
+    std::function<bool(const std::string& port)> portPresent = PortNamePresent;
+    // Asks before a file is replaced (the file's path); true for Yes.
+    // Nothing set counts as Yes, as the save dialogs of the system ask
+    // themselves.
+    std::function<bool(const std::string& path)> confirmOverwrite;
     // A question with Yes and No (caption, text); true for Yes. Nothing
     // set counts as No.
     std::function<bool(const std::string& caption, const std::string& text)> askYesNo;
@@ -194,6 +203,27 @@ public:
     void Button5Click();
     void Button7Click();
     void CheckBoxResetClick();
+    // "Stop" and Esc: the run or capture that holds the port ends at its
+    // next block or row.
+    void ButtonStopClick();
+    // The loader tab's buttons and options follow the target and whether
+    // a long operation holds the port.
+    void UpdateLoaderControls();
+    QPushButton* ButtonStop = nullptr;
+    QPushButton* ButtonStopCapture = nullptr;
+    QShortcut* StopShortcut = nullptr;
+    QProgressBar* ProgressBarRun = nullptr;  // status bar: blocks of a run done
+    QLabel* LabelTimeLeft = nullptr;
+
+    // ---- a lost device (TForm1Port.cpp) ----
+    // The open device went away: the session closes and, with "Reopen
+    // automatically", waits for the same path to come back.
+    void PortLost();
+    void ReopenTick();
+    bool ReopenWaiting() const { return reopenName_.has_value(); }
+    QCheckBox* CheckBoxReopen = nullptr;
+    QLabel* LabelPortState = nullptr;  // status bar: the port's own news
+    QTimer* ReopenTimer = nullptr;
 
     // ---- LCD capture (TForm1Lcd.cpp) ----
     void Button6Click();
@@ -308,6 +338,14 @@ private:
     void ApplyDisplayFont(const QFont& font, const QColor& color);
     void ShowMessage(const std::string& text);
     void SetChoosersEnabled(bool enabled);
+    // Closes the port; the pump's notifier lets go of the descriptor first.
+    void ClosePort();
+    void WireReopen();
+    void CancelReopen();
+    bool TrayAvailable() const;
+    std::string OpenFailureText(const std::string& name, std::uint32_t baud, int result) const;
+    void ShowRunProgress(const RunProgress& progress);
+    bool ConfirmOverwrite(const std::string& path) const;
     void PortHolderChanged(PortUser holder);
     void SessionFollowsPort();
     void RunDeferredClose();
@@ -346,6 +384,15 @@ private:
     bool settingsWritten_ = false;
     bool closePending_ = false;
     bool exitPending_ = false;
+    bool lcdStopRequested_ = false;
+    bool logWrote_ = false;  // this pump tick wrote to the log
+    // The session to reopen when its device comes back.
+    struct LostSession {
+        std::string name;
+        QString baud;
+        int format = -1;
+    };
+    std::optional<LostSession> reopenName_;
     std::unique_ptr<NmeaWriter> nmea_;
     std::unique_ptr<FileSender> fileSender_;
     PumpWaker* pumpWaker_ = nullptr;

@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "app/TForm1.h"
+#include "core/ScopeExit.h"
 #include "lcd/LcdCapture.h"
 #include "lcd/LcdRaster.h"
 
@@ -33,6 +34,10 @@ QWidget* TForm1::BuildLcdTab() {
     auto* row = new QHBoxLayout;
     Button6 = new QPushButton("Capture Image");
     Button6->setObjectName("Button6");
+    ButtonStopCapture = new QPushButton("Stop");
+    ButtonStopCapture->setObjectName("ButtonStopCapture");
+    ButtonStopCapture->setToolTip("Ends the capture at the next row (Esc)");
+    ButtonStopCapture->setEnabled(false);
     ButtonSaveImage = new QPushButton("Save Image");
     ButtonSaveImage->setObjectName("ButtonSaveImage");
     CheckZoom = new QCheckBox("Zoom 2X");
@@ -45,6 +50,7 @@ QWidget* TForm1::BuildLcdTab() {
     ProgressBarLCD->setValue(0);
     ProgressBarLCD->setMaximumWidth(200);
     row->addWidget(Button6);
+    row->addWidget(ButtonStopCapture);
     row->addWidget(ButtonSaveImage);
     row->addWidget(CheckZoom);
     row->addWidget(CheckBoxInvert);
@@ -104,6 +110,9 @@ void TForm1::Button6Click() {
     // One user of the port at a time: not during a programming run, and not
     // a second capture from a click taken while this one processes messages.
     if (!TerminalHoldsPort()) return;
+    lcdStopRequested_ = false;
+    // A close asked for during the capture happens at its end, however it ends.
+    AtExit finish([this] { EndLcdCapture(); });
     LcdCaptureHost host{port(),
                         *nmea_,
                         [this] { Timer1->stop(); },
@@ -116,13 +125,14 @@ void TForm1::Button6Click() {
                         },
                         [this](int percent) { ProgressBarLCD->setValue(percent); },
                         [] { QCoreApplication::processEvents(QEventLoop::AllEvents); },
-                        [this](const std::string&, const std::string& text) { ShowMessage(text); }};
+                        [this](const std::string&, const std::string& text) { ShowMessage(text); },
+                        [this] { return lcdStopRequested_; }};
     const LcdCaptureResult result = RunLcdCapture(*lcd_, host);
     if (result == LcdCaptureResult::Done) TabSheetLCDShow();
-    EndLcdCapture();
 }
 
 void TForm1::EndLcdCapture() {
+    lcdStopRequested_ = false;
     RunDeferredClose();
 }
 
@@ -132,6 +142,7 @@ void TForm1::ButtonSaveImageClick() {
     if (!chosen) return;
     const std::string path = WithDefaultBmpExtension(*chosen);
     SavePictureDialog1.fileName = path;
+    if (!ConfirmOverwrite(path)) return;
     // What Image1 shows, as drawn: zoom and inversion included.
     LcdRaster shown;
     shown.width = LcdPicture.width();

@@ -6,7 +6,10 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <filesystem>
@@ -14,6 +17,7 @@
 #include "app/Memo2Log.h"
 #include "app/PortCombo.h"
 #include "app/TForm1.h"
+#include "core/ScopeExit.h"
 #include "loader/FirmwareCheck.h"
 
 namespace quennet {
@@ -30,6 +34,15 @@ constexpr const char* kFirmwareFilter =
     "Raw binary (*.bin)|*.bin|"
     "All files (*.*)|*.*";
 
+constexpr const char* kDeviceInfoQuestion =
+    "Device Info. erases the whole flash of the MSP430: its bootstrap loader answers only after a "
+    "password, and the one password known beforehand is that of an erased part.\n\n"
+    "Erase the part and read its device info?";
+
+bool RunsMsp430(const LoaderTarget* target) {
+    return target && target->program == &TargetSequences::programMsp430;
+}
+
 }  // namespace
 
 int EffectiveIndex(const QComboBox* combo) {
@@ -42,8 +55,20 @@ int EffectiveIndex(const QComboBox* combo) {
 
 void TForm1::WireLoader() {
     LoaderHost host{port(), *memo2Log_, [this] { Timer1->stop(); }, [this] { Timer1->start(); },
-                    [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }};
+                    [] { QCoreApplication::processEvents(QEventLoop::AllEvents); },
+                    [this](const RunProgress& p) { ShowRunProgress(p); }};
     loader_ = std::make_unique<Loader>(std::move(host));
+    connect(ButtonStop, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonStopClick(); }); });
+    connect(ButtonStopCapture, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonStopClick(); }); });
+    // Esc belongs to the terminal (it sends ESC) except while a long
+    // operation holds the port.
+    StopShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    StopShortcut->setObjectName("StopShortcut");
+    StopShortcut->setContext(Qt::WindowShortcut);
+    StopShortcut->setEnabled(false);
+    connect(StopShortcut, &QShortcut::activated, this, [this] { Guarded([this] { ButtonStopClick(); }); });
+    connect(ComboTarget, &QComboBox::currentIndexChanged, this, [this] { UpdateLoaderControls(); });
+    connect(ComboTarget, &QComboBox::editTextChanged, this, [this] { UpdateLoaderControls(); });
     connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
     connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
     connect(Button5, &QPushButton::clicked, this, [this] { Guarded([this] { Button5Click(); }); });
@@ -92,23 +117,74 @@ void TForm1::Button1Click() {
     LoaderInputs inputs = LoaderSnapshot();
     AskBinaryAddress(inputs);
     BeginLoaderClick();
+    // The end of the click, however the run ends.
+    AtExit finish([this] { FinishLoaderClick(); });
     loader_->StartProgram(inputs);
     // An STM32 with read-out protection: removing it erases the part, so
     // only the user's Yes starts a second run that does.
-    if (loader_->ReadoutProtected && env_.askYesNo &&
+    if (loader_->ReadoutProtected && !closePending_ && !exitPending_ && env_.askYesNo &&
         env_.askYesNo("Quennet", "The STM32's read-out protection is on.\n\nRemove it? This erases the whole "
                                  "flash of the part before the new firmware is written.")) {
         inputs.unprotect = true;
         loader_->StartProgram(inputs);
     }
-    FinishLoaderClick();
 }
 
 void TForm1::Button7Click() {
     if (!TerminalHoldsPort()) return;
+    const LoaderInputs inputs = LoaderSnapshot();
+    const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
+    // The query erases the part: only the user's Yes runs it.
+    if (RunsMsp430(target) && target->deviceInfo &&
+        !(env_.askYesNo && env_.askYesNo("Quennet", kDeviceInfoQuestion)))
+        return;
     BeginLoaderClick();
-    loader_->DeviceInfo(LoaderSnapshot());
-    FinishLoaderClick();
+    AtExit finish([this] { FinishLoaderClick(); });
+    loader_->DeviceInfo(inputs);
+}
+
+void TForm1::ButtonStopClick() {
+    switch (port().Owner().Holder()) {
+        case PortUser::Terminal:
+            return;
+        case PortUser::LoaderRun:
+            loader_->RequestStop();
+            LabelPortHolder->setText("Stopping the run at the next block ...");
+            break;
+        case PortUser::LcdCapture:
+            lcdStopRequested_ = true;
+            LabelPortHolder->setText("Stopping the capture at the next row ...");
+            break;
+    }
+    ButtonStop->setEnabled(false);
+    ButtonStopCapture->setEnabled(false);
+}
+
+void TForm1::UpdateLoaderControls() {
+    const bool free = TerminalHoldsPort();
+    const PortUser holder = port().Owner().Holder();
+    const LoaderTarget* target = FindLoaderTarget(EffectiveIndex(ComboTarget));
+    Button1->setEnabled(free);
+    const bool info = target && target->deviceInfo;
+    Button7->setEnabled(free && info);
+    Button7->setToolTip(info ? "Reads the part's device and bootloader version; this erases an MSP430"
+                             : "This target has no device info");
+    // The MSP430 loader has no read-back; a run takes its options as they
+    // were at its start.
+    CheckBoxVerify->setEnabled(free && !RunsMsp430(target));
+    CheckBoxVerify->setToolTip(RunsMsp430(target) ? "The MSP430 loader does not read the flash back"
+                                                  : "Read the flash back after writing and compare");
+    ButtonStop->setEnabled(holder == PortUser::LoaderRun && !loader_->StopRequested());
+    ButtonStopCapture->setEnabled(holder == PortUser::LcdCapture && !lcdStopRequested_);
+    StopShortcut->setEnabled(!free);
+}
+
+void TForm1::ShowRunProgress(const RunProgress& progress) {
+    ProgressBarRun->setVisible(progress.active);
+    LabelTimeLeft->setVisible(progress.active);
+    if (!progress.active) return;
+    LabelTimeLeft->setText(QString::fromStdString(ProgressText(progress)));
+    ProgressBarRun->setValue(progress.percent);
 }
 
 void TForm1::Button5Click() {

@@ -297,6 +297,7 @@ void TForm1::TerminalPortHolderChanged(bool terminal) {
 
 void TForm1::LogChunk(const std::uint8_t* bytes, std::size_t n) {
     const bool logging = CheckBoxLogFile->isChecked();
+    logWrote_ = logWrote_ || (logging && logFile_->IsOpen());
     if (logging && CheckBoxLogTimestamps->isChecked() && logFile_->IsOpen())
         logFile_->WriteStamped(bytes, n, FormatTimeOfDay(env_.timeOfDay ? env_.timeOfDay() : 0));
     else

@@ -138,7 +138,7 @@ void TForm1::ButtonLoad1Click() {
 
 void TForm1::ButtonSave1Click() {
     const auto chosen = RunSaveDialog(SaveDialog1.fileName);
-    if (!chosen) return;
+    if (!chosen || !ConfirmOverwrite(ButtonSetFileName(*chosen))) return;
     ButtonSet set;
     set.hex = CheckBoxFHex->isChecked();
     set.nmea = CheckBoxCRCNMEA->isChecked();

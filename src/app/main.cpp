@@ -85,6 +85,11 @@ int main(int argc, char* argv[]) {
                                      QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     };
+    env.confirmOverwrite = [](const std::string& path) {
+        return QMessageBox::question(QApplication::activeWindow(), "Quennet",
+                                     QString::fromStdString(path) + " already exists.\nDo you want to replace it?",
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    };
     env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     env.openDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
 

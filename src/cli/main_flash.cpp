@@ -2,8 +2,12 @@
 // hands Ctrl+C to the run as a stop request, and returns the run's exit code.
 #ifdef _WIN32
 #include <windows.h>
+#include <io.h>
+#include <cstdio>
 #else
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -32,6 +36,14 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 }
 
 void HandleStopSignals(bool on) { SetConsoleCtrlHandler(OnConsoleControl, on ? TRUE : FALSE); }
+
+// The console's width when standard output is one, else 0.
+int OutputTerminalColumns() {
+    if (!_isatty(_fileno(stdout))) return 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+    return info.dwSize.X;
+}
 #else
 extern "C" void OnStopSignal(int) {
     // Only a lock-free store: the run sees it at its next block boundary.
@@ -46,6 +58,13 @@ void HandleStopSignals(bool on) {
     sa.sa_flags = on ? SA_RESETHAND : 0;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+}
+
+int OutputTerminalColumns() {
+    if (!::isatty(STDOUT_FILENO)) return 0;
+    winsize ws{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
 }
 #endif
 
@@ -65,7 +84,7 @@ int main(int argc, char** argv) {
 
     quennet::FlashCommand command(quennet::FlashHost{quennet::DefaultSerialDeviceFactory(),
                                                      quennet::SystemClock(), std::cout, std::cerr,
-                                                     quennet::ExplainOpenFailure});
+                                                     quennet::ExplainOpenFailure, OutputTerminalColumns()});
     g_command.store(&command);
     HandleStopSignals(true);
     const int code = command.Run(parsed.options);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "core/ScopeExit.h"
 #include "lcd/LcdProtocol.h"
 #include "terminal/Nmea.h"
 
@@ -93,12 +94,19 @@ LcdCaptureResult RunLcdCapture(LcdState& state, const LcdCaptureHost& host) {
     // Each row would otherwise wait for a USB adapter's latency timer.
     std::optional<LowLatencyRequest> fast;
     fast.emplace(host.port);
-
-    auto fail = [&](LcdCaptureResult result, const char* text) {
+    // The end of the capture, on every way out of it, an exception included:
+    // the port and the pump go back to the terminal, the cursor to normal.
+    auto end = [&] {
         fast.reset();
         call(host.resumePump);
         call(host.setBusy, false);
         lease.reset();
+    };
+    AtExit ended(end);
+
+    auto fail = [&](LcdCaptureResult result, const char* text) {
+        ended.Disarm();
+        end();
         call(host.messageBox, std::string(kErrorCaption), std::string(text));
         return result;
     };
@@ -131,10 +139,10 @@ LcdCaptureResult RunLcdCapture(LcdState& state, const LcdCaptureHost& host) {
             return fail(LcdCaptureResult::ProtocolError3, kLcdProtocolError3);
         call(host.processMessages);
         call(host.setProgress, static_cast<int>((static_cast<std::int64_t>(k) * 100 + 100) / state.LcdHeight));
+        // A stop asked for while the window processed its messages ends the
+        // capture between rows; the user asked, so no box follows.
+        if (k + 1 < state.LcdHeight && host.stopRequested && host.stopRequested()) return LcdCaptureResult::Stopped;
     }
-    fast.reset();
-    call(host.resumePump);
-    call(host.setBusy, false);
     return LcdCaptureResult::Done;
 }
 

@@ -68,6 +68,8 @@ struct LcdCaptureHost {
     std::function<void(int percent)> setProgress;  // ProgressBarLCD
     ProcessMessagesFn processMessages;
     MessageBoxFn messageBox;
+    // Asked after each row: true ends the capture there (the user's Stop).
+    std::function<bool()> stopRequested;
 };
 
 enum class LcdCaptureResult {
@@ -77,6 +79,7 @@ enum class LcdCaptureResult {
     ProtocolError1,
     ProtocolError2,
     ProtocolError3,
+    Stopped,  // the user stopped it between two rows: no message box
 };
 
 // Takes the port from the terminal through its owner, sends the command

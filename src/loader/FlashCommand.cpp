@@ -191,11 +191,39 @@ void StreamStatusLog::AppendRaw(const std::string& text) {
         }
         out += c;
     }
-    if (!out.empty()) lineOpen_ = out.back() != '\n';
+    if (out.empty()) return;
+    EraseProgress();
+    lineOpen_ = out.back() != '\n';
+    for (char c : out) column_ = c == '\n' ? 0 : column_ + 1;
     out_ << out;
 }
 
+void StreamStatusLog::ShowProgress(const std::string& text) {
+    if (progressColumns_ <= 0) return;
+    EraseProgress();
+    if (text.empty()) {
+        out_.flush();
+        return;
+    }
+    // Behind the open line, and only where it fits the terminal's row: the
+    // backspaces that take it away again cannot go back over a wrap.
+    const std::string shown = "  [" + text + "]";
+    const std::size_t column = column_ % static_cast<std::size_t>(progressColumns_);
+    if (column + shown.size() < static_cast<std::size_t>(progressColumns_)) {
+        out_ << shown << std::string(shown.size(), '\b');
+        progressShown_ = shown.size();
+    }
+    out_.flush();
+}
+
+void StreamStatusLog::EraseProgress() {
+    if (progressShown_ == 0) return;
+    out_ << std::string(progressShown_, ' ') << std::string(progressShown_, '\b');
+    progressShown_ = 0;
+}
+
 void StreamStatusLog::Finish() {
+    EraseProgress();
     if (pendingCr_) {
         pendingCr_ = false;
         lineOpen_ = false;
@@ -209,8 +237,10 @@ void StreamStatusLog::Finish() {
 FlashCommand::FlashCommand(FlashHost host)
     : host_(std::move(host)),
       port_(host_.devices, host_.clock),
-      log_(host_.out),
-      loader_(LoaderHost{port_, log_, {}, {}, {}}, [this] {
+      log_(host_.out, host_.progressColumns),
+      loader_(LoaderHost{port_, log_, {}, {}, {},
+                         [this](const RunProgress& p) { log_.ShowProgress(p.active ? ProgressText(p) : ""); }},
+              [this] {
           // Each sequence as the window has it, its result noted: the run
           // frame keeps only Start Program's.
           TargetSequences s = DefaultSequences();

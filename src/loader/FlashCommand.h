@@ -57,7 +57,11 @@ std::string LowLatencyReport(const std::string& port, bool granted, std::optiona
 // flushes the stream, so the progress marks show as they are added.
 class StreamStatusLog : public StatusLogView {
 public:
-    explicit StreamStatusLog(std::ostream& out) : out_(out) {}
+    // progressColumns: the width of the terminal the stream goes to, or 0
+    // when it goes elsewhere (a file, a pipe), which then never gets the
+    // progress text.
+    explicit StreamStatusLog(std::ostream& out, int progressColumns = 0)
+        : out_(out), progressColumns_(progressColumns) {}
 
     std::string Text() const override { return text_; }
     void AppendRaw(const std::string& text) override;
@@ -68,12 +72,20 @@ public:
 
     // Ends an open last line and flushes.
     void Finish();
+    // On a terminal: shows text behind the open line until the next piece
+    // of the log or the next progress replaces it; empty takes it away.
+    void ShowProgress(const std::string& text);
 
 private:
+    void EraseProgress();
+
     std::ostream& out_;
     std::string text_;
     bool pendingCr_ = false;
     bool lineOpen_ = false;
+    int progressColumns_ = 0;
+    std::size_t column_ = 0;         // characters printed since the last line break
+    std::size_t progressShown_ = 0;  // characters of progress text on show
 };
 
 // What the command needs from the world around it.
@@ -85,6 +97,9 @@ struct FlashHost {
     // Why the port of that name could not be opened, as the end of a
     // sentence that starts with the port's name ("was not found").
     std::function<std::string(const std::string& name)> explainOpenFailure;
+    // The width of the terminal `out` goes to, for a progress text behind
+    // the block marks; 0 when `out` is no terminal.
+    int progressColumns = 0;
 };
 
 // One headless run: checks the target, the firmware file and the port,

@@ -1,9 +1,11 @@
 #include "loader/Loader.h"
 
+#include <algorithm>
 #include <cctype>
 #include <utility>
 
 #include "core/BaudText.h"
+#include "core/ScopeExit.h"
 #include "loader/FirmwareCheck.h"
 #include "loader/Msp430Program.h"
 #include "loader/Stm32Program.h"
@@ -14,27 +16,6 @@ const LoaderTarget* FindLoaderTarget(int index) {
     return index >= 0 && index < kLoaderTargetCount ? &kLoaderTargets[index] : nullptr;
 }
 
-namespace {
-
-// Runs a cleanup at scope exit unless disarmed; keeps the pump and the
-// module flags right even when a sequence throws.
-template <typename F>
-class AtExit {
-public:
-    explicit AtExit(F f) : f_(std::move(f)) {}
-    ~AtExit() {
-        if (armed_) f_();
-    }
-    AtExit(const AtExit&) = delete;
-    AtExit& operator=(const AtExit&) = delete;
-    void Disarm() { armed_ = false; }
-
-private:
-    F f_;
-    bool armed_ = true;
-};
-
-}  // namespace
 
 TargetSequences DefaultSequences() {
     TargetSequences s;
@@ -108,6 +89,7 @@ int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
     PausePump();
     AtExit resume([this] { ResumePump(); });
     AtExit endFast([this] { fast_.reset(); });
+    AtExit endProgress([this] { EndProgress(); });
 
     runInputs_ = inputs;
     runStartTick_ = host_.port.clock().TickCount();
@@ -152,15 +134,14 @@ int Loader::RunTarget(const LoaderInputs& inputs, const LoaderTarget& target,
 }
 
 bool Loader::StartProgram(const LoaderInputs& inputs) {
-    PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
-    if (!lease.Held()) return false;
-    AtExit endStop([this] { ClearStopRequest(); });
-
+    // The log of a run that holds the port is not touched.
+    if (!host_.port.Owner().Holds(PortUser::Terminal)) return false;
     host_.log.Clear();
     host_.log.Refresh();
 
     // A text of the user's own in the chooser: nothing to run, and the last
-    // result stands.
+    // result stands. Nothing here touches the port, so it is not taken: a
+    // file send of the terminal goes on.
     const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
     if (!target) return true;
     AddLine(target->programLine);
@@ -169,24 +150,88 @@ bool Loader::StartProgram(const LoaderInputs& inputs) {
         LastRunResult = 0;
         return true;
     }
+    PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
+    AtExit endStop([this] { ClearStopRequest(); });
     LastRunResult = RunTarget(inputs, *target, target->program);
     return true;
 }
 
 bool Loader::DeviceInfo(const LoaderInputs& inputs) {
-    PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
-    if (!lease.Held()) return false;
-    AtExit endStop([this] { ClearStopRequest(); });
-
+    if (!host_.port.Owner().Holds(PortUser::Terminal)) return false;
     host_.log.Clear();
     host_.log.Refresh();
 
     const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
     if (!target || !target->deviceInfo) return true;
+    PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
+    AtExit endStop([this] { ClearStopRequest(); });
     AddLine(target->infoLine);
     // The query's result is not kept: LastRunResult is Start Program's.
     RunTarget(inputs, *target, target->deviceInfo);
     return true;
+}
+
+void Loader::BeginProgress(std::size_t totalBlocks) {
+    progressTotal_ = totalBlocks;
+    progressDone_ = 0;
+    progressStartTick_ = host_.port.clock().TickCount();
+    ReportProgress();
+}
+
+void Loader::BlockDone() {
+    if (progressTotal_ == 0) return;
+    if (progressDone_ < progressTotal_) ++progressDone_;
+    ReportProgress();
+}
+
+void Loader::EndProgress() {
+    const bool shown = progressTotal_ != 0;
+    progressTotal_ = progressDone_ = 0;
+    if (shown && host_.progress) host_.progress(RunProgress{});
+}
+
+void Loader::ReportProgress() {
+    // An image without data has no blocks to show.
+    if (!host_.progress || progressTotal_ == 0) return;
+    RunProgress p;
+    p.active = true;
+    p.percent = static_cast<int>(progressDone_ * 100 / progressTotal_);
+    if (progressDone_ > 0) {
+        // The blocks still to go at the pace of those done so far.
+        const std::uint64_t spent = static_cast<std::uint32_t>(host_.port.clock().TickCount() - progressStartTick_);
+        p.msLeft = spent * (progressTotal_ - progressDone_) / progressDone_;
+    }
+    host_.progress(p);
+}
+
+std::string ProgressText(const RunProgress& progress) {
+    std::string text = std::to_string(progress.percent) + "%";
+    if (progress.msLeft) {
+        // Rounded up: "0:00 left" only once nothing is left.
+        const std::uint64_t s = (*progress.msLeft + 999) / 1000;
+        const std::uint64_t sec = s % 60;
+        text += ", " + std::to_string(s / 60) + (sec < 10 ? ":0" : ":") + std::to_string(sec) + " left";
+    }
+    return text;
+}
+
+std::size_t CountImageBlocks(const FirmwareImage& image, std::size_t end, std::size_t unit, std::size_t maxBlock) {
+    // The same walk as the block passes: a block starts at the first data
+    // byte, moved back to its unit boundary, and spans at most maxBlock.
+    end = std::min(end, image.size());
+    if (unit == 0 || maxBlock == 0) return 0;
+    std::size_t blocks = 0;
+    std::size_t a = 0;
+    while (a < end) {
+        if (image[a] == FirmwareImage::kBlank) {
+            ++a;
+            continue;
+        }
+        a -= a % unit;
+        a += std::min(maxBlock, end - a);
+        ++blocks;
+    }
+    return blocks;
 }
 
 }  // namespace quennet

@@ -44,6 +44,18 @@ struct LoaderInputs {
     bool go = false;
 };
 
+// How far the block passes of a run are, for a progress bar.
+struct RunProgress {
+    bool active = false;  // false: no pass is running (any more)
+    int percent = 0;      // blocks done of all the run will write (and read back)
+    // Time left at the pace of the blocks so far; nothing before the first.
+    std::optional<std::uint64_t> msLeft;
+};
+
+// "45%, 1:05 left": the percentage and, once known, the time left as
+// minutes and seconds.
+std::string ProgressText(const RunProgress& progress);
+
 // What the window lends the loader. Callbacks left empty do nothing.
 struct LoaderHost {
     ComPort& port;
@@ -51,6 +63,7 @@ struct LoaderHost {
     std::function<void()> pausePump;   // stop Timer1
     std::function<void()> resumePump;  // start Timer1 again
     ProcessMessagesFn processMessages;
+    std::function<void(const RunProgress&)> progress;
 };
 
 class Loader;
@@ -123,6 +136,10 @@ inline constexpr const char* kLineStopped = "ERROR: Run stopped by user.";
 // What a block pass returns when it ended at a stop request.
 inline constexpr int kPassStopped = 2;
 
+// The blocks a pass over image[0, end) sends: each starts at a data byte
+// moved back to a multiple of unit and spans at most maxBlock bytes.
+std::size_t CountImageBlocks(const FirmwareImage& image, std::size_t end, std::size_t unit, std::size_t maxBlock);
+
 // The flash loader: status log, run frame, port hand-over between the
 // terminal and a target, and the state one process keeps between runs.
 class Loader {
@@ -132,7 +149,9 @@ public:
     Loader& operator=(const Loader&) = delete;
 
     // Start Program (Button1Click without cursor and focus): clears the log
-    // and runs the chosen target, holding the port for the whole run.
+    // and runs the chosen target, holding the port for the whole run; a
+    // placeholder or a typed text only writes its lines and leaves the port
+    // to the terminal.
     // Returns false, doing nothing at all, while another run or any other
     // long operation holds the port.
     bool StartProgram(const LoaderInputs& inputs);
@@ -170,6 +189,11 @@ public:
     bool StopRequested() const { return stopRequested_.load(std::memory_order_relaxed); }
     void ClearStopRequest() { stopRequested_.store(false, std::memory_order_relaxed); }
     StatusLogView& Log() { return host_.log; }
+    // Progress of the block passes: the number of blocks the run will send
+    // (all passes together), then one call per block sent. The run frame
+    // ends it.
+    void BeginProgress(std::size_t totalBlocks);
+    void BlockDone();
     FirmwareImage& Image() { return image_; }
     const FirmwareImage& Image() const { return image_; }
     // A sequence's first step: reads the firmware file of the inputs into
@@ -205,6 +229,8 @@ private:
                   TargetSequence TargetSequences::*sequence);
     void PausePump();
     void ResumePump();
+    void ReportProgress();
+    void EndProgress();
 
     LoaderHost host_;
     TargetSequences sequences_;
@@ -215,6 +241,9 @@ private:
     bool restored_ = false;
     bool skipClosingReset_ = false;
     std::optional<LowLatencyRequest> fast_;
+    std::size_t progressTotal_ = 0;
+    std::size_t progressDone_ = 0;
+    std::uint32_t progressStartTick_ = 0;
     std::atomic<bool> stopRequested_{false};
     static_assert(std::atomic<bool>::is_always_lock_free);
 };

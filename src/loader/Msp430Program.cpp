@@ -143,6 +143,7 @@ int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
     port.WatchdogToggle = false;
     const FirmwareImage& image = loader.Image();
 
+    loader.BeginProgress(CountImageBlocks(image, kSpace, 2, kBslMaxBlock));
     std::uint32_t a = 0, mark = 0;
     while (a < kSpace) {
         if (image[a] == FirmwareImage::kBlank) {
@@ -165,6 +166,7 @@ int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
             std::this_thread::yield();
             if (bsl.BslWaitAck(kBlockAckWaitMs) != 0) return 1;
             a += n;
+            loader.BlockDone();
         }
         // At most 240 bytes per step: each KiB boundary gets its own mark.
         if (a > mark) {

@@ -57,6 +57,7 @@ int RunPass(Loader& loader, const BlockOp& block, std::size_t unit, std::size_t 
             const std::size_t count = std::min(Stm32Link::kMaxBlock, end - a);
             if (block(kStm32FlashBase + static_cast<std::uint32_t>(a), image.data() + a, count) != 0)
                 return 1;
+            loader.BlockDone();
             // Let the window repaint and take clicks between blocks.
             loader.ProcessMessages();
             loader.Port().clock().Sleep(0);
@@ -160,6 +161,9 @@ int WriteAndVerify(Loader& loader, Stm32Link& link, const LoaderInputs& inputs, 
     for (std::size_t at = 0; at < flash; at += column) loader.AppendText(loader.Image().HasData(at, column) ? "*" : "-");
     loader.AddLine("");
 
+    // The read-back sends as many blocks as the write.
+    const std::size_t blocks = CountImageBlocks(loader.Image(), flash, unit, Stm32Link::kMaxBlock);
+    loader.BeginProgress(inputs.verify ? 2 * blocks : blocks);
     const int written = WritePass(loader, link, unit, column);
     if (written != 0) return fail(written == kPassStopped ? kLineStopped : "ERROR: Programming error.");
 

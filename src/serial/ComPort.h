@@ -73,6 +73,9 @@ public:
     std::optional<int> ComAdapterLatencyMs() const;
 
     bool IsOpen() const { return device_ != nullptr; }
+    // Whether the open device has gone away (see SerialDevice::Lost); the
+    // port stays open until its owner closes it.
+    bool ComDeviceLost() { return device_ && device_->Lost(); }
     // The open device's descriptor for an event loop to watch, or -1.
     int ReadableHandle() const { return device_ ? device_->ReadableHandle() : -1; }
     Clock& clock() { return clock_; }

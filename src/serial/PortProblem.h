@@ -16,4 +16,8 @@ std::string ExplainOpenFailure(const std::string& name);
 // device, so the board's lines are left alone. Each backend defines it.
 std::string PortAccessHint(const std::string& name);
 
+// Whether a device of that name is there now (a path that exists); where
+// the system cannot tell without opening it, true. Each backend defines it.
+bool PortNamePresent(const std::string& name);
+
 }  // namespace quennet

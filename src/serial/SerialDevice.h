@@ -51,6 +51,9 @@ public:
     // A descriptor that becomes readable when received bytes wait, for an
     // event loop to watch; -1 when the device has none.
     virtual int ReadableHandle() const { return -1; }
+    // Whether the device has gone for good (unplugged, hung up, the far
+    // end of a pseudo-terminal closed): nothing will be read from it again.
+    virtual bool Lost() { return false; }
 
     // The driver's low-latency flag, which makes a USB adapter hand received
     // bytes on at once instead of holding them for its latency timer (on

@@ -35,9 +35,11 @@ public:
     void WriteStamped(const std::uint8_t* bytes, std::size_t n, std::string_view stamp);
     // Bytes held back, not yet handed to the file.
     std::size_t Buffered() const { return used_; }
+    // Hands what is held back to the file now (the pump does, once per tick
+    // that logged, so that a reader following the file is not left behind).
+    void Flush();
 
 private:
-    void Flush();
     void WriteOut(const std::uint8_t* bytes, std::size_t n);
 
     std::FILE* file_ = nullptr;

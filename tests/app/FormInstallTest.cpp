@@ -30,11 +30,11 @@ TEST_F(FormInstall, RefusedOpenAddsTheAccessHintOnlyWhenThereIsOne) {
     EXPECT_EQ(messages[0].second, "Error opening /dev/ttyUSB0\nPermission denied: join dialout");
     EXPECT_FALSE(f.CheckBox1->isChecked());
 
-    // A port refused for another reason keeps the message as it was.
+    // A port refused for another reason says that reason instead.
     f.ComboComPort->setCurrentIndex(0);  // /dev/ttyS0
     f.CheckBox1->setChecked(true);
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].second, "Error opening /dev/ttyS0");
+    EXPECT_EQ(messages[1].second, "Error opening /dev/ttyS0\nThe port is busy: another program has it open.");
     EXPECT_EQ(asked, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS0"}));
 
     // A port that opens asks nothing.

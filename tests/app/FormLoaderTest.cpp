@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <fstream>
+#include <stdexcept>
 
 #include "FormFixture.h"
 #include "app/AddressDialog.h"
@@ -26,9 +27,15 @@ protected:
     std::optional<std::string> openAnswer;
     std::vector<std::pair<std::string, std::uint32_t>> addressRequests;  // file, proposed
     std::optional<std::uint32_t> addressAnswer;
+    std::vector<std::string> questions;
+    bool answerYes = true;
 
     TForm1& Make() {
         FormEnvironment env = Env();
+        env.askYesNo = [this](const std::string&, const std::string& text) {
+            questions.push_back(text);
+            return answerYes;
+        };
         env.openFileDialog = [this](const std::string& f, const std::string& p) {
             openRequests.emplace_back(f, p);
             return openAnswer;
@@ -88,17 +95,60 @@ TEST_F(FormLoader, QuickProgramReturnsToTheTerminalOnlyAfterSuccess) {
     EXPECT_EQ(f.PageControl1->currentIndex(), 0);
 }
 
-TEST_F(FormLoader, DeviceInfoOnlyForMsp430Targets) {
+TEST_F(FormLoader, DeviceInfoOnlyForMsp430TargetsAndOnlyAfterAYes) {
     TForm1& f = Make();
-    for (int target : {kTargetStm32_57600, kTargetBlackfin, kTargetMg2455}) {
-        f.ComboTarget->setCurrentIndex(target);
+    for (int target : {kTargetStm32_57600, kTargetBlackfin, kTargetMg2455, -1}) {
+        if (target < 0)
+            f.ComboTarget->setEditText("MY-BOARD");
+        else
+            f.ComboTarget->setCurrentIndex(target);
+        EXPECT_FALSE(f.Button7->isEnabled()) << target;
         f.Memo2->setPlainText("x");
-        f.Button7->click();
+        f.Button7Click();  // a click queued before the target changed
         EXPECT_EQ(Log(), "") << target;
     }
+    EXPECT_TRUE(questions.empty());
+
+    // The query erases the part: No leaves everything as it was.
     f.ComboTarget->setCurrentIndex(kTargetMsp430_19200);
+    ASSERT_TRUE(f.Button7->isEnabled());
+    f.Memo2->setPlainText("x");
+    answerYes = false;
     f.Button7->click();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_NE(questions[0].find("erases"), std::string::npos) << questions[0];
+    EXPECT_EQ(Log(), "x");
+    answerYes = true;
+    f.Button7->click();
+    EXPECT_EQ(questions.size(), 2u);
     EXPECT_EQ(Log(), "MSP430 Info.\nERROR: Select a COM Port from the Terminal.\n");
+}
+
+TEST_F(FormLoader, VerifyIsOffForMsp430TargetsAndDuringARun) {
+    TForm1& f = Make();
+    OpenPort(f);
+    const std::vector<std::pair<int, bool>> table = {
+        {kTargetMsp430_9600, false}, {kTargetMsp430_38400, false}, {kTargetStm32_57600, true},
+        {kTargetStm32Any_115200, true}, {kTargetBlackfin, true}};
+    for (const auto& [target, enabled] : table) {
+        f.ComboTarget->setCurrentIndex(target);
+        EXPECT_EQ(f.CheckBoxVerify->isEnabled(), enabled) << target;
+    }
+    bool verifyDuringRun = true, startDuringRun = true, stopDuringRun = false;
+    f.loader().SetProgramStm32([&](Loader&, const LoaderInputs&, std::uint32_t) {
+        verifyDuringRun = f.CheckBoxVerify->isEnabled();
+        startDuringRun = f.Button1->isEnabled();
+        stopDuringRun = f.ButtonStop->isEnabled();
+        return 0;
+    });
+    f.ComboTarget->setCurrentIndex(kTargetStm32_57600);
+    EXPECT_FALSE(f.ButtonStop->isEnabled());
+    f.Button1->click();
+    EXPECT_FALSE(verifyDuringRun);
+    EXPECT_FALSE(startDuringRun);
+    EXPECT_TRUE(stopDuringRun);
+    EXPECT_TRUE(f.CheckBoxVerify->isEnabled());
+    EXPECT_FALSE(f.ButtonStop->isEnabled());
 }
 
 TEST_F(FormLoader, RunsHoldThePumpAndRefuseSecondClicksAndCloses) {
@@ -134,6 +184,22 @@ TEST_F(FormLoader, RunsHoldThePumpAndRefuseSecondClicksAndCloses) {
     EXPECT_EQ(Log().count("Begin program MSP430."), 1);
     EXPECT_TRUE(Log().contains("sequence done"));
     // The close asked for during the run happens once it has ended.
+    QApplication::processEvents();
+    EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(FormLoader, ARunEndingInAnExceptionStillEndsTheClickAndTheClose) {
+    TForm1& f = Make();
+    OpenPort(f);
+    f.show();
+    f.loader().SetProgramMsp430([&](Loader&, const LoaderInputs&, std::uint32_t) -> int {
+        f.close();
+        throw std::runtime_error("out of memory");
+    });
+    f.Button1->click();
+    EXPECT_EQ(errors, std::vector<std::string>{"out of memory"});
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(f.TerminalHoldsPort() && f.timer()->isActive());
     QApplication::processEvents();
     EXPECT_FALSE(f.isVisible());
 }
@@ -201,6 +267,33 @@ TEST_F(FormLoader, WhileARunHoldsThePortNoTerminalPathReachesIt) {
     EXPECT_TRUE(f.ButtonReset->isEnabled() && f.CheckBox1->isEnabled() && f.ButtonStr[0]->isEnabled());
     f.ButtonStrClick(1);
     EXPECT_EQ(line.WrittenBytes(), (std::vector<std::uint8_t>{'F', '1', '!'}));
+}
+
+TEST_F(FormLoader, TargetsWithoutARunLeaveAFileSendAlone) {
+    TForm1& f = Make();
+    OpenPort(f);
+    const QString sendPath = dir.filePath("send.bin");
+    std::ofstream(sendPath.toStdString(), std::ios::binary) << std::string(4000, 'S');
+    f.EditBrowseSendFile->setText(sendPath);
+    f.ButtonSendFileClick();
+    ASSERT_TRUE(f.fileSender().Running());
+    std::vector<PortUser> holders;
+    port.Owner().SetListener([&](PortUser u) { holders.push_back(u); });
+    const std::vector<std::pair<int, const char*>> table = {
+        {kTargetBlackfin, "Start"}, {kTargetMg2455, "Start"}, {-1, "Start"}, {kTargetStm32_57600, "Info"}};
+    for (const auto& [target, button] : table) {
+        if (target < 0)
+            f.ComboTarget->setEditText("MY-BOARD");
+        else
+            f.ComboTarget->setCurrentIndex(target);
+        if (std::string(button) == "Start")
+            f.Button1Click();
+        else
+            f.Button7Click();
+        EXPECT_TRUE(f.fileSender().Running()) << target;
+    }
+    EXPECT_TRUE(holders.empty());
+    EXPECT_EQ(f.ButtonSendFile->text(), "STOP Send");
 }
 
 TEST_F(FormLoader, ARunThatLeavesThePortClosedUnticksOpenCom) {

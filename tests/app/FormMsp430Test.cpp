@@ -6,6 +6,11 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <QProgressBar>
+#include <QLabel>
+#include <QApplication>
+#include <QTest>
+#include <functional>
 #include "FormFixture.h"
 #include "app/PortCombo.h"
 #include "Msp430BslTarget.h"
@@ -25,6 +30,11 @@ protected:
         line.SetPeer(&target);
         TForm1& f = MakeOpenForm();
         return f;
+    }
+    FormEnvironment Env() override {
+        FormEnvironment env = FormFixture::Env();
+        env.askYesNo = [](const std::string&, const std::string&) { return true; };  // erase the part
+        return env;
     }
     QString Log() const { return form->Memo2->toPlainText(); }
 };
@@ -100,6 +110,58 @@ TEST_F(FormMsp430, DeviceInfoReportsThePartAndErasesIt) {
     EXPECT_FALSE(log.contains("Patch"));  // the query loads no patch
     EXPECT_EQ(target.At(0x1100), 0xFF);
     EXPECT_EQ(line.EventsOf(SimEvent::Kind::Settings).at(1).settings.baud, 19200u);
+}
+
+TEST_F(FormMsp430, StopEscAndCloseEndARunAtTheNextBlock) {
+    TForm1& f = MakeAtTerminal();
+    f.Edit1->setText(QUENNET_TEST_DATA "/srec/msp430_blink.s19");  // two blocks
+    f.show();
+    QApplication::setActiveWindow(&f);
+    const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+        {"Stop", [&] { f.ButtonStop->click(); }},
+        {"Esc", [&] { QTest::keyClick(f.Memo2, Qt::Key_Escape); }},
+        {"close", [&] { f.close(); }},
+    };
+    for (const auto& [name, act] : ways) {
+        // The first block is on its way when the window gets its turn.
+        QTimer::singleShot(0, &f, act);
+        f.Button1->click();
+        EXPECT_TRUE(Log().contains("\nERROR: Run stopped by user.\nRestore Serial baud rate.")) << name;
+        EXPECT_EQ(target.At(0x1100), 0x31) << name;
+        EXPECT_EQ(target.At(0xFFFE), 0xFF) << name << ": the second block was not sent";
+        EXPECT_EQ(f.loader().LastRunResult, 1);
+        EXPECT_TRUE(f.TerminalHoldsPort() && port.IsOpen() && f.CheckBox1->isChecked());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_FALSE(f.loader().StopRequested());
+    }
+    // The close asked for during the last run happens now that it ended.
+    EXPECT_TRUE(f.isVisible());
+    QApplication::processEvents();
+    EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(FormMsp430, TheStatusBarShowsTheBlocksDoneAndTheTimeLeft) {
+    TForm1& f = MakeAtTerminal();
+    f.Edit1->setText(QUENNET_TEST_DATA "/srec/msp430_blink.s19");
+    f.show();
+    std::vector<std::pair<int, QString>> seen;
+    bool visibleDuringRun = false;
+    QObject::connect(f.ProgressBarRun, &QProgressBar::valueChanged, &f, [&](int v) {
+        visibleDuringRun = f.ProgressBarRun->isVisible();
+        seen.emplace_back(v, f.LabelTimeLeft->text());
+    });
+    f.ProgressBarRun->setValue(7);  // so that the first 0 shows as a change
+    seen.clear();
+    f.Button1->click();
+    ASSERT_EQ(seen.size(), 3u) << Log().toStdString();
+    EXPECT_EQ(seen[0].first, 0);
+    EXPECT_EQ(seen[1].first, 50);
+    EXPECT_TRUE(seen[1].second.startsWith("50%, 0:0")) << seen[1].second.toStdString();
+    EXPECT_TRUE(seen[1].second.endsWith(" left"));
+    EXPECT_EQ(seen[2].first, 100);
+    EXPECT_TRUE(visibleDuringRun);
+    EXPECT_FALSE(f.ProgressBarRun->isVisible());
+    EXPECT_FALSE(f.LabelTimeLeft->isVisible());
 }
 
 TEST_F(FormMsp430, TheFasterTargetIsChosenRunAndRemembered) {

@@ -6,19 +6,24 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <fcntl.h>
+#include <termios.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/PortCombo.h"
+#include "app/PumpWaker.h"
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
 #include "serial/ComPort.h"
@@ -126,6 +131,106 @@ TEST_F(FormPty, FarEndVanishingLeavesTheWindowUsable) {
     form->CheckBox1->setChecked(false);
     EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(form->ComboComPort->isEnabled());
+}
+
+// The port is reached through a link, as a board's announcement or a
+// by-id path is; the far end is closed and made anew behind it.
+class FormPtyLink : public FormPty {
+protected:
+    std::string link;
+
+    void SetUp() override {
+        FormPty::SetUp();
+        link = dir.filePath("board-link").toStdString();
+        ASSERT_EQ(symlink(slavePath.c_str(), link.c_str()), 0);
+    }
+    void OpenLink() {
+        form->ComboComPort->lineEdit()->setText(QString::fromStdString(link));
+        QTest::keyClick(form->ComboComPort->lineEdit(), Qt::Key_Return);
+        form->ComboBaud->setEditText("57600");
+        form->ComboBits->setCurrentIndex(kFrameE81);
+        form->CheckBox1->setChecked(true);
+        ASSERT_TRUE(messages.empty()) << messages.front();
+        ASSERT_TRUE(port.IsOpen());
+    }
+    void Unplug() {
+        close(master);
+        master = -1;
+        unlink(link.c_str());
+    }
+    void PlugInAgain() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        slavePath = ptsname(master);
+        ASSERT_EQ(symlink(slavePath.c_str(), link.c_str()), 0);
+    }
+};
+
+TEST_F(FormPtyLink, AVanishedDeviceClosesTheSessionAndSaysSo) {
+    OpenLink();
+    Unplug();
+    ASSERT_TRUE(WaitFor([&] { return !form->CheckBox1->isChecked(); }));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(form->ComboComPort->isEnabled() && form->ComboBaud->isEnabled());
+    EXPECT_TRUE(form->LabelPortState->text().contains("went away")) << form->LabelPortState->text().toStdString();
+    EXPECT_TRUE(messages.empty());
+    // Without the option nothing is opened again.
+    PlugInAgain();
+    QTest::qWait(1200);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(form->CheckBox1->isChecked());
+}
+
+TEST_F(FormPtyLink, ReopenAutomaticallyOpensTheSamePathWithTheSameSettingsOnceItIsBack) {
+    form->CheckBoxReopen->setChecked(true);
+    OpenLink();
+    Unplug();
+    ASSERT_TRUE(WaitFor([&] { return !form->CheckBox1->isChecked(); }));
+    EXPECT_TRUE(form->ReopenWaiting());
+    QTest::qWait(600);  // a look or two finds nothing
+    EXPECT_FALSE(port.IsOpen());
+    PlugInAgain();
+    ASSERT_TRUE(WaitFor([&] { return port.IsOpen(); }));
+    EXPECT_TRUE(form->CheckBox1->isChecked());
+    EXPECT_FALSE(form->ComboComPort->isEnabled());
+    EXPECT_EQ(form->ComboComPort->currentText().toStdString(), link);
+    EXPECT_EQ(form->ComboBaud->currentText(), "57600");
+    EXPECT_EQ(form->ComboBits->currentIndex(), kFrameE81);
+    EXPECT_TRUE(form->LabelPortState->text().contains("back")) << form->LabelPortState->text().toStdString();
+    // The new far end is the terminal's, at the settings of before.
+    termios t{};
+    ASSERT_EQ(tcgetattr(master, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), B57600);
+    ASSERT_EQ(write(master, "again\n", 6), 6);
+    ASSERT_TRUE(WaitFor([&] { return form->Memo1->toPlainText().contains("again"); }));
+
+    // The option is kept in the settings file.
+    form->close();
+    std::ifstream in(dir.filePath("q.INI").toStdString());
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Reopen=1"), std::string::npos) << text;
+}
+
+TEST_F(FormPtyLink, ClosingTheSessionLeavesNoNotifierOnAClosedDescriptor) {
+    static std::vector<std::string> warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+        warnings.push_back(m.toStdString());
+    });
+    OpenLink();
+    // The pump rests on a quiet line, watching the descriptor.
+    ASSERT_TRUE(WaitFor([&] { return form->pumpWaker().Resting(); }));
+    form->CheckBox1->setChecked(false);
+    QTest::qWait(100);
+    OpenLink();
+    ASSERT_TRUE(WaitFor([&] { return form->pumpWaker().Resting(); }));
+    Unplug();
+    ASSERT_TRUE(WaitFor([&] { return !port.IsOpen(); }));
+    QTest::qWait(100);
+    qInstallMessageHandler(previous);
+    for (const std::string& w : warnings) EXPECT_EQ(w.find("QSocketNotifier"), std::string::npos) << w;
 }
 
 TEST_F(FormPty, SecondOpenOfTheSameDeviceIsRefused) {

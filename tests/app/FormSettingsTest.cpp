@@ -31,7 +31,7 @@ TEST_F(FormSettings, DefaultsWithoutSettingsFile) {
     EXPECT_EQ(f.width(), 850);
     EXPECT_EQ(f.height(), 554);
     EXPECT_EQ(f.ComboComPort->currentIndex(), -1);
-    EXPECT_EQ(f.ComboBaud->currentText(), "");
+    EXPECT_EQ(f.ComboBaud->currentText(), "115200");  // proposed: an empty rate opens nothing
     EXPECT_EQ(f.ComboBits->currentText(), "N-8-1");
     EXPECT_EQ(f.ComboTarget->currentIndex(), 0);
     EXPECT_EQ(f.ComboTarget->currentText(), "MSP430-9600");
@@ -282,6 +282,11 @@ TEST_F(FormSettings, TrayIconFollowsTheCheckBoxAndReportsRefusal) {
     env.trayAvailable = [] { return false; };
     TForm1 g(env);
     g.timer()->stop();
+    // Without a tray the box is off and says why; a tick that still comes
+    // (from the program) is reported.
+    EXPECT_FALSE(g.VisibleCheck->isEnabled());
+    EXPECT_TRUE(g.VisibleCheck->toolTip().contains("no system tray")) << g.VisibleCheck->toolTip().toStdString();
+    EXPECT_TRUE(f.VisibleCheck->isEnabled());
     g.VisibleCheck->setChecked(true);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Cannot Create System Shell Notification Icon");

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <QAbstractItemView>
 #include "FormFixture.h"
 #include "app/PortCombo.h"
 #include "app/TerminalMemo.h"
@@ -93,7 +94,7 @@ TEST_F(FormTerminal, OpenWithoutPortOrWithBadRateIsRefused) {
     f.ComboBaud->setEditText("fast");
     f.CheckBox1->setChecked(true);
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].second, "Error opening /dev/pts/77");
+    EXPECT_EQ(messages[1].second, "Error opening /dev/pts/77\nNo baud rate: choose one under \"Baud:\".");
     EXPECT_FALSE(f.CheckBox1->isChecked());
     EXPECT_FALSE(port.IsOpen());
 
@@ -101,7 +102,7 @@ TEST_F(FormTerminal, OpenWithoutPortOrWithBadRateIsRefused) {
     f.ComboBaud->setEditText("9600");
     f.CheckBox1->setChecked(true);
     ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[2].second, "Error opening /dev/pts/77");
+    EXPECT_EQ(messages[2].second, "Error opening /dev/pts/77\nThe port is busy: another program has it open.");
     EXPECT_TRUE(f.ComboBaud->isEnabled());
 }
 
@@ -243,6 +244,22 @@ TEST_F(FormTerminal, ChoosingAnotherPortClosesTheSession) {
     f.ComboComPort->setCurrentIndex(0);  // by program: the chooser is disabled for the user
     EXPECT_FALSE(f.CheckBox1->isChecked());
     EXPECT_FALSE(port.IsOpen());
+}
+
+TEST_F(FormTerminal, ALongPortPathShowsTheEndThatNamesItWithThePathAsToolTip) {
+    const std::string link = "/run/user/1000/quennet/ports/quennet-board-stm32-13500";
+    ports = std::vector<std::string>{"/dev/ttyS0", link};
+    TForm1& f = MakeForm();
+    f.show();
+    f.ComboComPort->SelectPath(link);
+    QApplication::processEvents();
+    const QString path = QString::fromStdString(link);
+    EXPECT_EQ(f.ComboComPort->toolTip(), path);
+    EXPECT_EQ(f.ComboComPort->itemData(f.ComboComPort->currentIndex(), Qt::ToolTipRole).toString(), path);
+    EXPECT_EQ(f.ComboComPort->view()->textElideMode(), Qt::ElideLeft);
+    // The field shows the end; the list is wide enough for the whole path.
+    EXPECT_EQ(f.ComboComPort->lineEdit()->cursorPosition(), path.size());
+    EXPECT_GE(f.ComboComPort->view()->minimumWidth(), f.ComboComPort->view()->fontMetrics().horizontalAdvance(path));
 }
 
 TEST_F(FormTerminal, DropDownRefreshKeepsThePortByPathAndTypedPaths) {

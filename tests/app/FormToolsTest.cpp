@@ -31,9 +31,15 @@ protected:
     };
     std::vector<DialogCall> openCalls, saveCalls;
     std::optional<std::string> openAnswer, saveAnswer;  // nothing: Cancel
+    std::vector<std::string> overwriteQuestions;
+    bool overwrite = true;
 
     FormEnvironment Env() override {
         FormEnvironment env = FormFixture::Env();
+        env.confirmOverwrite = [this](const std::string& path) {
+            overwriteQuestions.push_back(path);
+            return overwrite;
+        };
         env.openFileDialog = [this](const std::string& filter, const std::string& proposed) {
             openCalls.push_back({filter, proposed});
             return openAnswer;
@@ -588,6 +594,34 @@ TEST_F(FormTools, LogHoldsExactlyTheReceivedBytes) {
     f.CheckBoxLogFile->setChecked(false);
     Receive(B("unlogged"));
     EXPECT_EQ(ReadFile(log), std::string("old|A\0B\nA\0B\n", 12));
+}
+
+TEST_F(FormTools, TheLogReachesItsFileAtEveryTickThatLogged) {
+    TForm1& f = OpenSession();
+    const std::string log = Path("follow.log");
+    f.EditBrowseLogFile->setText(QString::fromStdString(log));
+    f.CheckBoxLogFile->setChecked(true);
+    Receive(B("boot ok\n"));
+    EXPECT_EQ(ReadFile(log), "boot ok\n");  // a reader following the file sees it now
+    Receive(B("> "));
+    EXPECT_EQ(ReadFile(log), "boot ok\n> ");
+}
+
+TEST_F(FormTools, SavingButtonsOverAFileAsksFirst) {
+    TForm1& f = MakeForm();
+    f.EditBC[0]->setText("New");
+    const std::string file = Path("set.but");
+    SaveButtons(file);
+    EXPECT_TRUE(overwriteQuestions.empty());  // a new file is not asked about
+    const std::string first = ReadFile(file);
+    f.EditBC[0]->setText("Newer");
+    overwrite = false;
+    SaveButtons(file);
+    EXPECT_EQ(overwriteQuestions, std::vector<std::string>{file});
+    EXPECT_EQ(ReadFile(file), first);
+    overwrite = true;
+    SaveButtons(file);
+    EXPECT_NE(ReadFile(file).find("Newer"), std::string::npos);
 }
 
 TEST_F(FormTools, ChoosingAnotherLogFileStopsLogging) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
+
 #include <string>
 #include <vector>
 
@@ -31,6 +34,8 @@ protected:
     int pauses = 0, resumes = 0, busyOn = 0, busyOff = 0, processed = 0;
     bool pumpRunning = true;
     PortUser holderWhilePaused = PortUser::Terminal;
+    std::function<void()> onProcess;   // runs where the window would process messages
+    std::function<bool()> stopAsked;
 
     LcdCaptureTest() { target.FillTestPattern(); }
 
@@ -47,13 +52,17 @@ protected:
                             [this] { ++resumes; pumpRunning = true; },
                             [this](bool b) { ++(b ? busyOn : busyOff); },
                             [this](int p) { progress.push_back(p); },
-                            [this] { ++processed; },
+                            [this] {
+                                ++processed;
+                                if (onProcess) onProcess();
+                            },
                             [this](const std::string& caption, const std::string& text) {
                                 EXPECT_EQ(caption, "Quennet Error");
                                 EXPECT_TRUE(pumpRunning) << "message box shown with the pump paused";
                                 EXPECT_TRUE(port.Owner().Holds(PortUser::Terminal)) << "message box shown holding the port";
                                 messages.push_back(text);
-                            }};
+                            },
+                            stopAsked};
         return RunLcdCapture(state, host);
     }
 
@@ -93,6 +102,22 @@ TEST_F(LcdCaptureTest, FullPictureArrivesWithTheCommandSentOnceAndProgressAtHund
     EXPECT_EQ(processed, 64);
     EXPECT_TRUE(messages.empty());
     ExpectPumpBalanced();
+}
+
+TEST_F(LcdCaptureTest, AStopEndsBetweenRowsAndAnExceptionStillGivesEverythingBack) {
+    Open();
+    stopAsked = [this] { return processed == 3; };
+    EXPECT_EQ(Capture(), LcdCaptureResult::Stopped);
+    EXPECT_EQ(progress.back(), 4);  // three rows of 64
+    EXPECT_TRUE(messages.empty());  // the user asked: no box
+    ExpectPumpBalanced();
+
+    stopAsked = nullptr;
+    pauses = resumes = busyOn = busyOff = processed = 0;
+    onProcess = [] { throw std::runtime_error("handler failed"); };
+    EXPECT_THROW(Capture(), std::runtime_error);
+    ExpectPumpBalanced();
+    EXPECT_FALSE(port.LowLatencyRequested());
 }
 
 TEST_F(LcdCaptureTest, HeaderWaitSkipsNoiseBadHeadersAndEarlyRowsThenRowsComeInAnyOrder) {

@@ -184,6 +184,34 @@ TEST(StreamStatusLogTest, PrintsAsItGrowsWithPlainLineFeedsAndFlushesOnRefresh) 
     EXPECT_EQ(buf.syncs, 2);
 }
 
+TEST(StreamStatusLogTest, OnATerminalProgressShowsBehindTheMarksWhereItFits) {
+    struct Case {
+        int columns;
+        std::size_t marks;
+        std::string expected;  // after the marks
+    };
+    const std::vector<Case> table = {
+        // No terminal: the output stays the log's alone.
+        {0, 2, "^\n"},
+        // Shown behind the marks, then blanked before the next piece.
+        {80, 2, "  [50%]" + std::string(7, '\b') + std::string(7, ' ') + std::string(7, '\b') + "^\n"},
+        // A line near the right edge would wrap: nothing is shown.
+        {80, 74, "^\n"},
+        // Positions count within the row a long line wrapped to.
+        {40, 42, "  [50%]" + std::string(7, '\b') + std::string(7, ' ') + std::string(7, '\b') + "^\n"},
+    };
+    for (const Case& c : table) {
+        std::ostringstream out;
+        StreamStatusLog log(out, c.columns);
+        AppendStatusText(log, std::string(c.marks, '^'));
+        log.ShowProgress("50%");
+        AppendStatusText(log, "^");
+        log.Finish();
+        EXPECT_EQ(out.str(), std::string(c.marks, '^') + c.expected) << c.columns << " " << c.marks;
+        EXPECT_EQ(log.Text(), std::string(c.marks + 1, '^'));
+    }
+}
+
 // --- whole runs -------------------------------------------------------------------
 
 class FlashCommandTest : public ::testing::Test {

@@ -76,7 +76,8 @@ protected:
     Stm32ProgramTest()
         : line(clock),
           port(SimDeviceFactory(line), clock),
-          loader(LoaderHost{port, log, {}, {}, [this] { ++messageRounds; }}),
+          loader(LoaderHost{port, log, {}, {}, [this] { ++messageRounds; },
+                            [this](const RunProgress& p) { progress.push_back(p); }}),
           target(line) {
         line.SetPeer(&target);
         inputs.targetIndex = kTargetStm32_115200;
@@ -142,6 +143,7 @@ protected:
     ComPort port;
     MemoryStatusLog log;
     int messageRounds = 0;
+    std::vector<RunProgress> progress;
     Loader loader;
     Stm32BootTarget target;
     testing::TempDir dir;
@@ -253,6 +255,42 @@ TEST_F(Stm32ProgramTest, BlocksInTheLastPageStopAtTheEndOfFlash) {
     EXPECT_EQ(Last(target.WriteAddresses()), 0x0807FFFCu);
     EXPECT_EQ(Last(target.ReadAddresses()), 0x0807FFFCu);
     EXPECT_EQ(target.Flash(), FlashImage());
+}
+
+TEST_F(Stm32ProgramTest, ProgressCountsTheBlocksOfBothPassesAndTheTimeLeft) {
+    std::map<std::uint32_t, std::uint8_t> bytes;
+    Fill(bytes, 0, 300);  // two blocks of at most 256 bytes
+    Fill(bytes, 0x3000, 0x3004);
+    const std::vector<std::pair<bool, std::vector<int>>> table = {
+        {false, {0, 33, 66, 100}},
+        {true, {0, 16, 33, 50, 66, 83, 100}},
+    };
+    for (const auto& [verify, percents] : table) {
+        progress.clear();
+        inputs.verify = verify;
+        Run(bytes);
+        ASSERT_EQ(progress.size(), percents.size() + 1) << verify;
+        for (std::size_t i = 0; i < percents.size(); ++i) {
+            EXPECT_TRUE(progress[i].active);
+            EXPECT_EQ(progress[i].percent, percents[i]) << verify << " " << i;
+            // Known from the first block on; nothing is left at the end.
+            EXPECT_EQ(progress[i].msLeft.has_value(), i > 0);
+        }
+        EXPECT_GT(*progress[1].msLeft, *progress[percents.size() - 2].msLeft);
+        EXPECT_EQ(*progress[percents.size() - 1].msLeft, 0u);
+        EXPECT_FALSE(progress.back().active);  // the run's end takes the bar away
+    }
+}
+
+TEST(RunProgressText, PercentAndMinutesLeftRoundedUp) {
+    const std::vector<std::pair<RunProgress, std::string>> table = {
+        {{true, 0, std::nullopt}, "0%"},
+        {{true, 45, 12000}, "45%, 0:12 left"},
+        {{true, 45, 12001}, "45%, 0:13 left"},
+        {{true, 99, 65000}, "99%, 1:05 left"},
+        {{true, 100, 0}, "100%, 0:00 left"},
+    };
+    for (const auto& [p, text] : table) EXPECT_EQ(ProgressText(p), text);
 }
 
 TEST_F(Stm32ProgramTest, WithoutVerifyNothingIsReadBack) {

@@ -144,6 +144,14 @@ bool PosixSerialDevice::WaitReadable(std::uint64_t timeoutUs) {
     }
 }
 
+bool PosixSerialDevice::Lost() {
+    if (fd_ < 0) return false;
+    // A hung-up line (an unplugged adapter, a pseudo-terminal whose far end
+    // closed) reports a hang-up or an error at once, data or not.
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 long long PosixSerialDevice::WireTimeMs(std::size_t n) const {
     if (current_.baud == 0) return 0;
     const long long bits = 1 + current_.dataBits + (current_.parity == Parity::None ? 0 : 1) +

@@ -35,6 +35,7 @@ public:
     bool WaitReadable(std::uint64_t timeoutUs) override;
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
+    bool Lost() override;
     int ReadableHandle() const override { return fd_; }
     bool GetLowLatency(bool& on) override;
     bool SetLowLatency(bool on) override;

@@ -142,6 +142,17 @@ bool Win32SerialDevice::QueryWaiting(std::uint32_t& count) {
     return true;
 }
 
+bool Win32SerialDevice::Lost() {
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    // A removed USB adapter fails every call on its handle with one of these.
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (ClearCommError(handle_, &errors, &stat)) return false;
+    const DWORD e = GetLastError();
+    return e == ERROR_BAD_COMMAND || e == ERROR_ACCESS_DENIED || e == ERROR_OPERATION_ABORTED ||
+           e == ERROR_DEVICE_NOT_CONNECTED;
+}
+
 long Win32SerialDevice::Read(std::uint8_t* buffer, std::size_t n) {
     if (handle_ == INVALID_HANDLE_VALUE) return -1;
     if (!buffer || n == 0) return 0;

@@ -42,6 +42,7 @@ public:
     bool WaitReadable(std::uint64_t timeoutUs) override;
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
+    bool Lost() override;
 
     // The last Win32 error of a failed Open, for a message.
     DWORD OpenError() const { return openError_; }
