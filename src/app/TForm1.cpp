@@ -849,9 +849,18 @@ void TForm1::RunDeferredClose() {
 }
 
 void TForm1::SessionFollowsPort() {
+    if (!CheckBox1->isChecked()) return;
+    // A device that went away during the run ends the session the way the
+    // terminal's own loss does: said in the status bar, reopened if asked.
+    const bool gone = port().IsOpen() ? port().ComDeviceLost()
+                                      : env_.portPresent && !env_.portPresent(ComboComPort->currentText().toStdString());
+    if (gone) {
+        PortLost();
+        return;
+    }
     // A run that could not reopen the port leaves it closed: the session
     // switch must not claim otherwise, and the choosers are free again.
-    if (CheckBox1->isChecked() && !port().IsOpen()) CheckBox1->setChecked(false);
+    if (!port().IsOpen()) CheckBox1->setChecked(false);
 }
 
 void TForm1::Timer1Timer() {

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -26,6 +27,7 @@
 #include "app/PumpWaker.h"
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
+#include "loader/Loader.h"
 #include "serial/ComPort.h"
 #include "serial/posix/PosixSerialDevice.h"
 
@@ -211,6 +213,22 @@ TEST_F(FormPtyLink, ReopenAutomaticallyOpensTheSamePathWithTheSameSettingsOnceIt
     std::ifstream in(dir.filePath("q.INI").toStdString());
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("Reopen=1"), std::string::npos) << text;
+}
+
+// A device lost while a run has the port is said and reopened as a device
+// lost by the terminal is.
+TEST_F(FormPtyLink, ADeviceLostDuringARunIsReopenedWhenItIsBack) {
+    form->CheckBoxReopen->setChecked(true);
+    OpenLink();
+    form->Edit1->setText(QUENNET_TEST_DATA "/srec/msp430_blink.s19");
+    form->ComboTarget->setCurrentIndex(kTargetMsp430_9600);
+    Unplug();
+    form->Button1->click();
+    EXPECT_FALSE(form->CheckBox1->isChecked());
+    EXPECT_TRUE(form->LabelPortState->text().contains("went away")) << form->LabelPortState->text().toStdString();
+    PlugInAgain();
+    ASSERT_TRUE(WaitFor([&] { return port.IsOpen(); }));
+    EXPECT_TRUE(form->CheckBox1->isChecked());
 }
 
 TEST_F(FormPtyLink, ClosingTheSessionLeavesNoNotifierOnAClosedDescriptor) {
