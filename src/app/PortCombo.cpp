@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QStyle>
 #include <algorithm>
 
@@ -21,12 +22,23 @@ PortCombo::PortCombo(QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::currentTextChanged, this, [this] { ShowPathEnd(); });
 }
 
+int PortCombo::NamingEnd(const QString& path) {
+    // udev's by-id and by-path links end in the interface and port numbers
+    // ("-if00-port0") that most adapters share; the name ends before them.
+    static const QRegularExpression shared(R"((-if\d+)?-port\d+$)");
+    const QRegularExpressionMatch m = shared.match(path);
+    if (m.hasMatch() && m.capturedStart() > path.lastIndexOf('/') + 1) return static_cast<int>(m.capturedStart());
+    return static_cast<int>(path.size());
+}
+
 void PortCombo::ShowPathEnd() {
     const QString path = currentText();
     setToolTip(path);
-    // The field shows the end of a path too long for it: the device's own
-    // name, not the folders every port shares.
-    lineEdit()->setCursorPosition(static_cast<int>(path.size()));
+    // While the user edits the path, the caret stays where they put it.
+    if (lineEdit()->hasFocus()) return;
+    // A path too long for the field shows the part that names the device,
+    // not the folders every port shares: the caret there scrolls it in.
+    lineEdit()->setCursorPosition(NamingEnd(path));
 }
 
 void PortCombo::SetSelectedIndex(int index) {

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
+#include <cstring>
 
 #include <QAbstractItemView>
 #include "FormFixture.h"
@@ -260,6 +261,28 @@ TEST_F(FormTerminal, ALongPortPathShowsTheEndThatNamesItWithThePathAsToolTip) {
     // The field shows the end; the list is wide enough for the whole path.
     EXPECT_EQ(f.ComboComPort->lineEdit()->cursorPosition(), path.size());
     EXPECT_GE(f.ComboComPort->view()->minimumWidth(), f.ComboComPort->view()->fontMetrics().horizontalAdvance(path));
+
+    // A udev link shows its serial number, not the port numbers all share.
+    const struct {
+        const char* path;
+        const char* shownUpTo;
+    } cases[] = {
+        {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "UART_A50285BI"},
+        {"/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", "usb-0:2:1.0"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"/tmp/-port0", "/tmp/-port0"},
+    };
+    for (const auto& c : cases) {
+        f.ComboComPort->SelectPath(c.path);
+        EXPECT_EQ(f.ComboComPort->currentText().left(f.ComboComPort->lineEdit()->cursorPosition()).toStdString(),
+                  std::string(c.path).substr(0, std::string(c.path).find(c.shownUpTo) + std::strlen(c.shownUpTo)))
+            << c.path;
+    }
+    // Typing in the middle of a path leaves the caret where it is.
+    f.ComboComPort->lineEdit()->setFocus();
+    f.ComboComPort->lineEdit()->setCursorPosition(5);
+    QTest::keyClick(f.ComboComPort->lineEdit(), Qt::Key_X);
+    EXPECT_EQ(f.ComboComPort->lineEdit()->cursorPosition(), 6);
 }
 
 TEST_F(FormTerminal, DropDownRefreshKeepsThePortByPathAndTypedPaths) {
