@@ -261,16 +261,8 @@ TEST(TerminalText, HexFloodStaysAtTheLimitWithTheStreamsTail) {
     EXPECT_EQ((all.size() - shown.size()) % 75, 0u) << "rows stay aligned to the stream";
 }
 
-}  // namespace
-}  // namespace quennet
-
-namespace quennet {
-namespace {
-
-// What the other operations of the model keep up as they go (the longest
-// line, where each row starts, the row of a place) against the same worked
-// out from the lines, through appends of joined groups, backspaces,
-// truncation and trimming, wrapped and not.
+// The longest line, the rows and the row of a place, kept up through random
+// edits (joined groups, backspaces, truncation, trimming), against the lines.
 TEST(TerminalText, BookkeepingMatchesTheLinesThroughRandomEdits) {
     std::mt19937 rng(24);
     TerminalText t;
@@ -307,21 +299,9 @@ TEST(TerminalText, BookkeepingMatchesTheLinesThroughRandomEdits) {
     }
 }
 
-TEST(TerminalText, BackspaceTakesAJoinedGroupWhole) {
-    TerminalText t;
-    t.AppendText("ok");
-    t.AppendCells(CellString{U'^', U'[' | cell::kJoined, U'<', U'C' | cell::kJoined, U'3' | cell::kJoined});
-    t.DeleteLastChar();
-    EXPECT_EQ(Joined(t), "ok^[");
-    t.DeleteLastChar();
-    EXPECT_EQ(Joined(t), "ok");
-    t.DeleteLastChar();
-    EXPECT_EQ(Joined(t), "o");
-}
-
 struct FindCase {
     const char* what;
-    const char* pattern;
+    const char32_t* pattern;
     bool forward, matchCase;
     TextPos from;
     std::optional<std::pair<TextPos, TextPos>> found;
@@ -336,36 +316,24 @@ TEST(TerminalText, FindGoesEitherWayAndRoundTheEnd) {
     t.AppendText("boot again");
     const auto at = [&t](std::size_t line, std::size_t column) { return t.PosOf(line, column); };
     const std::vector<FindCase> cases = {
-        {"forward from the top", "boot", true, true, at(0, 0), {{at(0, 0), at(0, 4)}}},
-        {"forward past a match", "boot", true, true, at(0, 1), {{at(2, 0), at(2, 4)}}},
-        {"any case", "boot", true, false, at(0, 1), {{at(1, 0), at(1, 4)}}},
-        {"round the end", "ok", true, true, at(2, 5), {{at(0, 5), at(0, 7)}}},
-        {"backward ends before the place", "boot", false, false, at(2, 0), {{at(1, 0), at(1, 4)}}},
-        {"backward round the top", "again", false, true, at(0, 3), {{at(2, 5), at(2, 10)}}},
-        {"as shown: the euro sign", "R \u20AC", true, true, at(0, 0), {{at(1, 10), at(1, 13)}}},
-        {"letters of Latin-1 fold", "error", true, false, at(0, 0), {{at(1, 6), at(1, 11)}}},
-        {"nothing", "absent", true, false, at(0, 0), std::nullopt},
-        {"within one line only", "okBoot", true, false, at(0, 0), std::nullopt},
+        {"forward from the top", U"boot", true, true, at(0, 0), {{at(0, 0), at(0, 4)}}},
+        {"forward past a match", U"boot", true, true, at(0, 1), {{at(2, 0), at(2, 4)}}},
+        {"any case", U"boot", true, false, at(0, 1), {{at(1, 0), at(1, 4)}}},
+        {"round the end", U"ok", true, true, at(2, 5), {{at(0, 5), at(0, 7)}}},
+        {"backward ends before the place", U"boot", false, false, at(2, 0), {{at(1, 0), at(1, 4)}}},
+        {"backward round the top", U"again", false, true, at(0, 3), {{at(2, 5), at(2, 10)}}},
+        {"as shown: the euro sign", U"R \u20AC", true, true, at(0, 0), {{at(1, 10), at(1, 13)}}},
+        {"letters of Latin-1 fold", U"error", true, false, at(0, 0), {{at(1, 6), at(1, 11)}}},
+        {"nothing", U"absent", true, false, at(0, 0), std::nullopt},
+        {"within one line only", U"okBoot", true, false, at(0, 0), std::nullopt},
     };
     for (const FindCase& c : cases) {
-        const std::u32string pattern = [&] {
-            std::u32string p;
-            // The patterns are UTF-8; the euro sign is the only wide one.
-            for (const char* s = c.pattern; *s; ++s) {
-                if (static_cast<unsigned char>(*s) == 0xE2) {
-                    p.push_back(0x20AC);
-                    s += 2;
-                } else {
-                    p.push_back(static_cast<unsigned char>(*s));
-                }
-            }
-            return p;
-        }();
-        const auto match = t.Find(pattern, c.from, c.forward, c.matchCase);
-        ASSERT_EQ(match.has_value(), c.found.has_value()) << c.what;
+        SCOPED_TRACE(c.what);
+        const auto match = t.Find(c.pattern, c.from, c.forward, c.matchCase);
+        ASSERT_EQ(match.has_value(), c.found.has_value());
         if (match) {
-            EXPECT_EQ(match->from, c.found->first) << c.what;
-            EXPECT_EQ(match->to, c.found->second) << c.what;
+            EXPECT_EQ(match->from, c.found->first);
+            EXPECT_EQ(match->to, c.found->second);
         }
     }
     // All matches of a piece of a line, for marking them on screen.
