@@ -34,15 +34,13 @@ std::string Shown(const TerminalText& t) {
     return out;
 }
 
-std::string Show(const ViewOptions& options, const std::vector<std::string>& chunks, TerminalText& t) {
+// The chunks through a view at noon, into *into or a text of its own.
+std::string Show(const ViewOptions& options, const std::vector<std::string>& chunks, TerminalText* into = nullptr) {
+    TerminalText own;
+    TerminalText& t = into ? *into : own;
     ReceiveView view(options, [] { return kNoon; });
     for (const std::string& c : chunks) view.Show(t, reinterpret_cast<const std::uint8_t*>(c.data()), c.size());
     return Shown(t);
-}
-
-std::string Show(const ViewOptions& options, const std::vector<std::string>& chunks) {
-    TerminalText t;
-    return Show(options, chunks, t);
 }
 
 ViewOptions Stamps() { ViewOptions o; o.timestamps = true; return o; }
@@ -94,7 +92,7 @@ TEST(ReceiveView, TextOptions) {
 
 TEST(ReceiveView, SgrColoursAndBold) {
     TerminalText t;
-    Show(Ansi(), {"\x1b[31mR\x1b[1mB\x1b[22;44mb\x1b[39mD\x1b[49;92mG\x1b[38;5;31mS\x1b[mN"}, t);
+    Show(Ansi(), {"\x1b[31mR\x1b[1mB\x1b[22;44mb\x1b[39mD\x1b[49;92mG\x1b[38;5;31mS\x1b[mN"}, &t);
     const CellView line = t.Line(0);
     ASSERT_EQ(line.size(), 7u);
     struct Look {
@@ -113,7 +111,7 @@ TEST(ReceiveView, SgrColoursAndBold) {
     TerminalText s;
     ViewOptions o = Ansi();
     o.timestamps = o.controlMarks = true;
-    Show(o, {"\x1b[31m\x07"}, s);
+    Show(o, {"\x1b[31m\x07"}, &s);
     for (Cell c : s.Line(0)) EXPECT_EQ(cell::Fg(c), cell::kDim);
 }
 
