@@ -63,8 +63,6 @@ TEST_F(FormOptions, DisplayOptionsReachTheView) {
     const std::vector<ShowCase> cases = {
         {"hex dump", [](TForm1& f) { f.ComboHexView->setCurrentIndex(1); f.CheckBoxHex->setChecked(true); }, "AB\n",
          "00000000  41 42 0A" + QString(42, ' ') + "|AB.|"},
-        {"plain", [](TForm1&) {}, "ok\x1b[31m\0x\n\xC3\xA9"s,
-         QString("ok") + QChar(0x241B) + "[31m\n" + QChar(0xC3) + QChar(0xA9)},
         {"stamps, marks, UTF-8, ANSI",
          [](TForm1& f) {
              f.CheckBoxTimestamps->setChecked(true);
