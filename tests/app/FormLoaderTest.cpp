@@ -25,24 +25,12 @@ class FormLoader : public FormFixture {
 protected:
     std::vector<std::pair<std::string, std::string>> openRequests;  // filter, proposed
     std::optional<std::string> openAnswer;
-    std::vector<std::pair<std::string, std::uint32_t>> addressRequests;  // file, proposed
-    std::optional<std::uint32_t> addressAnswer;
-    std::vector<std::string> questions;
-    bool answerYes = true;
 
     TForm1& Make() {
         FormEnvironment env = Env();
-        env.askYesNo = [this](const std::string&, const std::string& text) {
-            questions.push_back(text);
-            return answerYes;
-        };
         env.openFileDialog = [this](const std::string& f, const std::string& p) {
             openRequests.emplace_back(f, p);
             return openAnswer;
-        };
-        env.askFlashAddress = [this](const std::string& file, std::uint32_t proposed) {
-            addressRequests.emplace_back(file, proposed);
-            return addressAnswer;
         };
         return MakeFormWith(env);
     }

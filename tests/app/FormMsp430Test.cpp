@@ -31,11 +31,6 @@ protected:
         TForm1& f = MakeOpenForm();
         return f;
     }
-    FormEnvironment Env() override {
-        FormEnvironment env = FormFixture::Env();
-        env.askYesNo = [](const std::string&, const std::string&) { return true; };  // erase the part
-        return env;
-    }
     QString Log() const { return form->Memo2->toPlainText(); }
 };
 

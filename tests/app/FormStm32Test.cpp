@@ -26,22 +26,6 @@ protected:
     // The window and the port outlive the target.
     ~FormStm32() override { line.SetPeer(nullptr); }
 
-    std::function<std::optional<std::uint32_t>(const std::string&, std::uint32_t)> askAddress;
-    std::vector<std::string> questions;
-    bool answerYes = false;
-
-    FormEnvironment Env() override {
-        FormEnvironment env = FormFixture::Env();
-        env.askFlashAddress = [this](const std::string& file, std::uint32_t p) {
-            return askAddress ? askAddress(file, p) : std::nullopt;
-        };
-        env.askYesNo = [this](const std::string&, const std::string& text) {
-            questions.push_back(text);
-            return answerYes;
-        };
-        return env;
-    }
-
     TForm1& Prepare(bool verify) {
         line.SetPeer(&target);
         TForm1& f = MakeOpenForm();
@@ -142,7 +126,7 @@ TEST_F(FormStm32, ARawBinaryProgramsTheFlashAtTheAddressGiven) {
     for (char& b : bytes) b = static_cast<char>(gen());
     const std::string bin = dir.filePath("app.bin").toStdString();
     std::ofstream(bin, std::ios::binary) << bytes;
-    askAddress = [](const std::string&, std::uint32_t) { return std::optional<std::uint32_t>(0x0800FF00); };
+    addressAnswer = 0x0800FF00;
     TForm1& f = Prepare(true);
     f.Edit1->setText(QString::fromStdString(bin));
     target.Flash().assign(target.Flash().size(), 0x00);  // the erase must happen
@@ -158,6 +142,7 @@ TEST_F(FormStm32, ARawBinaryProgramsTheFlashAtTheAddressGiven) {
 TEST_F(FormStm32, ReadoutProtectionIsRemovedOnlyAfterTheUserSaysYes) {
     TForm1& f = Prepare(true);
     f.ComboTarget->setCurrentIndex(kTargetStm32Any_115200);
+    answerYes = false;
     target.readoutProtected = true;
     target.Flash()[0x2000] = 0x00;  // what the protection hides
     f.Button1->click();
