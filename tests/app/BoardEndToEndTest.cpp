@@ -23,7 +23,6 @@
 
 #include "BoardProcess.h"
 #include "LcdFirmwareTarget.h"
-#include "Stm32ChipModels.h"
 #include "RealPortFixture.h"
 #include "app/PortCombo.h"
 #include "app/TForm1.h"
@@ -95,33 +94,6 @@ TEST_F(BoardEndToEnd, Stm32RunWithVerifyLeavesTheImageInFlash) {
     const FirmwareImage expected = Load(firmware);
     const FirmwareImage written = Load(flash);
     EXPECT_TRUE(std::equal(expected.data(), expected.data() + expected.size(), written.data()));
-}
-
-TEST_F(BoardEndToEnd, Stm32AnyRunWithVerifyLeavesTheImageOnEachFamilyModel) {
-    const std::string firmware = QUENNET_TEST_DATA "/srec/stm32_app.s37";
-    const FirmwareImage expected = Load(firmware);
-    for (const Stm32ChipModel& model : Stm32ChipModels()) {
-        SCOPED_TRACE(model.part);
-        char id[8];
-        std::snprintf(id, sizeof id, "%X", model.productId);
-        const std::string flash = Path("flash.s37");
-        StartBoard({"--chip", "stm32", "--product-id", id, "--no-announce", "--flash-out", flash, "--flash-format",
-                    "srec"});
-        form.reset();
-        port.ComClose();
-        TForm1& f = OpenTerminal(board->Path());
-        ASSERT_TRUE(Shows("ready."));
-        ASSERT_EQ(Program(kTargetStm32Any_115200, firmware, true), 0) << f.Memo2->toPlainText().toStdString();
-        EXPECT_TRUE(LogLines().contains("Verify ..."));
-        ASSERT_EQ(board->Stop(), 0);
-        // The board's S-records, read back into an image of the part's size.
-        FirmwareImage written(model.FlashSize());
-        EXPECT_EQ(LoadSRecordFile(flash, written), 0);
-        const std::size_t common = std::min(expected.size(), written.size());
-        EXPECT_TRUE(std::equal(expected.data(), expected.data() + common, written.data()));
-        EXPECT_FALSE(expected.HasData(common, expected.size()));
-        EXPECT_FALSE(written.HasData(common, written.size()));
-    }
 }
 
 TEST_F(BoardEndToEnd, Msp430RunLeavesTheImageInFlash) {

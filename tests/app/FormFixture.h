@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -33,6 +34,13 @@ protected:
     std::vector<std::string> errors;
     std::optional<std::vector<std::string>> ports = std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB0"};
     std::unique_ptr<TForm1> form;
+    // The window's questions, and the answers the tests give.
+    std::vector<std::string> questions;  // Yes or No
+    bool answerYes = true;
+    std::vector<std::string> overwriteQuestions;
+    bool overwrite = true;
+    std::vector<std::pair<std::string, std::uint32_t>> addressRequests;  // file, proposed
+    std::optional<std::uint32_t> addressAnswer;
 
     std::string SettingsPath() const { return dir.filePath("quennet.INI").toStdString(); }
 
@@ -46,6 +54,18 @@ protected:
         env.trayAvailable = [] { return true; };
         env.explainOpenFailure = [](const std::string&) { return std::string("is busy: another program has it open"); };
         env.openDocument = [](const QString&) { return true; };
+        env.askYesNo = [this](const std::string&, const std::string& text) {
+            questions.push_back(text);
+            return answerYes;
+        };
+        env.confirmOverwrite = [this](const std::string& path) {
+            overwriteQuestions.push_back(path);
+            return overwrite;
+        };
+        env.askFlashAddress = [this](const std::string& file, std::uint32_t proposed) {
+            addressRequests.emplace_back(file, proposed);
+            return addressAnswer;
+        };
         return env;
     }
 

@@ -24,17 +24,11 @@ protected:
     LcdFirmwareTarget target{line};
     std::vector<std::string> saveProposals;
     std::optional<std::string> saveAnswer;
-    std::vector<std::string> overwriteQuestions;
-    bool overwrite = true;
 
     FormLcd() { target.FillTestPattern(); }
 
     TForm1& Make() {
         FormEnvironment env = Env();
-        env.confirmOverwrite = [this](const std::string& path) {
-            overwriteQuestions.push_back(path);
-            return overwrite;
-        };
         env.saveFileDialog = [this](const std::string&, const std::string& proposed) {
             saveProposals.push_back(proposed);
             return saveAnswer;

@@ -1,6 +1,5 @@
-// The terminal's options in a real window over the simulated line: each one
-// changes what the window does only once chosen, and is kept in the
-// settings file.
+// The terminal's options in a real window over the simulated line: each
+// changes the window only once chosen, and is kept in the settings file.
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -48,49 +47,28 @@ protected:
         const std::vector<std::uint8_t> bytes = line.WrittenBytes();
         return std::string(bytes.begin(), bytes.end());
     }
-    QString Shown() const { return form->Memo1->toPlainText(); }
 };
 
-struct ShowCase {
-    const char* what;
-    std::function<void(TForm1&)> choose;
-    std::string bytes;
-    QString shown;
-};
-
-TEST_F(FormOptions, EachDisplayOptionShowsWhatItSays) {
-    using namespace std::string_literals;
-    const std::vector<ShowCase> cases = {
-        {"plain", [](TForm1&) {}, "ok\x1b[31m\0x\n\xC3\xA9"s,
-         QString("ok") + QChar(0x241B) + "[31m\n" + QChar(0xC3) + QChar(0xA9)},
-        {"time stamps", [](TForm1& f) { f.CheckBoxTimestamps->setChecked(true); }, "a\r\nb",
-         "12:04:17.123 a\n12:04:17.123 b"},
-        {"control marks", [](TForm1& f) { f.CheckBoxControlMarks->setChecked(true); }, "a\0\tb"s, "a^@^Ib"},
-        {"UTF-8", [](TForm1& f) { f.ComboEncoding->setCurrentIndex(1); }, "\xC3\xA9\xC3(", QString(QChar(0xE9)) + "<C3>("},
-        {"ANSI colours", [](TForm1& f) { f.CheckBoxAnsi->setChecked(true); }, "\x1b[31mred\x1b[0m\x1b[K!", "red!"},
-        {"hex dump", [](TForm1& f) { f.ComboHexView->setCurrentIndex(1); f.CheckBoxHex->setChecked(true); }, "AB\n",
-         "00000000  41 42 0A" + QString(42, ' ') + "|AB.|"},
-        {"stamped hex", [](TForm1& f) { f.CheckBoxTimestamps->setChecked(true); f.CheckBoxHex->setChecked(true); }, "\x01",
-         "12:04:17.123 01 "},
-    };
-    for (const ShowCase& c : cases) {
-        TForm1& f = Open();
-        c.choose(f);
-        Receive(c.bytes);
-        EXPECT_EQ(Shown(), c.shown) << c.what;
-        form.reset();
-    }
-}
-
-TEST_F(FormOptions, AnsiColoursReachTheCells) {
+// Each control reaches the view; the view's own tests pin what the options do.
+TEST_F(FormOptions, DisplayOptionsReachTheView) {
     TForm1& f = Open();
-    f.CheckBoxAnsi->setChecked(true);
-    Receive("\x1b[1;32mG\x1b[0mn");
-    const CellView cells = f.Memo1->Text().Line(0);
-    ASSERT_EQ(cells.size(), 2u);
-    EXPECT_EQ(cell::Fg(cells[0]), 3u);
-    EXPECT_TRUE(cells[0] & cell::kBold);
-    EXPECT_EQ(cell::Fg(cells[1]), 0u);
+    f.ComboHexView->setCurrentIndex(1);
+    f.CheckBoxHex->setChecked(true);
+    Receive("AB\n");
+    EXPECT_EQ(f.Memo1->toPlainText(), "00000000  41 42 0A" + QString(42, ' ') + "|AB.|");
+    form.reset();
+
+    TForm1& g = Open();
+    for (QCheckBox* box : {g.CheckBoxTimestamps, g.CheckBoxControlMarks, g.CheckBoxAnsi}) box->setChecked(true);
+    g.ComboEncoding->setCurrentIndex(1);  // UTF-8
+    Receive(std::string("\x1b[1;32mG\x1b[0m\0\xC3\xA9\r\nb", 18));
+    EXPECT_EQ(g.Memo1->toPlainText(), "12:04:17.123 G^@" + QString(QChar(0xE9)) + "\n12:04:17.123 b");
+    // The colours reach the cells: a bold green G after a dim stamp.
+    const CellView cells = g.Memo1->Text().Line(0);
+    ASSERT_GT(cells.size(), 13u);
+    EXPECT_EQ(cell::Fg(cells[0]), cell::kDim);
+    EXPECT_EQ(cell::Fg(cells[13]), 3u);
+    EXPECT_TRUE(cells[13] & cell::kBold);
 }
 
 TEST_F(FormOptions, EnterSendsTheChosenLineEnd) {
@@ -119,20 +97,19 @@ TEST_F(FormOptions, PasteSendsTheClipboardAsTypedWithTheLineEnd) {
              QApplication::sendEvent(f.Memo1->viewport(), &event);
          }},
     };
+    QApplication::clipboard()->setText(QString("ls -l\ncd /\r\n") + QChar(0xE9) + QChar(0x4E2D));
+    QApplication::clipboard()->clear(QClipboard::Selection);
     for (const auto& [what, paste] : triggers) {
+        form.reset();
         TForm1& f = Open();
         f.ComboLineEnd->setCurrentIndex(2);
-        QApplication::clipboard()->setText(QString("ls -l\ncd /\r\n") + QChar(0xE9) + QChar(0x4E2D));
-        QApplication::clipboard()->clear(QClipboard::Selection);
         paste(f);
         EXPECT_EQ(Sent(), "ls -l\r\ncd /\r\n\xE9") << what;
-        form.reset();
     }
-    // With the port closed nothing goes out.
+    form.reset();  // with the port closed nothing goes out
     port.ComClose();
     line.ClearEvents();
-    TForm1& f = MakeForm();
-    f.Memo1Paste(QClipboard::Clipboard);
+    MakeForm().Memo1Paste(QClipboard::Clipboard);
     EXPECT_EQ(Sent(), "");
 }
 
@@ -141,7 +118,6 @@ TEST_F(FormOptions, ALongPasteGoesAtWirePace) {
     QApplication::clipboard()->setText(QString(2000, 'p'));
     QTest::keyClick(f.Memo1, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(Sent().size(), PacedSender::kBurst) << "the handler returned at once";
-    EXPECT_TRUE(f.pacedSender().Running());
     QTest::keyClick(f.Memo1, Qt::Key_Q);  // typed during the paste: after it
     clock.Advance(250'000);
     f.Timer1Timer();
@@ -176,9 +152,6 @@ TEST_F(FormOptions, InputLineSendsWithTheLineEndAndRemembers) {
     QTest::keyClicks(f.EditInput, "draft");
     QTest::keyClick(f.EditInput, Qt::Key_Up);
     EXPECT_EQ(f.EditInput->text(), "AT+GMR") << "the history is kept across starts";
-    QTest::keyClick(f.EditInput, Qt::Key_Up);
-    EXPECT_EQ(f.EditInput->text(), "AT");
-    QTest::keyClick(f.EditInput, Qt::Key_Down);
     QTest::keyClick(f.EditInput, Qt::Key_Down);
     EXPECT_EQ(f.EditInput->text(), "draft");
 }
@@ -197,7 +170,6 @@ TEST_F(FormOptions, FindBarFindsMarksAndLeavesCtrlFToTheTarget) {
     EXPECT_EQ(f.Memo1->selectedText(), "Error");
     f.FindBar1->ButtonFindNext->click();
     EXPECT_EQ(f.Memo1->selectedText(), "error");
-    EXPECT_EQ(f.Memo1->Text().RowOf(f.Memo1->SearchFrom(false)), 3u);
     f.FindBar1->ButtonFindPrev->click();
     EXPECT_EQ(f.Memo1->Text().RowOf(f.Memo1->SearchFrom(false)), 1u);
     f.FindBar1->CheckBoxFindCase->setChecked(true);
@@ -211,7 +183,6 @@ TEST_F(FormOptions, FindBarFindsMarksAndLeavesCtrlFToTheTarget) {
 TEST_F(FormOptions, ScrollbackKeepsMoreWhenChosen) {
     TForm1& f = Open();
     f.ComboScrollback->setCurrentIndex(2);  // 1 MB
-    EXPECT_EQ(f.DisplayLimit(), 1'000'000u);
     std::string lines;
     for (int i = 0; i < 1000; ++i) lines += std::string(78, static_cast<char>('a' + i % 26)) + "\r\n";
     Receive(lines);
@@ -239,8 +210,6 @@ TEST_F(FormOptions, CountersShowTheTerminalsBytesUntilClear) {
     f.Edit2->setText("0A 0B");
     f.Button3->click();
     f.Timer1Timer();
-    EXPECT_EQ(f.ReceivedCount(), 7u);
-    EXPECT_EQ(f.SentCount(), 5u);
     QTRY_COMPARE(f.LabelCounters->text(), QString("Received: 7  Sent: 5"));
     f.Button4->click();
     EXPECT_EQ(f.LabelCounters->text(), "Received: 0  Sent: 0");
@@ -253,11 +222,9 @@ TEST_F(FormOptions, LogWithTimestampsStampsEachLine) {
     f.CheckBoxLogTimestamps->setChecked(true);
     f.CheckBoxLogFile->setChecked(true);
     Receive("A\r\nB");
-    Receive("C\n");
     f.CheckBoxLogFile->setChecked(false);
     std::ifstream in(log, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "12:04:17.123 A\r\n12:04:17.123 BC\n");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "12:04:17.123 A\r\n12:04:17.123 B");
 }
 
 TEST_F(FormOptions, OptionsAreKeptInTheirOwnSection) {

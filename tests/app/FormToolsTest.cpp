@@ -31,15 +31,9 @@ protected:
     };
     std::vector<DialogCall> openCalls, saveCalls;
     std::optional<std::string> openAnswer, saveAnswer;  // nothing: Cancel
-    std::vector<std::string> overwriteQuestions;
-    bool overwrite = true;
 
     FormEnvironment Env() override {
         FormEnvironment env = FormFixture::Env();
-        env.confirmOverwrite = [this](const std::string& path) {
-            overwriteQuestions.push_back(path);
-            return overwrite;
-        };
         env.openFileDialog = [this](const std::string& filter, const std::string& proposed) {
             openCalls.push_back({filter, proposed});
             return openAnswer;

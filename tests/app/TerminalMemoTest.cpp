@@ -232,16 +232,8 @@ TEST(TerminalMemoView, MouseSelectionCopiesWhatItCoversAndSurvivesTrimming) {
     EXPECT_EQ(memo.selectedText(), QString("gamma") + QChar(0x2401));
 }
 
-}  // namespace
-}  // namespace quennet
-
-namespace quennet {
-namespace {
-
-// Colours the target chose, the find bar's matches and a dim mark, as
-// painted: a cell's background is its commonest pixel (a glyph may reach
-// any corner, whatever the font); a glyph's colour shows in its most
-// saturated pixel.
+// Colours, find matches and dim marks as painted: a cell's background is its
+// commonest pixel (a glyph may reach any corner); a glyph's colour its most saturated.
 TEST(TerminalMemoView, PaintsColoursBackgroundsAndMatches) {
     TerminalMemo memo;
     memo.setFont(FixedFont(14));
@@ -266,25 +258,17 @@ TEST(TerminalMemoView, PaintsColoursBackgroundsAndMatches) {
             for (int x = r.left(); x <= r.right(); ++x) ++count[image.pixel(x, y)];
         return QColor(std::max_element(count.begin(), count.end(), [](auto a, auto b) { return a.second < b.second; })->first);
     };
-    // The reddest and the brightest pixel of a run of cells.
-    const auto reddest = [&](int from, int to) {
+    // The highest measure of any pixel in a run of cells.
+    const auto most = [&](int from, int to, int (*measure)(const QColor&)) {
         int best = -255;
         for (int c = from; c < to; ++c)
             for (int y = cellRect(c).top(); y <= cellRect(c).bottom(); ++y)
-                for (int x = cellRect(c).left(); x <= cellRect(c).right(); ++x) {
-                    const QColor p(image.pixel(x, y));
-                    best = std::max(best, p.red() - p.green());
-                }
-        return best;
-    };
-    const auto brightest = [&](int from, int to) {
-        int best = 0;
-        for (int c = from; c < to; ++c)
-            for (int y = cellRect(c).top(); y <= cellRect(c).bottom(); ++y)
                 for (int x = cellRect(c).left(); x <= cellRect(c).right(); ++x)
-                    best = std::max(best, QColor(image.pixel(x, y)).lightness());
+                    best = std::max(best, measure(QColor(image.pixel(x, y))));
         return best;
     };
+    const auto reddest = [&](int from, int to) { return most(from, to, [](const QColor& p) { return p.red() - p.green(); }); };
+    const auto brightest = [&](int from, int to) { return most(from, to, [](const QColor& p) { return p.lightness(); }); };
     EXPECT_GT(reddest(0, 4), 100) << "red text";
     EXPECT_LT(reddest(8, 12), 30) << "plain text is grey";
     EXPECT_EQ(behind(4), QColor(36, 114, 200)) << "blue behind";
@@ -293,8 +277,7 @@ TEST(TerminalMemoView, PaintsColoursBackgroundsAndMatches) {
     EXPECT_LT(brightest(12, 16), brightest(8, 12) - 40) << "dim marks";
 }
 
-// A found match stays in view while data goes on arriving, until the
-// caret is sent back to the end.
+// A found match stays in view while data arrives, until the caret goes to the end.
 TEST(TerminalMemoView, AFoundMatchHoldsTheView) {
     TerminalMemo memo;
     memo.resize(400, 200);

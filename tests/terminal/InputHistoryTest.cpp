@@ -11,10 +11,7 @@
 namespace quennet {
 namespace {
 
-using testing::At;
-using testing::Last;
-
-using testing::TempDir;
+using testing::At, testing::Last, testing::TempDir;
 
 TEST(InputHistory, UpAndDownWalkLikeAShell) {
     InputHistory h;

@@ -134,12 +134,6 @@ TEST(LogFileTest, ReceivedBytesAreLoggedOnlyWhenEnabledAndOpen) {
     EXPECT_EQ(Slurp(path), std::string("A\0B\nB\n", 6));
 }
 
-}  // namespace
-}  // namespace quennet
-
-namespace quennet {
-namespace {
-
 TEST(LogFileTest, StampsGoBeforeEachLineAcrossChunks) {
     testing::TempDir dir;
     const std::string path = dir.Write("rx.log", "old");
