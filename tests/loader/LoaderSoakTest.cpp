@@ -1,10 +1,7 @@
-// Programming runs and LCD captures over a bad line, in virtual time: each
-// run meets one fault drawn from a seeded generator (a byte flipped, lost
-// or added on the wire, noise before an answer, a reply past its time, a
-// refusal, the target reset partway, the adapter unplugged). Whatever
-// happens, a run ends with one error line or with "PROGRAM OK" and a flash
-// that holds the image, and the port is the terminal's again, at its
-// settings or closed.
+// Programming runs and LCD captures in virtual time, each meeting one seeded
+// fault (wire bytes flipped, lost or added, noise, late replies, refusals, a
+// reset, an unplugged adapter): each ends with one error line, or with
+// "PROGRAM OK" and the image in flash, and the terminal has its port back.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -71,9 +68,8 @@ std::string Record(char type, std::uint32_t address, const Bytes& data) {
     return line + hex + "\n";
 }
 
-// The wire faults strike a byte the target sends; the others are set up on
-// the target or scheduled on the clock. False when an XOR checksum cannot
-// see the fault: bytes added whose XOR is zero.
+// A wire fault on a byte the target sends; false when an XOR checksum cannot
+// see it (bytes added whose XOR is zero).
 bool WireFault(SimLine& line, Fault fault, std::mt19937& rng, std::size_t bytesSent) {
     SimLine::WireFault f;
     f.atByte = 1 + rng() % bytesSent;
@@ -97,8 +93,7 @@ bool WireFault(SimLine& line, Fault fault, std::mt19937& rng, std::size_t bytesS
     return f.kind != SimLine::WireFault::Kind::Insert || sum != 0;
 }
 
-// The target's reset line pulled low for a moment by something else than
-// the host (a brown-out, a watchdog), or the adapter pulled out.
+// A reset not from the host (brown-out, watchdog), or the adapter pulled out.
 void Schedule(VirtualClock& clock, SimLine& line, SimPeer& target, Fault fault, std::uint64_t atUs) {
     if (fault == Fault::Unplug) {
         clock.ScheduleAt(atUs, [&line] {
@@ -127,22 +122,18 @@ std::string Judge(const std::vector<std::string>& lines, int result, bool flashH
                   const SimLine& line) {
     int errors = 0;
     bool ok = false, restoreFailed = false;
+    std::string outcome;  // the first error line, or how the run ended
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (lines[i].rfind("PROGRAM OK in ", 0) == 0) ok = true;
         if (lines[i].find("ERROR") == std::string::npos) continue;
-        // A failed reopen at the terminal's settings is reported after the
-        // run's own line.
+        if (outcome.empty()) outcome = lines[i].substr(0, 48);
+        // A failed reopen at the terminal's settings follows the run's own line.
         if (lines[i] == kLineCantOpenPort && i > 0 && lines[i - 1] == kLineRestoringBaud)
             restoreFailed = true;
         else
             ++errors;
     }
-    std::string outcome = ok ? "PROGRAM OK" : "no end line";
-    for (const std::string& l : lines)
-        if (l.find("ERROR") != std::string::npos) {
-            outcome = l.substr(0, 48);
-            break;
-        }
+    if (outcome.empty()) outcome = ok ? "PROGRAM OK" : "no end line";
     EXPECT_TRUE(ok ? errors == 0 : errors == 1) << errors << " error lines, ok " << ok;
     EXPECT_EQ(result, ok ? 0 : 1);
     if (ok) {
@@ -164,7 +155,7 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
     SimLine line(clock);
     ComPort port(SimDeviceFactory(line), clock);
     MemoryStatusLog log;
-    Loader loader(LoaderHost{port, log, {}, {}, {}});
+    Loader loader(LoaderHost{port, log, {}, {}, {}, {}});
     LoaderInputs inputs;
     inputs.terminalPort = "ttyQ0";
     inputs.terminalBaud = "9600";
@@ -204,29 +195,25 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
     line.SetPeer(target);
     EXPECT_EQ(port.ComOpen("ttyQ0", 9600, kFrameN81), kComOk);
 
+    const Stm32BootTarget::Step stm32Steps[] = {Stm32BootTarget::Step::Get, Stm32BootTarget::Step::GetId,
+                                                Stm32BootTarget::Step::Erase, Stm32BootTarget::Step::Write,
+                                                Stm32BootTarget::Step::Read};
+    const BslSimStep bslSteps[] = {BslSimStep::Sync, BslSimStep::MassErase, BslSimStep::Password,
+                                   BslSimStep::ReadBlock, BslSimStep::WriteFlash};
     switch (run.fault) {
     case Fault::Late:
         if (stm32) {
-            const Stm32BootTarget::Step steps[] = {Stm32BootTarget::Step::Get, Stm32BootTarget::Step::GetId,
-                                                   Stm32BootTarget::Step::Erase, Stm32BootTarget::Step::Write,
-                                                   Stm32BootTarget::Step::Read};
             stm32->replyGapUs = 100000 + rng() % 3000000;
-            stm32->FailStep(steps[rng() % 5], Stm32BootTarget::Fault::SlowReply, 1 + static_cast<int>(rng() % 2));
+            stm32->FailStep(stm32Steps[rng() % 5], Stm32BootTarget::Fault::SlowReply, 1 + static_cast<int>(rng() % 2));
         } else {
             msp430->Config().massEraseUs = 100000 + rng() % 30000000;
         }
         break;
     case Fault::Refuse:
-        if (stm32) {
-            const Stm32BootTarget::Step steps[] = {Stm32BootTarget::Step::Get, Stm32BootTarget::Step::GetId,
-                                                   Stm32BootTarget::Step::Erase, Stm32BootTarget::Step::Write,
-                                                   Stm32BootTarget::Step::Read};
-            stm32->FailStep(steps[rng() % 5], Stm32BootTarget::Fault::Nack, 1 + static_cast<int>(rng() % 2));
-        } else {
-            const BslSimStep steps[] = {BslSimStep::Sync, BslSimStep::MassErase, BslSimStep::Password,
-                                        BslSimStep::ReadBlock, BslSimStep::WriteFlash};
-            msp430->faults.push_back({steps[rng() % 5], BslSimFault::Nak, 1 + static_cast<int>(rng() % 3)});
-        }
+        if (stm32)
+            stm32->FailStep(stm32Steps[rng() % 5], Stm32BootTarget::Fault::Nack, 1 + static_cast<int>(rng() % 2));
+        else
+            msp430->faults.push_back({bslSteps[rng() % 5], BslSimFault::Nak, 1 + static_cast<int>(rng() % 3)});
         break;
     case Fault::Reset:
     case Fault::Unplug:
@@ -292,7 +279,7 @@ TEST(LoaderSoak, EveryCaptureOverABadLineEndsWithOneVerdictAndThePortBack) {
         LcdState state;
         int paused = 0, resumed = 0, boxes = 0;
         LcdCaptureHost host{port, nmea, [&] { ++paused; }, [&] { ++resumed; }, nullptr, nullptr, nullptr,
-                            [&](const std::string&, const std::string&) { ++boxes; }};
+                            [&](const std::string&, const std::string&) { ++boxes; }, nullptr};
         // A sentence's checksum cannot see every fault; a capture that
         // comes through one of those may hold a wrong picture.
         bool visible = true;
