@@ -298,6 +298,7 @@ TEST_F(FlashCommandTest, VerboseSaysHowThePortTookTheLowLatencyRequest) {
         {true, SimLine::Adapter::Ftdi, true,
          "quennet-flash: ttyQ0: low latency refused; the port is used as it is; adapter latency timer 16 ms"},
         {true, SimLine::Adapter::None, false, "quennet-flash: ttyQ0: low latency on"},
+        {true, SimLine::Adapter::None, true, "quennet-flash: ttyQ0: low latency refused; the port is used as it is"},
         {false, SimLine::Adapter::Ftdi, false, "Begin program STM32."},
     };
     for (const Case& c : cases) {
