@@ -72,6 +72,15 @@ protected:
         f.push_back(x);
         return f;
     }
+    // A command with one frame after its ACK; returns both answers.
+    Bytes Command(std::uint8_t code, const Bytes& frame, int budgetMs = 100) {
+        Write({code, static_cast<std::uint8_t>(code ^ 0xFF)});
+        Bytes got = Read(1);
+        Write(frame);
+        const Bytes a = Read(1, budgetMs);
+        got.insert(got.end(), a.begin(), a.end());
+        return got;
+    }
     // A whole Write Memory; returns the three answers.
     Bytes WriteMemory(std::uint32_t address, const Bytes& data) {
         Write({0x31, 0xCE});
@@ -334,9 +343,6 @@ TEST_F(Stm32BootTargetTest, EachFamilyModelAnswersWithItsLoaderAndFlash) {
         const bool extended = std::count(get.begin() + 3, get.end() - 1, 0x44) == 1;
         EXPECT_NE(erase, extended);
         EXPECT_EQ(extended, m.version >= 0x30);
-        Write({0x02, 0xFD});
-        EXPECT_EQ(Read(5, 10), (Bytes{kAck, 0x01, static_cast<std::uint8_t>(m.productId >> 8),
-                                      static_cast<std::uint8_t>(m.productId), kAck}));
         // The flash ends where the family's does.
         const std::uint32_t last = Stm32BootTarget::kFlashBase + m.FlashSize() - 4;
         EXPECT_EQ(ReadMemory(last, 4).size(), 7u);
@@ -360,12 +366,7 @@ TEST_F(Stm32BootTargetTest, ExtendedEraseTakesTwoBytePageNumbersAndSpecialCodes)
         std::uint8_t x = 0;
         for (std::uint8_t b : frame) x ^= b;
         frame.push_back(x);
-        Write({0x44, 0xBB});
-        Bytes got = Read(1);
-        Write(frame);
-        const Bytes answer = Read(1, budgetMs);
-        got.insert(got.end(), answer.begin(), answer.end());
-        return got;
+        return Command(0x44, frame, budgetMs);
     };
     // Sectors 1 (16 KiB) and 5 (128 KiB): N = 1, the numbers, their XOR.
     const std::uint64_t start = clock.NowUs();
@@ -470,14 +471,7 @@ TEST_F(Stm32BootTargetTest, GoStartsTheFirmwareOnceItsAckIsOut) {
     std::vector<std::uint64_t> started;
     target.onGo = [&](std::uint64_t atUs) { started.push_back(atUs); };
     EnterAndSync();
-    auto go = [&](Bytes address) {
-        Write({0x21, 0xDE});
-        Bytes got = Read(1);
-        Write(address);
-        const Bytes a = Read(1);
-        got.insert(got.end(), a.begin(), a.end());
-        return got;
-    };
+    auto go = [&](const Bytes& address) { return Command(0x21, address); };
     Bytes bad = Address(Stm32BootTarget::kFlashBase);
     bad[4] ^= 1;
     EXPECT_EQ(go(bad), (Bytes{kAck, kNack}));
