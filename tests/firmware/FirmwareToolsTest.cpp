@@ -26,6 +26,13 @@ constexpr FlashWindow kMsp430Window{0, 0x10000};
 using testing::ReadBinary;
 using testing::TempDir;
 
+// The first offset where the image differs from the picture, or the size.
+std::size_t FirstDifference(const FirmwareImage& image, const std::vector<unsigned char>& picture) {
+    std::size_t i = 0;
+    while (i < picture.size() && image[i] == picture[i]) ++i;
+    return i;
+}
+
 bool HaveTool(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -96,12 +103,9 @@ protected:
         FirmwareImage image;
         for (std::size_t i = 0; i < FirmwareImage::kDefaultSize; i += 97) image[i] = 0x00;
         ASSERT_EQ(LoadSRecordFile(srec, image), kSRecOk) << srec;
-        std::size_t mismatches = 0, first = 0;
-        for (std::size_t i = 0; i < FirmwareImage::kDefaultSize; ++i) {
-            if (image[i] != picture[i] && mismatches++ == 0) first = i;
-        }
-        EXPECT_EQ(mismatches, 0u) << "first at offset 0x" << std::hex << first << ": image "
-                                  << int(image[first]) << ", tool " << int(picture[first]);
+        const std::size_t first = FirstDifference(image, picture);
+        EXPECT_EQ(first, picture.size()) << "first at offset 0x" << std::hex << first << ": image "
+                                         << int(image[first]) << ", tool " << int(picture[first]);
     }
 
     // Lengths of the lines holding records of the given type, to make sure a
@@ -130,15 +134,18 @@ protected:
         }
     }
 
-    // srec_cat placing each binary at its segment's address.
-    void SrecCat(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
-                 const std::string& srec, const std::string& options) {
+    // srec_cat writing the binaries at their segments' addresses to `name`
+    // with the given output options; returns the file's path.
+    std::string SrecCatTo(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
+                          const std::string& name, const std::string& output) {
+        const std::string out = dir_.File(name);
         std::ostringstream cmd;
         cmd << "srec_cat";
         for (std::size_t s = 0; s < segments.size(); ++s)
             cmd << " " << Quote(binaries[s]) << " -binary -offset 0x" << std::hex << segments[s].address;
-        cmd << " -o " << Quote(srec) << " -motorola " << options;
+        cmd << " -o " << Quote(out) << " " << output;
         Run(cmd.str());
+        return out;
     }
 
     std::vector<std::string> RandomBinaries(const std::vector<Segment>& segments, unsigned seed) {
@@ -161,8 +168,7 @@ TEST_F(SRecordToolsTest, SrecCatS3WithGapsAndEveryBlockSize) {
         "-line-length=46", "-line-length=514 -line-termination=crlf", "-obs=250 -line-termination=crlf"};
     for (const auto& layout : layouts) {
         SCOPED_TRACE(layout);
-        const std::string srec = dir_.File("out.s37");
-        SrecCat(binaries, segments, srec, "-address-length=4 " + layout);
+        const std::string srec = SrecCatTo(binaries, segments, "out.s37", "-motorola -address-length=4 " + layout);
         const auto lines = RecordLines(srec, '3');
         ASSERT_FALSE(lines.empty());
         const auto picture = SrecCatPicture(srec, kStm32FlashBase);
@@ -178,8 +184,7 @@ TEST_F(SRecordToolsTest, SrecCatS1WithGapsUpToTheLongestRecord) {
     for (const std::string layout : {"-obs=1", "-obs=16", "-obs=47", "-obs=252",
                                      "-obs=252 -line-termination=crlf"}) {
         SCOPED_TRACE(layout);
-        const std::string srec = dir_.File("out.s19");
-        SrecCat(binaries, segments, srec, "-address-length=2 " + layout);
+        const std::string srec = SrecCatTo(binaries, segments, "out.s19", "-motorola -address-length=2 " + layout);
         const auto lines = RecordLines(srec, '1');
         ASSERT_FALSE(lines.empty());
         if (layout.find("252") != std::string::npos) {
@@ -227,8 +232,7 @@ TEST_F(SRecordToolsTest, ObjcopyS1ReachingTheTopOfTheSixteenBitSpace) {
 TEST_F(SRecordToolsTest, ObjcopyRewritesAGappedFileWithOddRecordLengths) {
     const std::vector<Segment> segments = {{0x08000010, 333}, {0x08010001, 1000}};
     const auto binaries = RandomBinaries(segments, 53);
-    const std::string gapped = dir_.File("gapped.s37");
-    SrecCat(binaries, segments, gapped, "-address-length=4 -obs=64");
+    const std::string gapped = SrecCatTo(binaries, segments, "gapped.s37", "-motorola -address-length=4 -obs=64");
 
     for (int len : {7, 37, 249}) {
         SCOPED_TRACE("srec-len " + std::to_string(len));
@@ -254,6 +258,13 @@ std::vector<unsigned char> Picture(const std::vector<std::string>& binaries, con
     return picture;
 }
 
+// A file srec_cat writes: its name, srec_cat's output options, its format.
+struct Written {
+    const char* name;
+    const char* options;
+    FirmwareFormat format;
+};
+
 class FirmwareToolsTest : public SRecordToolsTest {
 protected:
     // Reads the file as the loader does and compares the placed image.
@@ -266,37 +277,8 @@ protected:
         FirmwareImage image;
         ASSERT_EQ(PlaceFirmware(file, window, image), "");
         ASSERT_EQ(image.size(), picture.size());
-        std::size_t first = picture.size();
-        for (std::size_t i = 0; i < picture.size() && first == picture.size(); ++i)
-            if (image[i] != picture[i]) first = i;
+        const std::size_t first = FirstDifference(image, picture);
         EXPECT_EQ(first, picture.size()) << "first difference at offset 0x" << std::hex << first;
-    }
-
-    // srec_cat writing the segments in one of its output formats.
-    std::string SrecCatTo(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
-                          const std::string& name, const std::string& output) {
-        const std::string out = dir_.File(name);
-        std::ostringstream cmd;
-        cmd << "srec_cat";
-        for (std::size_t s = 0; s < segments.size(); ++s)
-            cmd << " " << Quote(binaries[s]) << " -binary -offset 0x" << std::hex << segments[s].address;
-        cmd << " -o " << Quote(out) << " " << output;
-        Run(cmd.str());
-        return out;
-    }
-
-    // srec_cat writing the segments in each of its formats given as
-    // {file name, output options, format}, each read to the picture.
-    struct Written {
-        const char* name;
-        const char* options;
-        FirmwareFormat format;
-    };
-    void ExpectSrecCatFormats(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
-                              const FlashWindow& window, const std::vector<unsigned char>& picture,
-                              std::initializer_list<Written> formats) {
-        for (const Written& w : formats)
-            ExpectImage(SrecCatTo(binaries, segments, w.name, w.options), std::nullopt, w.format, window, picture);
     }
 
     // An executable linked by the ARM linker: the first segment as code at
@@ -331,10 +313,10 @@ TEST_F(FirmwareToolsTest, Stm32AddressesInEveryFormatGiveOneImage) {
     const auto binaries = RandomBinaries(segments, 61);
     const auto picture = Picture(binaries, segments, kStm32Window);
 
-    ExpectSrecCatFormats(binaries, segments, kStm32Window, picture,
-                         {{"s3.s37", "-motorola -address-length=4", FirmwareFormat::SRecord},
-                          {"linear.hex", "-intel", FirmwareFormat::IntelHex},
-                          {"ti.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt}});
+    for (const auto& [name, options, format] : {Written{"s3.s37", "-motorola -address-length=4", FirmwareFormat::SRecord},
+                                                 Written{"linear.hex", "-intel", FirmwareFormat::IntelHex},
+                                                 Written{"ti.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt}})
+        ExpectImage(SrecCatTo(binaries, segments, name, options), std::nullopt, format, kStm32Window, picture);
     // S1 and S2 count from the flash's first address: the same bytes moved down.
     std::vector<Segment> offsets = segments;
     for (Segment& s : offsets) s.address -= kStm32FlashBase;
@@ -370,12 +352,12 @@ TEST_F(FirmwareToolsTest, Msp430AddressesInEveryFormatGiveOneImage) {
     const auto binaries = RandomBinaries(segments, 71);
     const auto picture = Picture(binaries, segments, kMsp430Window);
 
-    ExpectSrecCatFormats(binaries, segments, kMsp430Window, picture,
-                         {{"s1.s19", "-motorola -address-length=2", FirmwareFormat::SRecord},
-                          {"msp.hex", "-intel -address-length=2", FirmwareFormat::IntelHex},
-                          {"msp.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt},
-                          // With an extended segment address (02) record.
-                          {"seg.hex", "-intel -address-length=3", FirmwareFormat::IntelHex}});
+    for (const auto& [name, options, format] : {Written{"s1.s19", "-motorola -address-length=2", FirmwareFormat::SRecord},
+                                                 Written{"msp.hex", "-intel -address-length=2", FirmwareFormat::IntelHex},
+                                                 Written{"msp.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt},
+                                                 // With an extended segment address (02) record.
+                                                 Written{"seg.hex", "-intel -address-length=3", FirmwareFormat::IntelHex}})
+        ExpectImage(SrecCatTo(binaries, segments, name, options), std::nullopt, format, kMsp430Window, picture);
     const std::string top = dir_.File("top.bin");
     Run("srec_cat " + Quote(dir_.File("s1.s19")) + " -motorola -crop 0xC000 0x10000 -offset -0xC000 -fill 0xFF 0 "
         "0x4000 -o " + Quote(top) + " -binary");
