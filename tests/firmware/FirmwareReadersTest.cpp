@@ -22,16 +22,18 @@ std::span<const std::uint8_t> Text(const std::string& s) {
 
 std::string Hex(const Bytes& bytes) {
     std::string s;
-    char text[4];
-    for (std::uint8_t b : bytes) s += (std::snprintf(text, sizeof text, "%02X", b), text);
+    for (std::uint8_t b : bytes) s += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
     return s;
 }
 
 // The chunks as "address:bytes", one per chunk, to compare whole.
 Strings Chunks(const FirmwareFile& f) {
     Strings out;
-    char text[16];
-    for (const FirmwareChunk& c : f.chunks) out.push_back((std::snprintf(text, sizeof text, "%X:", c.address), text) + Hex(c.bytes));
+    char address[16];
+    for (const FirmwareChunk& c : f.chunks) {
+        std::snprintf(address, sizeof address, "%X:", c.address);
+        out.push_back(address + Hex(c.bytes));
+    }
     return out;
 }
 

@@ -50,22 +50,27 @@ void Print(const char* what, const Tally& tally) {
         for (const auto& [outcome, n] : outcomes) std::cout << "  " << fault << " -> " << outcome << ": " << n << "\n";
 }
 
-// One S-record line of the given type (1: 16-bit address, 3: 32-bit).
-std::string Record(char type, std::uint32_t address, const Bytes& data) {
-    const int addressBytes = type == '1' ? 2 : 4;
-    Bytes body{static_cast<std::uint8_t>(addressBytes + data.size() + 1)};
-    for (int i = addressBytes - 1; i >= 0; --i) body.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
-    body.insert(body.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    std::string line = std::string("S") + type;
-    char hex[3];
-    for (std::uint8_t b : body) {
-        sum += b;
-        std::snprintf(hex, sizeof hex, "%02X", unsigned{b});
-        line += hex;
+// The bytes as S1 records (S3 at STM32 flash addresses) of up to 16 bytes.
+std::string SRecords(const std::map<std::uint32_t, std::uint8_t>& image, bool s3) {
+    std::string text;
+    auto put = [&text](unsigned b) { text += {"0123456789ABCDEF"[b >> 4 & 15], "0123456789ABCDEF"[b & 15]}; };
+    for (auto it = image.begin(); it != image.end();) {
+        const std::uint32_t start = it->first, address = s3 ? kStm32FlashBase + start : start;
+        Bytes body{0};
+        for (int i = s3 ? 3 : 1; i >= 0; --i) body.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+        while (it != image.end() && it->first == start + body.size() - (s3 ? 5 : 3) && body.size() < (s3 ? 21u : 19u))
+            body.push_back((it++)->second);
+        body[0] = static_cast<std::uint8_t>(body.size());  // address, data and the checksum to come
+        unsigned sum = 0;
+        text += s3 ? "S3" : "S1";
+        for (std::uint8_t b : body) {
+            sum += b;
+            put(b);
+        }
+        put(~sum & 0xFF);
+        text += '\n';
     }
-    std::snprintf(hex, sizeof hex, "%02X", ~sum & 0xFF);
-    return line + hex + "\n";
+    return text;
 }
 
 // A wire fault on a byte the target sends; false when an XOR checksum cannot
@@ -171,14 +176,7 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
         for (std::uint32_t a = at; a < at + n && (run.stm32 || a < 0x10000); ++a)
             image[a] = static_cast<std::uint8_t>(rng() % 255);
     }
-    std::string text;
-    for (auto it = image.begin(); it != image.end();) {
-        const std::uint32_t start = it->first;
-        Bytes data;
-        while (it != image.end() && it->first == start + data.size() && data.size() < 16) data.push_back((it++)->second);
-        text += run.stm32 ? Record('3', kStm32FlashBase + start, data) : Record('1', start, data);
-    }
-    inputs.firmwarePath = dir.Write("fw" + std::to_string(seed) + ".s19", text);
+    inputs.firmwarePath = dir.Write("fw" + std::to_string(seed) + ".s19", SRecords(image, run.stm32));
 
     std::unique_ptr<Stm32BootTarget> stm32;
     std::unique_ptr<Msp430BslTarget> msp430;
