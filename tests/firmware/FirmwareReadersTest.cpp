@@ -2,6 +2,7 @@
 // it gives, with the line or offset, for what it refuses.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -153,7 +154,7 @@ TEST(ElfTest, LoadSegmentsOrWithSectionsOnlyAllocatedSectionsGiveTheBytes) {
 }
 
 TEST(ReadersTest, EachFaultNamesItsLineOrOffset) {
-    const std::string badByte = "column 4: a byte is two hex digits, separated from the next by a blank";
+    const std::string badByte = "a byte is two hex digits, separated from the next by a blank";
     const std::string hexLength = "hex digits after ':', which no record has (an even number from 10 to 520)";
     auto B = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
     auto with = [](Bytes b, std::size_t at, std::uint8_t v) {
@@ -166,7 +167,8 @@ TEST(ReadersTest, EachFaultNamesItsLineOrOffset) {
         Bytes input;
         std::string problem;
     } cases[] = {
-        {ReadIntelHex, B(":0400000001020304F2\n"), "line 1: the file ends without its end-of-file record (:00000001FF)"},
+        {ReadIntelHex, B(":0400000001020304F2\n"),
+         "line 1: the file ends without its end-of-file record (:00000001FF)"},
         {ReadIntelHex, B(":0400000001020304F3\n:00000001FF\n"),
          "line 1: the record fails its checksum (it ends in F3, its bytes need F2)"},
         {ReadIntelHex, B(":00000001FF\n:0100000000FF\n"), "line 2: a record after the end-of-file record of line 1"},
@@ -185,9 +187,9 @@ TEST(ReadersTest, EachFaultNamesItsLineOrOffset) {
         {ReadTiTxt, B("@1000\n01 02\n"), "line 2: the file ends without its closing q line"},
         {ReadTiTxt, B("01 02\nq\n"), "line 1: data before the first @address line"},
         {ReadTiTxt, B("@1000\n01 02\nq\nmore\n"), "line 4: text after the closing q of line 3"},
-        {ReadTiTxt, B("@1000\n01 023\nq\n"), "line 2: " + badByte},
-        {ReadTiTxt, B("@1000\n01 0G\nq\n"), "line 2: " + badByte},
-        {ReadTiTxt, B("@1000\n  1\nq\n"), "line 2: column 3: a byte is two hex digits, separated from the next by a blank"},
+        {ReadTiTxt, B("@1000\n01 023\nq\n"), "line 2: column 4: " + badByte},
+        {ReadTiTxt, B("@1000\n01 0G\nq\n"), "line 2: column 4: " + badByte},
+        {ReadTiTxt, B("@1000\n  1\nq\n"), "line 2: column 3: " + badByte},
         {ReadTiTxt, B("@\nq\n"), "line 1: an address line holds 1 to 8 hex digits after '@'"},
         {ReadTiTxt, B("@123456789\nq\n"), "line 1: an address line holds 1 to 8 hex digits after '@'"},
         {ReadTiTxt, B("@10X0\nq\n"), "line 1: 'X' in an address, which takes hex digits only"},

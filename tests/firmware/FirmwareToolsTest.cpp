@@ -313,10 +313,11 @@ TEST_F(FirmwareToolsTest, Stm32AddressesInEveryFormatGiveOneImage) {
     const auto binaries = RandomBinaries(segments, 61);
     const auto picture = Picture(binaries, segments, kStm32Window);
 
-    for (const auto& [name, options, format] : {Written{"s3.s37", "-motorola -address-length=4", FirmwareFormat::SRecord},
-                                                 Written{"linear.hex", "-intel", FirmwareFormat::IntelHex},
-                                                 Written{"ti.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt}})
-        ExpectImage(SrecCatTo(binaries, segments, name, options), std::nullopt, format, kStm32Window, picture);
+    const Written formats[] = {{"s3.s37", "-motorola -address-length=4", FirmwareFormat::SRecord},
+                               {"linear.hex", "-intel", FirmwareFormat::IntelHex},
+                               {"ti.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt}};
+    for (const Written& w : formats)
+        ExpectImage(SrecCatTo(binaries, segments, w.name, w.options), std::nullopt, w.format, kStm32Window, picture);
     // S1 and S2 count from the flash's first address: the same bytes moved down.
     std::vector<Segment> offsets = segments;
     for (Segment& s : offsets) s.address -= kStm32FlashBase;
@@ -352,12 +353,13 @@ TEST_F(FirmwareToolsTest, Msp430AddressesInEveryFormatGiveOneImage) {
     const auto binaries = RandomBinaries(segments, 71);
     const auto picture = Picture(binaries, segments, kMsp430Window);
 
-    for (const auto& [name, options, format] : {Written{"s1.s19", "-motorola -address-length=2", FirmwareFormat::SRecord},
-                                                 Written{"msp.hex", "-intel -address-length=2", FirmwareFormat::IntelHex},
-                                                 Written{"msp.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt},
-                                                 // With an extended segment address (02) record.
-                                                 Written{"seg.hex", "-intel -address-length=3", FirmwareFormat::IntelHex}})
-        ExpectImage(SrecCatTo(binaries, segments, name, options), std::nullopt, format, kMsp430Window, picture);
+    const Written formats[] = {{"s1.s19", "-motorola -address-length=2", FirmwareFormat::SRecord},
+                               {"msp.hex", "-intel -address-length=2", FirmwareFormat::IntelHex},
+                               {"msp.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt},
+                               // With an extended segment address (02) record.
+                               {"seg.hex", "-intel -address-length=3", FirmwareFormat::IntelHex}};
+    for (const Written& w : formats)
+        ExpectImage(SrecCatTo(binaries, segments, w.name, w.options), std::nullopt, w.format, kMsp430Window, picture);
     const std::string top = dir_.File("top.bin");
     Run("srec_cat " + Quote(dir_.File("s1.s19")) + " -motorola -crop 0xC000 0x10000 -offset -0xC000 -fill 0xFF 0 "
         "0x4000 -o " + Quote(top) + " -binary");

@@ -535,9 +535,8 @@ TEST_F(Stm32ProgramTest, AnyTargetWritesAndVerifiesEachFamilyModel) {
         const Lines ruler = Stm32RulerLines(size);
         Lines expected = {c.idLine, c.eraseLine, "Programming ..."};
         expected.insert(expected.end(), ruler.begin(), ruler.end());
-        for (const std::string& l : {"*" + Repeat("-", 30) + "**" + Repeat("-", 30) + "*", Repeat("^", 64),
-                                     std::string("Verify ..."), Repeat("^", 64), std::string("Restore Serial baud rate.")})
-            expected.push_back(l);
+        const std::string map = "*" + Repeat("-", 30) + "**" + Repeat("-", 30) + "*", marks = Repeat("^", 64);
+        expected.insert(expected.end(), {map, marks, "Verify ...", marks, "Restore Serial baud rate."});
         ASSERT_EQ(lines.size(), 6 + expected.size()) << log.Text();
         EXPECT_EQ(Lines(lines.begin() + 5, lines.end() - 1), expected);
         EXPECT_EQ(Last(lines).rfind("PROGRAM OK in ", 0), 0u);

@@ -119,7 +119,8 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBackEachFamilyModel) {
     };
     std::vector<std::pair<const Stm32ChipModel*, const char*>> runs;  // the model, the adapter
     for (const Stm32ChipModel& model : Stm32ChipModels()) runs.emplace_back(&model, "none");
-    runs.emplace_back(FindStm32ChipModel(0x414), "ftdi");  // at its 16 ms, which a pty cannot lower
+    // The FTDI adapter model at its 16 ms, which a pty cannot lower.
+    runs.emplace_back(FindStm32ChipModel(0x414), "ftdi");
     for (const auto& [model, adapter] : runs) {
         char id[8];
         std::snprintf(id, sizeof id, "%X", model->productId);
