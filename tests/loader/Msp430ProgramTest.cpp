@@ -604,8 +604,7 @@ TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Oth
         part.Config().versionMajor = static_cast<std::uint8_t>(c.version >> 8);
         part.Config().versionMinor = static_cast<std::uint8_t>(c.version);
         if (c.refusal) part.faults = {{BslSimStep::ChangeBaud, *c.refusal}};
-        line.SetPeer(&part);
-        EXPECT_EQ(Run(), 0) << log.Text();
+        EXPECT_EQ(RunOn(part), 0) << log.Text();
         const Lines l = log.Lines();
         const auto box = std::find(l.begin(), l.end(), "Programming ...");
         ASSERT_NE(box, l.end()) << log.Text();
@@ -624,8 +623,6 @@ TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Oth
         EXPECT_TRUE(FlashOf(part, 0x8000, Bytes(500, 0x5A)));
         EXPECT_EQ(line.Settings().baud, 9600u) << "the terminal's rate again";
         EXPECT_EQ(line.Settings().parity, Parity::Even);
-        port.ComClose();
-        line.SetPeer(&target);
     }
 }
 
