@@ -327,7 +327,7 @@ TEST_F(Stm32BootTargetTest, EachStepCanBeToldToFail) {
     EXPECT_EQ(target.Served(Step::Read), 2u);
 }
 
-TEST_F(Stm32BootTargetTest, EachFamilyModelAnswersWithItsLoaderAndFlash) {
+TEST_F(Stm32BootTargetTest, EachFamilyModelAnswersWithItsLoaderFlashAndWriteUnits) {
     for (const Stm32ChipModel& m : Stm32ChipModels()) {
         SCOPED_TRACE(m.part);
         Stm32BootTarget chip(line, m);
@@ -347,6 +347,17 @@ TEST_F(Stm32BootTargetTest, EachFamilyModelAnswersWithItsLoaderAndFlash) {
         const std::uint32_t last = Stm32BootTarget::kFlashBase + m.FlashSize() - 4;
         EXPECT_EQ(ReadMemory(last, 4).size(), 7u);
         EXPECT_EQ(ReadMemory(last + 4, 4), (Bytes{kAck, kNack}));
+
+        // Writes in whole units: a start inside one is refused, a short
+        // write fills the rest of its unit with 0xFF.
+        const std::uint32_t at = Stm32BootTarget::kFlashBase + 0x100, unit = m.programUnit;
+        EXPECT_EQ(WriteMemory(at + (unit == 4 ? 2 : unit / 2), Bytes(8, 0x11)), (Bytes{kAck, kNack}));
+        EXPECT_EQ(WriteMemory(at, {1, 2, 3, 4, 5}), (Bytes{kAck, kAck, kAck}));
+        EXPECT_EQ(chip.Flash()[0x104], 5);
+        for (std::uint32_t i = 5; i < 2 * unit; ++i) EXPECT_EQ(chip.Flash()[0x100 + i], 0xFF) << i;
+        // That unit again: with ECC refused, without it bits are cleared.
+        EXPECT_EQ(WriteMemory(at, {0, 0, 0, 0}), (Bytes{kAck, kAck, m.ecc ? kNack : kAck}));
+        EXPECT_EQ(chip.Flash()[0x100], m.ecc ? 1 : 0);
         line.SetPeer(&target);
     }
 }
@@ -403,31 +414,6 @@ TEST_F(Stm32BootTargetTest, ExtendedEraseTakesTwoBytePageNumbersAndSpecialCodes)
     EXPECT_EQ(extendedErase({0xFF, 0xFE}, 100), (Bytes{kAck, kAck}));
     EXPECT_EQ(l4.Flash()[0x7FFFF], 0xFF);
     line.SetPeer(&target);
-}
-
-TEST_F(Stm32BootTargetTest, FlashTakesWritesInWholeProgrammingUnits) {
-    const struct {
-        std::uint16_t id;
-        std::uint32_t unit;
-        bool ecc;
-    } cases[] = {{0x414, 4, false}, {0x460, 8, true}, {0x450, 32, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.id);
-        Stm32BootTarget chip(line, *FindStm32ChipModel(c.id));
-        line.SetPeer(&chip);
-        EnterAndSync();
-        const std::uint32_t at = Stm32BootTarget::kFlashBase + 0x100;
-        // A start inside a unit is refused.
-        EXPECT_EQ(WriteMemory(at + (c.unit == 4 ? 2 : c.unit / 2), Bytes(8, 0x11)), (Bytes{kAck, kNack}));
-        // A short write fills the rest of its unit with 0xFF.
-        EXPECT_EQ(WriteMemory(at, {1, 2, 3, 4, 5}), (Bytes{kAck, kAck, kAck}));
-        EXPECT_EQ(chip.Flash()[0x104], 5);
-        for (std::uint32_t i = 5; i < 2 * c.unit; ++i) EXPECT_EQ(chip.Flash()[0x100 + i], 0xFF) << i;
-        // That unit again: with ECC refused, without it bits are cleared.
-        EXPECT_EQ(WriteMemory(at, {0, 0, 0, 0}), (Bytes{kAck, kAck, c.ecc ? kNack : kAck}));
-        EXPECT_EQ(chip.Flash()[0x100], c.ecc ? 1 : 0);
-        line.SetPeer(&target);
-    }
 }
 
 TEST_F(Stm32BootTargetTest, ReadoutProtectionHoldsUntilUnprotectErasesTheFlash) {
