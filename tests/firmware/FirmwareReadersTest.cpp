@@ -70,7 +70,6 @@ TEST(TextReadersTest, ReadAddressedDataAndSkipWhatCarriesNone) {
     }
 }
 
-
 // --- ELF -------------------------------------------------------------------------
 
 struct Segment {

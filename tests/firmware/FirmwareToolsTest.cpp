@@ -26,13 +26,6 @@ constexpr FlashWindow kMsp430Window{0, 0x10000};
 using testing::ReadBinary;
 using testing::TempDir;
 
-// The first offset where the image differs from the picture, or the size.
-std::size_t FirstDifference(const FirmwareImage& image, const std::vector<unsigned char>& picture) {
-    std::size_t i = 0;
-    while (i < picture.size() && image[i] == picture[i]) ++i;
-    return i;
-}
-
 bool HaveTool(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -103,9 +96,12 @@ protected:
         FirmwareImage image;
         for (std::size_t i = 0; i < FirmwareImage::kDefaultSize; i += 97) image[i] = 0x00;
         ASSERT_EQ(LoadSRecordFile(srec, image), kSRecOk) << srec;
-        const std::size_t first = FirstDifference(image, picture);
-        EXPECT_EQ(first, picture.size()) << "first at offset 0x" << std::hex << first << ": image "
-                                         << int(image[first]) << ", tool " << int(picture[first]);
+        std::size_t mismatches = 0, first = 0;
+        for (std::size_t i = 0; i < FirmwareImage::kDefaultSize; ++i) {
+            if (image[i] != picture[i] && mismatches++ == 0) first = i;
+        }
+        EXPECT_EQ(mismatches, 0u) << "first at offset 0x" << std::hex << first << ": image "
+                                  << int(image[first]) << ", tool " << int(picture[first]);
     }
 
     // Lengths of the lines holding records of the given type, to make sure a
@@ -134,18 +130,16 @@ protected:
         }
     }
 
-    // srec_cat writing the binaries at their segments' addresses to `name`
-    // with the given output options; returns the file's path.
-    std::string SrecCatTo(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
-                          const std::string& name, const std::string& output) {
-        const std::string out = dir_.File(name);
+    // srec_cat placing each binary at its segment's address, writing with
+    // the output options given.
+    void SrecCat(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
+                 const std::string& srec, const std::string& options) {
         std::ostringstream cmd;
         cmd << "srec_cat";
         for (std::size_t s = 0; s < segments.size(); ++s)
             cmd << " " << Quote(binaries[s]) << " -binary -offset 0x" << std::hex << segments[s].address;
-        cmd << " -o " << Quote(out) << " " << output;
+        cmd << " -o " << Quote(srec) << " " << options;
         Run(cmd.str());
-        return out;
     }
 
     std::vector<std::string> RandomBinaries(const std::vector<Segment>& segments, unsigned seed) {
@@ -168,7 +162,8 @@ TEST_F(SRecordToolsTest, SrecCatS3WithGapsAndEveryBlockSize) {
         "-line-length=46", "-line-length=514 -line-termination=crlf", "-obs=250 -line-termination=crlf"};
     for (const auto& layout : layouts) {
         SCOPED_TRACE(layout);
-        const std::string srec = SrecCatTo(binaries, segments, "out.s37", "-motorola -address-length=4 " + layout);
+        const std::string srec = dir_.File("out.s37");
+        SrecCat(binaries, segments, srec, "-motorola -address-length=4 " + layout);
         const auto lines = RecordLines(srec, '3');
         ASSERT_FALSE(lines.empty());
         const auto picture = SrecCatPicture(srec, kStm32FlashBase);
@@ -184,7 +179,8 @@ TEST_F(SRecordToolsTest, SrecCatS1WithGapsUpToTheLongestRecord) {
     for (const std::string layout : {"-obs=1", "-obs=16", "-obs=47", "-obs=252",
                                      "-obs=252 -line-termination=crlf"}) {
         SCOPED_TRACE(layout);
-        const std::string srec = SrecCatTo(binaries, segments, "out.s19", "-motorola -address-length=2 " + layout);
+        const std::string srec = dir_.File("out.s19");
+        SrecCat(binaries, segments, srec, "-motorola -address-length=2 " + layout);
         const auto lines = RecordLines(srec, '1');
         ASSERT_FALSE(lines.empty());
         if (layout.find("252") != std::string::npos) {
@@ -232,7 +228,8 @@ TEST_F(SRecordToolsTest, ObjcopyS1ReachingTheTopOfTheSixteenBitSpace) {
 TEST_F(SRecordToolsTest, ObjcopyRewritesAGappedFileWithOddRecordLengths) {
     const std::vector<Segment> segments = {{0x08000010, 333}, {0x08010001, 1000}};
     const auto binaries = RandomBinaries(segments, 53);
-    const std::string gapped = SrecCatTo(binaries, segments, "gapped.s37", "-motorola -address-length=4 -obs=64");
+    const std::string gapped = dir_.File("gapped.s37");
+    SrecCat(binaries, segments, gapped, "-motorola -address-length=4 -obs=64");
 
     for (int len : {7, 37, 249}) {
         SCOPED_TRACE("srec-len " + std::to_string(len));
@@ -277,8 +274,17 @@ protected:
         FirmwareImage image;
         ASSERT_EQ(PlaceFirmware(file, window, image), "");
         ASSERT_EQ(image.size(), picture.size());
-        const std::size_t first = FirstDifference(image, picture);
+        std::size_t first = picture.size();
+        for (std::size_t i = 0; i < picture.size() && first == picture.size(); ++i)
+            if (image[i] != picture[i]) first = i;
         EXPECT_EQ(first, picture.size()) << "first difference at offset 0x" << std::hex << first;
+    }
+
+    // srec_cat writing the segments to `name` in one of its output formats.
+    std::string SrecCatTo(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
+                          const std::string& name, const std::string& output) {
+        SrecCat(binaries, segments, dir_.File(name), output);
+        return dir_.File(name);
     }
 
     // An executable linked by the ARM linker: the first segment as code at

@@ -190,15 +190,13 @@ TEST(StreamStatusLogTest, OnATerminalProgressShowsBehindTheMarksWhereItFits) {
         std::size_t marks;
         std::string expected;  // after the marks
     };
+    // Shown behind the marks, then blanked before the next piece.
+    const std::string shown = "  [50%]" + std::string(7, '\b') + std::string(7, ' ') + std::string(7, '\b') + "^\n";
     const std::vector<Case> table = {
-        // No terminal: the output stays the log's alone.
-        {0, 2, "^\n"},
-        // Shown behind the marks, then blanked before the next piece.
-        {80, 2, "  [50%]" + std::string(7, '\b') + std::string(7, ' ') + std::string(7, '\b') + "^\n"},
-        // A line near the right edge would wrap: nothing is shown.
-        {80, 74, "^\n"},
-        // Positions count within the row a long line wrapped to.
-        {40, 42, "  [50%]" + std::string(7, '\b') + std::string(7, ' ') + std::string(7, '\b') + "^\n"},
+        {0, 2, "^\n"},    // no terminal: the output stays the log's alone
+        {80, 2, shown},
+        {80, 74, "^\n"},  // a line near the right edge would wrap: nothing is shown
+        {40, 42, shown},  // positions count within the row a long line wrapped to
     };
     for (const Case& c : table) {
         std::ostringstream out;
