@@ -42,9 +42,20 @@ unsigned BaseSeed() {
     return text ? static_cast<unsigned>(std::strtoul(text, nullptr, 0)) : 2024u;
 }
 
-// Outcomes by fault kind, printed at the end.
+// Outcomes by fault kind.
 using Tally = std::map<std::string, std::map<std::string, int>>;
-void Print(const char* what, const Tally& tally) {
+
+// Calls once(seed, generator, tally) for each run until one fails, then
+// prints the tally.
+template <class Once>
+void Soak(const char* what, Once once) {
+    const int runs = RunCount(400);
+    const unsigned base = BaseSeed();
+    Tally tally;
+    for (int i = 0; i < runs && !::testing::Test::HasFailure(); ++i) {
+        std::mt19937 rng(base + static_cast<unsigned>(i));
+        once(base + static_cast<unsigned>(i), rng, tally);
+    }
     std::cout << what << ":\n";
     for (const auto& [fault, outcomes] : tally)
         for (const auto& [outcome, n] : outcomes) std::cout << "  " << fault << " -> " << outcome << ": " << n << "\n";
@@ -237,33 +248,18 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
 }
 
 TEST(LoaderSoak, EveryRunOverABadLineEndsWithOneVerdictAndThePortBack) {
-    const int runs = RunCount(400);
-    const unsigned base = BaseSeed();
     testing::TempDir dir;
-    Tally tally;
-    for (int i = 0; i < runs; ++i) {
-        const unsigned seed = base + static_cast<unsigned>(i);
-        std::mt19937 rng(seed);
-        RunPlan run;
-        run.stm32 = rng() % 2;
-        run.verify = rng() % 2;
-        run.fault = static_cast<Fault>(rng() % kFaultKinds);
+    Soak("programming runs", [&dir](unsigned seed, std::mt19937& rng, Tally& tally) {
+        const RunPlan run{rng() % 2 != 0, rng() % 2 != 0, static_cast<Fault>(rng() % kFaultKinds)};
         SCOPED_TRACE("seed " + std::to_string(seed) + (run.stm32 ? " STM32" : " MSP430") +
                      (run.verify ? " verify" : "") + ", fault " + kFaultNames[static_cast<int>(run.fault)]);
         const std::string outcome = ProgramOnce(run, seed, rng, dir);
         ++tally[std::string(run.stm32 ? "STM32 " : "MSP430 ") + kFaultNames[static_cast<int>(run.fault)]][outcome];
-        if (HasFailure()) break;
-    }
-    Print("programming runs", tally);
+    });
 }
 
 TEST(LoaderSoak, EveryCaptureOverABadLineEndsWithOneVerdictAndThePortBack) {
-    const int runs = RunCount(400);
-    const unsigned base = BaseSeed();
-    Tally tally;
-    for (int i = 0; i < runs; ++i) {
-        const unsigned seed = base + static_cast<unsigned>(i);
-        std::mt19937 rng(seed);
+    Soak("captures", [](unsigned seed, std::mt19937& rng, Tally& tally) {
         const Fault fault = static_cast<Fault>(rng() % kFaultKinds);
         SCOPED_TRACE("seed " + std::to_string(seed) + ", fault " + kFaultNames[static_cast<int>(fault)]);
         VirtualClock clock;
@@ -307,13 +303,12 @@ TEST(LoaderSoak, EveryCaptureOverABadLineEndsWithOneVerdictAndThePortBack) {
                 for (int c = 0; c < target.Width(); ++c)
                     ASSERT_EQ(state.PixelLit(target.Width(), r, c), target.Pixel(r, c)) << "row " << r << " column " << c;
         }
-        const char* names[] = {"Done", "PortBusy", "NoPort", "Protocol Error 1", "Protocol Error 2", "Protocol Error 3"};
+        const char* names[] = {"Done",          "PortBusy",         "NoPort", "Protocol Error 1",
+                               "Protocol Error 2", "Protocol Error 3", "Stopped"};
         ++tally[std::string(kFaultNames[static_cast<int>(fault)]) + (visible ? "" : " (checksum-blind)")]
                [std::string(names[static_cast<int>(result)]) + (line.toPortFault ? " (fault not reached)" : "")];
         line.SetPeer(nullptr);
-        if (HasFailure()) break;
-    }
-    Print("captures", tally);
+    });
 }
 
 }  // namespace
