@@ -590,9 +590,9 @@ TEST_F(Stm32ProgramTest, AnyTargetStopsBeforeErasingWhatItCannotWrite) {
     }
     // Data that no STM32 flash could hold: refused before the port is
     // touched, as the seed's targets refuse what lies beyond 512 KiB.
-    std::map<std::uint32_t, std::uint8_t> far;
-    Fill(far, 0x200000, 0x200004);
-    Run(far);
+    std::map<std::uint32_t, std::uint8_t> beyond;
+    Fill(beyond, 0x200000, 0x200004);
+    Run(beyond);
     EXPECT_EQ(At(log.Lines(), 1), "FATAL ERROR: Can't open FILE.");
     EXPECT_TRUE(line.Events().empty());
 }
