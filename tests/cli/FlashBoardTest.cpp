@@ -8,14 +8,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "BoardProcess.h"
 #include "CliProcess.h"
-#include "Stm32ChipModels.h"
 #include "TempDir.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/SRecord.h"
@@ -125,31 +123,6 @@ TEST(FlashBoardTest, ProgramsAndVerifiesEachFamily) {
     }
 }
 
-// STM32-ANY on each family model of the board: written, verified, and the
-// flash file holds exactly the image.
-TEST(FlashBoardTest, AnyTargetProgramsEachFamilyModel) {
-    TempDir dir;
-    const std::string fw = dir.Write("app.s37", Stm32Image(0x900));
-    const FirmwareImage image = Load(fw);
-    for (const Stm32ChipModel& model : Stm32ChipModels()) {
-        SCOPED_TRACE(model.part);
-        char id[8];
-        std::snprintf(id, sizeof id, "%X", model.productId);
-        Board board(dir, {"--chip", "stm32", "--product-id", id});
-        ASSERT_FALSE(board.path().empty());
-        const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-ANY-115200", "--verify", fw});
-        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-        const auto lines = LinesOf(r.out);
-        ASSERT_GE(lines.size(), 6u);
-        EXPECT_EQ(lines[5].rfind(std::string("ID: 0") + id + " ", 0), 0u) << lines[5];
-        EXPECT_TRUE(StartsWith(lines.back(), "PROGRAM OK in ")) << r.out;
-        const auto flash = board.Stop();
-        ASSERT_EQ(flash.size(), model.FlashSize());
-        EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x900, image.data()));
-        EXPECT_EQ(std::count(flash.begin() + 0x900, flash.end(), 0xFF), static_cast<long>(flash.size() - 0x900));
-    }
-}
-
 // A read-out protected part: refused with a hint, then unprotected on
 // request; Go starts the firmware, which the board reports.
 TEST(FlashBoardTest, AnyTargetUnprotectsOnRequestAndStartsWithGo) {
@@ -173,25 +146,6 @@ TEST(FlashBoardTest, AnyTargetUnprotectsOnRequestAndStartsWithGo) {
     EXPECT_NE(board.Reports().find("firmware (left the bootloader)"), std::string::npos) << board.Reports();
 }
 
-// Through the board's FTDI adapter model: a pty cannot carry the low-latency
-// request, so the adapter keeps its 16 ms, and --verbose says so.
-TEST(FlashBoardTest, ProgramsAndVerifiesThroughAnAdapterThatKeepsItsTimer) {
-    TempDir dir;
-    Board board(dir, {"--chip", "stm32", "--adapter", "ftdi"});
-    ASSERT_FALSE(board.path().empty());
-    const std::string fw = dir.Write("app.s37", Stm32Image(0x1400));
-    const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-115200", "--verify", "--verbose", fw});
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    const auto lines = LinesOf(r.out);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "quennet-flash: " + board.path() + ": low latency refused; the port is used as it is");
-    EXPECT_TRUE(StartsWith(lines.back(), "PROGRAM OK in ")) << r.out;
-    const auto flash = board.Stop();
-    const FirmwareImage image = Load(fw);
-    ASSERT_GE(flash.size(), 0x1400u);
-    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x1400, image.data()));
-}
-
 // The board follows the loader to 38400 without taking it for a new entry.
 TEST(FlashBoardTest, TheFasterMsp430TargetSwitchesTheLoaderTo38400) {
     TempDir dir;
@@ -207,27 +161,6 @@ TEST(FlashBoardTest, TheFasterMsp430TargetSwitchesTheLoaderTo38400) {
     const FirmwareImage image = Load(fw);
     ASSERT_EQ(flash.size(), 0xF000u);
     EXPECT_TRUE(std::equal(flash.begin(), flash.end(), image.data() + 0x1000));
-}
-
-TEST(FlashBoardTest, S1AndS2RecordsFromSrecCatProgramTheWholeFile) {
-    if (std::system("command -v srec_cat >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "srec_cat (package srecord) writes the S1 and S2 records";
-    TempDir dir;
-    std::string bytes(512, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 % 251);
-    const std::string bin = dir.Write("app.bin", bytes);
-    const std::string fw = dir.File("app.s28");
-    // Across the 64 KiB line: S1 records below it, S2 above.
-    ASSERT_EQ(std::system(("srec_cat '" + bin + "' -binary -offset 0xFF00 -o '" + fw + "' -motorola").c_str()), 0);
-    Board board(dir, {"--chip", "stm32"});
-    ASSERT_FALSE(board.path().empty());
-    const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-115200", "--verify", fw});
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    const auto flash = board.Stop();
-    ASSERT_GE(flash.size(), 0x10100u);
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin() + 0xFF00,
-                           [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; }));
-    EXPECT_EQ(std::count(flash.begin(), flash.end(), 0xFF), static_cast<long>(flash.size() - bytes.size()));
 }
 
 TEST(FlashBoardTest, DeviceInfoShowsThePartAndItsLoader) {

@@ -2,114 +2,71 @@
 // it gives, with the line or offset, for what it refuses.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "Checked.h"
 #include "firmware/FirmwareFile.h"
 
 namespace quennet {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Reader = FirmwareFile (*)(std::span<const std::uint8_t>);
+using Strings = std::vector<std::string>;
 
 std::span<const std::uint8_t> Text(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-// The chunks as "address:byte byte ...", one per chunk, to compare whole.
-std::vector<std::string> Chunks(const FirmwareFile& f) {
-    std::vector<std::string> out;
+std::string Hex(const Bytes& bytes) {
+    std::string s;
+    for (std::uint8_t b : bytes) s += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+    return s;
+}
+
+// The chunks as "address:bytes", one per chunk, to compare whole.
+Strings Chunks(const FirmwareFile& f) {
+    Strings out;
+    char address[16];
     for (const FirmwareChunk& c : f.chunks) {
-        char text[16];
-        std::snprintf(text, sizeof text, "%X:", c.address);
-        std::string s = text;
-        for (std::uint8_t b : c.bytes) {
-            std::snprintf(text, sizeof text, "%02X", b);
-            s += text;
-        }
-        out.push_back(s);
+        std::snprintf(address, sizeof address, "%X:", c.address);
+        out.push_back(address + Hex(c.bytes));
     }
     return out;
 }
 
-// --- Intel HEX ------------------------------------------------------------------
+// --- the text formats ---------------------------------------------------------------
 
-TEST(IntelHexTest, ReadsDataWithSegmentAndLinearBasesAndSkipsStartAddresses) {
-    const std::string hex =
-        ":0400000001020304F2\r\n"   // 0x0000
-        ":020000021000EC\r\n"       // segment base 0x10000
-        ":02FFFE00AABB9C\n"         // 0x1FFFE
-        ":0400000300001000E9\n"     // start segment address: no data
-        ":020000040800F2\n"         // linear base 0x08000000
-        ":03001000ccddee56\n"       // lower-case digits
-        ":0400000508000101ED\n"     // start linear address: no data
-        "\n"
-        ":00000001FF\n"
-        "  \n";
-    const FirmwareFile f = ReadIntelHex(Text(hex));
-    ASSERT_TRUE(f.ok()) << f.problem;
-    EXPECT_EQ(f.format, FirmwareFormat::IntelHex);
-    EXPECT_EQ(Chunks(f), (std::vector<std::string>{"0:01020304", "1FFFE:AABB", "8000010:CCDDEE"}));
-    EXPECT_EQ(f.chunks[2].line, 6u);
-}
-
-TEST(IntelHexTest, EachFaultNamesItsLine) {
+TEST(TextReadersTest, ReadAddressedDataAndSkipWhatCarriesNone) {
     const struct {
-        std::string text, problem;
+        Reader read;
+        std::string text;
+        Strings chunks;
+        std::size_t lineOfLast;
     } cases[] = {
-        {":0400000001020304F2\n", "line 1: the file ends without its end-of-file record (:00000001FF)"},
-        {":0400000001020304F3\n:00000001FF\n", "line 1: the record fails its checksum (it ends in F3, its bytes need F2)"},
-        {":00000001FF\n:0100000000FF\n", "line 2: a record after the end-of-file record of line 1"},
-        {"\n0400000001020304F2\n", "line 2: starts with '0', not with the ':' of a record"},
-        {":04000000010203G4F2\n", "line 1: column 16: 'G' is not a hex digit"},
-        {":0500000001020304F1\n", "line 1: the record holds 4 data bytes, its length says 5"},
-        {":000000FF\n", "line 1: 8 hex digits after ':', which no record has (an even number from 10 to 520)"},
-        {":0400000001020304F\n", "line 1: 17 hex digits after ':', which no record has (an even number from 10 to 520)"},
-        {":00000006FA\n", "line 1: record type 06, which is none of 00 to 05"},
-        {":03000004080000F1\n", "line 1: a type 04 record holds 2 data bytes, not 3"},
-        {":0100000100FE\n", "line 1: a type 01 record holds 0 data bytes, not 1"},
-        // Data that would wrap to the start of their 64 KiB segment.
-        {":020000040800F2\n:04FFFE0001020304F5\n",
-         "line 2: the data run past the end of the 64 KiB segment at 0x08000000 (offset FFFE, 4 bytes)"},
-        {"", "the file ends without its end-of-file record (:00000001FF)"},
+        {ReadIntelHex,
+         ":0400000001020304F2\r\n"   // 0x0000
+         ":020000021000EC\r\n"       // segment base 0x10000
+         ":02FFFE00AABB9C\n"         // 0x1FFFE
+         ":0400000300001000E9\n"     // start segment address: no data
+         ":020000040800F2\n"         // linear base 0x08000000
+         ":03001000ccddee56\n"       // lower-case digits
+         ":0400000508000101ED\n"     // start linear address: no data
+         "\n:00000001FF\n  \n",
+         {"0:01020304", "1FFFE:AABB", "8000010:CCDDEE"}, 6},
+        {ReadTiTxt, "@F000\r\n31 40 00 03\r\nb2 40\t80 5a \r\n\r\n@fffe\n00 F0\nq\n\n",
+         {"F000:31400003B240805A", "FFFE:00F0"}, 6},
     };
     for (const auto& c : cases) {
-        const FirmwareFile f = ReadIntelHex(Text(c.text));
-        EXPECT_FALSE(f.ok()) << c.text;
-        EXPECT_EQ(f.problem, c.problem) << c.text;
-    }
-}
-
-// --- TI-TXT ----------------------------------------------------------------------
-
-TEST(TiTxtTest, ReadsAddressedRunsOfBytes) {
-    const std::string txt = "@F000\r\n31 40 00 03\r\nb2 40\t80 5a \r\n\r\n@fffe\n00 F0\nq\n\n";
-    const FirmwareFile f = ReadTiTxt(Text(txt));
-    ASSERT_TRUE(f.ok()) << f.problem;
-    EXPECT_EQ(Chunks(f), (std::vector<std::string>{"F000:31400003B240805A", "FFFE:00F0"}));
-    EXPECT_EQ(f.chunks[1].line, 6u);
-}
-
-TEST(TiTxtTest, EachFaultNamesItsLine) {
-    const struct {
-        std::string text, problem;
-    } cases[] = {
-        {"@1000\n01 02\n", "line 2: the file ends without its closing q line"},
-        {"01 02\nq\n", "line 1: data before the first @address line"},
-        {"@1000\n01 02\nq\nmore\n", "line 4: text after the closing q of line 3"},
-        {"@1000\n01 023\nq\n", "line 2: column 4: a byte is two hex digits, separated from the next by a blank"},
-        {"@1000\n01 0G\nq\n", "line 2: column 4: a byte is two hex digits, separated from the next by a blank"},
-        {"@1000\n  1\nq\n", "line 2: column 3: a byte is two hex digits, separated from the next by a blank"},
-        {"@\nq\n", "line 1: an address line holds 1 to 8 hex digits after '@'"},
-        {"@123456789\nq\n", "line 1: an address line holds 1 to 8 hex digits after '@'"},
-        {"@10X0\nq\n", "line 1: 'X' in an address, which takes hex digits only"},
-        {"@FFFFFFFF\n01 02\nq\n", "line 2: the data run past address 0xFFFFFFFF"},
-    };
-    for (const auto& c : cases) {
-        const FirmwareFile f = ReadTiTxt(Text(c.text));
-        EXPECT_FALSE(f.ok()) << c.text;
-        EXPECT_EQ(f.problem, c.problem) << c.text;
+        SCOPED_TRACE(c.text);
+        const FirmwareFile f = c.read(Text(c.text));
+        ASSERT_TRUE(f.ok()) << f.problem;
+        EXPECT_EQ(f.format, c.read == ReadIntelHex ? FirmwareFormat::IntelHex : FirmwareFormat::TiTxt);
+        EXPECT_EQ(Chunks(f), c.chunks);
+        EXPECT_EQ(testing::Last(f.chunks).line, c.lineOfLast);
     }
 }
 
@@ -123,49 +80,33 @@ struct Section {
 };
 
 // An ELF32 little-endian executable of `size` bytes: the header, program
-// headers from 0x34, section headers from 0x100, and a byte pattern
-// (offset * 7 + 3) in everything else.
+// headers from 0x34, section headers from 0x100, and the byte pattern
+// offset * 7 + 3 in everything else.
 Bytes MakeElf(std::uint16_t machine, const std::vector<Segment>& segments, const std::vector<Section>& sections,
               std::size_t size = 0x400) {
     Bytes b(size);
     for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    auto put16 = [&b](std::size_t at, std::uint32_t v) {
-        b[at] = static_cast<std::uint8_t>(v);
-        b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    };
-    auto put32 = [&](std::size_t at, std::uint32_t v) {
-        put16(at, v & 0xFFFF);
-        put16(at + 2, v >> 16);
+    auto put = [&b](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
     };
     std::memset(b.data(), 0, 0x34);
     std::memcpy(b.data(), "\x7f" "ELF\x01\x01\x01", 7);
-    put16(16, 2);  // executable
-    put16(18, machine);
-    put32(20, 1);
-    put32(28, 0x34);
-    put32(32, sections.empty() ? 0 : 0x100);
-    put16(40, 0x34);
-    put16(42, 32);
-    put16(44, static_cast<std::uint32_t>(segments.size()));
-    put16(46, 40);
-    put16(48, static_cast<std::uint32_t>(sections.size()));
+    // type (executable), machine, version, phoff, shoff; ehsize, phentsize,
+    // phnum, shentsize, shnum.
+    const std::uint32_t words[][3] = {{16, 2, 2}, {18, machine, 2}, {20, 1, 4}, {28, 0x34, 4},
+                                      {32, sections.empty() ? 0u : 0x100u, 4}, {40, 0x34, 2}, {42, 32, 2},
+                                      {44, static_cast<std::uint32_t>(segments.size()), 2}, {46, 40, 2},
+                                      {48, static_cast<std::uint32_t>(sections.size()), 2}};
+    for (const auto& w : words) put(w[0], w[1], static_cast<int>(w[2]));
     for (std::size_t i = 0; i < segments.size(); ++i) {
-        const std::size_t p = 0x34 + 32 * i;
-        std::memset(b.data() + p, 0, 32);
-        put32(p, segments[i].type);
-        put32(p + 4, segments[i].offset);
-        put32(p + 8, segments[i].paddr);
-        put32(p + 12, segments[i].paddr);
-        put32(p + 16, segments[i].filesz);
-        put32(p + 20, segments[i].filesz + 0x40);
+        const Segment& s = segments[i];
+        const std::uint32_t fields[] = {s.type, s.offset, s.paddr, s.paddr, s.filesz, s.filesz + 0x40, 0, 0};
+        for (int f = 0; f < 8; ++f) put(0x34 + 32 * i + 4 * f, fields[f], 4);
     }
     for (std::size_t i = 0; i < sections.size(); ++i) {
-        const std::size_t s = 0x100 + 40 * i;
-        std::memset(b.data() + s, 0, 40);
-        put32(s + 4, sections[i].type);
-        put32(s + 8, sections[i].flags);
-        put32(s + 16, sections[i].offset);
-        put32(s + 20, sections[i].size);
+        const Section& s = sections[i];
+        const std::uint32_t fields[] = {0, s.type, s.flags, 0, s.offset, s.size, 0, 0, 0, 0};
+        for (int f = 0; f < 10; ++f) put(0x100 + 40 * i + 4 * f, fields[f], 4);
     }
     return b;
 }
@@ -173,75 +114,108 @@ Bytes MakeElf(std::uint16_t machine, const std::vector<Segment>& segments, const
 constexpr std::uint16_t kArm = 40, kMsp430 = 105;
 constexpr std::uint32_t kLoad = 1, kProgbits = 1, kNobits = 8, kAlloc = 2;
 
+// The pattern MakeElf leaves at those file offsets, in hex.
 std::string Pattern(std::uint32_t offset, std::uint32_t n) {
-    std::string s;
-    char text[4];
-    for (std::uint32_t i = 0; i < n; ++i) {
-        std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>((offset + i) * 7 + 3) & 0xFF);
-        s += text;
+    Bytes b(n);
+    for (std::uint32_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>((offset + i) * 7 + 3);
+    return Hex(b);
+}
+
+TEST(ElfTest, LoadSegmentsOrWithSectionsOnlyAllocatedSectionsGiveTheBytes) {
+    const struct {
+        const char* name;
+        Bytes elf;
+        Strings chunks;
+    } cases[] = {
+        {"no sections: load segments' file bytes at their physical addresses",
+         MakeElf(kMsp430, {{kLoad, 0x300, 0xC000, 0x10},
+                           {6, 0x34, 0x1000, 0x40},      // the program header table: not loaded
+                           {kLoad, 0x310, 0x0200, 0},    // .bss: nothing in the file
+                           {kLoad, 0x3F0, 0xFFF0, 0x10}},
+                 {}),
+         {"C000:" + Pattern(0x300, 0x10), "FFF0:" + Pattern(0x3F0, 0x10)}},
+        // The first segment starts at file offset 0, so it holds the ELF and
+        // program headers in front of the code; they must not reach the flash.
+        {"sections", MakeElf(kArm, {{kLoad, 0, 0x08000000, 0x380}, {kLoad, 0x380, 0x08000380, 0x20}},
+                             {{0, 0, 0, 0},                      // the null section
+                              {kProgbits, kAlloc, 0x300, 0x40},  // code
+                              {kProgbits, kAlloc, 0x370, 0x20},  // across both segments
+                              {kNobits, kAlloc, 0x390, 0x100},   // .bss
+                              {kProgbits, 0, 0x200, 0x80}}),     // not allocated (debugging)
+         {"8000300:" + Pattern(0x300, 0x40), "8000370:" + Pattern(0x370, 0x20)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FirmwareFile f = ReadElf(c.elf);
+        ASSERT_TRUE(f.ok()) << f.problem;
+        EXPECT_EQ(Chunks(f), c.chunks);
     }
-    return s;
 }
 
-TEST(ElfTest, WithoutSectionsTheLoadSegmentsFileBytesGoToTheirPhysicalAddresses) {
-    const Bytes elf = MakeElf(kMsp430, {{kLoad, 0x300, 0xC000, 0x10},
-                                        {6, 0x34, 0x1000, 0x40},        // the program header table: not loaded
-                                        {kLoad, 0x310, 0x0200, 0},      // .bss: nothing in the file
-                                        {kLoad, 0x3F0, 0xFFF0, 0x10}},
-                              {});
-    const FirmwareFile f = ReadElf(elf);
-    ASSERT_TRUE(f.ok()) << f.problem;
-    EXPECT_EQ(Chunks(f), (std::vector<std::string>{"C000:" + Pattern(0x300, 0x10), "FFF0:" + Pattern(0x3F0, 0x10)}));
-}
-
-TEST(ElfTest, WithSectionsOnlyAllocatedSectionBytesAreTaken) {
-    // The first segment starts at file offset 0, so it holds the ELF and
-    // program headers in front of the code; they must not reach the flash.
-    const Bytes elf = MakeElf(kArm, {{kLoad, 0, 0x08000000, 0x380}, {kLoad, 0x380, 0x08000380, 0x20}},
-                              {{0, 0, 0, 0},                              // the null section
-                               {kProgbits, kAlloc, 0x300, 0x40},          // code
-                               {kProgbits, kAlloc, 0x370, 0x20},          // across both segments
-                               {kNobits, kAlloc, 0x390, 0x100},           // .bss
-                               {kProgbits, 0, 0x200, 0x80}});             // not allocated (debugging)
-    const FirmwareFile f = ReadElf(elf);
-    ASSERT_TRUE(f.ok()) << f.problem;
-    EXPECT_EQ(Chunks(f), (std::vector<std::string>{"8000300:" + Pattern(0x300, 0x40),
-                                                   "8000370:" + Pattern(0x370, 0x20)}));
-}
-
-TEST(ElfTest, EachFaultNamesItsOffset) {
+TEST(ReadersTest, EachFaultNamesItsLineOrOffset) {
+    const std::string badByte = "a byte is two hex digits, separated from the next by a blank";
+    const std::string hexLength = "hex digits after ':', which no record has (an even number from 10 to 520)";
+    auto B = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
     auto with = [](Bytes b, std::size_t at, std::uint8_t v) {
         b[at] = v;
         return b;
     };
     const Bytes good = MakeElf(kArm, {{kLoad, 0x300, 0x08000000, 0x10}}, {});
     const struct {
-        Bytes elf;
+        Reader read;
+        Bytes input;
         std::string problem;
     } cases[] = {
-        {Bytes(good.begin(), good.begin() + 51), "offset 0x0: 51 bytes, too short for an ELF header (52)"},
-        {with(good, 3, 'G'), "offset 0x0: not an ELF file (no 7F 'E' 'L' 'F' at its start)"},
-        {with(good, 4, 2), "offset 0x4: a 64-bit ELF file; ARM and MSP430 executables are 32-bit"},
-        {with(good, 4, 3), "offset 0x4: ELF class 3, which is neither 32 nor 64-bit"},
-        {with(good, 5, 2), "offset 0x5: a big-endian ELF file; ARM and MSP430 executables are little-endian"},
-        {with(good, 16, 1), "offset 0x10: a relocatable object (.o), not a linked executable"},
-        {with(good, 16, 3), "offset 0x10: ELF type 3, not an executable (2)"},
-        {with(good, 18, 62), "offset 0x12: built for machine 62, not for ARM (40) or MSP430 (105)"},
-        {with(good, 42, 16), "offset 0x2A: program headers of 16 bytes, fewer than 32"},
-        {with(good, 44, 40), "offset 0x34: 40 program headers reach past the end of the file"},
-        {MakeElf(kArm, {{kLoad, 0x3F0, 0x08000000, 0x11}}, {}),
+        {ReadIntelHex, B(":0400000001020304F2\n"),
+         "line 1: the file ends without its end-of-file record (:00000001FF)"},
+        {ReadIntelHex, B(":0400000001020304F3\n:00000001FF\n"),
+         "line 1: the record fails its checksum (it ends in F3, its bytes need F2)"},
+        {ReadIntelHex, B(":00000001FF\n:0100000000FF\n"), "line 2: a record after the end-of-file record of line 1"},
+        {ReadIntelHex, B("\n0400000001020304F2\n"), "line 2: starts with '0', not with the ':' of a record"},
+        {ReadIntelHex, B(":04000000010203G4F2\n"), "line 1: column 16: 'G' is not a hex digit"},
+        {ReadIntelHex, B(":0500000001020304F1\n"), "line 1: the record holds 4 data bytes, its length says 5"},
+        {ReadIntelHex, B(":000000FF\n"), "line 1: 8 " + hexLength},
+        {ReadIntelHex, B(":0400000001020304F\n"), "line 1: 17 " + hexLength},
+        {ReadIntelHex, B(":00000006FA\n"), "line 1: record type 06, which is none of 00 to 05"},
+        {ReadIntelHex, B(":03000004080000F1\n"), "line 1: a type 04 record holds 2 data bytes, not 3"},
+        {ReadIntelHex, B(":0100000100FE\n"), "line 1: a type 01 record holds 0 data bytes, not 1"},
+        // Data that would wrap to the start of their 64 KiB segment.
+        {ReadIntelHex, B(":020000040800F2\n:04FFFE0001020304F5\n"),
+         "line 2: the data run past the end of the 64 KiB segment at 0x08000000 (offset FFFE, 4 bytes)"},
+        {ReadIntelHex, B(""), "the file ends without its end-of-file record (:00000001FF)"},
+        {ReadTiTxt, B("@1000\n01 02\n"), "line 2: the file ends without its closing q line"},
+        {ReadTiTxt, B("01 02\nq\n"), "line 1: data before the first @address line"},
+        {ReadTiTxt, B("@1000\n01 02\nq\nmore\n"), "line 4: text after the closing q of line 3"},
+        {ReadTiTxt, B("@1000\n01 023\nq\n"), "line 2: column 4: " + badByte},
+        {ReadTiTxt, B("@1000\n01 0G\nq\n"), "line 2: column 4: " + badByte},
+        {ReadTiTxt, B("@1000\n  1\nq\n"), "line 2: column 3: " + badByte},
+        {ReadTiTxt, B("@\nq\n"), "line 1: an address line holds 1 to 8 hex digits after '@'"},
+        {ReadTiTxt, B("@123456789\nq\n"), "line 1: an address line holds 1 to 8 hex digits after '@'"},
+        {ReadTiTxt, B("@10X0\nq\n"), "line 1: 'X' in an address, which takes hex digits only"},
+        {ReadTiTxt, B("@FFFFFFFF\n01 02\nq\n"), "line 2: the data run past address 0xFFFFFFFF"},
+        {ReadElf, Bytes(good.begin(), good.begin() + 51), "offset 0x0: 51 bytes, too short for an ELF header (52)"},
+        {ReadElf, with(good, 3, 'G'), "offset 0x0: not an ELF file (no 7F 'E' 'L' 'F' at its start)"},
+        {ReadElf, with(good, 4, 2), "offset 0x4: a 64-bit ELF file; ARM and MSP430 executables are 32-bit"},
+        {ReadElf, with(good, 4, 3), "offset 0x4: ELF class 3, which is neither 32 nor 64-bit"},
+        {ReadElf, with(good, 5, 2), "offset 0x5: a big-endian ELF file; ARM and MSP430 executables are little-endian"},
+        {ReadElf, with(good, 16, 1), "offset 0x10: a relocatable object (.o), not a linked executable"},
+        {ReadElf, with(good, 16, 3), "offset 0x10: ELF type 3, not an executable (2)"},
+        {ReadElf, with(good, 18, 62), "offset 0x12: built for machine 62, not for ARM (40) or MSP430 (105)"},
+        {ReadElf, with(good, 42, 16), "offset 0x2A: program headers of 16 bytes, fewer than 32"},
+        {ReadElf, with(good, 44, 40), "offset 0x34: 40 program headers reach past the end of the file"},
+        {ReadElf, MakeElf(kArm, {{kLoad, 0x3F0, 0x08000000, 0x11}}, {}),
          "offset 0x34: segment 0: its 17 bytes at file offset 0x3F0 reach past the end of the file"},
-        {MakeElf(kArm, {{kLoad, 0x300, 0xFFFFFFF8, 0x10}}, {}),
+        {ReadElf, MakeElf(kArm, {{kLoad, 0x300, 0xFFFFFFF8, 0x10}}, {}),
          "offset 0x34: segment 0: its 16 bytes from 0xFFFFFFF8 run past 0xFFFFFFFF"},
-        {MakeElf(kArm, {{kLoad, 0x300, 0x08000000, 0x10}}, {{kProgbits, kAlloc, 0x300, 0x200}}),
+        {ReadElf, MakeElf(kArm, {{kLoad, 0x300, 0x08000000, 0x10}}, {{kProgbits, kAlloc, 0x300, 0x200}}),
          "offset 0x100: section 0 reaches past the end of the file"},
-        {with(MakeElf(kArm, {{kLoad, 0x300, 0x08000000, 0x10}}, {{kProgbits, kAlloc, 0x300, 0x10}}), 48, 30),
+        {ReadElf, with(MakeElf(kArm, {{kLoad, 0x300, 0x08000000, 0x10}}, {{kProgbits, kAlloc, 0x300, 0x10}}), 48, 30),
          "offset 0x100: 30 section headers reach past the end of the file"},
-        {MakeElf(kArm, {{kLoad, 0, 0x08000000, 0x400}, {kLoad, 0, 0x08001000, 0x400}}, {}),
+        {ReadElf, MakeElf(kArm, {{kLoad, 0, 0x08000000, 0x400}, {kLoad, 0, 0x08001000, 0x400}}, {}),
          "offset 0x54: the segments take the same bytes of the file more than once"},
     };
     for (const auto& c : cases) {
-        const FirmwareFile f = ReadElf(c.elf);
+        const FirmwareFile f = c.read(c.input);
         EXPECT_FALSE(f.ok()) << c.problem;
         EXPECT_EQ(f.problem, c.problem);
     }
@@ -289,8 +263,7 @@ TEST(ReadFirmwareTest, TheContentDecidesTheFormatAndAnAddressMakesARawBinary) {
 }
 
 TEST(ReadFirmwareTest, FilesThatCannotBeReadSayWhy) {
-    // The system's words for why; a folder fails to open or to read,
-    // depending on the system.
+    // The system's words; a folder fails to open or to read, by system.
     const struct {
         std::string path, problem;
     } cases[] = {

@@ -130,14 +130,15 @@ protected:
         }
     }
 
-    // srec_cat placing each binary at its segment's address.
+    // srec_cat placing each binary at its segment's address, writing with
+    // the output options given.
     void SrecCat(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
                  const std::string& srec, const std::string& options) {
         std::ostringstream cmd;
         cmd << "srec_cat";
         for (std::size_t s = 0; s < segments.size(); ++s)
             cmd << " " << Quote(binaries[s]) << " -binary -offset 0x" << std::hex << segments[s].address;
-        cmd << " -o " << Quote(srec) << " -motorola " << options;
+        cmd << " -o " << Quote(srec) << " " << options;
         Run(cmd.str());
     }
 
@@ -162,7 +163,7 @@ TEST_F(SRecordToolsTest, SrecCatS3WithGapsAndEveryBlockSize) {
     for (const auto& layout : layouts) {
         SCOPED_TRACE(layout);
         const std::string srec = dir_.File("out.s37");
-        SrecCat(binaries, segments, srec, "-address-length=4 " + layout);
+        SrecCat(binaries, segments, srec, "-motorola -address-length=4 " + layout);
         const auto lines = RecordLines(srec, '3');
         ASSERT_FALSE(lines.empty());
         const auto picture = SrecCatPicture(srec, kStm32FlashBase);
@@ -179,7 +180,7 @@ TEST_F(SRecordToolsTest, SrecCatS1WithGapsUpToTheLongestRecord) {
                                      "-obs=252 -line-termination=crlf"}) {
         SCOPED_TRACE(layout);
         const std::string srec = dir_.File("out.s19");
-        SrecCat(binaries, segments, srec, "-address-length=2 " + layout);
+        SrecCat(binaries, segments, srec, "-motorola -address-length=2 " + layout);
         const auto lines = RecordLines(srec, '1');
         ASSERT_FALSE(lines.empty());
         if (layout.find("252") != std::string::npos) {
@@ -228,7 +229,7 @@ TEST_F(SRecordToolsTest, ObjcopyRewritesAGappedFileWithOddRecordLengths) {
     const std::vector<Segment> segments = {{0x08000010, 333}, {0x08010001, 1000}};
     const auto binaries = RandomBinaries(segments, 53);
     const std::string gapped = dir_.File("gapped.s37");
-    SrecCat(binaries, segments, gapped, "-address-length=4 -obs=64");
+    SrecCat(binaries, segments, gapped, "-motorola -address-length=4 -obs=64");
 
     for (int len : {7, 37, 249}) {
         SCOPED_TRACE("srec-len " + std::to_string(len));
@@ -254,6 +255,13 @@ std::vector<unsigned char> Picture(const std::vector<std::string>& binaries, con
     return picture;
 }
 
+// A file srec_cat writes: its name, srec_cat's output options, its format.
+struct Written {
+    const char* name;
+    const char* options;
+    FirmwareFormat format;
+};
+
 class FirmwareToolsTest : public SRecordToolsTest {
 protected:
     // Reads the file as the loader does and compares the placed image.
@@ -272,31 +280,11 @@ protected:
         EXPECT_EQ(first, picture.size()) << "first difference at offset 0x" << std::hex << first;
     }
 
-    // srec_cat writing the segments in one of its output formats.
+    // srec_cat writing the segments to `name` in one of its output formats.
     std::string SrecCatTo(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
                           const std::string& name, const std::string& output) {
-        const std::string out = dir_.File(name);
-        std::ostringstream cmd;
-        cmd << "srec_cat";
-        for (std::size_t s = 0; s < segments.size(); ++s)
-            cmd << " " << Quote(binaries[s]) << " -binary -offset 0x" << std::hex << segments[s].address;
-        cmd << " -o " << Quote(out) << " " << output;
-        Run(cmd.str());
-        return out;
-    }
-
-    // srec_cat writing the segments in each of its formats given as
-    // {file name, output options, format}, each read to the picture.
-    struct Written {
-        const char* name;
-        const char* options;
-        FirmwareFormat format;
-    };
-    void ExpectSrecCatFormats(const std::vector<std::string>& binaries, const std::vector<Segment>& segments,
-                              const FlashWindow& window, const std::vector<unsigned char>& picture,
-                              std::initializer_list<Written> formats) {
-        for (const Written& w : formats)
-            ExpectImage(SrecCatTo(binaries, segments, w.name, w.options), std::nullopt, w.format, window, picture);
+        SrecCat(binaries, segments, dir_.File(name), output);
+        return dir_.File(name);
     }
 
     // An executable linked by the ARM linker: the first segment as code at
@@ -331,10 +319,11 @@ TEST_F(FirmwareToolsTest, Stm32AddressesInEveryFormatGiveOneImage) {
     const auto binaries = RandomBinaries(segments, 61);
     const auto picture = Picture(binaries, segments, kStm32Window);
 
-    ExpectSrecCatFormats(binaries, segments, kStm32Window, picture,
-                         {{"s3.s37", "-motorola -address-length=4", FirmwareFormat::SRecord},
-                          {"linear.hex", "-intel", FirmwareFormat::IntelHex},
-                          {"ti.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt}});
+    const Written formats[] = {{"s3.s37", "-motorola -address-length=4", FirmwareFormat::SRecord},
+                               {"linear.hex", "-intel", FirmwareFormat::IntelHex},
+                               {"ti.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt}};
+    for (const Written& w : formats)
+        ExpectImage(SrecCatTo(binaries, segments, w.name, w.options), std::nullopt, w.format, kStm32Window, picture);
     // S1 and S2 count from the flash's first address: the same bytes moved down.
     std::vector<Segment> offsets = segments;
     for (Segment& s : offsets) s.address -= kStm32FlashBase;
@@ -370,12 +359,13 @@ TEST_F(FirmwareToolsTest, Msp430AddressesInEveryFormatGiveOneImage) {
     const auto binaries = RandomBinaries(segments, 71);
     const auto picture = Picture(binaries, segments, kMsp430Window);
 
-    ExpectSrecCatFormats(binaries, segments, kMsp430Window, picture,
-                         {{"s1.s19", "-motorola -address-length=2", FirmwareFormat::SRecord},
-                          {"msp.hex", "-intel -address-length=2", FirmwareFormat::IntelHex},
-                          {"msp.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt},
-                          // With an extended segment address (02) record.
-                          {"seg.hex", "-intel -address-length=3", FirmwareFormat::IntelHex}});
+    const Written formats[] = {{"s1.s19", "-motorola -address-length=2", FirmwareFormat::SRecord},
+                               {"msp.hex", "-intel -address-length=2", FirmwareFormat::IntelHex},
+                               {"msp.txt", "-Texas_Instruments_TeXT", FirmwareFormat::TiTxt},
+                               // With an extended segment address (02) record.
+                               {"seg.hex", "-intel -address-length=3", FirmwareFormat::IntelHex}};
+    for (const Written& w : formats)
+        ExpectImage(SrecCatTo(binaries, segments, w.name, w.options), std::nullopt, w.format, kMsp430Window, picture);
     const std::string top = dir_.File("top.bin");
     Run("srec_cat " + Quote(dir_.File("s1.s19")) + " -motorola -crop 0xC000 0x10000 -offset -0xC000 -fill 0xFF 0 "
         "0x4000 -o " + Quote(top) + " -binary");

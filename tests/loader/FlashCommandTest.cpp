@@ -190,15 +190,13 @@ TEST(StreamStatusLogTest, OnATerminalProgressShowsBehindTheMarksWhereItFits) {
         std::size_t marks;
         std::string expected;  // after the marks
     };
+    // Shown behind the marks, then blanked before the next piece.
+    const std::string shown = "  [50%]" + std::string(7, '\b') + std::string(7, ' ') + std::string(7, '\b') + "^\n";
     const std::vector<Case> table = {
-        // No terminal: the output stays the log's alone.
-        {0, 2, "^\n"},
-        // Shown behind the marks, then blanked before the next piece.
-        {80, 2, "  [50%]" + std::string(7, '\b') + std::string(7, ' ') + std::string(7, '\b') + "^\n"},
-        // A line near the right edge would wrap: nothing is shown.
-        {80, 74, "^\n"},
-        // Positions count within the row a long line wrapped to.
-        {40, 42, "  [50%]" + std::string(7, '\b') + std::string(7, ' ') + std::string(7, '\b') + "^\n"},
+        {0, 2, "^\n"},    // no terminal: the output stays the log's alone
+        {80, 2, shown},
+        {80, 74, "^\n"},  // a line near the right edge would wrap: nothing is shown
+        {40, 42, shown},  // positions count within the row a long line wrapped to
     };
     for (const Case& c : table) {
         std::ostringstream out;
@@ -298,6 +296,7 @@ TEST_F(FlashCommandTest, VerboseSaysHowThePortTookTheLowLatencyRequest) {
         {true, SimLine::Adapter::Ftdi, true,
          "quennet-flash: ttyQ0: low latency refused; the port is used as it is; adapter latency timer 16 ms"},
         {true, SimLine::Adapter::None, false, "quennet-flash: ttyQ0: low latency on"},
+        {true, SimLine::Adapter::None, true, "quennet-flash: ttyQ0: low latency refused; the port is used as it is"},
         {false, SimLine::Adapter::Ftdi, false, "Begin program STM32."},
     };
     for (const Case& c : cases) {

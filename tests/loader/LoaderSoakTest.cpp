@@ -1,10 +1,7 @@
-// Programming runs and LCD captures over a bad line, in virtual time: each
-// run meets one fault drawn from a seeded generator (a byte flipped, lost
-// or added on the wire, noise before an answer, a reply past its time, a
-// refusal, the target reset partway, the adapter unplugged). Whatever
-// happens, a run ends with one error line or with "PROGRAM OK" and a flash
-// that holds the image, and the port is the terminal's again, at its
-// settings or closed.
+// Programming runs and LCD captures in virtual time, each meeting one seeded
+// fault (wire bytes flipped, lost or added, noise, late replies, refusals, a
+// reset, an unplugged adapter): each ends with one error line, or with
+// "PROGRAM OK" and the image in flash, and the terminal has its port back.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -45,35 +42,50 @@ unsigned BaseSeed() {
     return text ? static_cast<unsigned>(std::strtoul(text, nullptr, 0)) : 2024u;
 }
 
-// Outcomes by fault kind, printed at the end.
+// Outcomes by fault kind.
 using Tally = std::map<std::string, std::map<std::string, int>>;
-void Print(const char* what, const Tally& tally) {
+
+// Calls once(seed, generator, tally) for each run until one fails, then
+// prints the tally.
+template <class Once>
+void Soak(const char* what, Once once) {
+    const int runs = RunCount(400);
+    const unsigned base = BaseSeed();
+    Tally tally;
+    for (int i = 0; i < runs && !::testing::Test::HasFailure(); ++i) {
+        std::mt19937 rng(base + static_cast<unsigned>(i));
+        once(base + static_cast<unsigned>(i), rng, tally);
+    }
     std::cout << what << ":\n";
     for (const auto& [fault, outcomes] : tally)
         for (const auto& [outcome, n] : outcomes) std::cout << "  " << fault << " -> " << outcome << ": " << n << "\n";
 }
 
-// One S-record line of the given type (1: 16-bit address, 3: 32-bit).
-std::string Record(char type, std::uint32_t address, const Bytes& data) {
-    const int addressBytes = type == '1' ? 2 : 4;
-    Bytes body{static_cast<std::uint8_t>(addressBytes + data.size() + 1)};
-    for (int i = addressBytes - 1; i >= 0; --i) body.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
-    body.insert(body.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    std::string line = std::string("S") + type;
-    char hex[3];
-    for (std::uint8_t b : body) {
-        sum += b;
-        std::snprintf(hex, sizeof hex, "%02X", unsigned{b});
-        line += hex;
+// The bytes as S1 records (S3 at STM32 flash addresses) of up to 16 bytes.
+std::string SRecords(const std::map<std::uint32_t, std::uint8_t>& image, bool s3) {
+    std::string text;
+    auto put = [&text](unsigned b) { text += {"0123456789ABCDEF"[b >> 4 & 15], "0123456789ABCDEF"[b & 15]}; };
+    for (auto it = image.begin(); it != image.end();) {
+        const std::uint32_t start = it->first, address = s3 ? kStm32FlashBase + start : start;
+        Bytes body{0};
+        for (int i = s3 ? 3 : 1; i >= 0; --i) body.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+        while (it != image.end() && it->first == start + body.size() - (s3 ? 5 : 3) && body.size() < (s3 ? 21u : 19u))
+            body.push_back((it++)->second);
+        body[0] = static_cast<std::uint8_t>(body.size());  // address, data and the checksum to come
+        unsigned sum = 0;
+        text += s3 ? "S3" : "S1";
+        for (std::uint8_t b : body) {
+            sum += b;
+            put(b);
+        }
+        put(~sum & 0xFF);
+        text += '\n';
     }
-    std::snprintf(hex, sizeof hex, "%02X", ~sum & 0xFF);
-    return line + hex + "\n";
+    return text;
 }
 
-// The wire faults strike a byte the target sends; the others are set up on
-// the target or scheduled on the clock. False when an XOR checksum cannot
-// see the fault: bytes added whose XOR is zero.
+// A wire fault on a byte the target sends; false when an XOR checksum cannot
+// see it (bytes added whose XOR is zero).
 bool WireFault(SimLine& line, Fault fault, std::mt19937& rng, std::size_t bytesSent) {
     SimLine::WireFault f;
     f.atByte = 1 + rng() % bytesSent;
@@ -97,8 +109,7 @@ bool WireFault(SimLine& line, Fault fault, std::mt19937& rng, std::size_t bytesS
     return f.kind != SimLine::WireFault::Kind::Insert || sum != 0;
 }
 
-// The target's reset line pulled low for a moment by something else than
-// the host (a brown-out, a watchdog), or the adapter pulled out.
+// A reset not from the host (brown-out, watchdog), or the adapter pulled out.
 void Schedule(VirtualClock& clock, SimLine& line, SimPeer& target, Fault fault, std::uint64_t atUs) {
     if (fault == Fault::Unplug) {
         clock.ScheduleAt(atUs, [&line] {
@@ -127,22 +138,18 @@ std::string Judge(const std::vector<std::string>& lines, int result, bool flashH
                   const SimLine& line) {
     int errors = 0;
     bool ok = false, restoreFailed = false;
+    std::string outcome;  // the first error line, or how the run ended
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (lines[i].rfind("PROGRAM OK in ", 0) == 0) ok = true;
         if (lines[i].find("ERROR") == std::string::npos) continue;
-        // A failed reopen at the terminal's settings is reported after the
-        // run's own line.
+        if (outcome.empty()) outcome = lines[i].substr(0, 48);
+        // A failed reopen at the terminal's settings follows the run's own line.
         if (lines[i] == kLineCantOpenPort && i > 0 && lines[i - 1] == kLineRestoringBaud)
             restoreFailed = true;
         else
             ++errors;
     }
-    std::string outcome = ok ? "PROGRAM OK" : "no end line";
-    for (const std::string& l : lines)
-        if (l.find("ERROR") != std::string::npos) {
-            outcome = l.substr(0, 48);
-            break;
-        }
+    if (outcome.empty()) outcome = ok ? "PROGRAM OK" : "no end line";
     EXPECT_TRUE(ok ? errors == 0 : errors == 1) << errors << " error lines, ok " << ok;
     EXPECT_EQ(result, ok ? 0 : 1);
     if (ok) {
@@ -164,7 +171,7 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
     SimLine line(clock);
     ComPort port(SimDeviceFactory(line), clock);
     MemoryStatusLog log;
-    Loader loader(LoaderHost{port, log, {}, {}, {}});
+    Loader loader(LoaderHost{port, log, {}, {}, {}, {}});
     LoaderInputs inputs;
     inputs.terminalPort = "ttyQ0";
     inputs.terminalBaud = "9600";
@@ -180,14 +187,7 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
         for (std::uint32_t a = at; a < at + n && (run.stm32 || a < 0x10000); ++a)
             image[a] = static_cast<std::uint8_t>(rng() % 255);
     }
-    std::string text;
-    for (auto it = image.begin(); it != image.end();) {
-        const std::uint32_t start = it->first;
-        Bytes data;
-        while (it != image.end() && it->first == start + data.size() && data.size() < 16) data.push_back((it++)->second);
-        text += run.stm32 ? Record('3', kStm32FlashBase + start, data) : Record('1', start, data);
-    }
-    inputs.firmwarePath = dir.Write("fw" + std::to_string(seed) + ".s19", text);
+    inputs.firmwarePath = dir.Write("fw" + std::to_string(seed) + ".s19", SRecords(image, run.stm32));
 
     std::unique_ptr<Stm32BootTarget> stm32;
     std::unique_ptr<Msp430BslTarget> msp430;
@@ -204,29 +204,25 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
     line.SetPeer(target);
     EXPECT_EQ(port.ComOpen("ttyQ0", 9600, kFrameN81), kComOk);
 
+    const Stm32BootTarget::Step stm32Steps[] = {Stm32BootTarget::Step::Get, Stm32BootTarget::Step::GetId,
+                                                Stm32BootTarget::Step::Erase, Stm32BootTarget::Step::Write,
+                                                Stm32BootTarget::Step::Read};
+    const BslSimStep bslSteps[] = {BslSimStep::Sync, BslSimStep::MassErase, BslSimStep::Password,
+                                   BslSimStep::ReadBlock, BslSimStep::WriteFlash};
     switch (run.fault) {
     case Fault::Late:
         if (stm32) {
-            const Stm32BootTarget::Step steps[] = {Stm32BootTarget::Step::Get, Stm32BootTarget::Step::GetId,
-                                                   Stm32BootTarget::Step::Erase, Stm32BootTarget::Step::Write,
-                                                   Stm32BootTarget::Step::Read};
             stm32->replyGapUs = 100000 + rng() % 3000000;
-            stm32->FailStep(steps[rng() % 5], Stm32BootTarget::Fault::SlowReply, 1 + static_cast<int>(rng() % 2));
+            stm32->FailStep(stm32Steps[rng() % 5], Stm32BootTarget::Fault::SlowReply, 1 + static_cast<int>(rng() % 2));
         } else {
             msp430->Config().massEraseUs = 100000 + rng() % 30000000;
         }
         break;
     case Fault::Refuse:
-        if (stm32) {
-            const Stm32BootTarget::Step steps[] = {Stm32BootTarget::Step::Get, Stm32BootTarget::Step::GetId,
-                                                   Stm32BootTarget::Step::Erase, Stm32BootTarget::Step::Write,
-                                                   Stm32BootTarget::Step::Read};
-            stm32->FailStep(steps[rng() % 5], Stm32BootTarget::Fault::Nack, 1 + static_cast<int>(rng() % 2));
-        } else {
-            const BslSimStep steps[] = {BslSimStep::Sync, BslSimStep::MassErase, BslSimStep::Password,
-                                        BslSimStep::ReadBlock, BslSimStep::WriteFlash};
-            msp430->faults.push_back({steps[rng() % 5], BslSimFault::Nak, 1 + static_cast<int>(rng() % 3)});
-        }
+        if (stm32)
+            stm32->FailStep(stm32Steps[rng() % 5], Stm32BootTarget::Fault::Nack, 1 + static_cast<int>(rng() % 2));
+        else
+            msp430->faults.push_back({bslSteps[rng() % 5], BslSimFault::Nak, 1 + static_cast<int>(rng() % 3)});
         break;
     case Fault::Reset:
     case Fault::Unplug:
@@ -252,33 +248,18 @@ std::string ProgramOnce(const RunPlan& run, unsigned seed, std::mt19937& rng, co
 }
 
 TEST(LoaderSoak, EveryRunOverABadLineEndsWithOneVerdictAndThePortBack) {
-    const int runs = RunCount(400);
-    const unsigned base = BaseSeed();
     testing::TempDir dir;
-    Tally tally;
-    for (int i = 0; i < runs; ++i) {
-        const unsigned seed = base + static_cast<unsigned>(i);
-        std::mt19937 rng(seed);
-        RunPlan run;
-        run.stm32 = rng() % 2;
-        run.verify = rng() % 2;
-        run.fault = static_cast<Fault>(rng() % kFaultKinds);
+    Soak("programming runs", [&dir](unsigned seed, std::mt19937& rng, Tally& tally) {
+        const RunPlan run{rng() % 2 != 0, rng() % 2 != 0, static_cast<Fault>(rng() % kFaultKinds)};
         SCOPED_TRACE("seed " + std::to_string(seed) + (run.stm32 ? " STM32" : " MSP430") +
                      (run.verify ? " verify" : "") + ", fault " + kFaultNames[static_cast<int>(run.fault)]);
         const std::string outcome = ProgramOnce(run, seed, rng, dir);
         ++tally[std::string(run.stm32 ? "STM32 " : "MSP430 ") + kFaultNames[static_cast<int>(run.fault)]][outcome];
-        if (HasFailure()) break;
-    }
-    Print("programming runs", tally);
+    });
 }
 
 TEST(LoaderSoak, EveryCaptureOverABadLineEndsWithOneVerdictAndThePortBack) {
-    const int runs = RunCount(400);
-    const unsigned base = BaseSeed();
-    Tally tally;
-    for (int i = 0; i < runs; ++i) {
-        const unsigned seed = base + static_cast<unsigned>(i);
-        std::mt19937 rng(seed);
+    Soak("captures", [](unsigned seed, std::mt19937& rng, Tally& tally) {
         const Fault fault = static_cast<Fault>(rng() % kFaultKinds);
         SCOPED_TRACE("seed " + std::to_string(seed) + ", fault " + kFaultNames[static_cast<int>(fault)]);
         VirtualClock clock;
@@ -292,7 +273,7 @@ TEST(LoaderSoak, EveryCaptureOverABadLineEndsWithOneVerdictAndThePortBack) {
         LcdState state;
         int paused = 0, resumed = 0, boxes = 0;
         LcdCaptureHost host{port, nmea, [&] { ++paused; }, [&] { ++resumed; }, nullptr, nullptr, nullptr,
-                            [&](const std::string&, const std::string&) { ++boxes; }};
+                            [&](const std::string&, const std::string&) { ++boxes; }, nullptr};
         // A sentence's checksum cannot see every fault; a capture that
         // comes through one of those may hold a wrong picture.
         bool visible = true;
@@ -322,13 +303,12 @@ TEST(LoaderSoak, EveryCaptureOverABadLineEndsWithOneVerdictAndThePortBack) {
                 for (int c = 0; c < target.Width(); ++c)
                     ASSERT_EQ(state.PixelLit(target.Width(), r, c), target.Pixel(r, c)) << "row " << r << " column " << c;
         }
-        const char* names[] = {"Done", "PortBusy", "NoPort", "Protocol Error 1", "Protocol Error 2", "Protocol Error 3"};
+        const char* names[] = {"Done",          "PortBusy",         "NoPort", "Protocol Error 1",
+                               "Protocol Error 2", "Protocol Error 3", "Stopped"};
         ++tally[std::string(kFaultNames[static_cast<int>(fault)]) + (visible ? "" : " (checksum-blind)")]
                [std::string(names[static_cast<int>(result)]) + (line.toPortFault ? " (fault not reached)" : "")];
         line.SetPeer(nullptr);
-        if (HasFailure()) break;
-    }
-    Print("captures", tally);
+    });
 }
 
 }  // namespace

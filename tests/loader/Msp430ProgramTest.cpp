@@ -65,7 +65,7 @@ protected:
     Msp430RunTest()
         : line(clock),
           port(SimDeviceFactory(line), clock),
-          loader(LoaderHost{port, log, nullptr, nullptr, [this] { OnMessages(); }}) {
+          loader(LoaderHost{port, log, nullptr, nullptr, [this] { OnMessages(); }, nullptr}) {
         line.SetPeer(&target);
         inputs.targetIndex = kTargetMsp430_9600;
         inputs.terminalPort = "ttyQ0";
@@ -87,6 +87,14 @@ protected:
         line.ClearEvents();
         EXPECT_TRUE(loader.StartProgram(inputs));
         return loader.LastRunResult;
+    }
+    // A run on another part, which then leaves the line to the fixture's.
+    int RunOn(Msp430BslTarget& part) {
+        line.SetPeer(&part);
+        const int result = Run();
+        port.ComClose();
+        line.SetPeer(&target);
+        return result;
     }
     void OnMessages() {
         ++messageCalls;
@@ -540,48 +548,33 @@ TEST_F(Msp430RunTest, DeviceInfoErasesAProgrammedPartAndReportsIt) {
     EXPECT_FALSE(target.Running());  // reset into the (erased) program
 }
 
-TEST_F(Msp430RunTest, EachFamilyGetsTheMassErasesItsFlashNeeds) {
+TEST_F(Msp430RunTest, EachFamilyGetsTheMassErasesItsFlashNeedsAndNearlyThreeSecondsEach) {
     struct Case {
         std::uint16_t deviceId;
+        std::uint64_t eraseUs;  // 0: the part's own
         std::size_t erases;
-    };
-    Firmware(Record('1', 0x1100, {1, 2}));
-    for (const Case c : {Case{0xF149, 19}, Case{0xF413, 1}, Case{0xF249, 1}}) {
-        Msp430BslTarget part;
-        part.Config().deviceId = c.deviceId;
-        line.SetPeer(&part);
-        EXPECT_EQ(Run(), 0) << log.Text();
-        const auto erases = part.CommandsOf(0x18);
-        EXPECT_EQ(erases.size(), c.erases) << std::hex << c.deviceId;
-        for (const auto& e : erases) {
-            EXPECT_TRUE(e.accepted && e.address == 0xFF00 && e.length == 0xA506) << std::hex << c.deviceId;
-        }
-        EXPECT_EQ(part.WritesOnIncompleteErase(), 0) << std::hex << c.deviceId;
-        EXPECT_EQ(part.At(0x1100), 1);
-        EXPECT_EQ(part.At(0x1102), 0xFF) << "the old program is gone";
-        port.ComClose();
-        line.SetPeer(&target);
-    }
-}
-
-TEST_F(Msp430RunTest, AMassEraseOfNearlyThreeSecondsIsWaitedFor) {
-    struct Case {
-        std::uint64_t eraseUs;
         int result;
     };
+    const Case cases[] = {{0xF149, 0, 19, 0}, {0xF413, 0, 1, 0}, {0xF249, 0, 1, 0},
+                          {0xF249, 2900000, 1, 0}, {0xF249, 3100000, 1, 1}};
     inputs.terminalFormat = kFrameE81;
     Firmware(Record('1', 0x1100, {1, 2}));
-    for (const Case c : {Case{2900000, 0}, Case{3100000, 1}}) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.deviceId) + " erasing for " + std::to_string(c.eraseUs));
         Msp430BslTarget part;
-        part.Config().deviceId = 0xF249;
-        part.Config().massEraseUs = c.eraseUs;
-        line.SetPeer(&part);
-        EXPECT_EQ(Run(), c.result) << c.eraseUs;
+        part.Config().deviceId = c.deviceId;
+        if (c.eraseUs) part.Config().massEraseUs = c.eraseUs;
+        EXPECT_EQ(RunOn(part), c.result) << log.Text();
         if (c.result != 0) {
             EXPECT_EQ(Last(log.Lines()), "ERROR: Erasing Failure.");
+            continue;
         }
-        port.ComClose();
-        line.SetPeer(&target);
+        const auto erases = part.CommandsOf(0x18);
+        EXPECT_EQ(erases.size(), c.erases);
+        for (const auto& e : erases) EXPECT_TRUE(e.accepted && e.address == 0xFF00 && e.length == 0xA506);
+        EXPECT_EQ(part.WritesOnIncompleteErase(), 0);
+        EXPECT_EQ(part.At(0x1100), 1);
+        EXPECT_EQ(part.At(0x1102), 0xFF) << "the old program is gone";
     }
 }
 
@@ -611,8 +604,7 @@ TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Oth
         part.Config().versionMajor = static_cast<std::uint8_t>(c.version >> 8);
         part.Config().versionMinor = static_cast<std::uint8_t>(c.version);
         if (c.refusal) part.faults = {{BslSimStep::ChangeBaud, *c.refusal}};
-        line.SetPeer(&part);
-        EXPECT_EQ(Run(), 0) << log.Text();
+        EXPECT_EQ(RunOn(part), 0) << log.Text();
         const Lines l = log.Lines();
         const auto box = std::find(l.begin(), l.end(), "Programming ...");
         ASSERT_NE(box, l.end()) << log.Text();
@@ -631,8 +623,6 @@ TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Oth
         EXPECT_TRUE(FlashOf(part, 0x8000, Bytes(500, 0x5A)));
         EXPECT_EQ(line.Settings().baud, 9600u) << "the terminal's rate again";
         EXPECT_EQ(line.Settings().parity, Parity::Even);
-        port.ComClose();
-        line.SetPeer(&target);
     }
 }
 

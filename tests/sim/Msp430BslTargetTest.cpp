@@ -228,8 +228,7 @@ TEST_F(BslTargetTest, ErasesFollowFctl1AndAddressPerLoaderVersion) {
         Msp430BslTarget part;
         Plug(part, c.version, c.deviceId);
         Pattern();
-        ASSERT_EQ(Command(MassErase()), Bytes{0x90});
-        ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
+        Unlock();
         for (std::uint16_t a : {0x1000, 0x2000, 0x2200}) part.Preload(a, {0x12});
         EXPECT_EQ(Command(c.frame), Bytes{c.reply}) << c.what;
         EXPECT_EQ(part.At(0x1000) == 0xFF, c.infoErased) << c.what;
@@ -263,8 +262,7 @@ TEST_F(BslTargetTest, EraseCheckAndVersionCommandsExistFrom150ExceptOn2x) {
             EXPECT_EQ(version, Bytes{0xA0}) << c.version;
         }
         EXPECT_EQ(Command(Frame(0x1C, 0x1000, 0xF000)), Bytes{0xA0}) << "locked, or not there";
-        ASSERT_EQ(Command(MassErase()), Bytes{0x90});
-        ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
+        Unlock();
         part.Preload(0x8001, {0x00});
         EXPECT_EQ(Command(Frame(0x1C, 0x1000, 0x7001)), Bytes{c.has ? std::uint8_t{0x90} : std::uint8_t{0xA0}});
         EXPECT_EQ(Command(Frame(0x1C, 0x1000, 0x7002)), Bytes{0xA0}) << "0x8001 is not blank";

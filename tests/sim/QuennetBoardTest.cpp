@@ -114,32 +114,27 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBackEachFamilyModel) {
     std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                  static_cast<std::streamsize>(bytes.size()));
 
-    const std::string base = "timeout 60 stm32flash -b 115200 -m 8n1 ";
-    struct Run {
-        std::string productId;
-        const char* adapter;
-        std::size_t flashSize;
+    auto stm32flash = [](const std::string& args) {
+        return Shell("timeout 60 stm32flash -b 115200 -m 8n1 " + args + " >/dev/null 2>&1");
     };
-    std::vector<Run> runs;
-    for (const Stm32ChipModel& model : Stm32ChipModels()) {
+    std::vector<std::pair<const Stm32ChipModel*, const char*>> runs;  // the model, the adapter
+    for (const Stm32ChipModel& model : Stm32ChipModels()) runs.emplace_back(&model, "none");
+    // The FTDI adapter model at its 16 ms, which a pty cannot lower.
+    runs.emplace_back(FindStm32ChipModel(0x414), "ftdi");
+    for (const auto& [model, adapter] : runs) {
         char id[8];
-        std::snprintf(id, sizeof id, "%X", model.productId);
-        runs.push_back({id, "none", model.FlashSize()});
-    }
-    // Through the FTDI adapter model at its 16 ms, which a pty cannot lower.
-    runs.push_back({"414", "ftdi", 0x80000});
-    for (const Run& run : runs) {
-        SCOPED_TRACE(run.productId + " " + run.adapter);
-        testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce", "--adapter", run.adapter,
-                                                        "--product-id", run.productId, "--flash-out", flash});
+        std::snprintf(id, sizeof id, "%X", model->productId);
+        SCOPED_TRACE(std::string(id) + " " + adapter);
+        testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce", "--adapter", adapter,
+                                                        "--product-id", id, "--flash-out", flash});
         ASSERT_TRUE(board.Started());
-        EXPECT_EQ(Shell(base + "-w " + image + " -v " + board.Path() + " >/dev/null 2>&1"), 0);
-        EXPECT_EQ(Shell(base + "-r " + readBack + " -S 0x08000000:5000 " + board.Path() + " >/dev/null 2>&1"), 0);
+        EXPECT_EQ(stm32flash("-w " + image + " -v " + board.Path()), 0);
+        EXPECT_EQ(stm32flash("-r " + readBack + " -S 0x08000000:5000 " + board.Path()), 0);
         EXPECT_EQ(ReadFile(readBack), bytes);
         ASSERT_EQ(board.Stop(), 0);
 
         const Bytes written = ReadFile(flash);
-        ASSERT_EQ(written.size(), run.flashSize);
+        ASSERT_EQ(written.size(), model->FlashSize());
         EXPECT_EQ(Bytes(written.begin(), written.begin() + 5000), bytes);
         EXPECT_EQ(written[5000], 0xFF);
     }
@@ -147,9 +142,9 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBackEachFamilyModel) {
     // Read-out protection: refused until stm32flash removes it (-k).
     testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "stm32", "--no-announce", "--product-id", "460", "--rdp"});
     ASSERT_TRUE(board.Started());
-    EXPECT_NE(Shell(base + "-r " + readBack + " -S 0x08000000:16 " + board.Path() + " >/dev/null 2>&1"), 0);
-    EXPECT_EQ(Shell(base + "-k " + board.Path() + " >/dev/null 2>&1"), 0);
-    EXPECT_EQ(Shell(base + "-w " + image + " -v " + board.Path() + " >/dev/null 2>&1"), 0);
+    EXPECT_NE(stm32flash("-r " + readBack + " -S 0x08000000:16 " + board.Path()), 0);
+    EXPECT_EQ(stm32flash("-k " + board.Path()), 0);
+    EXPECT_EQ(stm32flash("-w " + image + " -v " + board.Path()), 0);
 }
 
 // A host that drops its input before every command (tcflush TCIFLUSH, as

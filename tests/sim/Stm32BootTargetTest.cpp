@@ -72,6 +72,15 @@ protected:
         f.push_back(x);
         return f;
     }
+    // A command with one frame after its ACK; returns both answers.
+    Bytes Command(std::uint8_t code, const Bytes& frame, int budgetMs = 100) {
+        Write({code, static_cast<std::uint8_t>(code ^ 0xFF)});
+        Bytes got = Read(1);
+        Write(frame);
+        const Bytes a = Read(1, budgetMs);
+        got.insert(got.end(), a.begin(), a.end());
+        return got;
+    }
     // A whole Write Memory; returns the three answers.
     Bytes WriteMemory(std::uint32_t address, const Bytes& data) {
         Write({0x31, 0xCE});
@@ -318,7 +327,7 @@ TEST_F(Stm32BootTargetTest, EachStepCanBeToldToFail) {
     EXPECT_EQ(target.Served(Step::Read), 2u);
 }
 
-TEST_F(Stm32BootTargetTest, EachFamilyModelAnswersWithItsLoaderAndFlash) {
+TEST_F(Stm32BootTargetTest, EachFamilyModelAnswersWithItsLoaderFlashAndWriteUnits) {
     for (const Stm32ChipModel& m : Stm32ChipModels()) {
         SCOPED_TRACE(m.part);
         Stm32BootTarget chip(line, m);
@@ -334,13 +343,21 @@ TEST_F(Stm32BootTargetTest, EachFamilyModelAnswersWithItsLoaderAndFlash) {
         const bool extended = std::count(get.begin() + 3, get.end() - 1, 0x44) == 1;
         EXPECT_NE(erase, extended);
         EXPECT_EQ(extended, m.version >= 0x30);
-        Write({0x02, 0xFD});
-        EXPECT_EQ(Read(5, 10), (Bytes{kAck, 0x01, static_cast<std::uint8_t>(m.productId >> 8),
-                                      static_cast<std::uint8_t>(m.productId), kAck}));
         // The flash ends where the family's does.
         const std::uint32_t last = Stm32BootTarget::kFlashBase + m.FlashSize() - 4;
         EXPECT_EQ(ReadMemory(last, 4).size(), 7u);
         EXPECT_EQ(ReadMemory(last + 4, 4), (Bytes{kAck, kNack}));
+
+        // Writes in whole units: a start inside one is refused, a short
+        // write fills the rest of its unit with 0xFF.
+        const std::uint32_t at = Stm32BootTarget::kFlashBase + 0x100, unit = m.programUnit;
+        EXPECT_EQ(WriteMemory(at + (unit == 4 ? 2 : unit / 2), Bytes(8, 0x11)), (Bytes{kAck, kNack}));
+        EXPECT_EQ(WriteMemory(at, {1, 2, 3, 4, 5}), (Bytes{kAck, kAck, kAck}));
+        EXPECT_EQ(chip.Flash()[0x104], 5);
+        for (std::uint32_t i = 5; i < 2 * unit; ++i) EXPECT_EQ(chip.Flash()[0x100 + i], 0xFF) << i;
+        // That unit again: with ECC refused, without it bits are cleared.
+        EXPECT_EQ(WriteMemory(at, {0, 0, 0, 0}), (Bytes{kAck, kAck, m.ecc ? kNack : kAck}));
+        EXPECT_EQ(chip.Flash()[0x100], m.ecc ? 1 : 0);
         line.SetPeer(&target);
     }
 }
@@ -360,12 +377,7 @@ TEST_F(Stm32BootTargetTest, ExtendedEraseTakesTwoBytePageNumbersAndSpecialCodes)
         std::uint8_t x = 0;
         for (std::uint8_t b : frame) x ^= b;
         frame.push_back(x);
-        Write({0x44, 0xBB});
-        Bytes got = Read(1);
-        Write(frame);
-        const Bytes answer = Read(1, budgetMs);
-        got.insert(got.end(), answer.begin(), answer.end());
-        return got;
+        return Command(0x44, frame, budgetMs);
     };
     // Sectors 1 (16 KiB) and 5 (128 KiB): N = 1, the numbers, their XOR.
     const std::uint64_t start = clock.NowUs();
@@ -402,31 +414,6 @@ TEST_F(Stm32BootTargetTest, ExtendedEraseTakesTwoBytePageNumbersAndSpecialCodes)
     EXPECT_EQ(extendedErase({0xFF, 0xFE}, 100), (Bytes{kAck, kAck}));
     EXPECT_EQ(l4.Flash()[0x7FFFF], 0xFF);
     line.SetPeer(&target);
-}
-
-TEST_F(Stm32BootTargetTest, FlashTakesWritesInWholeProgrammingUnits) {
-    const struct {
-        std::uint16_t id;
-        std::uint32_t unit;
-        bool ecc;
-    } cases[] = {{0x414, 4, false}, {0x460, 8, true}, {0x450, 32, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.id);
-        Stm32BootTarget chip(line, *FindStm32ChipModel(c.id));
-        line.SetPeer(&chip);
-        EnterAndSync();
-        const std::uint32_t at = Stm32BootTarget::kFlashBase + 0x100;
-        // A start inside a unit is refused.
-        EXPECT_EQ(WriteMemory(at + (c.unit == 4 ? 2 : c.unit / 2), Bytes(8, 0x11)), (Bytes{kAck, kNack}));
-        // A short write fills the rest of its unit with 0xFF.
-        EXPECT_EQ(WriteMemory(at, {1, 2, 3, 4, 5}), (Bytes{kAck, kAck, kAck}));
-        EXPECT_EQ(chip.Flash()[0x104], 5);
-        for (std::uint32_t i = 5; i < 2 * c.unit; ++i) EXPECT_EQ(chip.Flash()[0x100 + i], 0xFF) << i;
-        // That unit again: with ECC refused, without it bits are cleared.
-        EXPECT_EQ(WriteMemory(at, {0, 0, 0, 0}), (Bytes{kAck, kAck, c.ecc ? kNack : kAck}));
-        EXPECT_EQ(chip.Flash()[0x100], c.ecc ? 1 : 0);
-        line.SetPeer(&target);
-    }
 }
 
 TEST_F(Stm32BootTargetTest, ReadoutProtectionHoldsUntilUnprotectErasesTheFlash) {
@@ -470,14 +457,7 @@ TEST_F(Stm32BootTargetTest, GoStartsTheFirmwareOnceItsAckIsOut) {
     std::vector<std::uint64_t> started;
     target.onGo = [&](std::uint64_t atUs) { started.push_back(atUs); };
     EnterAndSync();
-    auto go = [&](Bytes address) {
-        Write({0x21, 0xDE});
-        Bytes got = Read(1);
-        Write(address);
-        const Bytes a = Read(1);
-        got.insert(got.end(), a.begin(), a.end());
-        return got;
-    };
+    auto go = [&](const Bytes& address) { return Command(0x21, address); };
     Bytes bad = Address(Stm32BootTarget::kFlashBase);
     bad[4] ^= 1;
     EXPECT_EQ(go(bad), (Bytes{kAck, kNack}));
