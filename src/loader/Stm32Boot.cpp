@@ -122,19 +122,9 @@ int Stm32Link::Stm32WriteBlock(std::uint32_t address, const std::uint8_t* source
         sum ^= source[i];
     }
     ReplyBuffer[1 + count] = sum;
-    const std::uint64_t sentUs = port_.clock().MonotonicUs();
     port_.ComWrite(ReplyBuffer.data(), count + 2);
     // The ACK follows the flash programming of the block.
-    if (Stm32WaitAck() != 0) return 1;
-    // A chip reset in the middle of the block restarts its bootloader, which
-    // takes a data byte 0x7F for its sync and answers it with an ACK before
-    // the block can have left: that ACK is not the write's. Ten bits of the
-    // eleven a byte takes leave room for a clock that ticks coarsely.
-    if (lineBaud > 0) {
-        const std::uint64_t wireUs = (count + 2) * 10 * 1000000ull / lineBaud;
-        if (port_.clock().MonotonicUs() - sentUs < wireUs) return 1;
-    }
-    return 0;
+    return Stm32WaitAck();
 }
 
 int Stm32Link::Stm32VerifyBlock(std::uint32_t address, const std::uint8_t* expected,

@@ -65,10 +65,6 @@ public:
     int Stm32Get(int& version);
     int Stm32GetId(int& firstByte, int& secondByte);
     int Stm32EraseAll();
-    // The line's baud rate, when known: an ACK that comes before a block
-    // can have left is taken for no answer.
-    std::uint32_t lineBaud = 0;
-
     // count 1 .. 256 bytes from source to flash at address.
     int Stm32WriteBlock(std::uint32_t address, const std::uint8_t* source, std::size_t count);
     // Reads count (1 .. 256) bytes back from address and compares them.

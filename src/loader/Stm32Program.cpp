@@ -272,7 +272,6 @@ int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)
     const Fail fail = FailAndRestore(loader);
 
     Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
-    link.lineBaud = baud;
     const int id = Identify(loader, link, fail);
     if (id < 0) return 1;
     bool known = false;
@@ -292,7 +291,6 @@ int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t ba
     const Fail fail = FailAndRestore(loader);
 
     Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
-    link.lineBaud = baud;
     const int id = Identify(loader, link, fail);
     if (id < 0) return 1;
     char text[128];

@@ -637,28 +637,6 @@ TEST_F(Stm32ProgramTest, AnyTargetUnprotectsOnlyOnRequestAndCanStartWithGo) {
 }
 
 // A target that does not answer the sync byte, seen from what comes back.
-// A chip reset in the middle of a block restarts its bootloader, which
-// answers a data byte 0x7F with the ACK of a sync: a run without verify must
-// not take it for the block's and call a blank flash programmed.
-TEST_F(Stm32ProgramTest, AnAckBeforeTheBlockCanHaveLeftIsNoAnswer) {
-    inputs.verify = false;
-    std::map<std::uint32_t, std::uint8_t> bytes;
-    for (std::uint32_t a = 0; a < 256; ++a) bytes[a] = 0x7F;
-    Run(bytes);
-    ASSERT_EQ(Last(log.Lines()).rfind("PROGRAM OK", 0), 0u);
-    std::uint64_t blockUs = 0;  // from the run's start, as runs repeat in virtual time
-    for (const auto& e : line.EventsOf(SimEvent::Kind::Write))
-        if (e.bytes.size() == 258) blockUs = e.atUs - startUs;
-    ASSERT_GT(blockUs, 0u);
-    // The same run again, with the reset 2 ms into the block.
-    clock.ScheduleAt(clock.NowUs() + blockUs + 2000, [this] {
-        target.OnLines(line, target.resetWhenDtrAsserted, line.Rts(), clock.NowUs());
-        clock.ScheduleAt(clock.NowUs() + 3000, [this] { target.OnLines(line, line.Dtr(), line.Rts(), clock.NowUs()); });
-    });
-    const Lines lines = Run(bytes);
-    EXPECT_EQ(Last(lines).rfind("PROGRAM OK", 0), std::string::npos) << Last(lines);
-}
-
 class EchoesSync : public SimPeer {
 public:
     explicit EchoesSync(std::vector<std::uint8_t> reply) : reply_(std::move(reply)) {}
