@@ -8,6 +8,20 @@
 
 namespace quennet {
 
+namespace {
+
+// Where the part of a port path that tells devices apart ends: udev's by-id
+// and by-path links end in the interface and port numbers ("-if00-port0")
+// that most adapters share, so the name ends before them.
+int NamingEnd(const QString& path) {
+    static const QRegularExpression shared(R"((-if\d+)?-port\d+$)");
+    const QRegularExpressionMatch m = shared.match(path);
+    if (m.hasMatch() && m.capturedStart() > path.lastIndexOf('/') + 1) return static_cast<int>(m.capturedStart());
+    return static_cast<int>(path.size());
+}
+
+}  // namespace
+
 PortCombo::PortCombo(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::InsertAlphabetically);
@@ -20,15 +34,6 @@ PortCombo::PortCombo(QWidget* parent) : QComboBox(parent) {
     // In the list a long path loses its start, not the end that names it.
     view()->setTextElideMode(Qt::ElideLeft);
     connect(this, &QComboBox::currentTextChanged, this, [this] { ShowPathEnd(); });
-}
-
-int PortCombo::NamingEnd(const QString& path) {
-    // udev's by-id and by-path links end in the interface and port numbers
-    // ("-if00-port0") that most adapters share; the name ends before them.
-    static const QRegularExpression shared(R"((-if\d+)?-port\d+$)");
-    const QRegularExpressionMatch m = shared.match(path);
-    if (m.hasMatch() && m.capturedStart() > path.lastIndexOf('/') + 1) return static_cast<int>(m.capturedStart());
-    return static_cast<int>(path.size());
 }
 
 void PortCombo::ShowPathEnd() {

@@ -36,9 +36,6 @@ public:
 
     void showPopup() override;
 
-    // Where the part of a port path that tells devices apart ends.
-    static int NamingEnd(const QString& path);
-
 private:
     // A long path shows its end, the part that tells ports apart; the whole
     // path is the tool tip.
