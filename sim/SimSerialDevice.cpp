@@ -416,6 +416,15 @@ bool SimSerialDevice::SetRts(bool asserted) {
     return true;
 }
 
+bool SimSerialDevice::SetBreak(bool on) {
+    // A line without modem lines (a pseudo-terminal) has no break either.
+    if (!Usable() || line_.refuseLines) return false;
+    SimEvent e{SimEvent::Kind::Break};
+    e.level = on;
+    line_.Record(std::move(e));
+    return true;
+}
+
 bool SimSerialDevice::Purge(bool transmit, bool receive) {
     if (!Usable()) return false;
     line_.DevicePurge(transmit, receive);

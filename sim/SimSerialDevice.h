@@ -54,13 +54,14 @@ struct SimEvent {
         Purge,           // transmit and/or receive side discarded
         Write,           // the port handed bytes to the device
         LowLatency,      // the driver's low-latency flag set to level
+        Break,           // a break condition started (level true) or ended
     };
     SimEvent() = default;
     explicit SimEvent(Kind k) : kind(k) {}
 
     Kind kind = Kind::Open;
     std::uint64_t atUs = 0;
-    bool level = false;         // Dtr, Rts, LowLatency
+    bool level = false;         // Dtr, Rts, LowLatency, Break
     bool transmit = false;      // Purge
     bool receive = false;       // Purge
     LineSettings settings;      // Settings, SettingsRefused
@@ -270,6 +271,7 @@ public:
     bool SetSettings(const LineSettings& settings) override;
     bool SetDtr(bool asserted) override;
     bool SetRts(bool asserted) override;
+    bool SetBreak(bool on) override;
     bool Purge(bool transmit, bool receive) override;
     bool QueryWaiting(std::uint32_t& count) override;
     long Read(std::uint8_t* buffer, std::size_t n) override;

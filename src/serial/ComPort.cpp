@@ -31,7 +31,8 @@ ComPort::~ComPort() {
     device_->Close();
 }
 
-int ComPort::ComOpen(const std::string& name, std::uint32_t baud, int frameFormat) {
+template <typename Adjust>
+int ComPort::OpenWith(const std::string& name, Adjust adjust) {
     QueuedCount = 0;
 
     // A device can still be held only after ComClose returned 10. Dropping it
@@ -49,13 +50,7 @@ int ComPort::ComOpen(const std::string& name, std::uint32_t baud, int frameForma
         device->Close();
         return kComCannotOpen;
     }
-
-    settings.baud = baud;
-    if (frameFormat >= 0 && frameFormat < 5) {
-        settings.dataBits = kFrameFormats[frameFormat].dataBits;
-        settings.parity = kFrameFormats[frameFormat].parity;
-    }
-    settings.stopBits = 1;
+    adjust(settings);
     if (!device->SetSettings(settings)) {
         device->Close();
         return kComSettingsRefused;
@@ -65,6 +60,7 @@ int ComPort::ComOpen(const std::string& name, std::uint32_t baud, int frameForma
     device->Purge(false, true);
     device_ = std::move(device);
     lowLatencyGranted_ = false;
+    modemLinesRefused_ = false;
     if (lowLatencyRequested_) ApplyLowLatency();
 
     ComSetDtr(1);
@@ -72,6 +68,29 @@ int ComPort::ComOpen(const std::string& name, std::uint32_t baud, int frameForma
     RtsPolarity = true;
     ComSetRts(0);
     return kComOk;
+}
+
+int ComPort::ComOpen(const std::string& name, std::uint32_t baud, int frameFormat) {
+    return OpenWith(name, [&](LineSettings& s) {
+        s.baud = baud;
+        if (frameFormat >= 0 && frameFormat < 5) {
+            s.dataBits = kFrameFormats[frameFormat].dataBits;
+            s.parity = kFrameFormats[frameFormat].parity;
+        }
+        s.stopBits = 1;
+        // Whatever another program left: these formats have no flow control.
+        s.flow = FlowControl::None;
+    });
+}
+
+int ComPort::ComOpen(const std::string& name, std::uint32_t baud, const Frame& frame) {
+    return OpenWith(name, [&](LineSettings& s) {
+        s.baud = baud;
+        s.dataBits = frame.dataBits;
+        s.parity = frame.parity;
+        s.stopBits = frame.stopBits;
+        s.flow = frame.flow;
+    });
 }
 
 int ComPort::ComClose() {
@@ -212,12 +231,13 @@ std::size_t ComPort::ComWrite(const std::uint8_t* data, std::size_t count) {
 
 void ComPort::ApplyDtr(bool asserted) {
     // Line changes that the device refuses (a pseudo-terminal has no modem
-    // lines) are ignored.
-    device_->SetDtr(asserted);
+    // lines) are ignored, but remembered for whoever wants to say so.
+    if (!device_->SetDtr(asserted)) modemLinesRefused_ = true;
+    dtrAsserted_ = asserted;
 }
 
 void ComPort::ApplyRts(bool asserted) {
-    device_->SetRts(asserted);
+    if (!device_->SetRts(asserted)) modemLinesRefused_ = true;
     // The logical state follows the request even when the device refuses,
     // so that toggling keeps its rhythm.
     RtsState = asserted ? 1 : 0;
@@ -244,6 +264,22 @@ void ComPort::ComResetTarget() {
     ComSetRts(0);
     clock_.Sleep(kResetPulseMs);
     ComSetDtr(1);
+}
+
+bool ComPort::ComSetBreak(bool on) { return device_ && device_->SetBreak(on); }
+
+bool ComPort::ComSendBreak(int ms) {
+    if (!ComSetBreak(true)) return false;
+    clock_.Sleep(std::max(ms, 1));
+    return ComSetBreak(false);
+}
+
+void ComPort::ComAssertDtr(bool asserted) {
+    if (device_) ApplyDtr(asserted);
+}
+
+void ComPort::ComAssertRts(bool asserted) {
+    if (device_) ApplyRts(asserted);
 }
 
 bool ComPort::ComSetLowLatency(bool on) {

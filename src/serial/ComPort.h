@@ -27,6 +27,18 @@ constexpr int kFrameE81 = 3;
 constexpr int kFrameO81 = 4;
 extern const char* const kFrameFormatNames[5];
 
+// Any frame a line can carry, for the terminal's own choice beyond the five
+// formats above: 5 to 8 data bits, every parity, 1 or 2 stop bits, and flow
+// control. Loader runs and captures never use it: they need a line with no
+// flow control, whose RTS they drive themselves.
+struct Frame {
+    int dataBits = 8;
+    Parity parity = Parity::None;
+    int stopBits = 1;
+    FlowControl flow = FlowControl::None;
+    bool operator==(const Frame&) const = default;
+};
+
 // The one serial port of the program. All operations run on the caller's
 // thread, never throw, and report through small codes, bytes or -1.
 class ComPort {
@@ -40,6 +52,8 @@ public:
     ComPort& operator=(const ComPort&) = delete;
 
     int ComOpen(const std::string& name, std::uint32_t baud, int frameFormat);
+    // The same with a whole frame: the same result codes.
+    int ComOpen(const std::string& name, std::uint32_t baud, const Frame& frame);
     int ComClose();
     // Changes the baud rate of the open port in place, keeping its frame
     // format and the DTR and RTS levels: a close and reopen could drop the
@@ -57,6 +71,20 @@ public:
     void ComSetRts(int level);
     void ComToggleRts();
     void ComResetTarget();
+    // Holds the transmit line in a break condition, or ends it; false when
+    // no port is open or the device cannot. ComSendBreak holds it for ms.
+    bool ComSetBreak(bool on);
+    bool ComSendBreak(int ms);
+    // Sets DTR or RTS to a level as the line shows it, past DtrInverted and
+    // RtsPolarity: for the user who drives a line by hand.
+    void ComAssertDtr(bool asserted);
+    void ComAssertRts(bool asserted);
+    // The levels last asked of the lines, and whether the device refused a
+    // line change since it opened (a pseudo-terminal, some adapters): then
+    // the lines do nothing and a reset pulse reaches no target.
+    bool DtrAsserted() const { return dtrAsserted_; }
+    bool RtsAsserted() const { return RtsState == 1; }
+    bool ModemLinesRefused() const { return modemLinesRefused_; }
     void ComWatchdogTick();
 
     // Low latency: a standing request, kept across closes and opens, that
@@ -96,6 +124,8 @@ public:
     std::uint64_t WrittenCount = 0;
 
 private:
+    template <typename Adjust>
+    int OpenWith(const std::string& name, Adjust adjust);
     int WaitInPollSteps(int budgetMs);
     void CountPollSteps(std::uint64_t steps);
     void ApplyDtr(bool asserted);
@@ -110,6 +140,8 @@ private:
     bool lowLatencyRequested_ = false;
     bool lowLatencyGranted_ = false;  // the open device's flag is set for us
     bool lowLatencyFound_ = false;    // how this device had its flag
+    bool dtrAsserted_ = false;
+    bool modemLinesRefused_ = false;
 };
 
 // Holds the low-latency request for a long operation (a programming run, an

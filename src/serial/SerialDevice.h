@@ -8,16 +8,24 @@
 
 namespace quennet {
 
-enum class Parity { None, Odd, Even };
+// Mark and Space hold the parity bit at 1 or 0 whatever the data.
+enum class Parity { None, Odd, Even, Mark, Space };
+
+// Who may hold the transmitter: nobody (the default, and what every loader
+// run and capture needs, since they drive RTS themselves), the far end's CTS
+// with our RTS raised while we can take bytes, or XON/XOFF characters in the
+// data stream.
+enum class FlowControl { None, RtsCts, XonXoff };
 
 // The line settings that the driver reads from a device, changes and writes
-// back. Every other setting of a backend (raw mode, no flow control, no
-// translation, zero time-outs) is fixed by the backend itself.
+// back. Every other setting of a backend (raw mode, no translation, zero
+// time-outs) is fixed by the backend itself.
 struct LineSettings {
     std::uint32_t baud = 9600;
     int dataBits = 8;
     Parity parity = Parity::None;
     int stopBits = 1;
+    FlowControl flow = FlowControl::None;
 };
 
 // One serial device as the operating system offers it. Backends convert their
@@ -33,6 +41,12 @@ public:
     virtual bool SetSettings(const LineSettings& settings) = 0;
     virtual bool SetDtr(bool asserted) = 0;
     virtual bool SetRts(bool asserted) = 0;
+    // Holds the transmit line at space (a break condition) or lets it go.
+    // Fails on a device that cannot send a break.
+    virtual bool SetBreak(bool on) {
+        (void)on;
+        return false;
+    }
     // Discards what waits in the transmit and/or receive direction.
     virtual bool Purge(bool transmit, bool receive) = 0;
     // Clears line errors and reports how many received bytes wait.

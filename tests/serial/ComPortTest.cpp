@@ -8,6 +8,7 @@
 #include "SimSerialDevice.h"
 #include "VirtualClock.h"
 #include "serial/ComPort.h"
+#include "serial/FrameText.h"
 
 namespace quennet {
 namespace {
@@ -95,6 +96,78 @@ TEST_F(ComPortSimTest, FrameFormatOutsideTheTableKeepsBitsAndParity) {
         EXPECT_EQ(line.Settings().stopBits, 1) << "one stop bit is still applied";
         ASSERT_EQ(port.ComClose(), kComOk);
     }
+}
+
+TEST_F(ComPortSimTest, AWholeFrameIsAppliedAndClassicFormatsDropFlowControl) {
+    const Frame custom{5, Parity::Space, 2, FlowControl::XonXoff};
+    ASSERT_EQ(port.ComOpen("ttyS0", 1200, custom), kComOk);
+    const LineSettings s = line.Settings();
+    EXPECT_EQ(Frame({s.dataBits, s.parity, s.stopBits, s.flow}), custom);
+    ASSERT_EQ(port.ComClose(), kComOk);
+    // A device left with flow control by someone else: the five formats
+    // (and so every loader run) get a line without it.
+    line.SetDeviceSettings({9600, 8, Parity::None, 1, FlowControl::RtsCts});
+    ASSERT_EQ(port.ComOpen("ttyS0", 9600, kFrameE81), kComOk);
+    EXPECT_EQ(line.Settings().flow, FlowControl::None);
+}
+
+TEST_F(ComPortSimTest, BreakAndHandDrivenLinesReachTheDevice) {
+    EXPECT_FALSE(port.ComSendBreak(100)) << "no port";
+    Open();
+    port.DtrInverted = true;
+    const std::uint64_t start = clock.MonotonicUs();
+    ASSERT_TRUE(port.ComSendBreak(100));
+    const auto breaks = line.EventsOf(Kind::Break);
+    ASSERT_EQ(breaks.size(), 2u);
+    EXPECT_TRUE(breaks[0].level);
+    EXPECT_FALSE(breaks[1].level);
+    EXPECT_EQ(breaks[1].atUs - breaks[0].atUs, 100000u);
+    EXPECT_GE(clock.MonotonicUs() - start, 100000u);
+    // By hand the line shows what was asked, whatever the inversion.
+    port.ComAssertDtr(false);
+    port.ComAssertRts(true);
+    EXPECT_FALSE(line.Dtr());
+    EXPECT_TRUE(line.Rts());
+    EXPECT_FALSE(port.DtrAsserted());
+    EXPECT_TRUE(port.RtsAsserted());
+    EXPECT_FALSE(port.ModemLinesRefused());
+    // A device without modem lines says so once it refuses one.
+    line.refuseLines = true;
+    port.ComResetTarget();
+    EXPECT_TRUE(port.ModemLinesRefused());
+    EXPECT_FALSE(port.ComSetBreak(true));
+}
+
+TEST(FrameTextTest, FramesReadAndWriteAsUsersWriteThem) {
+    struct Row {
+        const char* text;
+        std::optional<Frame> frame;
+        const char* back;
+    };
+    const Row rows[] = {
+        {"8N1", Frame{8, Parity::None, 1}, "8N1"},
+        {"7e2", Frame{7, Parity::Even, 2}, "7E2"},
+        {"5-M-1", Frame{5, Parity::Mark, 1}, "5M1"},
+        {"6S2", Frame{6, Parity::Space, 2}, "6S2"},
+        {"O-8-1", Frame{8, Parity::Odd, 1}, "8O1"},
+        {"9N1", std::nullopt, ""},
+        {"4N1", std::nullopt, ""},
+        {"8X1", std::nullopt, ""},
+        {"8N3", std::nullopt, ""},
+        {"8N1.5", std::nullopt, ""},
+        {"", std::nullopt, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        const auto f = ParseFrameText(r.text);
+        ASSERT_EQ(f.has_value(), r.frame.has_value());
+        if (!f) continue;
+        EXPECT_EQ(*f, *r.frame);
+        EXPECT_EQ(FrameText(*f), r.back);
+    }
+    for (FlowControl flow : {FlowControl::None, FlowControl::RtsCts, FlowControl::XonXoff})
+        EXPECT_EQ(ParseFlowControl(FlowControlName(flow)), flow);
+    EXPECT_FALSE(ParseFlowControl("rts"));
 }
 
 TEST_F(ComPortSimTest, RefusedSettingsGiveThreeAndReleaseTheDevice) {

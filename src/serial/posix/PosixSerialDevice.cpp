@@ -77,6 +77,13 @@ bool PosixSerialDevice::SetDtr(bool asserted) { return SetModemLine(TIOCM_DTR, a
 
 bool PosixSerialDevice::SetRts(bool asserted) { return SetModemLine(TIOCM_RTS, asserted); }
 
+bool PosixSerialDevice::SetBreak(bool on) {
+    if (fd_ < 0) return false;
+    // Set and clear by hand rather than tcsendbreak, whose length Linux
+    // fixes at a quarter to half a second: the caller times the break.
+    return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0;
+}
+
 bool PosixSerialDevice::GetLowLatency(bool& on) {
     if (fd_ < 0) return false;
     serial_struct info{};

@@ -29,6 +29,7 @@ public:
     bool SetSettings(const LineSettings& settings) override;
     bool SetDtr(bool asserted) override;
     bool SetRts(bool asserted) override;
+    bool SetBreak(bool on) override;
     bool Purge(bool transmit, bool receive) override;
     bool QueryWaiting(std::uint32_t& count) override;
     long Read(std::uint8_t* buffer, std::size_t n) override;

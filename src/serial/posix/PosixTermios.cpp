@@ -94,10 +94,20 @@ bool ReadLineSettings(int fd, LineSettings& out) {
     }
     out.baud = baud;
     out.dataBits = DataBitsOf(t.c_cflag);
-    out.parity = (t.c_cflag & PARENB) == 0
-                     ? Parity::None
-                     : ((t.c_cflag & PARODD) ? Parity::Odd : Parity::Even);
+    const bool odd = (t.c_cflag & PARODD) != 0;
+    if ((t.c_cflag & PARENB) == 0)
+        out.parity = Parity::None;
+    else if (t.c_cflag & CMSPAR)  // "stick" parity: PARODD picks mark
+        out.parity = odd ? Parity::Mark : Parity::Space;
+    else
+        out.parity = odd ? Parity::Odd : Parity::Even;
     out.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    if (t.c_cflag & CRTSCTS)
+        out.flow = FlowControl::RtsCts;
+    else if (t.c_iflag & (IXON | IXOFF))
+        out.flow = FlowControl::XonXoff;
+    else
+        out.flow = FlowControl::None;
     return true;
 }
 
@@ -122,8 +132,21 @@ bool WriteLineSettings(int fd, const LineSettings& s) {
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CMSPAR);
     t.c_cflag |= kSizes[s.dataBits - 5];
     if (s.parity != Parity::None) t.c_cflag |= PARENB;
-    if (s.parity == Parity::Odd) t.c_cflag |= PARODD;
+    if (s.parity == Parity::Odd || s.parity == Parity::Mark) t.c_cflag |= PARODD;
+    if (s.parity == Parity::Mark || s.parity == Parity::Space) t.c_cflag |= CMSPAR;
     if (s.stopBits == 2) t.c_cflag |= CSTOPB;
+
+    // The kernel does the flow control itself: CTS gates the transmitter and
+    // RTS follows our receive buffer, or XOFF/XON in either direction (the
+    // characters stay the default DC3/DC1 and are not passed to the reader).
+    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    if (s.flow == FlowControl::RtsCts) t.c_cflag |= CRTSCTS;
+    if (s.flow == FlowControl::XonXoff) {
+        t.c_iflag |= IXON | IXOFF;
+        t.c_cc[VSTART] = 0x11;
+        t.c_cc[VSTOP] = 0x13;
+    }
 
     if (!Set(fd, t)) return false;
 

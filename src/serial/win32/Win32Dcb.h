@@ -7,17 +7,17 @@
 // from the device so that the mapping can be checked without a port.
 namespace quennet::win32 {
 
-// Writes baud rate, data bits, parity and stop bits into dcb and makes the
-// line a plain binary one: no CTS/DSR/XON-XOFF flow control, no DSR gating,
-// no NUL stripping, no parity-error replacement, no abort on line errors.
-// DTR and RTS become plain outputs at the given levels, so that rewriting
-// the record never moves them. Refuses (false, dcb untouched) baud 0, data
-// bits outside 5..8 and stop bits other than 1 or 2. Everything else in dcb
-// (XON/XOFF limits and characters, event characters) stays as it was.
+// Writes baud rate, data bits, parity, stop bits and flow control into dcb
+// and makes the line a plain binary one: no DSR flow control or gating, no
+// NUL stripping, no parity-error replacement, no abort on line errors. DTR
+// and RTS become plain outputs at the given levels, so that rewriting the
+// record never moves them, except that RTS/CTS flow hands RTS to the driver.
+// Refuses (false, dcb untouched) baud 0, data bits outside 5..8 and stop
+// bits other than 1 or 2. Everything else in dcb (event characters, and
+// the XON/XOFF limits when that flow is off) stays as it was.
 bool ApplyLineSettings(DCB& dcb, const LineSettings& settings, bool dtr, bool rts);
 
-// The settings a DCB describes. Sizes outside 5..8 read as 8; mark and space
-// parity, which LineSettings cannot express, read as none; 1.5 stop bits
+// The settings a DCB describes. Sizes outside 5..8 read as 8; 1.5 stop bits
 // read as 2.
 LineSettings LineSettingsFromDcb(const DCB& dcb);
 

@@ -118,6 +118,11 @@ bool Win32SerialDevice::SetRts(bool asserted) {
     return true;
 }
 
+bool Win32SerialDevice::SetBreak(bool on) {
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    return (on ? SetCommBreak(handle_) : ClearCommBreak(handle_)) != FALSE;
+}
+
 bool Win32SerialDevice::Purge(bool transmit, bool receive) {
     if (handle_ == INVALID_HANDLE_VALUE) return false;
     bool ok = true;

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -17,6 +18,7 @@
 
 #include "KernelTermiosProbe.h"
 #include "serial/ComPort.h"
+#include "serial/FrameText.h"
 #include "serial/posix/PosixSerialDevice.h"
 
 namespace quennet {
@@ -171,6 +173,52 @@ TEST_F(PosixSerialTest, EvenParityClearsTheOddBit) {
     const termios t = pty.SlaveTermios();
     EXPECT_EQ(t.c_cflag & PARODD, 0u);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+}
+
+TEST_F(PosixSerialTest, FramesBeyondTheFiveFormatsReachTheTermios) {
+    // A pty forces 8 bits without parity but keeps the other choices.
+    struct Row {
+        Frame frame;
+        tcflag_t set, clear;
+        tcflag_t iset;
+    };
+    const Row rows[] = {
+        {{8, Parity::Mark, 2, FlowControl::RtsCts}, CMSPAR | PARODD | CSTOPB | CRTSCTS, 0, 0},
+        {{7, Parity::Space, 1, FlowControl::XonXoff}, CMSPAR, PARODD | CSTOPB | CRTSCTS, IXON | IXOFF},
+        {{8, Parity::None, 1, FlowControl::None}, 0, CMSPAR | CRTSCTS, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(FrameText(r.frame));
+        ASSERT_EQ(port.ComOpen(pty.slave(), 9600, r.frame), kComOk);
+        const termios t = pty.SlaveTermios();
+        EXPECT_EQ(t.c_cflag & r.set, r.set);
+        EXPECT_EQ(t.c_cflag & r.clear, 0u);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF), r.iset);
+        ASSERT_EQ(port.ComClose(), kComOk);
+    }
+}
+
+TEST_F(PosixSerialTest, XoffFromTheFarEndHoldsOutputUntilXon) {
+    ASSERT_EQ(port.ComOpen(pty.slave(), 115200, Frame{8, Parity::None, 1, FlowControl::XonXoff}),
+              kComOk);
+    // The A shows that the XOFF before it has been taken by the line.
+    pty.Send({0x13, 'A'});
+    std::uint8_t got = 0;
+    ASSERT_NE(port.ComWaitByte(2000), -1);
+    std::atomic<bool> started{false};
+    std::size_t taken = 0;
+    std::thread writer([&] {
+        started = true;
+        const Bytes hello{'h', 'e', 'l', 'l', 'o'};
+        taken = port.ComWrite(hello.data(), hello.size());
+    });
+    while (!started) std::this_thread::yield();
+    EXPECT_TRUE(pty.Receive(1, 200).empty()) << "output went on after XOFF";
+    pty.Send({0x11});
+    writer.join();
+    EXPECT_EQ(taken, 5u);
+    EXPECT_EQ(pty.Receive(5), (Bytes{'h', 'e', 'l', 'l', 'o'}));
+    EXPECT_EQ(port.ComRead(&got, 1), 0u) << "XON and XOFF are not data";
 }
 
 TEST_F(PosixSerialTest, RatesWithoutASpeedCodeAreSetExactly) {

@@ -78,6 +78,18 @@ TEST(Win32DcbTest, SettingsBecomeAPlainBinaryLine) {
     EXPECT_EQ(d.BaudRate, 14400u) << "any rate goes to the driver as it is";
     EXPECT_EQ(d.ByteSize, 5);
     EXPECT_EQ(d.Parity, NOPARITY);
+
+    // Flow control hands the lines or the characters to the driver.
+    ASSERT_TRUE(ApplyLineSettings(d, LineSettings{9600, 8, Parity::None, 1, FlowControl::RtsCts}, true, false));
+    EXPECT_TRUE(d.fOutxCtsFlow);
+    EXPECT_EQ(d.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+    EXPECT_FALSE(d.fOutX);
+    ASSERT_TRUE(ApplyLineSettings(d, LineSettings{9600, 8, Parity::None, 1, FlowControl::XonXoff}, true, false));
+    EXPECT_FALSE(d.fOutxCtsFlow);
+    EXPECT_EQ(d.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+    EXPECT_TRUE(d.fOutX);
+    EXPECT_TRUE(d.fInX);
+    EXPECT_EQ(d.XoffChar, 0x13);
 }
 
 TEST(Win32DcbTest, ImpossibleSettingsAreRefusedAndLeaveTheRecord) {
@@ -96,17 +108,20 @@ TEST(Win32DcbTest, RecordsReadBackAsLineSettings) {
     DCB d = BusyDcb();
     for (const LineSettings& s :
          {LineSettings{9600, 8, Parity::None, 1}, LineSettings{19200, 7, Parity::Odd, 2},
-          LineSettings{3000000, 6, Parity::Even, 1}}) {
+          LineSettings{3000000, 6, Parity::Even, 1},
+          LineSettings{9600, 8, Parity::Mark, 1, FlowControl::RtsCts},
+          LineSettings{9600, 7, Parity::Space, 2, FlowControl::XonXoff}}) {
         ASSERT_TRUE(ApplyLineSettings(d, s, true, true));
         const LineSettings back = LineSettingsFromDcb(d);
         EXPECT_EQ(back.baud, s.baud);
         EXPECT_EQ(back.dataBits, s.dataBits);
         EXPECT_EQ(back.parity, s.parity);
         EXPECT_EQ(back.stopBits, s.stopBits);
+        EXPECT_EQ(back.flow, s.flow);
     }
     // What LineSettings cannot hold reads as the nearest it can.
     const LineSettings odd = LineSettingsFromDcb(BusyDcb());
-    EXPECT_EQ(odd.parity, Parity::None) << "mark parity";
+    EXPECT_EQ(odd.parity, Parity::Mark);
     EXPECT_EQ(odd.stopBits, 2) << "1.5 stop bits";
     DCB wide = BusyDcb();
     wide.ByteSize = 16;
