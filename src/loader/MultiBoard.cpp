@@ -226,7 +226,9 @@ std::string BoardRun::ResultLine() const {
 
 std::string BoardRun::LiveText(double now) const {
     if (exitCode) return (Ok() ? "done: " : "FAILED: ") + ResultLine();
-    if (percent < 0) return lastLogLine.empty() ? "starting" : lastLogLine;
+    // Before the passes and after them (the chip's ID, the restart) the
+    // log's last line says what goes on.
+    if (percent < 0 || percent >= 100) return lastLogLine.empty() ? "starting" : lastLogLine;
     std::string text = std::to_string(percent) + "%";
     if (workBytes > 0 && progressSince >= 0 && now > progressSince) {
         char speed[32];
