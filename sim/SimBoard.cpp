@@ -11,6 +11,20 @@ namespace {
 constexpr std::uint32_t kMsp430FlashStart = 0x1000;
 constexpr std::size_t kSRecordData = 16;
 
+// Where a family keeps its unique device ID, from the reference manuals;
+// 0 for a family without twelve bytes in a row.
+std::uint32_t UniqueIdAddress(const std::string& part) {
+    const struct {
+        const char* line;
+        std::uint32_t address;
+    } places[] = {{"STM32F0", 0x1FFFF7AC}, {"STM32F3", 0x1FFFF7AC}, {"STM32F1", 0x1FFFF7E8},
+                  {"STM32F2", 0x1FFF7A10}, {"STM32F4", 0x1FFF7A10}, {"STM32F7", 0x1FF0F420},
+                  {"STM32G", 0x1FFF7590},  {"STM32L4", 0x1FFF7590}, {"STM32H7", 0x1FF1E800}};
+    for (const auto& p : places)
+        if (part.rfind(p.line, 0) == 0) return p.address;
+    return 0;
+}
+
 std::string Hex2(unsigned v) {
     static const char* digits = "0123456789ABCDEF";
     return {digits[(v >> 4) & 0xF], digits[v & 0xF]};
@@ -57,6 +71,10 @@ SimBoard::SimBoard(VirtualClock& clock, SimBoardConfig config)
                              static_cast<std::uint8_t>(config_.stm32ProductId & 0xFF)};
         if (config_.bootloaderVersion) stm32_->version = *config_.bootloaderVersion;
         stm32_->readoutProtected = config_.stm32ReadoutProtected;
+        stm32_->uniqueIdAddress = UniqueIdAddress(model ? model->part : "STM32F1");
+        stm32_->uniqueId = config_.stm32UniqueId;
+        if (config_.stm32FailWrite > 0)
+            stm32_->FailStep(Stm32BootTarget::Step::Write, Stm32BootTarget::Fault::Nack, config_.stm32FailWrite);
         // Go leaves the bootloader for the firmware, once its ACK is out.
         stm32_->onGo = [this](std::uint64_t atUs) {
             clock_.ScheduleAt(atUs, [this] {

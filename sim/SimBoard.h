@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,11 @@ struct SimBoardConfig {
     std::uint16_t stm32ProductId = 0x0414;
     std::optional<std::uint8_t> bootloaderVersion;  // the model's unless set
     bool stm32ReadoutProtected = false;
+    // The STM32's unique device ID, lowest address first.
+    std::array<std::uint8_t, 12> stm32UniqueId{0x33, 0x00, 0x4C, 0x00, 0x0E, 0x51, 0x34, 0x33,
+                                               0x35, 0x36, 0x31, 0x30};
+    // The n-th block write (1-based) is refused with NACK; 0 never.
+    int stm32FailWrite = 0;
     std::uint64_t periodUs = 10000000;        // firmware's status line; 0: none
     // The USB adapter between the board and the host. A pty cannot carry
     // the low-latency request, so an FTDI adapter keeps its 16 ms there.

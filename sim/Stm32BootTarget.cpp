@@ -518,6 +518,8 @@ std::uint8_t* Stm32BootTarget::Memory(std::uint32_t address, std::size_t length,
     if (a >= kFlashBase && a - kFlashBase + length <= flash_.size()) return &flash_[a - kFlashBase];
     const std::uint64_t ramStart = kRamBase + (forWrite ? model_.ramReserved : 0);
     if (a >= ramStart && a - kRamBase + length <= ram_.size()) return &ram_[a - kRamBase];
+    if (!forWrite && uniqueIdAddress != 0 && a >= uniqueIdAddress && a - uniqueIdAddress + length <= uniqueId.size())
+        return &uniqueId[a - uniqueIdAddress];
     return nullptr;
 }
 

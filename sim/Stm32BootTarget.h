@@ -85,6 +85,10 @@ public:
     // left the chip.
     std::function<void(std::uint64_t atUs)> onGo;
     std::uint64_t replyGapUs = 15000;
+    // The 96-bit unique device ID in system memory, read-only; at address
+    // 0 the chip has none that Read Memory reaches.
+    std::uint32_t uniqueIdAddress = 0;
+    std::array<std::uint8_t, 12> uniqueId{};
     std::size_t wrongByteIndex = 0;
 
     // Makes the n-th time (1-based) that a step is served fail; 0 means

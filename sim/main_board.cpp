@@ -56,6 +56,9 @@ const char* kHelp =
     "  --bootloader-version HEX  STM32 bootloader version (default: the model's,\n"
     "                            22 for 2.2 on the F1, 31 for 3.1 on the others)\n"
     "  --rdp                     the STM32 starts with read-out protection on\n"
+    "  --uid HEX                 the STM32's 96-bit unique ID, 24 hex digits in\n"
+    "                            address order\n"
+    "  --fail-write N            the STM32 refuses its N-th block write (NACK)\n"
     "  --flash-out FILE          write the chip's flash to FILE on exit\n"
     "  --flash-format bin|srec   binary image of the whole flash from its first\n"
     "                            address (MSP430 0x1000, STM32 0x08000000), or\n"
@@ -120,6 +123,17 @@ int main(int argc, char** argv) {
             announce = false;
         } else if (arg == "--rdp") {
             config.stm32ReadoutProtected = true;
+        } else if (arg == "--uid") {
+            const std::string hex = value ? value : "";
+            if (!needValue() || hex.size() != 24 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+                return Usage("--uid needs 24 hex digits");
+            for (std::size_t k = 0; k < 12; ++k)
+                config.stm32UniqueId[k] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * k, 2), nullptr, 16));
+        } else if (arg == "--fail-write") {
+            char* end = nullptr;
+            const long n = value ? std::strtol(value, &end, 10) : 0;
+            if (!needValue() || !end || *end || n < 1 || n > 100000) return Usage("--fail-write needs a block number from 1");
+            config.stm32FailWrite = static_cast<int>(n);
         } else if (arg == "--blank-flash") {
             config.msp430OldFirmware = false;
         } else if (arg == "--chip") {

@@ -15,12 +15,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/FlashPlatform.h"
+#include "cli/FlashWorker.h"
+#include "cli/ProductionRun.h"
 #include "loader/FlashCommand.h"
+#include "loader/MultiBoard.h"
 #include "serial/PortProblem.h"
 
 namespace {
 
 std::atomic<quennet::FlashCommand*> g_command{nullptr};
+// Many boards: the request to stop them all.
+std::atomic<bool> g_stopAll{false};
 
 #ifdef _WIN32
 std::atomic<bool> g_stopAsked{false};
@@ -31,6 +37,7 @@ std::atomic<bool> g_stopAsked{false};
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
     if (g_stopAsked.exchange(true)) return FALSE;
+    g_stopAll.store(true);
     if (quennet::FlashCommand* c = g_command.load()) c->RequestStop();
     return TRUE;
 }
@@ -46,7 +53,8 @@ int OutputTerminalColumns() {
 }
 #else
 extern "C" void OnStopSignal(int) {
-    // Only a lock-free store: the run sees it at its next block boundary.
+    // Only lock-free stores: the run sees it at its next block boundary.
+    g_stopAll.store(true);
     if (quennet::FlashCommand* c = g_command.load()) c->RequestStop();
 }
 
@@ -72,14 +80,40 @@ int OutputTerminalColumns() {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const quennet::FlashArgs parsed = quennet::ParseFlashArgs(args);
-    if (!parsed.error.empty()) {
-        std::cerr << "quennet-flash: " << parsed.error << "\nTry 'quennet-flash --help'.\n";
+    const quennet::ProductionArgs production = quennet::ParseProductionArgs(args);
+    // A single port is read as it always was; many ports, a pattern, the
+    // production line and the worker have their own options taken out.
+    const bool many = production.Production() || production.worker;
+    std::vector<std::string> single = args;
+    if (many && production.error.empty()) {
+        single = production.runArgs;
+        single.push_back("--port");
+        single.push_back(production.ports.empty() ? production.patterns.front() : production.ports.front());
+    }
+    const quennet::FlashArgs parsed = quennet::ParseFlashArgs(single);
+    const std::string error = production.error.empty() || parsed.options.help ? parsed.error : production.error;
+    if (!error.empty()) {
+        std::cerr << "quennet-flash: " << error << "\nTry 'quennet-flash --help'.\n";
         return quennet::kFlashBadCommand;
     }
     if (parsed.options.help) {
-        std::cout << quennet::FlashUsage();
+        std::cout << quennet::FlashUsage() << '\n' << quennet::ProductionUsage();
         return quennet::kFlashOk;
+    }
+
+    if (production.worker) {
+        HandleStopSignals(true);
+        const int code = quennet::cli::RunFlashWorker(parsed.options, g_command);
+        HandleStopSignals(false);
+        return code;
+    }
+    if (many) {
+        HandleStopSignals(true);
+        const int code = quennet::cli::RunProduction(quennet::cli::ProductionSetup{
+            production, parsed.options, quennet::cli::SelfExecutable(argv[0]), std::cout, std::cerr,
+            OutputTerminalColumns(), g_stopAll});
+        HandleStopSignals(false);
+        return code;
     }
 
     quennet::FlashCommand command(quennet::FlashHost{quennet::DefaultSerialDeviceFactory(),

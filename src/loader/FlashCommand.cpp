@@ -239,7 +239,10 @@ FlashCommand::FlashCommand(FlashHost host)
       port_(host_.devices, host_.clock),
       log_(host_.out, host_.progressColumns),
       loader_(LoaderHost{port_, log_, {}, {}, {},
-                         [this](const RunProgress& p) { log_.ShowProgress(p.active ? ProgressText(p) : ""); }},
+                         [this](const RunProgress& p) {
+                             log_.ShowProgress(p.active ? ProgressText(p) : "");
+                             if (progress_) progress_(p);
+                         }},
               [this] {
           // Each sequence as the window has it, its result noted: the run
           // frame keeps only Start Program's.

@@ -118,6 +118,9 @@ public:
     // block.
     void RequestStop();
 
+    // Told how far the block passes are, beside the progress text.
+    void SetProgressListener(std::function<void(const RunProgress&)> listener) { progress_ = std::move(listener); }
+
     Loader& loader() { return loader_; }
     ComPort& port() { return port_; }
 
@@ -130,6 +133,7 @@ private:
     Loader loader_;
     int sequenceResult_ = 1;
     std::atomic<bool> stopRequested_{false};
+    std::function<void(const RunProgress&)> progress_;
 };
 
 }  // namespace quennet

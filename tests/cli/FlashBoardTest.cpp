@@ -14,6 +14,7 @@
 
 #include "BoardProcess.h"
 #include "CliProcess.h"
+#include "Stm32Image.h"
 #include "TempDir.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/SRecord.h"
@@ -29,6 +30,7 @@ using testing::Last;
 using testing::LinesOf;
 
 using testing::RunCli;
+using testing::Stm32Image;
 using testing::TempDir;
 
 const std::string kFlash = QUENNET_FLASH_EXE;
@@ -61,28 +63,6 @@ private:
 };
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
-
-// S3 records of `size` data bytes (never 0xFF) from the start of the flash.
-std::string Stm32Image(std::size_t size) {
-    std::string text;
-    for (std::size_t a = 0; a < size; a += 16) {
-        unsigned sum = 21;
-        char rec[64];
-        std::snprintf(rec, sizeof rec, "S315%08X", static_cast<unsigned>(0x08000000 + a));
-        text += rec;
-        const std::uint32_t address = static_cast<std::uint32_t>(0x08000000 + a);
-        for (int k = 0; k < 4; ++k) sum += (address >> (8 * k)) & 0xFF;
-        for (std::size_t i = 0; i < 16; ++i) {
-            const unsigned b = static_cast<unsigned>((a + i) * 7 % 255);
-            sum += b;
-            std::snprintf(rec, sizeof rec, "%02X", b);
-            text += rec;
-        }
-        std::snprintf(rec, sizeof rec, "%02X\n", ~sum & 0xFF);
-        text += rec;
-    }
-    return text;
-}
 
 // The image a file holds, as the loader reads it.
 FirmwareImage Load(const std::string& path) {
