@@ -18,6 +18,7 @@
 #include "cli/FlashPlatform.h"
 #include "cli/FlashWorker.h"
 #include "cli/ProductionRun.h"
+#include "core/Version.h"
 #include "loader/FlashCommand.h"
 #include "loader/MultiBoard.h"
 #include "serial/PortProblem.h"
@@ -91,10 +92,15 @@ int main(int argc, char** argv) {
         single.push_back(production.ports.empty() ? production.patterns.front() : production.ports.front());
     }
     const quennet::FlashArgs parsed = quennet::ParseFlashArgs(single);
-    const std::string error = production.error.empty() || parsed.options.help ? parsed.error : production.error;
+    const bool stopsEarly = parsed.options.help || parsed.options.version;
+    const std::string error = production.error.empty() || stopsEarly ? parsed.error : production.error;
     if (!error.empty()) {
         std::cerr << "quennet-flash: " << error << "\nTry 'quennet-flash --help'.\n";
         return quennet::kFlashBadCommand;
+    }
+    if (parsed.options.version) {
+        std::cout << "quennet-flash " << quennet::QuennetVersion() << '\n';
+        return quennet::kFlashOk;
     }
     if (parsed.options.help) {
         std::cout << quennet::FlashUsage() << '\n' << quennet::ProductionUsage();

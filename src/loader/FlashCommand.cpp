@@ -97,9 +97,10 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
         else if (arg == "--go") o.go = true;
         else if (arg == "--verbose") o.verbose = true;
         else if (arg == "--help" || arg == "-h") o.help = true;
+        else if (arg == "--version") o.version = true;
         else return fail("unknown option " + arg);
     }
-    if (o.help) return r;
+    if (o.help || o.version) return r;
 
     if (!portGiven) return fail("no port given (--port " + ExamplePortName() + ", say)");
     if (!targetGiven) return fail("no target given (--target NAME; targets: " + TargetList() + ")");
@@ -160,6 +161,7 @@ std::string FlashUsage() {
            "  --device-info    erase the MSP430 and show its device and loader version\n"
            "  --verbose        say whether the port took the low-latency request, and\n"
            "                   the USB adapter's latency timer where it can be read\n"
+           "  --version        print the version and stop\n"
            "  -h, --help       show this text\n"
            "\n"
            "Exit status: 0 after \"PROGRAM OK in ...\" (or the device info), 1 after a\n"

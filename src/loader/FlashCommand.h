@@ -34,6 +34,7 @@ struct FlashOptions {
     bool go = false;         // STM32-ANY: start the firmware with Go, not the reset line
     bool verbose = false;  // say how the port took the low-latency request
     bool help = false;
+    bool version = false;  // --version: print it and stop
 };
 
 struct FlashArgs {

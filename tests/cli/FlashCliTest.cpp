@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CliProcess.h"
+#include "core/Version.h"
 
 namespace quennet {
 namespace {
@@ -55,6 +56,9 @@ TEST(FlashCliTest, HelpNeedsNothingElse) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("Usage: quennet-flash --port PORT --target TARGET", 0), 0u);
     EXPECT_EQ(help.err, "");
+    const auto version = RunCli(kFlash, {"--version", "--target", "nonsense"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, std::string("quennet-flash ") + QuennetVersion() + "\n");
 }
 
 TEST(FlashCliTest, ABoardThatDoesNotAnswerFailsWithItsLine) {
