@@ -704,6 +704,12 @@ bool TForm1::ConfirmOverwrite(const std::string& path) const {
     return !env_.confirmOverwrite || env_.confirmOverwrite(path);
 }
 
+bool TForm1::ConfirmWriteInto(const std::string& path) const {
+    if (!env_.confirmWriteInto) return ConfirmOverwrite(path);
+    std::error_code ec;
+    return !std::filesystem::exists(path, ec) || env_.confirmWriteInto(path);
+}
+
 bool TForm1::TrayAvailable() const {
     return env_.trayAvailable ? env_.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
 }

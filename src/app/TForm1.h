@@ -82,6 +82,10 @@ struct FormEnvironment {
     // Nothing set counts as Yes, as the save dialogs of the system ask
     // themselves.
     std::function<bool(const std::string& path)> confirmOverwrite;
+    // Asks before the button keys are written into an existing file whose
+    // other sections are kept (the file's path); true for Yes. Nothing set
+    // asks confirmOverwrite instead.
+    std::function<bool(const std::string& path)> confirmWriteInto;
     // A question with Yes and No (caption, text); true for Yes. Nothing
     // set counts as No.
     std::function<bool(const std::string& caption, const std::string& text)> askYesNo;
@@ -346,6 +350,7 @@ private:
     std::string OpenFailureText(const std::string& name, std::uint32_t baud, int result) const;
     void ShowRunProgress(const RunProgress& progress);
     bool ConfirmOverwrite(const std::string& path) const;
+    bool ConfirmWriteInto(const std::string& path) const;
     void PortHolderChanged(PortUser holder);
     void SessionFollowsPort();
     void RunDeferredClose();

@@ -22,6 +22,15 @@ constexpr const char* kButFilter = "BUT files (*.but)|*.but";
 constexpr const char* kAllFilter = "All files (*.*)|*.*";
 constexpr const char* kLogFilter = "Log files (*.log)|*.log|All files (*.*)|*.*";
 
+// The handlers of the eight buttons and caption fields, by number - 1.
+using Handler = void (TForm1::*)();
+constexpr Handler kButtonStrClick[8] = {&TForm1::ButtonStr1Click, &TForm1::ButtonStr2Click, &TForm1::ButtonStr3Click,
+                                        &TForm1::ButtonStr4Click, &TForm1::ButtonStr5Click, &TForm1::ButtonStr6Click,
+                                        &TForm1::ButtonStr7Click, &TForm1::ButtonStr8Click};
+constexpr Handler kEditBCChange[8] = {&TForm1::EditBC1Change, &TForm1::EditBC2Change, &TForm1::EditBC3Change,
+                                      &TForm1::EditBC4Change, &TForm1::EditBC5Change, &TForm1::EditBC6Change,
+                                      &TForm1::EditBC7Change, &TForm1::EditBC8Change};
+
 }  // namespace
 
 std::string ToEightBit(const QString& text) {
@@ -47,9 +56,11 @@ QString FromEightBit(const std::string& bytes) {
 
 void TForm1::WireTools() {
     for (int i = 0; i < 8; ++i) {
-        const int n = i + 1;
-        connect(ButtonStr[i], &QPushButton::clicked, this, [this, n] { Guarded([this, n] { ButtonStrClick(n); }); });
-        connect(EditBC[i], &QLineEdit::textChanged, this, [this, n] { Guarded([this, n] { EditBCChange(n); }); });
+        const Handler click = kButtonStrClick[i], change = kEditBCChange[i];
+        connect(ButtonStr[i], &QPushButton::clicked, this,
+                [this, click] { Guarded([this, click] { (this->*click)(); }); });
+        connect(EditBC[i], &QLineEdit::textChanged, this,
+                [this, change] { Guarded([this, change] { (this->*change)(); }); });
     }
     connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
     connect(CheckBoxFHex, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxFHexClick(); }); });
@@ -92,7 +103,7 @@ void TForm1::ButtonStrClick(int n) {
 }
 
 void TForm1::Memo1KeyDown(int key, Qt::KeyboardModifiers) {
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F8) ButtonStrClick(key - Qt::Key_F1 + 1);
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F8) (this->*kButtonStrClick[key - Qt::Key_F1])();
 }
 
 void TForm1::Button3Click() {
@@ -138,7 +149,8 @@ void TForm1::ButtonLoad1Click() {
 
 void TForm1::ButtonSave1Click() {
     const auto chosen = RunSaveDialog(SaveDialog1.fileName);
-    if (!chosen || !ConfirmOverwrite(ButtonSetFileName(*chosen))) return;
+    // The button keys go into the file; its other sections stay.
+    if (!chosen || !ConfirmWriteInto(ButtonSetFileName(*chosen))) return;
     ButtonSet set;
     set.hex = CheckBoxFHex->isChecked();
     set.nmea = CheckBoxCRCNMEA->isChecked();
