@@ -249,8 +249,6 @@ public:
     // ---- end of LCD capture ----
 
     FileSender& fileSender() { return *fileSender_; }
-    LogFile& logFile() { return *logFile_; }
-    NmeaWriter& nmeaWriter() { return *nmea_; }
     Loader& loader() { return *loader_; }
     FileDialogState OpenDialog1;
     FileDialogState SaveDialog1;
