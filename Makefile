@@ -19,6 +19,9 @@ FUZZ_JOBS  ?= 1
 QT_MINGW   ?= $(shell bash tools/build-qt-mingw.sh --print-prefix)
 VERSION    := $(shell grep -m1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# The builds that `make test` and `make windows-test` run treat a compiler
+# warning as an error, so that a warning fails the checks.
+WERROR     ?= -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 # The chip of the simulated board that `make run` starts: stm32, msp430 or none.
 BOARD      ?= stm32
 
@@ -28,7 +31,7 @@ deps:
 	@bash tools/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
 	cmake --build $(BUILD) -j$(JOBS)
 
 # The board runs in the background while the window is open and is stopped
@@ -44,7 +47,7 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENNET_CORE_ONLY=ON -DQUENNET_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENNET_CORE_ONLY=ON -DQUENNET_SANITIZE=ON $(WERROR)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
 
@@ -79,7 +82,7 @@ windows:
 	@# A folder configured before the window was built for Windows starts afresh.
 	@if [ -f $(WIN_BUILD)/CMakeCache.txt ] && ! grep -q qt.toolchain.cmake $(WIN_BUILD)/CMakeCache.txt; then \
 	  echo "Reconfiguring $(WIN_BUILD) with the Qt toolchain"; rm -rf $(WIN_BUILD); fi
-	$(QT_MINGW)/bin/qt-cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release -DQUENNET_CORE_ONLY=OFF \
+	$(QT_MINGW)/bin/qt-cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release -DQUENNET_CORE_ONLY=OFF $(WERROR) \
 	  -DQT_CHAINLOAD_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 

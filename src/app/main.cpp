@@ -90,6 +90,13 @@ int main(int argc, char* argv[]) {
                                      QString::fromStdString(path) + " already exists.\nDo you want to replace it?",
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     };
+    env.confirmWriteInto = [](const std::string& path) {
+        return QMessageBox::question(QApplication::activeWindow(), "Quennet",
+                                     QString::fromStdString(path) +
+                                         " already exists.\nThe buttons are written into it; its other sections "
+                                         "are kept.\nDo you want to write into it?",
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    };
     env.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     env.openDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
 

@@ -120,6 +120,25 @@ inline constexpr LoaderTarget kLoaderTargets[] = {
 };
 inline constexpr int kLoaderTargetCount = static_cast<int>(std::size(kLoaderTargets));
 
+namespace detail {
+constexpr bool SameText(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+}  // namespace detail
+
+// The kTarget... indexes name their entries: the table's order is theirs.
+static_assert(detail::SameText(kLoaderTargets[kTargetMsp430_9600].name, "MSP430-9600"));
+static_assert(detail::SameText(kLoaderTargets[kTargetMsp430_19200].name, "MSP430-19200"));
+static_assert(detail::SameText(kLoaderTargets[kTargetStm32_57600].name, "STM32-57600"));
+static_assert(detail::SameText(kLoaderTargets[kTargetStm32_115200].name, "STM32-115200"));
+static_assert(detail::SameText(kLoaderTargets[kTargetBlackfin].name, "BLACKFIN"));
+static_assert(detail::SameText(kLoaderTargets[kTargetMg2455].name, "MG2455"));
+static_assert(detail::SameText(kLoaderTargets[kTargetMsp430_38400].name, "MSP430-38400"));
+static_assert(detail::SameText(kLoaderTargets[kTargetStm32Any_115200].name, "STM32-ANY-115200"));
+static_assert(detail::SameText(kLoaderTargets[kTargetStm32Any_57600].name, "STM32-ANY-57600"));
+static_assert(kLoaderTargetCount == kTargetStm32Any_57600 + 1, "a new target gets its kTarget... index");
+
 // The chooser's entry at index, or nullptr for a text of the user's own.
 const LoaderTarget* FindLoaderTarget(int index);
 

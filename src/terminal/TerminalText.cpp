@@ -116,7 +116,6 @@ void TerminalText::UncountLength(std::size_t length) {
 void TerminalText::Grew(std::size_t added) {
     chars_ += added;
     ExtendRows(lines_.size() - 1);
-    ++revision_;
 }
 
 void TerminalText::AppendText(std::string_view bytes) {
@@ -145,7 +144,6 @@ void TerminalText::AppendLineBreak() {
     // growing the new one step by step.
     lines_.back().text.reserve(std::min<std::size_t>(length, kReserveAtMost));
     ++rows_;
-    ++revision_;
 }
 
 void TerminalText::AppendEmptyLine() { AppendLineBreak(); }
@@ -166,10 +164,7 @@ void TerminalText::DeleteLastChar() {
         lines_.pop_back();
         --rows_;
         UncountLength(Line(last - 1).size());
-    } else {
-        return;
     }
-    ++revision_;
 }
 
 void TerminalText::TruncateLastLine(std::size_t n) {
@@ -179,7 +174,6 @@ void TerminalText::TruncateLastLine(std::size_t n) {
     lines_.back().text.resize(Base(last) + n);
     chars_ -= length - n;
     ShrinkRows(last);
-    ++revision_;
 }
 
 void TerminalText::DropFront(std::size_t n) {
@@ -226,10 +220,7 @@ void TerminalText::RemoveFirstLine() {
     } else if (length > 0) {
         // The only line loses its text; there is no break to take.
         DropFront(length);
-    } else {
-        return;
     }
-    ++revision_;
 }
 
 void TerminalText::Clear() {
@@ -241,7 +232,6 @@ void TerminalText::Clear() {
     skip_ = deadBreaks_ = firstCut_ = chars_ = 0;
     rows_ = 1;
     rowBase_ = 0;
-    ++revision_;
 }
 
 void TerminalText::SetRowWidth(std::size_t chars) {
@@ -256,7 +246,6 @@ void TerminalText::SetRowWidth(std::size_t chars) {
         lines_[i].rowStart = row;
         row += Breaks(i) + 1;
     }
-    ++revision_;
 }
 
 std::size_t TerminalText::LongestLine() const {

@@ -107,9 +107,6 @@ public:
     std::vector<std::size_t> FindInLine(std::size_t lineIndex, std::size_t from, std::size_t to,
                                         std::u32string_view pattern, bool matchCase) const;
 
-    // Changes whenever the text does.
-    std::uint64_t Revision() const { return revision_; }
-
 private:
     struct Stored {
         CellString text;
@@ -147,7 +144,6 @@ private:
     std::size_t rowWidth_ = 0;
     std::size_t rows_ = 1;
     std::uint64_t rowBase_ = 0;    // number of the first row held
-    std::uint64_t revision_ = 0;
     std::map<std::size_t, std::size_t> lengths_;  // length, how many lines
 };
 

@@ -618,6 +618,31 @@ TEST_F(FormTools, SavingButtonsOverAFileAsksFirst) {
     EXPECT_NE(ReadFile(file).find("Newer"), std::string::npos);
 }
 
+// Save Buttons writes its keys into an existing file and keeps the rest:
+// the window asks that question, not whether to replace the file.
+TEST_F(FormTools, SavingButtonsIntoAFileAsksTheMergeQuestion) {
+    std::vector<std::string> mergeQuestions;
+    bool mergeAnswer = false;
+    FormEnvironment env = Env();
+    env.confirmWriteInto = [&](const std::string& path) {
+        mergeQuestions.push_back(path);
+        return mergeAnswer;
+    };
+    TForm1& f = MakeFormWith(std::move(env));
+    const std::string file = Path("merge.but");
+    const std::string before = "[Other]\nKey=kept\n";
+    WriteFile(file, before);
+    f.EditBC[0]->setText("Mine");
+    SaveButtons(file);
+    EXPECT_EQ(mergeQuestions, std::vector<std::string>{file});
+    EXPECT_TRUE(overwriteQuestions.empty());
+    EXPECT_EQ(ReadFile(file), before);
+    mergeAnswer = true;
+    SaveButtons(file);
+    EXPECT_NE(ReadFile(file).find("Key=kept"), std::string::npos);
+    EXPECT_NE(ReadFile(file).find("Mine"), std::string::npos);
+}
+
 TEST_F(FormTools, ChoosingAnotherLogFileStopsLogging) {
     TForm1& f = OpenSession();
     const std::string first = Path("first.log"), second = Path("second.log");

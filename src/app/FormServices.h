@@ -1,0 +1,51 @@
+#pragma once
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/FormEnvironment.h"
+
+namespace quennet {
+
+// What the window frame lends each of its parts: the outside world (message
+// boxes, dialogs, questions), the error guard of handlers, the shared file
+// dialogs and the receive pump's pause. A part gets this, never the window.
+class FormServices {
+public:
+    explicit FormServices(const FormEnvironment& env) : env_(env) {}
+
+    const FormEnvironment& env() const { return env_; }
+
+    // Runs a handler; an exception that escapes it goes to the error box.
+    void Guarded(const std::function<void()>& handler) const;
+    // A message box with the error caption.
+    void ShowMessage(const std::string& text) const;
+    // Asks before an existing file is replaced; true when it may be written.
+    bool ConfirmOverwrite(const std::string& path) const;
+    // Asks before keys are written into an existing file that keeps its
+    // other sections; true when it may be written.
+    bool ConfirmWriteInto(const std::string& path) const;
+    // A Yes/No question; nothing set counts as No.
+    bool AskYesNo(const std::string& caption, const std::string& text) const;
+
+    // The shared open and save dialogs: each keeps its filter and the name
+    // last chosen. The chosen path, or nothing on Cancel.
+    std::optional<std::string> RunOpenDialog(const std::string& filter, const std::string& proposed);
+    std::optional<std::string> RunSaveDialog(const std::string& proposed);
+    FileDialogState OpenDialog1;
+    FileDialogState SaveDialog1;
+
+    // Lets the window process pending messages during a long operation.
+    static void ProcessMessages();
+
+    // Set by the frame: the receive pump stops for a long operation and
+    // starts again after it; whether the window waits to close or exit.
+    std::function<void()> pausePump;
+    std::function<void()> resumePump;
+    std::function<bool()> closeAsked;
+
+private:
+    const FormEnvironment& env_;
+};
+
+}  // namespace quennet

@@ -1,0 +1,85 @@
+#pragma once
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "loader/Loader.h"
+#include "serial/ComPort.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+
+namespace quennet {
+
+class FormServices;
+class Memo2Log;
+
+// The controls of the loader tab, "Quick Program", the run's progress in
+// the status bar, and the terminal's choosers a run reads.
+struct LoaderWidgets {
+    QTabWidget* PageControl1 = nullptr;
+    QComboBox* ComboTarget = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QPushButton* ButtonStop = nullptr;
+    QCheckBox* CheckBoxVerify = nullptr;
+    QCheckBox* CheckBoxReset = nullptr;
+    QCheckBox* CheckBoxToggleTCK = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QProgressBar* ProgressBarRun = nullptr;
+    QLabel* LabelTimeLeft = nullptr;
+    QComboBox* ComboComPort = nullptr;
+    QComboBox* ComboBaud = nullptr;
+    QComboBox* ComboBits = nullptr;
+};
+
+// The Serial Flash Loader tab and "Quick Program": the window's side of a
+// programming run. The run itself, its log lines and the port hand-over are
+// the loader core's.
+class LoaderPage : public QObject {
+public:
+    LoaderPage(ComPort& port, FormServices& services, const LoaderWidgets& widgets, QObject* parent);
+    ~LoaderPage() override;
+
+    // Run after every run or query the page started, however it ended.
+    std::function<void()> finished;
+
+    void Button1Click();
+    void Button2Click();
+    void Button5Click();
+    void Button7Click();
+    void CheckBoxResetClick();
+    // The run that holds the port ends at its next block.
+    void RequestStop();
+    // The buttons and options follow the target and the port's holder.
+    void UpdateControls();
+    void ShowRunProgress(const RunProgress& progress);
+    void HolderChanged(PortUser holder);
+    Loader& loader() { return *loader_; }
+
+private:
+    bool TerminalHoldsPort() const { return port_.Owner().Holds(PortUser::Terminal); }
+    LoaderInputs LoaderSnapshot() const;
+    // For a raw binary (a name ending in .bin) to be programmed: asks for
+    // its load address.
+    void AskBinaryAddress(LoaderInputs& inputs);
+    void BeginLoaderClick();
+    void FinishLoaderClick();
+
+    ComPort& port_;
+    FormServices& services_;
+    LoaderWidgets w_;
+    std::unique_ptr<Memo2Log> memo2Log_;
+    std::unique_ptr<Loader> loader_;
+};
+
+}  // namespace quennet

@@ -1,0 +1,267 @@
+// The terminal session: the port's open and close, what comes in, and a
+// device that goes away (an adapter unplugged, a board's pseudo-terminal
+// closed): the session ends as if the user had closed it, and "Reopen
+// automatically" opens the same path again with the same settings once it
+// is back.
+#include "app/TerminalSession.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/FormControls.h"
+#include "app/FormServices.h"
+#include "app/PortCombo.h"
+#include "app/TerminalMemo.h"
+#include "core/BaudText.h"
+#include "terminal/TypedSend.h"
+
+namespace quennet {
+
+namespace {
+constexpr int kReopenPollMs = 500;  // a look for the device twice a second
+}  // namespace
+
+TerminalSession::TerminalSession(ComPort& port, FormServices& services, const SessionWidgets& widgets,
+                                 QObject* parent)
+    : QObject(parent),
+      port_(port),
+      services_(services),
+      w_(widgets),
+      view_(std::make_unique<ReceiveView>(ViewOptions{}, services.env().timeOfDay)) {
+    ReopenTimer = new QTimer(this);
+    ReopenTimer->setObjectName("ReopenTimer");
+    ReopenTimer->setInterval(kReopenPollMs);
+    connect(ReopenTimer, &QTimer::timeout, this, [this] { services_.Guarded([this] { ReopenTick(); }); });
+    connect(w_.CheckBoxReopen, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on) CancelReopen();
+    });
+}
+
+TerminalSession::~TerminalSession() = default;
+
+// --------------------------------------------------------- terminal session
+
+void TerminalSession::SetChoosersEnabled(bool enabled) {
+    w_.ComboComPort->setEnabled(enabled);
+    w_.ComboBaud->setEnabled(enabled);
+    w_.ComboBits->setEnabled(enabled);
+}
+
+void TerminalSession::CheckBox1Click() {
+    if (!port().Owner().Holds(PortUser::Terminal)) {
+        // The switch cannot close or reopen a port that a run holds: put
+        // the box back to what the port is.
+        const QSignalBlocker quiet(w_.CheckBox1);
+        w_.CheckBox1->setChecked(port().IsOpen());
+        return;
+    }
+    if (w_.CheckBox1->isChecked()) {
+        if (w_.ComboComPort->currentIndex() < 0) {
+            services_.ShowMessage("There aren't COM Port available on this computer!");
+            w_.CheckBox1->setChecked(false);
+            return;
+        }
+        const std::string name = w_.ComboComPort->currentText().toStdString();
+        // The user's own open ends any wait for a lost device.
+        CancelReopen();
+        w_.LabelPortState->clear();
+        const int result = OpenSession(name, w_.ComboBaud->currentText(), EffectiveIndex(w_.ComboBits));
+        if (result != kComOk) {
+            w_.CheckBox1->setChecked(false);
+            services_.ShowMessage(
+                OpenFailureText(name, ParseBaudText(w_.ComboBaud->currentText().toStdString()), result));
+            return;
+        }
+        w_.Memo1->setFocus();
+    } else {
+        SetChoosersEnabled(true);
+        ClosePort();
+    }
+}
+
+int TerminalSession::OpenSession(const std::string& name, const QString& baudText, int format) {
+    port().ComSetLowLatency(w_.CheckBoxLowLatency->isChecked());
+    const std::uint32_t baud = ParseBaudText(baudText.toStdString());
+    // A rate of 0 would hang up a real line (B0) before being refused.
+    const int result = baud == 0 ? kComSettingsRefused : port().ComOpen(name, baud, format);
+    if (result != kComOk) return result;
+    if (hooks.opened) hooks.opened(CharsPerSecond(baud, format));
+    SetChoosersEnabled(false);
+    return result;
+}
+
+void TerminalSession::ClosePort() {
+    if (hooks.closing) hooks.closing();
+    port().ComClose();
+}
+
+std::string TerminalSession::OpenFailureText(const std::string& name, std::uint32_t baud, int result) const {
+    const FormEnvironment& env = services_.env();
+    std::string text = "Error opening " + name;
+    if (baud == 0) {
+        text += "\nNo baud rate: choose one under \"Baud:\".";
+    } else if (result == kComSettingsRefused) {
+        text += "\nThe device refused the line settings (" + std::to_string(baud) + " baud, " +
+                w_.ComboBits->currentText().toStdString() + ").";
+    } else if (const std::string hint = env.portAccessHint ? env.portAccessHint(name) : std::string();
+               !hint.empty()) {
+        // The user may not use the port: the hint says why and what to do.
+        text += "\n" + hint;
+    } else if (env.explainOpenFailure) {
+        text += "\nThe port " + env.explainOpenFailure(name) + ".";
+    }
+    return text;
+}
+
+void TerminalSession::CheckBoxLowLatencyClick() {
+    // A run or a capture holds its own request and gives the port back with
+    // the terminal's, which then follows the box again.
+    if (port().Owner().Holds(PortUser::Terminal)) port().ComSetLowLatency(w_.CheckBoxLowLatency->isChecked());
+}
+
+void TerminalSession::ComboComPortDropDown() {
+    const FormEnvironment& env = services_.env();
+    ComListPorts(*w_.ComboComPort, env.listPorts ? env.listPorts() : std::nullopt);
+}
+
+void TerminalSession::ComboComPortChange() {
+    if (!port().Owner().Holds(PortUser::Terminal)) return;
+    // Another port chosen: the lost one is no longer awaited.
+    if (reopenName_ && w_.ComboComPort->currentText().toStdString() != reopenName_->name) CancelReopen();
+    w_.CheckBox1->setChecked(false);
+}
+
+void TerminalSession::HolderChanged(PortUser holder) {
+    const bool terminal = holder == PortUser::Terminal;
+    for (QWidget* w : std::initializer_list<QWidget*>{w_.CheckBox1, w_.ButtonReset}) w->setEnabled(terminal);
+    if (terminal) CheckBoxLowLatencyClick();
+}
+
+bool TerminalSession::FollowPort() {
+    if (!w_.CheckBox1->isChecked()) return false;
+    // A device that went away during the run ends the session the way the
+    // terminal's own loss does: said in the status bar, reopened if asked.
+    const FormEnvironment& env = services_.env();
+    const bool gone = port().IsOpen() ? port().ComDeviceLost()
+                                      : env.portPresent && !env.portPresent(w_.ComboComPort->currentText().toStdString());
+    if (gone) return true;
+    // A run that could not reopen the port leaves it closed: the session
+    // switch must not claim otherwise, and the choosers are free again.
+    if (!port().IsOpen()) w_.CheckBox1->setChecked(false);
+    return false;
+}
+
+ReceivePump::TickResult TerminalSession::Receive(const ReceivePump::LogFn& log) {
+    return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log);
+}
+
+bool TerminalSession::DeviceLost() {
+    return port().IsOpen() && port().ComDeviceLost();
+}
+
+void TerminalSession::Memo1Enter() {
+    w_.Memo1->CaretToEnd();
+}
+
+void TerminalSession::ButtonResetClick() {
+    if (!port().Owner().Holds(PortUser::Terminal)) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    port().ComResetTarget();
+    w_.Memo1->setFocus();
+    QApplication::restoreOverrideCursor();
+}
+
+void TerminalSession::Clear() {
+    w_.Memo1->ClearText();
+    view_->Restart();
+}
+
+void TerminalSession::CheckBoxHexClick() {
+    view_->SetOptions(CurrentViewOptions());
+    ApplyWrap();
+    w_.Memo1->setFocus();
+}
+
+// ------------------------------------------------------------ the display
+
+ViewOptions TerminalSession::CurrentViewOptions() const {
+    ViewOptions o;
+    o.hex = w_.CheckBoxHex->isChecked();
+    o.hexStyle = options_.hexView;
+    o.encoding = options_.encoding;
+    o.controlMarks = options_.controlMarks;
+    o.ansi = options_.ansi;
+    o.timestamps = options_.timestamps;
+    return o;
+}
+
+void TerminalSession::ApplyOptions(const TerminalOptions& options) {
+    options_ = options;
+    view_->SetOptions(CurrentViewOptions());
+    displayLimit_ = static_cast<std::size_t>(options.scrollback);
+    ApplyWrap();
+}
+
+// "XX " pairs wrap at the view's width as they always have; text and the
+// dump wrap when the user asks for it.
+void TerminalSession::ApplyWrap() {
+    const bool pairs = w_.CheckBoxHex->isChecked() && options_.hexView != HexStyle::Dump;
+    const bool wrap = pairs || options_.wrap;
+    w_.Memo1->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    w_.Memo1->setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+}
+
+// ------------------------------------------------------------ a lost device
+
+void TerminalSession::CancelReopen() {
+    reopenName_.reset();
+    ReopenTimer->stop();
+}
+
+void TerminalSession::PortLost() {
+    const LostSession lost{w_.ComboComPort->currentText().toStdString(), w_.ComboBaud->currentText(),
+                           EffectiveIndex(w_.ComboBits)};
+    if (hooks.lost) hooks.lost();
+    // Unticking runs the ordinary close: choosers enabled, port closed.
+    w_.CheckBox1->setChecked(false);
+    QString text = QString("The device %1 went away; the port is closed.").arg(QString::fromStdString(lost.name));
+    if (w_.CheckBoxReopen->isChecked()) {
+        reopenName_ = lost;
+        ReopenTimer->start();
+        text += " It is opened again when it comes back.";
+    }
+    w_.LabelPortState->setText(text);
+}
+
+void TerminalSession::ReopenTick() {
+    if (!reopenName_ || w_.CheckBox1->isChecked()) {
+        CancelReopen();
+        return;
+    }
+    if (!port().Owner().Holds(PortUser::Terminal)) return;
+    const LostSession session = *reopenName_;
+    const FormEnvironment& env = services_.env();
+    if (env.portPresent && !env.portPresent(session.name)) return;
+    // The controls first, while the port is closed: choosing the port
+    // unticks "Open Com.", which must find nothing to close.
+    w_.ComboComPort->SelectPath(session.name);
+    w_.ComboBaud->setEditText(session.baud);
+    w_.ComboBits->setCurrentIndex(session.format);
+    // A device that is back but not ready (its permissions not yet set) is
+    // tried again at the next look.
+    if (OpenSession(session.name, session.baud, session.format) != kComOk) return;
+    CancelReopen();
+    {
+        const QSignalBlocker quiet(w_.CheckBox1);
+        w_.CheckBox1->setChecked(true);
+    }
+    w_.LabelPortState->setText(
+        QString("The device %1 is back; the port is open again.").arg(QString::fromStdString(session.name)));
+}
+
+}  // namespace quennet
