@@ -356,8 +356,8 @@ private:
     void SendFileEnded(bool tbd);
     LoaderInputs LoaderSnapshot() const;
     // For a raw binary (a name ending in .bin) to be programmed: asks for
-    // its load address.
-    void AskBinaryAddress(LoaderInputs& inputs);
+    // its load address. False when the user cancelled: no run then.
+    bool AskBinaryAddress(LoaderInputs& inputs);
     void BeginLoaderClick();
     void FinishLoaderClick();
     // Terminal options (TForm1Terminal.cpp)

@@ -89,16 +89,17 @@ LoaderInputs TForm1::LoaderSnapshot() const {
     return in;
 }
 
-void TForm1::AskBinaryAddress(LoaderInputs& inputs) {
+bool TForm1::AskBinaryAddress(LoaderInputs& inputs) {
     const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
     // Only a run that will read the file needs the address.
     if (!target || !target->program || !port().IsOpen() || !NamesRawBinary(inputs.firmwarePath) ||
         !env_.askFlashAddress)
-        return;
+        return true;
     std::error_code ec;
     const auto size = std::filesystem::file_size(inputs.firmwarePath, ec);
     inputs.binaryAddress =
         env_.askFlashAddress(inputs.firmwarePath, ProposedBinaryAddress(*target, ec ? 0 : size));
+    return inputs.binaryAddress.has_value();
 }
 
 void TForm1::BeginLoaderClick() {
@@ -115,7 +116,8 @@ void TForm1::FinishLoaderClick() {
 void TForm1::Button1Click() {
     if (!TerminalHoldsPort()) return;  // one long operation at a time
     LoaderInputs inputs = LoaderSnapshot();
-    AskBinaryAddress(inputs);
+    // Cancel in the address dialog cancels the run: nothing is touched.
+    if (!AskBinaryAddress(inputs)) return;
     BeginLoaderClick();
     // The end of the click, however the run ends.
     AtExit finish([this] { FinishLoaderClick(); });

@@ -424,13 +424,18 @@ TEST_F(FormLoader, OnlyARunThatReadsABinFileAsksForItsAddress) {
     f.Button1->click();
     EXPECT_EQ(addressRequests.size(), 1u);
 
-    // Cancel: the run goes on without an address and says what is missing.
+    // Cancel cancels the run: the log, the port and its lines stay as they were.
     f.Edit1->setText(QString::fromStdString(bin));
     addressAnswer.reset();
+    const QString before = Log();
+    line.ClearEvents();
     f.Button1->click();
     ASSERT_EQ(addressRequests.size(), 2u);
     EXPECT_EQ(addressRequests[1].second, 0x08000000u);
-    EXPECT_TRUE(Log().endsWith("needs the address it is loaded at).\n")) << Log().toStdString();
+    EXPECT_EQ(Log(), before);
+    EXPECT_TRUE(line.Events().empty());
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_TRUE(port.Owner().Holds(PortUser::Terminal));
 }
 
 TEST_F(FormLoader, TheAddressDialogTakesOnlyAnAddress) {
