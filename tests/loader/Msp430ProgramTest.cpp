@@ -396,6 +396,18 @@ TEST_F(Msp430RunTest, EachFailureEndsTheRunWithItsLineAndGivesThePortBack) {
     }
 }
 
+// A file that may be cut short is programmed, and the log says so first.
+TEST_F(Msp430RunTest, AFileWithoutAnEndRecordIsProgrammedWithAWarning) {
+    inputs.firmwarePath = dir.Write("cut.s19", Records(0x1100, {1, 2}));
+    EXPECT_EQ(Run(), 0) << log.Text();
+    const Lines l = log.Lines();
+    ASSERT_GE(l.size(), 3u);
+    EXPECT_EQ(l[1], "WARNING: firmware file " + inputs.firmwarePath +
+                        ": the file ends without an end record (S7, S8 or S9) after its data; it may be cut short.");
+    EXPECT_EQ(l[2], "FILE Load: OK.");
+    EXPECT_EQ(target.At(0x1100), 1);
+}
+
 TEST_F(Msp430RunTest, FileAndPortFailures) {
     inputs.firmwarePath = dir.File("missing.s19");
     EXPECT_EQ(Run(), 1);
