@@ -89,6 +89,7 @@ Msp430BslTarget::Msp430BslTarget(Msp430BslConfig config) : config_(std::move(con
         std::fill(memory_.begin() + kFlashBegin, memory_.end(), 0xFF);
         eraseSinceWriteUs_ = kCumulativeEraseUsF1xx;
     }
+    residue_ = memory_;
     WriteInfoBlock();
 }
 
@@ -102,7 +103,7 @@ void Msp430BslTarget::WriteInfoBlock() {
 
 void Msp430BslTarget::Preload(std::uint16_t address, const std::vector<std::uint8_t>& bytes) {
     for (std::size_t i = 0; i < bytes.size() && address + i < memory_.size(); ++i)
-        memory_[address + i] = bytes[i];
+        memory_[address + i] = residue_[address + i] = bytes[i];
 }
 
 std::uint64_t Msp430BslTarget::WordWriteUs() const {
@@ -111,7 +112,7 @@ std::uint64_t Msp430BslTarget::WordWriteUs() const {
 
 std::uint64_t Msp430BslTarget::MassEraseUs() const {
     if (config_.massEraseUs != 0) return config_.massEraseUs;
-    const int cycles = Family() == 0xF1 ? kMassEraseCyclesF1xx : kMassEraseCyclesLater;
+    const int cycles = FirstFlashGeneration() ? kMassEraseCyclesF1xx : kMassEraseCyclesLater;
     return static_cast<std::uint64_t>(std::llround(cycles * 1e6 / config_.flashClockHz));
 }
 
@@ -147,13 +148,20 @@ std::uint64_t Msp430BslTarget::Erase(std::uint16_t fctl1, std::uint16_t address)
     default:
         return 0;
     }
-    std::fill(memory_.begin() + begin, memory_.begin() + end, 0xFF);
     if (end == kFlashEnd && begin <= kMainBegin) {
         // A new round of erasing starts once the flash was written.
-        if (writtenSinceErase_) eraseSinceWriteUs_ = 0;
+        if (writtenSinceErase_) {
+            eraseSinceWriteUs_ = 0;
+            std::copy(memory_.begin() + begin, memory_.begin() + end, residue_.begin() + begin);
+        }
         writtenSinceErase_ = false;
         eraseSinceWriteUs_ += us;
+        if (eraseSinceWriteUs_ >= CumulativeEraseUs())
+            std::fill(residue_.begin() + begin, residue_.begin() + end, 0xFF);
+    } else {
+        std::fill(residue_.begin() + begin, residue_.begin() + end, 0xFF);
     }
+    std::fill(memory_.begin() + begin, memory_.begin() + end, 0xFF);
     return us;
 }
 
@@ -426,10 +434,9 @@ void Msp430BslTarget::Execute(SimLine& line, std::uint64_t atUs) {
         // The boot ROM cannot be written; a block touching it is refused whole.
         if (address < kRomEnd && address + n > kRomBegin) return nak();
         if (flash && Is110() && !entered) return nak();
+        const bool incomplete = flash && eraseSinceWriteUs_ < CumulativeEraseUs();
         if (flash) {
-            const std::uint64_t needed =
-                Family() == 0xF1 ? kCumulativeEraseUsF1xx : kCumulativeEraseUsLater;
-            if (eraseSinceWriteUs_ < needed) ++writesOnIncompleteErase_;
+            if (incomplete) ++writesOnIncompleteErase_;
             writtenSinceErase_ = true;
         }
         // Loaders before 1.30 program byte by byte, later ones word by word;
@@ -439,7 +446,9 @@ void Msp430BslTarget::Execute(SimLine& line, std::uint64_t atUs) {
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint32_t a = address + i;
             if (InRange(a, kFlashBegin, kFlashEnd)) {
-                memory_[a] &= data[i];  // programming only clears bits
+                // Programming only clears bits; a cell not fully erased
+                // clears its old ones again.
+                memory_[a] &= incomplete ? data[i] & residue_[a] : data[i];
                 if (byBytes || i % 2 == 0) ++writes;
             } else {
                 memory_[a] = data[i];

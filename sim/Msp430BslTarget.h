@@ -103,18 +103,22 @@ struct Msp430BslConfig {
 // Times (MSP430x1xx Family User's Guide, flash memory chapter; the F1xx,
 // F2xx and F4xx data sheets): the flash timing generator runs at 257..476
 // kHz. A byte or word write takes 35 of its cycles, a segment erase 4819, a
-// mass erase 5297 on the F1xx and 10593 on the F2xx and F4xx. The F1xx
-// needs a cumulative mass erase time of 200 ms before it is written, the
-// others 20 ms. Loaders before version 1.30 write byte by byte, later ones
-// word by word. At the modelled 350 kHz a word takes 100 us, an F1xx mass
-// erase 15.1 ms: a 240-byte block is busy for 12 ms before its acknowledge.
+// mass erase 5297 on the F1xx and F4xx (device IDs 0xF1xx, 0xF4xx and the
+// F41x2's 0x41xx) and 10593 on the F2xx. The F1xx and F4xx flash needs a
+// cumulative mass erase time of 200 ms before it is written, the F2xx
+// 20 ms. Cells erased for less keep some of what they held: until the
+// erases since the last write add up to that time, a written cell gets the
+// old content's cleared bits back (the written value AND the old one).
+// Loaders before version 1.30 write byte by byte, later ones word by word.
+// At the modelled 350 kHz a word takes 100 us, an F1xx mass erase 15.1 ms:
+// a 240-byte block is busy for 12 ms before its acknowledge.
 class Msp430BslTarget : public SimPeer {
 public:
     static constexpr int kWordWriteCycles = 35;
     static constexpr int kSegmentEraseCycles = 4819;
     static constexpr int kMassEraseCyclesF1xx = 5297;
     static constexpr int kMassEraseCyclesLater = 10593;
-    static constexpr std::uint64_t kCumulativeEraseUsF1xx = 200000;
+    static constexpr std::uint64_t kCumulativeEraseUsF1xx = 200000;  // and F4xx
     static constexpr std::uint64_t kCumulativeEraseUsLater = 20000;
     static constexpr std::uint8_t kSync = 0x80;
     static constexpr std::uint8_t kAck = 0x90;
@@ -132,7 +136,8 @@ public:
     // The whole 64 KiB address space as the part holds it.
     const std::array<std::uint8_t, 0x10000>& Memory() const { return memory_; }
     std::uint8_t At(std::uint16_t address) const { return memory_[address]; }
-    // Programs bytes as if written earlier by other means (bits may be set).
+    // Programs bytes as if written earlier by other means (bits may be set):
+    // part of the old content that an erase must clear.
     void Preload(std::uint16_t address, const std::vector<std::uint8_t>& bytes);
 
     bool Running() const { return running_; }
@@ -182,6 +187,11 @@ private:
     std::uint16_t Version() const { return static_cast<std::uint16_t>(config_.versionMajor << 8 | config_.versionMinor); }
     bool Is110() const { return Version() == 0x0110; }
     std::uint8_t Family() const { return static_cast<std::uint8_t>(config_.deviceId >> 8); }
+    // The F1xx and F4xx flash: slower to erase fully than the F2xx's.
+    bool FirstFlashGeneration() const { return Family() == 0xF1 || Family() == 0xF4 || Family() == 0x41; }
+    std::uint64_t CumulativeEraseUs() const {
+        return FirstFlashGeneration() ? kCumulativeEraseUsF1xx : kCumulativeEraseUsLater;
+    }
     void WriteInfoBlock();
     // The dummy write under FCTL1 = fctl1 at address: erases what it
     // selects and returns how long that took (0: nothing erased).
@@ -214,6 +224,9 @@ private:
     std::uint64_t busyTotalUs_ = 0;
     // Mass erase time since the flash was last written; written since.
     std::uint64_t eraseSinceWriteUs_ = 0;
+    // What the cells held before the current round of erasing: what a
+    // write on a flash not yet fully erased gets back.
+    std::array<std::uint8_t, 0x10000> residue_{};
     bool writtenSinceErase_ = false;
     int writesOnIncompleteErase_ = 0;
 };

@@ -81,16 +81,17 @@ LoaderInputs LoaderPage::LoaderSnapshot() const {
     return in;
 }
 
-void LoaderPage::AskBinaryAddress(LoaderInputs& inputs) {
+bool LoaderPage::AskBinaryAddress(LoaderInputs& inputs) {
     const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
     const FormEnvironment& env = services_.env();
     // Only a run that will read the file needs the address.
     if (!target || !target->program || !port_.IsOpen() || !NamesRawBinary(inputs.firmwarePath) ||
         !env.askFlashAddress)
-        return;
+        return true;
     std::error_code ec;
     const auto size = std::filesystem::file_size(inputs.firmwarePath, ec);
     inputs.binaryAddress = env.askFlashAddress(inputs.firmwarePath, ProposedBinaryAddress(*target, ec ? 0 : size));
+    return inputs.binaryAddress.has_value();
 }
 
 void LoaderPage::BeginLoaderClick() {
@@ -106,7 +107,8 @@ void LoaderPage::FinishLoaderClick() {
 void LoaderPage::Button1Click() {
     if (!TerminalHoldsPort()) return;  // one long operation at a time
     LoaderInputs inputs = LoaderSnapshot();
-    AskBinaryAddress(inputs);
+    // Cancel in the address dialog cancels the run: nothing is touched.
+    if (!AskBinaryAddress(inputs)) return;
     BeginLoaderClick();
     // The end of the click, however the run ends.
     AtExit finish([this] { FinishLoaderClick(); });

@@ -70,8 +70,8 @@ private:
     bool TerminalHoldsPort() const { return port_.Owner().Holds(PortUser::Terminal); }
     LoaderInputs LoaderSnapshot() const;
     // For a raw binary (a name ending in .bin) to be programmed: asks for
-    // its load address.
-    void AskBinaryAddress(LoaderInputs& inputs);
+    // its load address. False when the user cancelled: no run then.
+    bool AskBinaryAddress(LoaderInputs& inputs);
     void BeginLoaderClick();
     void FinishLoaderClick();
 

@@ -22,7 +22,7 @@ constexpr std::size_t kEhdrSize = 52;
 constexpr std::size_t kEiClass = 4, kEiData = 5;
 constexpr std::uint8_t kClass32 = 1, kClass64 = 2, kDataLittle = 1;
 constexpr std::size_t kEType = 16, kEMachine = 18, kEPhoff = 28, kEShoff = 32, kEPhentsize = 42,
-                      kEPhnum = 44, kEShentsize = 46, kEShnum = 48;
+                      kEPhnum = 44, kEShentsize = 46, kEShnum = 48, kEShstrndx = 50;
 constexpr std::uint16_t kTypeRel = 1, kTypeExec = 2;
 constexpr std::uint16_t kMachineArm = 40, kMachineMsp430 = 105;
 
@@ -31,7 +31,7 @@ constexpr std::size_t kPType = 0, kPOffset = 4, kPPaddr = 12, kPFilesz = 16;
 constexpr std::uint32_t kPtLoad = 1;
 
 constexpr std::size_t kShdrSize = 40;
-constexpr std::size_t kShType = 4, kShFlags = 8, kShOffset = 16, kShSize = 20;
+constexpr std::size_t kShName = 0, kShType = 4, kShFlags = 8, kShOffset = 16, kShSize = 20;
 constexpr std::uint32_t kShtNull = 0, kShtNobits = 8, kShfAlloc = 2;
 
 constexpr std::size_t kMaxSegmentSectionPairs = std::size_t{1} << 20;
@@ -59,6 +59,26 @@ private:
 
 std::string AtOffset(std::uint64_t offset, const std::string& what) {
     return Format("offset 0x%llX: ", static_cast<unsigned long long>(offset)) + what;
+}
+
+// The name of a section from the section name table, when the file has a
+// readable one; else its number.
+std::string SectionName(const Reader& r, std::uint64_t shoff, std::uint16_t shentsize, std::uint16_t shnum,
+                        std::uint16_t index) {
+    const std::string number = Format("section %u", unsigned{index});
+    const std::uint16_t table = r.U16(kEShstrndx);
+    if (table >= shnum) return number;
+    const std::uint64_t sh = shoff + std::uint64_t{table} * shentsize;
+    const std::uint64_t strings = r.U32(sh + kShOffset), size = r.U32(sh + kShSize);
+    const std::uint64_t name = r.U32(shoff + std::uint64_t{index} * shentsize + kShName);
+    if (!r.Holds(strings, size) || name >= size) return number;
+    std::string text;
+    for (std::uint64_t at = strings + name; at < strings + size && *r.At(at) != 0 && text.size() < 64; ++at) {
+        const std::uint8_t c = *r.At(at);
+        if (c < 0x20 || c >= 0x7F) return number;
+        text += static_cast<char>(c);
+    }
+    return text.empty() ? number : number + " (" + text + ")";
 }
 
 // A table of `count` entries of `entrySize` bytes at `offset`.
@@ -118,6 +138,7 @@ FirmwareFile ReadElf(std::span<const std::uint8_t> bytes) {
                                                    unsigned{shnum})));
     struct Section {
         std::uint64_t begin, end;  // file offsets
+        std::uint16_t index;
     };
     std::vector<Section> sections;
     for (std::uint16_t s = 0; s < shnum; ++s) {
@@ -127,7 +148,7 @@ FirmwareFile ReadElf(std::span<const std::uint8_t> bytes) {
         const std::uint64_t begin = r.U32(sh + kShOffset), size = r.U32(sh + kShSize);
         if (!r.Holds(begin, size))
             return file.Fail(1, AtOffset(sh, Format("section %u reaches past the end of the file", unsigned{s})));
-        if (size != 0) sections.push_back({begin, begin + size});
+        if (size != 0) sections.push_back({begin, begin + size, s});
     }
 
     std::size_t loads = 0;
@@ -153,6 +174,8 @@ FirmwareFile ReadElf(std::span<const std::uint8_t> bytes) {
         return true;
     };
 
+    // The file bytes of the loadable segments, in the Section form.
+    std::vector<Section> loadBytes;
     for (std::uint16_t p = 0; p < phnum; ++p) {
         const std::uint64_t ph = std::uint64_t{phoff} + std::uint64_t{p} * phentsize;
         if (r.U32(ph + kPType) != kPtLoad) continue;
@@ -169,6 +192,7 @@ FirmwareFile ReadElf(std::span<const std::uint8_t> bytes) {
             return file.Fail(1, AtOffset(ph, Format("segment %u: its %llu bytes from %s run past 0xFFFFFFFF",
                                                     unsigned{p}, static_cast<unsigned long long>(filesz),
                                                     FormatFlashAddress(paddr).c_str())));
+        loadBytes.push_back({offset, offset + filesz, p});
         if (shnum == 0) {
             if (!take(paddr, offset, filesz, ph)) return file;
             continue;
@@ -180,6 +204,33 @@ FirmwareFile ReadElf(std::span<const std::uint8_t> bytes) {
             if (begin < end && !take(paddr + (begin - offset), begin, end - begin, ph)) return file;
         }
     }
+    // Bytes of the program that no loadable segment holds have no load
+    // address: they are not written, and the user is told so. The file is
+    // still taken, as the segments say what a loader puts where, and
+    // linkers leave sections out of them on purpose (a region not meant for
+    // the flash).
+    constexpr std::size_t kNamedSections = 4;  // a damaged file could have thousands
+    std::size_t unnamed = 0;
+    for (const Section& section : sections) {
+        std::uint64_t missing = section.end - section.begin;
+        for (const Section& segment : loadBytes) {
+            const std::uint64_t begin = std::max(section.begin, segment.begin);
+            const std::uint64_t end = std::min(section.end, segment.end);
+            if (begin < end) missing -= std::min(missing, end - begin);
+        }
+        if (missing == 0) continue;
+        if (file.warnings.size() == kNamedSections) {
+            ++unnamed;
+            continue;
+        }
+        file.warnings.push_back(SectionName(r, shoff, shentsize, shnum, section.index) +
+                                Format(": %llu of its %llu bytes lie in no loadable segment and are not written",
+                                       static_cast<unsigned long long>(missing),
+                                       static_cast<unsigned long long>(section.end - section.begin)));
+    }
+    if (unnamed != 0)
+        file.warnings.push_back(Format("%llu more sections lie in no loadable segment",
+                                       static_cast<unsigned long long>(unnamed)));
     return file;
 }
 

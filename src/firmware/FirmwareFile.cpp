@@ -144,7 +144,8 @@ FirmwareFormat DetectFirmwareFormat(std::span<const std::uint8_t> bytes) {
 FirmwareFile ReadRawBinary(std::span<const std::uint8_t> bytes, std::uint32_t address) {
     FirmwareFile file;
     file.format = FirmwareFormat::RawBinary;
-    if (!bytes.empty() && bytes.size() - 1 > 0xFFFFFFFFu - address)
+    if (bytes.empty()) return file.Fail(1, kFirmwareHoldsNoData);
+    if (bytes.size() - 1 > 0xFFFFFFFFu - address)
         return file.Fail(1, Format("offset 0x%zX: the binary's %zu bytes from %s run past 0xFFFFFFFF",
                                    static_cast<std::size_t>(0xFFFFFFFFu - address) + 1, bytes.size(),
                                    FormatFlashAddress(address).c_str()));

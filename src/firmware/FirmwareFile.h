@@ -13,6 +13,10 @@ namespace quennet {
 // STM32 flash starts here; S3 addresses count from it.
 inline constexpr std::uint32_t kStm32FlashBase = 0x08000000;
 
+// Why a file without a single record or byte is refused, as it is when its
+// records carry no data for the target.
+inline constexpr const char* kFirmwareHoldsNoData = "holds no data";
+
 // The formats a firmware file may have. A raw binary carries no address of
 // its own, so it is only read with one given.
 enum class FirmwareFormat { SRecord, IntelHex, Elf, TiTxt, RawBinary, Unknown };
@@ -45,6 +49,9 @@ struct FirmwareFile {
     // Where and what, as "line 4: ..." or "offset 0x34: ..."; empty when the
     // whole file was read.
     std::string problem;
+    // What a reader found doubtful in a file it read: the file is taken,
+    // and each line here is shown to the user with it.
+    std::vector<std::string> warnings;
 
     bool ok() const { return code == 0; }
     // Data at address; continues the last chunk when they follow on from it.
@@ -70,7 +77,8 @@ std::string PlaceFirmware(const FirmwareFile& file, const FlashWindow& window, F
 
 // The format the bytes have, judged by their start: the ELF magic, or the
 // first character that is not white space ('S', ':', '@' or 'q'). Bytes
-// holding nothing but white space count as S-records, which allow an empty file.
+// holding nothing but white space count as S-records, whose reader refuses
+// them as holding no data.
 FirmwareFormat DetectFirmwareFormat(std::span<const std::uint8_t> bytes);
 
 // Reads bytes of a firmware file in the format they have. With an address,
@@ -84,6 +92,7 @@ FirmwareFile ReadSRecords(std::span<const std::uint8_t> text);  // SRecord.cpp
 FirmwareFile ReadIntelHex(std::span<const std::uint8_t> text);  // IntelHex.cpp
 FirmwareFile ReadElf(std::span<const std::uint8_t> bytes);      // Elf.cpp
 FirmwareFile ReadTiTxt(std::span<const std::uint8_t> text);     // TiTxt.cpp
+// A raw binary of no bytes holds no data and is refused.
 FirmwareFile ReadRawBinary(std::span<const std::uint8_t> bytes, std::uint32_t address);
 
 // The largest file taken as firmware: ELF files with debugging information

@@ -273,7 +273,7 @@ bool FlashCommand::CheckFirmware(const FlashOptions& options, const LoaderTarget
     std::string reason = LoadFirmwareFor(options.firmwarePath, options.binaryAddress, TargetFlashWindow(target),
                                          file, loader_.Image());
     // A file without data would only erase the chip: a script meant something else.
-    if (reason.empty() && !loader_.Image().HasData(0, loader_.Image().size())) reason = "holds no data";
+    if (reason.empty() && !loader_.Image().HasData(0, loader_.Image().size())) reason = kFirmwareHoldsNoData;
     if (reason.empty()) return true;
     host_.err << "quennet-flash: " << FirmwareRefusal(options.firmwarePath, reason) << '\n';
     return false;

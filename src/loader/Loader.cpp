@@ -75,7 +75,12 @@ int Loader::RestoreTerminalPort() {
 bool Loader::LoadFirmware(const LoaderInputs& inputs, const FlashWindow& window) {
     const std::string reason =
         LoadFirmwareFor(inputs.firmwarePath, inputs.binaryAddress, window, firmware_, image_);
-    if (reason.empty()) return true;
+    if (reason.empty()) {
+        // The file is taken; what its reader doubted is said before the run goes on.
+        for (const std::string& warning : firmware_.warnings)
+            AddLine(std::string(kLineFirmwareWarning) + FirmwareRefusal(inputs.firmwarePath, warning) + ".");
+        return true;
+    }
     AddLine(kLineCantOpenFile);
     std::string line = FirmwareRefusal(inputs.firmwarePath, reason);
     line[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[0])));

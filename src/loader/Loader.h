@@ -148,6 +148,8 @@ inline constexpr const char* kLineNoPort = "ERROR: Select a COM Port from the Te
 inline constexpr const char* kLineCantOpenPort = "FATAL ERROR: Can't open COM port.";
 inline constexpr const char* kLineCantOpenFile = "FATAL ERROR: Can't open FILE.";
 inline constexpr const char* kLineFileLoaded = "FILE Load: OK.";
+// Begins the line of each doubt the firmware reader had about a file it took.
+inline constexpr const char* kLineFirmwareWarning = "WARNING: ";
 inline constexpr const char* kLineChangingBaud = "Changing Serial baud rate.";
 inline constexpr const char* kLineRestoringBaud = "Restore Serial baud rate.";
 inline constexpr const char* kLineStopped = "ERROR: Run stopped by user.";

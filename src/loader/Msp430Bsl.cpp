@@ -35,7 +35,22 @@ constexpr BaudRow kBaudTable[] = {
     {0xF2, 9600, {0x80, 0x85, 0}}, {0xF2, 19200, {0x00, 0x8B, 1}}, {0xF2, 38400, {0x80, 0x8C, 2}},
     {0xF4, 9600, {0x00, 0x98, 0}}, {0xF4, 19200, {0x00, 0xB0, 1}}, {0xF4, 38400, {0x00, 0xC8, 2}},
 };
-constexpr int kF1xxMassErases = 19;
+// Mass erases that add up to the 200 ms of the F1xx and F4xx flash.
+constexpr int kCumulativeMassErases = 19;
+
+// The high byte of the device ID names the family: 0xF149 is an F149,
+// 0xF449 an F449, 0xF2xx an F2xx. The F41x2 parts say 0x41 (0x4152 for
+// the F4152).
+struct FlashFamilyRow {
+    std::uint8_t idHigh;
+    Msp430FlashKind kind;
+};
+constexpr FlashFamilyRow kFlashFamilies[] = {
+    {0xF1, Msp430FlashKind::F1xx},
+    {0xF4, Msp430FlashKind::F4xx},
+    {0x41, Msp430FlashKind::F4xx},
+    {0xF2, Msp430FlashKind::F2xx},
+};
 
 }  // namespace
 
@@ -65,7 +80,15 @@ bool BslCanChangeBaud(std::uint8_t major, std::uint8_t minor) {
     return (major << 8 | minor) >= 0x0160;
 }
 
-int Msp430MassErasesNeeded(std::uint16_t deviceId) { return deviceId >> 8 == 0xF1 ? kF1xxMassErases : 1; }
+Msp430FlashKind Msp430FlashKindOf(std::uint16_t deviceId) {
+    for (const FlashFamilyRow& row : kFlashFamilies)
+        if (row.idHigh == deviceId >> 8) return row.kind;
+    return Msp430FlashKind::Unknown;
+}
+
+int Msp430MassErasesNeeded(std::uint16_t deviceId) {
+    return Msp430FlashKindOf(deviceId) == Msp430FlashKind::F2xx ? 1 : kCumulativeMassErases;
+}
 
 std::uint16_t BslChecksum(const std::uint8_t* bytes, std::size_t length) {
     std::uint8_t ckl = 0, ckh = 0;

@@ -46,11 +46,16 @@ struct BslBaudSetting {
 std::optional<BslBaudSetting> BslBaudSettings(std::uint16_t deviceId, std::uint32_t baud);
 // Loaders from version 1.60 on can change their baud rate.
 bool BslCanChangeBaud(std::uint8_t major, std::uint8_t minor);
-// How many mass erases make a complete erase of the part's flash. The F1xx
-// flash needs a cumulative mass erase time of 200 ms, and one mass erase
-// lasts 5297 cycles of the flash timing generator, at most 476 kHz: 11.1 ms.
-// Its data sheets ask for at least 19 erases in the worst case. The later
-// families erase fully in one.
+// The flash generations, told apart by the device ID at 0x0FF0. The F1xx
+// and F4xx flash needs a cumulative mass erase time of 200 ms, and one mass
+// erase through the loader may last as little as 5297 cycles of the flash
+// timing generator at 476 kHz: 11.1 ms, so their data sheets ask for at
+// least 19 erases in the worst case. The F2xx flash erases fully in one
+// (10593 cycles against 20 ms). A part not known here gets the repeated
+// erase: more erasing costs time, too little leaves cells that may not hold.
+enum class Msp430FlashKind { F1xx, F4xx, F2xx, Unknown };
+Msp430FlashKind Msp430FlashKindOf(std::uint16_t deviceId);
+// How many mass erases make a complete erase of the part's flash.
 int Msp430MassErasesNeeded(std::uint16_t deviceId);
 
 // Result codes of BslEnter.
@@ -107,7 +112,6 @@ public:
     // 240) in the frame buffer and returns its length without checksum.
     std::size_t BuildRxDataBlock(std::uint16_t address, const std::uint8_t* data, std::size_t n);
 
-    std::array<std::uint8_t, kFrameBufferSize>& BslFrameBuffer() { return frame_; }
     std::uint16_t DeviceId = 0;
     std::uint8_t VersionMajor = 0;
     std::uint8_t VersionMinor = 0;
@@ -118,6 +122,7 @@ private:
     void BuildHeader(std::uint8_t cmd, std::uint8_t l, std::uint16_t address, std::uint16_t param);
 
     ComPort& port_;
+    // The loader's frame buffer: every frame is built and received here.
     std::array<std::uint8_t, kFrameBufferSize> frame_{};
 };
 

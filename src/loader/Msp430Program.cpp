@@ -106,7 +106,7 @@ int SwitchToFasterBaud(Loader& loader, Msp430Bsl& bsl, std::uint32_t baud, std::
     }
     ComPort& port = loader.Port();
     // In place: closing the port could drop DTR and reset the part.
-    if (port.ComSetBaud(faster) != kComOk) return Fail(loader, kLineCantOpenPort);
+    if (port.ComSetBaud(faster) != kComOk) return Fail(loader, WithBaud(kLineHostBaudFailed, faster).c_str());
     // The port no longer has the terminal's settings: the run hands them
     // back at its end, as after a reopen.
     loader.PortReopened = true;

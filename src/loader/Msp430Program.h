@@ -30,6 +30,9 @@ inline constexpr const char* kLineBaudNotOffered = "This BSL cannot change its b
 inline constexpr const char* kLineBaudUnknownFamily =
     "No baud rate settings known for this device: going on at %u.";
 inline constexpr const char* kLineBaudRefused = "BSL refused the baud rate change: going on at %u.";
+// The loader has changed its rate, but the port could not follow: the
+// port stays open at its rate, and the run ends.
+inline constexpr const char* kLineHostBaudFailed = "ERROR: This port cannot be set to %u baud, the BSL's new rate.";
 
 inline constexpr const char* kBoxRule = "+---------------------+";
 // The ruler over the block map: read top to bottom, every fourth column

@@ -366,16 +366,33 @@ TEST_F(FormLoader, BrowseFileAndInvertDtr) {
 }
 
 // The reasons for other files are the firmware readers' and the loader's tests.
-TEST_F(FormLoader, NoFileNameStopsTheRunBeforeThePortIsTouched) {
+TEST_F(FormLoader, NoFileNameOrAnEmptyFileStopsTheRunBeforeThePortIsTouched) {
     TForm1& f = Make();
     OpenPort(f);
-    f.ComboTarget->setCurrentIndex(kTargetStm32_115200);
-    f.Edit1->setText("");
-    line.ClearEvents();
-    f.Button1->click();
-    EXPECT_EQ(Log(), "Begin program STM32.\nFATAL ERROR: Can't open FILE.\nNo firmware file given.\n");
-    EXPECT_TRUE(line.Events().empty());
-    EXPECT_EQ(f.loader().LastRunResult, 1);
+    const std::string empty = dir.filePath("empty.s19").toStdString();
+    const std::string blank = dir.filePath("blank.s37").toStdString();
+    std::ofstream(empty, std::ios::binary).flush();
+    std::ofstream(blank, std::ios::binary) << " \r\n\n";
+    const struct {
+        int target;
+        std::string file;
+        std::string log;
+    } cases[] = {
+        {kTargetStm32_115200, "", "Begin program STM32.\nFATAL ERROR: Can't open FILE.\nNo firmware file given.\n"},
+        {kTargetStm32_115200, blank,
+         "Begin program STM32.\nFATAL ERROR: Can't open FILE.\nFirmware file " + blank + ": holds no data.\n"},
+        {kTargetMsp430_9600, empty,
+         "Begin program MSP430.\nFATAL ERROR: Can't open FILE.\nFirmware file " + empty + ": holds no data.\n"},
+    };
+    for (const auto& c : cases) {
+        f.ComboTarget->setCurrentIndex(c.target);
+        f.Edit1->setText(QString::fromStdString(c.file));
+        line.ClearEvents();
+        f.Button1->click();
+        EXPECT_EQ(Log().toStdString(), c.log);
+        EXPECT_TRUE(line.Events().empty());
+        EXPECT_EQ(f.loader().LastRunResult, 1);
+    }
 }
 
 TEST_F(FormLoader, OnlyARunThatReadsABinFileAsksForItsAddress) {
@@ -407,13 +424,18 @@ TEST_F(FormLoader, OnlyARunThatReadsABinFileAsksForItsAddress) {
     f.Button1->click();
     EXPECT_EQ(addressRequests.size(), 1u);
 
-    // Cancel: the run goes on without an address and says what is missing.
+    // Cancel cancels the run: the log, the port and its lines stay as they were.
     f.Edit1->setText(QString::fromStdString(bin));
     addressAnswer.reset();
+    const QString before = Log();
+    line.ClearEvents();
     f.Button1->click();
     ASSERT_EQ(addressRequests.size(), 2u);
     EXPECT_EQ(addressRequests[1].second, 0x08000000u);
-    EXPECT_TRUE(Log().endsWith("needs the address it is loaded at).\n")) << Log().toStdString();
+    EXPECT_EQ(Log(), before);
+    EXPECT_TRUE(line.Events().empty());
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_TRUE(port.Owner().Holds(PortUser::Terminal));
 }
 
 TEST_F(FormLoader, TheAddressDialogTakesOnlyAnAddress) {

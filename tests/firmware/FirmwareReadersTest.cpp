@@ -74,6 +74,7 @@ TEST(TextReadersTest, ReadAddressedDataAndSkipWhatCarriesNone) {
 
 struct Segment {
     std::uint32_t type, offset, paddr, filesz;
+    std::uint32_t vaddr = 0;  // where it runs; 0: where it is loaded
 };
 struct Section {
     std::uint32_t type, flags, offset, size;
@@ -100,7 +101,8 @@ Bytes MakeElf(std::uint16_t machine, const std::vector<Segment>& segments, const
     for (const auto& w : words) put(w[0], w[1], static_cast<int>(w[2]));
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const Segment& s = segments[i];
-        const std::uint32_t fields[] = {s.type, s.offset, s.paddr, s.paddr, s.filesz, s.filesz + 0x40, 0, 0};
+        const std::uint32_t fields[] = {s.type, s.offset, s.vaddr ? s.vaddr : s.paddr, s.paddr, s.filesz, s.filesz + 0x40,
+                                        0, 0};
         for (int f = 0; f < 8; ++f) put(0x34 + 32 * i + 4 * f, fields[f], 4);
     }
     for (std::size_t i = 0; i < sections.size(); ++i) {
@@ -122,10 +124,12 @@ std::string Pattern(std::uint32_t offset, std::uint32_t n) {
 }
 
 TEST(ElfTest, LoadSegmentsOrWithSectionsOnlyAllocatedSectionsGiveTheBytes) {
+    const std::string notWritten = " bytes lie in no loadable segment and are not written";
     const struct {
         const char* name;
         Bytes elf;
         Strings chunks;
+        Strings warnings = {};
     } cases[] = {
         {"no sections: load segments' file bytes at their physical addresses",
          MakeElf(kMsp430, {{kLoad, 0x300, 0xC000, 0x10},
@@ -143,12 +147,26 @@ TEST(ElfTest, LoadSegmentsOrWithSectionsOnlyAllocatedSectionsGiveTheBytes) {
                               {kNobits, kAlloc, 0x390, 0x100},   // .bss
                               {kProgbits, 0, 0x200, 0x80}}),     // not allocated (debugging)
          {"8000300:" + Pattern(0x300, 0x40), "8000370:" + Pattern(0x370, 0x20)}},
+        // Initialised data run from RAM but are loaded behind the code.
+        {"load and run addresses differ: the load address counts",
+         MakeElf(kArm, {{kLoad, 0x300, 0x08000000, 0x20}, {kLoad, 0x320, 0x08000020, 0x10, 0x20000000}},
+                 {{kProgbits, kAlloc, 0x300, 0x20}, {kProgbits, kAlloc, 0x320, 0x10}}),
+         {"8000000:" + Pattern(0x300, 0x30)}},
+        {"allocated bytes outside every segment are named, not written",
+         MakeElf(kArm, {{kLoad, 0x300, 0x08000000, 0x20}},
+                 {{0, 0, 0, 0},
+                  {kProgbits, kAlloc, 0x300, 0x10},
+                  {kProgbits, kAlloc, 0x310, 0x20},  // half in the segment
+                  {kProgbits, kAlloc, 0x380, 8}}),
+         {"8000000:" + Pattern(0x300, 0x20)},
+         {"section 2: 16 of its 32" + notWritten, "section 3: 8 of its 8" + notWritten}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const FirmwareFile f = ReadElf(c.elf);
         ASSERT_TRUE(f.ok()) << f.problem;
         EXPECT_EQ(Chunks(f), c.chunks);
+        EXPECT_EQ(f.warnings, c.warnings);
     }
 }
 
@@ -239,7 +257,8 @@ TEST(ReadFirmwareTest, TheContentDecidesTheFormatAndAnAddressMakesARawBinary) {
         {hex, std::nullopt, FirmwareFormat::IntelHex, "10:42"},
         {txt, std::nullopt, FirmwareFormat::TiTxt, "10:42"},
         {std::string(elf.begin(), elf.end()), std::nullopt, FirmwareFormat::Elf, "10:" + Pattern(0x300, 1)},
-        {"", std::nullopt, FirmwareFormat::SRecord, ""},
+        {"", std::nullopt, FirmwareFormat::SRecord, "holds no data"},
+        {" \r\n\t\n", std::nullopt, FirmwareFormat::SRecord, "holds no data"},
         {raw, std::nullopt, FirmwareFormat::Unknown,
          "offset 0: holds no S-records, Intel HEX, ELF or TI-TXT (a raw binary needs the address it is loaded at)"},
         {raw.substr(0, 4), 0x08000000, FirmwareFormat::RawBinary, "8000000:00500020"},
@@ -251,7 +270,8 @@ TEST(ReadFirmwareTest, TheContentDecidesTheFormatAndAnAddressMakesARawBinary) {
          "offset 0: is an ELF file, not a raw binary: it carries its own addresses, so give none"},
         {std::string("\x01\x02"), 0xFFFFFFFF, FirmwareFormat::RawBinary,
          "offset 0x1: the binary's 2 bytes from 0xFFFFFFFF run past 0xFFFFFFFF"},
-        {"", 0x1000, FirmwareFormat::RawBinary, ""},
+        {"", 0x1000, FirmwareFormat::RawBinary, "holds no data"},
+        {std::string("\x01\x02"), 0xFFFFFFFE, FirmwareFormat::RawBinary, "FFFFFFFE:0102"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.firstChunkOrProblem);

@@ -80,16 +80,15 @@ TEST(FirmwareImage, StartsBlankAndFindsDataInClippedRanges) {
 
 // --- the decoding helpers ----------------------------------------------------
 
-TEST(SRecordHelpers, HexDigitValueReadsOnlyUpperCaseDigits) {
-    const char* digits = "0123456789ABCDEF";
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(HexDigitValue(digits[i]), i) << digits[i];
-    // Everything else follows c - 'A' + 10 in 8 bits.
-    EXPECT_EQ(HexDigitValue('a'), 0x2A);
-    EXPECT_EQ(HexDigitValue('f'), 0x2F);
-    EXPECT_EQ(HexDigitValue('G'), 16);
-    EXPECT_EQ(HexDigitValue(' '), static_cast<std::uint8_t>(0x20 - 0x41 + 10));
-    EXPECT_EQ(HexDigitValue('\0'), static_cast<std::uint8_t>(-0x41 + 10));
-    EXPECT_EQ(HexDigitValue(static_cast<char>(0xFF)), static_cast<std::uint8_t>(0xFF - 0x41 + 10));
+TEST(SRecordHelpers, HexDigitValueReadsDigitsOfBothCasesAndNothingElse) {
+    const char* upper = "0123456789ABCDEF";
+    const char* lower = "0123456789abcdef";
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(HexDigitValue(upper[i]), i) << upper[i];
+        EXPECT_EQ(HexDigitValue(lower[i]), i) << lower[i];
+    }
+    for (char c : {'G', 'g', ' ', '\0', '/', ':', '@', '`', static_cast<char>(0xFF)})
+        EXPECT_EQ(HexDigitValue(c), -1) << int{c};
 }
 
 TEST(SRecordHelpers, DecodeHexPairsWritesBytesInPlaceFromPositionZero) {
@@ -243,10 +242,14 @@ TEST_F(SRecordFileTest, BlankLineAnywhereIsRefused) {
     EXPECT_EQ(Load(good + "s1030100FB\n"), kSRecNotARecord);  // lower-case 's'
 }
 
-TEST_F(SRecordFileTest, EmptyFileLoadsAsBlankImage) {
-    image_[5] = 0;
-    EXPECT_EQ(Load(""), kSRecOk);
-    EXPECT_EQ(DataBytes(image_), 0u);
+TEST_F(SRecordFileTest, EmptyOrBlankFileIsRefusedAsHoldingNoData) {
+    for (const char* text : {"", "\n", "  \r\n\t\n", "\r"}) {
+        image_[5] = 0;
+        EXPECT_EQ(Load(text), kSRecNotARecord) << text;
+        EXPECT_EQ(DataBytes(image_), 0u);
+        const FirmwareFile f = ReadSRecords({reinterpret_cast<const std::uint8_t*>(text), std::strlen(text)});
+        EXPECT_EQ(f.problem, "holds no data");
+    }
 }
 
 TEST_F(SRecordFileTest, ChecksumOffByOneGivesTheCodeOfItsType) {
@@ -257,13 +260,61 @@ TEST_F(SRecordFileTest, ChecksumOffByOneGivesTheCodeOfItsType) {
     EXPECT_EQ(Load(Record('0', 0, 2, {'h', 'd', 'r'}) + "\n"), kSRecOk);
 }
 
-TEST_F(SRecordFileTest, OtherRecordTypesAreSkippedUnchecked) {
-    const std::string text = Record('5', 0x0003, 2, {}, 9) + "\n" +
-                             Record('6', 0x000003, 3, {}, 9) + "\n" + "S8GARBAGE\n" +
-                             "SXnot a record at all\n" + "S\n" + S1(0x10, {0x99}) + "\n";
-    EXPECT_EQ(Load(text), kSRecOk);
-    EXPECT_EQ(image_[0x10], 0x99);
-    EXPECT_EQ(DataBytes(image_), 1u);
+TEST_F(SRecordFileTest, CountAndEndRecordsAreCheckedAndOtherTypesRefused) {
+    const std::string data = S1(0x10, {0x99}) + "\n" + S1(0x11, {0x98}) + "\n";
+    const struct {
+        std::string text;
+        int code;
+    } cases[] = {
+        {data + Record('5', 2, 2, {}) + "\n" + Record('9', 0, 2, {}) + "\n", kSRecOk},
+        {data + Record('6', 2, 3, {}) + "\n", kSRecOk},
+        {Record('5', 0, 2, {}) + "\n" + data, kSRecOk},  // counts what came before it
+        {data + Record('5', 3, 2, {}) + "\n", kSRecWrongCount},
+        {data + Record('5', 1, 2, {}) + "\n", kSRecWrongCount},
+        {data + Record('6', 0x010002, 3, {}) + "\n", kSRecWrongCount},
+        {data + "S50200FD\n", kSRecWrongCount},  // too short to hold a count
+        {data + Record('5', 2, 2, {}, 9) + "\n", kSRecOtherChecksum},
+        {data + Record('9', 0, 2, {}, 1) + "\n", kSRecOtherChecksum},
+        {data + Record('7', 0x08000000, 4, {}, 1) + "\n", kSRecOtherChecksum},
+        {data + "S8GARBAGE\n", kSRecNotARecord},
+        {data + Record('4', 0x10, 2, {0x42}) + "\n", kSRecNotARecord},
+        {data + "S:030000FC\n", kSRecNotARecord},
+        {data + "SX030000FC\n", kSRecNotARecord},
+        {data + "S\n", kSRecNotARecord},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Load(c.text), c.code) << c.text;
+}
+
+// What a reader refuses it names with its line; what it doubts it says.
+TEST(SRecordReadTest, RefusalsNameTheLineAndAMissingEndRecordIsAWarning) {
+    const std::string a = S1(0x10, {0x01}), b = S1(0x20, {0x02}), end = "S9030000FC";
+    const std::string cutShort = "the file ends without an end record (S7, S8 or S9) after its data; it may be cut short";
+    const struct {
+        std::string text;
+        std::string problem;  // empty: read
+        std::vector<std::string> warnings;
+    } cases[] = {
+        // One digit slipped in: 62 A7 9A A8 would pass their checksum.
+        {"S107100062A79AA89D2\n", "line 1: 1 characters after the record's checksum", {}},
+        {a + b + "\n" + end + "\n", "line 1: 12 characters after the record's checksum", {}},
+        {a + "\r" + b + "\r" + a + b + "\r", "line 3: 12 characters after the record's checksum", {}},
+        {a + "\n" + "S4030000FC\n", "line 2: record type '4', which is none of S0 to S3 and S5 to S9", {}},
+        {a + "\n" + "S:030000FC\n", "line 2: record type ':', which is none of S0 to S3 and S5 to S9", {}},
+        {a + "\nS1030010 EC\n", "line 2: column 9: byte 0x20 is not a hex digit", {}},
+        {a + "\n" + Record('5', 2, 2, {}) + "\n", "line 2: the S5 record counts 2 data records, the file has 1 "
+                                                  "before it", {}},
+        {a + "\n" + end + "\n", "", {}},
+        {a + "\n" + b + "\n", "", {cutShort}},
+        {end + "\n" + a + "\n", "", {cutShort}},
+        {"S0030000FC\n", "", {cutShort}},
+        {a + "\n" + end + "\n" + Record('5', 1, 2, {}) + "\n", "", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const FirmwareFile f = ReadSRecords({reinterpret_cast<const std::uint8_t*>(c.text.data()), c.text.size()});
+        EXPECT_EQ(f.problem, c.problem);
+        EXPECT_EQ(f.warnings, c.warnings);
+    }
 }
 
 TEST_F(SRecordFileTest, S2DataCountFromTheImageStartLikeS1AndAreChecked) {
@@ -280,31 +331,23 @@ TEST_F(SRecordFileTest, S2DataCountFromTheImageStartLikeS1AndAreChecked) {
     EXPECT_EQ(Load(Record('2', 0x000100, 3, {}) + "\n"), kSRecOk);  // count 4: no data
 }
 
-TEST_F(SRecordFileTest, LowerCaseHexDecodesToOtherValuesAndTheChecksumDecides) {
-    // An honest record written in lower case fails its checksum.
-    std::string lower = S1(0x1000, {0xAB, 0xCD});
+TEST_F(SRecordFileTest, LowerCaseHexReadsAsTheSameBytes) {
+    std::string lower = S1(0x1ABC, {0xAB, 0xCD, 0xEF});
     for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     lower[0] = 'S';
-    EXPECT_EQ(Load(lower + "\n"), kSRecS1Checksum);
-
-    // "S1" 04 1000 "a0" cs: 'a' reads as 0x2A, so the pair "a0" is the byte
-    // 0x2A * 16 + 0 = 0x2A0 -> 0xA0 in 8 bits, and "0a" is 0x2A. With a
-    // checksum made for those values the record loads them.
-    const std::uint8_t a0 = static_cast<std::uint8_t>(0x2A * 16 + 0);
-    const std::uint8_t zeroA = 0x2A;
-    const unsigned sum = 0x05 + 0x10 + 0x00 + a0 + zeroA;
-    char line[32];
-    std::snprintf(line, sizeof line, "S1051000a00a%02X\n", static_cast<unsigned>(~sum & 0xFF));
-    EXPECT_EQ(Load(line), kSRecOk);
-    EXPECT_EQ(image_[0x1000], 0xA0);
-    EXPECT_EQ(image_[0x1001], 0x2A);
+    EXPECT_EQ(Load(lower + "\n"), kSRecOk);
+    EXPECT_EQ(image_[0x1ABC], 0xAB);
+    EXPECT_EQ(image_[0x1ABD], 0xCD);
+    EXPECT_EQ(image_[0x1ABE], 0xEF);
+    EXPECT_EQ(DataBytes(image_), 3u);
 }
 
-TEST_F(SRecordFileTest, CrLfAndLfLineEndsBothLoad) {
+TEST_F(SRecordFileTest, CrLfLfAndCrLineEndsAndBlanksAfterTheChecksumLoad) {
     const std::string a = S1(0x10, {0x01, 0x02});
     const std::string b = S3(0x08000020, {0x03});
-    for (const std::string& text : {a + "\r\n" + b + "\r\n", a + "\n" + b + "\r\n",
-                                    a + "\r\n" + b, a + "\r\n" + b + "\r"}) {
+    for (const std::string& text : {a + "\r\n" + b + "\r\n", a + "\n" + b + "\r\n", a + "\r\n" + b,
+                                    a + "\r\n" + b + "\r", a + "\r" + b + "\r", a + "\r\r\n" + b + "\r\r\n",
+                                    a + "  \t\n" + b + " \r\n"}) {
         EXPECT_EQ(Load(text), kSRecOk);
         EXPECT_EQ(image_[0x10], 0x01);
         EXPECT_EQ(image_[0x11], 0x02);
@@ -369,8 +412,8 @@ TEST_F(SRecordFileTest, CountsTooSmallForTheAddressHoldNoData) {
 
 TEST_F(SRecordFileTest, NulBytesNeverCrashAndAreRefused) {
     EXPECT_EQ(Load(std::string("\0S1030100FB\n", 12)), kSRecNotARecord);
-    EXPECT_EQ(Load(std::string("S1030100\0FB\n", 12)), kSRecS1Checksum);
-    EXPECT_EQ(Load(std::string("S9\0\0\0\n", 6) + S1(0x42, {0x24}) + "\n"), kSRecOk);
+    EXPECT_EQ(Load(std::string("S1030100\0FB\n", 12)), kSRecNotARecord);
+    EXPECT_EQ(Load(S1(0x42, {0x24}) + "\n" + std::string("S9\0\0\0\n", 6)), kSRecNotARecord);
     EXPECT_EQ(image_[0x42], 0x24);
 }
 

@@ -15,6 +15,7 @@
 #include "TempDir.h"
 #include "VirtualClock.h"
 #include "firmware/SRecord.h"
+#include "loader/FirmwareCheck.h"
 #include "Checked.h"
 
 namespace quennet {
@@ -27,7 +28,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
 // S-records for bytes at image offsets: S1 for an MSP430 image, S3 at the
-// STM32 flash address otherwise.
+// STM32 flash address otherwise; then the end record.
 std::string SRecords(std::uint32_t offset, const Bytes& data, bool s1) {
     std::string text = "S0030000FC\n";
     for (std::size_t i = 0; i < data.size(); i += 16) {
@@ -49,7 +50,7 @@ std::string SRecords(std::uint32_t offset, const Bytes& data, bool s1) {
         }
         text += "\n";
     }
-    return text;
+    return text + (s1 ? "S9030000FC\n" : "S70508000000F2\n");
 }
 
 Bytes Pattern(std::size_t n) {
@@ -347,11 +348,32 @@ TEST_F(FlashCommandTest, ARawBinaryGoesWhereTheAddressSays) {
     EXPECT_EQ(stm32.Flash()[0x4300], 0xFF);
 }
 
+TEST(RawBinaryTest, ABinNameOfAnyCaseIsARawBinaryAndAnMsp430OneEndsAtFFFF) {
+    const struct {
+        const char* name;
+        bool raw;
+    } names[] = {{"app.bin", true}, {"APP.BIN", true}, {"a.Bin", true}, {".bin", true},
+                 {"app.bin.s19", false}, {"appbin", false}, {"bin", false}, {"", false}};
+    for (const auto& n : names) EXPECT_EQ(NamesRawBinary(n.name), n.raw) << n.name;
+
+    const LoaderTarget& msp430 = *FindLoaderTarget(kTargetMsp430_9600);
+    const LoaderTarget& stm32 = *FindLoaderTarget(kTargetStm32_115200);
+    const struct {
+        const LoaderTarget& target;
+        std::uint64_t size;
+        std::uint32_t proposed;
+    } sizes[] = {{msp430, 0x1000, 0xF000}, {msp430, 1, 0xFFFF},   {msp430, 0x10000, 0x0000},
+                 {msp430, 0x10001, 0x0000}, {msp430, 0, 0x0000},   {stm32, 0x1000, 0x08000000}};
+    for (const auto& c : sizes)
+        EXPECT_EQ(ProposedBinaryAddress(c.target, c.size), c.proposed) << c.size;
+}
+
 TEST_F(FlashCommandTest, FileAndPortProblemsAreRefusedBeforeTheTargetHearsAnything) {
     line.SetPeer(&stm32);
     const std::string good = dir.Write("fw.s37", SRecords(0, Pattern(16), false));
     std::string damaged = SRecords(0, Pattern(16), false);
-    damaged[damaged.size() - 2] = damaged[damaged.size() - 2] == '0' ? '1' : '0';
+    char& digit = damaged[damaged.rfind("S7") - 2];  // the last data record's checksum
+    digit = digit == '0' ? '1' : '0';
     const struct {
         FlashOptions options;
         bool missing, busy;

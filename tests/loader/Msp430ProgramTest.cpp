@@ -396,6 +396,18 @@ TEST_F(Msp430RunTest, EachFailureEndsTheRunWithItsLineAndGivesThePortBack) {
     }
 }
 
+// A file that may be cut short is programmed, and the log says so first.
+TEST_F(Msp430RunTest, AFileWithoutAnEndRecordIsProgrammedWithAWarning) {
+    inputs.firmwarePath = dir.Write("cut.s19", Records(0x1100, {1, 2}));
+    EXPECT_EQ(Run(), 0) << log.Text();
+    const Lines l = log.Lines();
+    ASSERT_GE(l.size(), 3u);
+    EXPECT_EQ(l[1], "WARNING: firmware file " + inputs.firmwarePath +
+                        ": the file ends without an end record (S7, S8 or S9) after its data; it may be cut short.");
+    EXPECT_EQ(l[2], "FILE Load: OK.");
+    EXPECT_EQ(target.At(0x1100), 1);
+}
+
 TEST_F(Msp430RunTest, FileAndPortFailures) {
     inputs.firmwarePath = dir.File("missing.s19");
     EXPECT_EQ(Run(), 1);
@@ -555,8 +567,12 @@ TEST_F(Msp430RunTest, EachFamilyGetsTheMassErasesItsFlashNeedsAndNearlyThreeSeco
         std::size_t erases;
         int result;
     };
-    const Case cases[] = {{0xF149, 0, 19, 0}, {0xF413, 0, 1, 0}, {0xF249, 0, 1, 0},
-                          {0xF249, 2900000, 1, 0}, {0xF249, 3100000, 1, 1}};
+    // F1xx and F4xx (the F41x2 says 0x41xx) repeat, F2xx erases once, a part
+    // not known is erased as the slowest flash needs.
+    const Case cases[] = {{0xF149, 0, 19, 0},       {0xF16C, 0, 19, 0},       {0xF413, 0, 19, 0},
+                          {0xF449, 0, 19, 0},       {0xF427, 0, 19, 0},       {0x4152, 0, 19, 0},
+                          {0xF249, 0, 1, 0},        {0xF26F, 0, 1, 0},        {0x5A49, 0, 19, 0},
+                          {0xF249, 2900000, 1, 0},  {0xF249, 3100000, 1, 1}};
     inputs.terminalFormat = kFrameE81;
     Firmware(Record('1', 0x1100, {1, 2}));
     for (const Case& c : cases) {
@@ -624,6 +640,53 @@ TEST_F(Msp430RunTest, TheFasterTargetSwitchesWhereTheLoaderCanAndGoesOnAt9600Oth
         EXPECT_EQ(line.Settings().baud, 9600u) << "the terminal's rate again";
         EXPECT_EQ(line.Settings().parity, Parity::Even);
     }
+}
+
+// The loader's clock settles after its rate changes: nothing is sent to
+// it for 10 ms after the port has followed.
+TEST_F(Msp430RunTest, AfterTheRateChangeTheHostWaitsForTheLoadersClock) {
+    inputs.targetIndex = kTargetMsp430_38400;
+    inputs.terminalFormat = kFrameE81;
+    Firmware(Records(0x8000, Bytes(16, 0x5A)));
+    Msp430BslTarget part;
+    part.Config().deviceId = 0xF449;
+    part.Config().versionMajor = 0x01;
+    part.Config().versionMinor = 0x60;
+    ASSERT_EQ(RunOn(part), 0) << log.Text();
+    std::optional<std::uint64_t> switchedAt;
+    for (const auto& e : line.EventsOf(SimEvent::Kind::Settings))
+        if (e.settings.baud == 38400 && !switchedAt) switchedAt = e.atUs;
+    ASSERT_TRUE(switchedAt);
+    const auto& written = line.WriteLog();
+    const auto next = std::find_if(written.begin(), written.end(),
+                                   [&](const auto& w) { return w.writeUs >= *switchedAt; });
+    ASSERT_NE(next, written.end());
+    EXPECT_GE(next->writeUs - *switchedAt, 10000u);
+}
+
+// The loader has moved to the faster rate and the port cannot follow: the
+// log says so, and the port stays open as it was.
+TEST_F(Msp430RunTest, APortThatCannotFollowTheLoadersNewRateEndsTheRunSayingSo) {
+    inputs.targetIndex = kTargetMsp430_38400;
+    inputs.terminalFormat = kFrameE81;
+    Firmware(Records(0x8000, Bytes(16, 0x5A)));
+    Msp430BslTarget part;
+    part.Config().deviceId = 0xF449;
+    part.Config().versionMajor = 0x01;
+    part.Config().versionMinor = 0x60;
+    line.SetPeer(&part);
+    OpenTerminal();
+    line.refuseSettings = true;
+    ASSERT_TRUE(loader.StartProgram(inputs));
+    EXPECT_EQ(loader.LastRunResult, 1);
+    EXPECT_EQ(Last(log.Lines()), "ERROR: This port cannot be set to 38400 baud, the BSL's new rate.");
+    EXPECT_EQ(part.CommandsOf(0x20).size(), 1u);
+    EXPECT_TRUE(part.CommandsOf(0x12).empty());
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(line.Settings().baud, 9600u);
+    line.refuseSettings = false;
+    port.ComClose();
+    line.SetPeer(&target);
 }
 
 }  // namespace

@@ -73,6 +73,10 @@ protected:
         part.Config().deviceId = deviceId;
         line.SetPeer(&part);
     }
+    // The rest of the 19 mass erases that an F1xx needs before it is written.
+    void EraseFully() {
+        for (int i = 1; i < 19; ++i) ASSERT_EQ(Command(MassErase(), 50), Bytes{0x90});
+    }
     void Unlock() {
         ASSERT_EQ(Command(MassErase()), Bytes{0x90});
         ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
@@ -165,6 +169,7 @@ TEST_F(BslTargetTest, FlashKeepsWriteRulesAndTakesItsTime) {
     EXPECT_EQ(target.At(0x2000), 0xFF);
     EXPECT_EQ(target.At(0xFFFF), 0xFF);
     EXPECT_EQ(target.At(0x0FF0), 0xF1);  // the boot ROM stays
+    EraseFully();
     ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
 
     ASSERT_EQ(Command(Frame(0x12, 0x2000, 4, {0x0F, 0xF0, 0x12, 0x34})), Bytes{0x90});
@@ -176,13 +181,14 @@ TEST_F(BslTargetTest, FlashKeepsWriteRulesAndTakesItsTime) {
     EXPECT_EQ(Command(Frame(0x12, 0x0FF0, 2, {1, 2})), Bytes{0xA0});    // boot ROM
     EXPECT_EQ(Command(Frame(0x12, 0xFFFE, 4, {1, 2, 3, 4})), Bytes{0xA0});  // past the top
     // 1.11 writes byte by byte: four writes of 100 us per block.
-    EXPECT_EQ(target.BusyUs(), 15134u + 2 * 400u);
+    EXPECT_EQ(target.BusyUs(), 19 * 15134u + 2 * 400u);
 }
 
 TEST_F(BslTargetTest, Version110WritesFlashOnlyThroughTheEnteredPatch) {
     target.Config().versionMinor = 0x10;
     Pattern();
     Unlock();
+    EraseFully();
     const Bytes block = {0x11, 0x22};
     EXPECT_EQ(Command(Frame(0x12, 0x4000, 2, block)), Bytes{0xA0});
     Bytes patch(Msp430BslTarget::Patch110().begin(), Msp430BslTarget::Patch110().end());
@@ -307,21 +313,33 @@ TEST_F(BslTargetTest, ChangeBaudRateFixesTheLoadersRateFrom160) {
     }
 }
 
-TEST_F(BslTargetTest, AnF1xxIsFullyErasedOnlyAfterItsCumulativeEraseTime) {
+TEST_F(BslTargetTest, EachFlashIsFullyErasedOnlyAfterItsFamilysCumulativeEraseTime) {
     struct Case {
         std::uint16_t deviceId;
         int erases;
-        int incompleteWrites;
+        bool complete;
+        std::uint64_t eraseUs = 0;  // 0: the family's cycles at 350 kHz
     };
-    for (const Case c : {Case{0xF149, 1, 1}, Case{0xF149, 13, 1}, Case{0xF149, 14, 0}, Case{0xF249, 1, 0}}) {
+    // F1xx and F4xx: 15.1 ms an erase against 200 ms; F2xx: 30.3 ms against 20.
+    const Case cases[] = {{0xF149, 1, false}, {0xF149, 13, false}, {0xF149, 14, true},
+                          {0xF449, 1, false}, {0xF449, 13, false}, {0xF449, 14, true},
+                          {0x4152, 13, false}, {0x4152, 14, true},
+                          {0xF249, 1, true},  {0xF249, 1, false, 15000}, {0xF249, 2, true, 15000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.deviceId) + " erased " + std::to_string(c.erases) + " times");
         Msp430BslTarget part;
+        part.Config().massEraseUs = c.eraseUs;
         Plug(part, 0x0161, c.deviceId);
+        part.Preload(0x4000, {0x00, 0x0F, 0xF0, 0x00});  // the old program
         Pattern();
         for (int i = 0; i < c.erases; ++i) ASSERT_EQ(Command(MassErase(), 50), Bytes{0x90});
+        EXPECT_EQ(part.At(0x4000), 0xFF) << "reads as erased all the same";
         ASSERT_EQ(Command(Frame(0x10, 0, 0, Bytes(32, 0xFF))), Bytes{0x90});
-        ASSERT_EQ(Command(Frame(0x12, 0x4000, 2, {1, 2})), Bytes{0x90});
-        ASSERT_EQ(Command(Frame(0x12, 0x4002, 2, {1, 2})), Bytes{0x90});
-        EXPECT_EQ(part.WritesOnIncompleteErase(), 2 * c.incompleteWrites) << c.erases;
+        ASSERT_EQ(Command(Frame(0x12, 0x4000, 2, {0x5A, 0xFF})), Bytes{0x90});
+        ASSERT_EQ(Command(Frame(0x12, 0x4002, 2, {0x5A, 0xFF})), Bytes{0x90});
+        EXPECT_EQ(part.WritesOnIncompleteErase(), c.complete ? 0 : 2);
+        const Bytes held = {part.At(0x4000), part.At(0x4001), part.At(0x4002), part.At(0x4003)};
+        EXPECT_EQ(held, c.complete ? (Bytes{0x5A, 0xFF, 0x5A, 0xFF}) : (Bytes{0x00, 0x0F, 0x50, 0x00}));
         line.SetPeer(&target);
     }
     // A blank part from the factory needs no erase at all.
