@@ -57,6 +57,7 @@ SimBoard::SimBoard(VirtualClock& clock, SimBoardConfig config)
                              static_cast<std::uint8_t>(config_.stm32ProductId & 0xFF)};
         if (config_.bootloaderVersion) stm32_->version = *config_.bootloaderVersion;
         stm32_->readoutProtected = config_.stm32ReadoutProtected;
+        if (config_.stm32OldFirmware) stm32_->LoadOldFirmware();
         // Go leaves the bootloader for the firmware, once its ACK is out.
         stm32_->onGo = [this](std::uint64_t atUs) {
             clock_.ScheduleAt(atUs, [this] {

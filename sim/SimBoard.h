@@ -27,6 +27,7 @@ struct SimBoardConfig {
     std::uint16_t stm32ProductId = 0x0414;
     std::optional<std::uint8_t> bootloaderVersion;  // the model's unless set
     bool stm32ReadoutProtected = false;
+    bool stm32OldFirmware = true;             // an old program in the flash at power-up
     std::uint64_t periodUs = 10000000;        // firmware's status line; 0: none
     // The USB adapter between the board and the host. A pty cannot carry
     // the low-latency request, so an FTDI adapter keeps its 16 ms there.

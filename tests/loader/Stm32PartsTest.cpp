@@ -45,14 +45,17 @@ TEST(Stm32Parts, ErasesOnlyTheTouchedPagesWhenThatIsQuicker) {
         bool oneByteNumbers;
         bool global;
         Pages pages;
+        bool blank = false;  // the file sets the bytes to 0xFF
     };
     const Case cases[] = {
         // F4 sectors: 16 KiB at 250 ms beats the 8 s mass erase; the whole
         // megabyte (8.55 s of sectors) does not.
         {0x413, {{0x0, 0x100}}, false, false, {0}},
         {0x413, {{0x4000, 0x4001}, {0x20000, 0x20001}}, false, false, {1, 5}},
+        // Covered with 0xFF only: erased all the same.
+        {0x413, {{0x4000, 0x4001}, {0x20000, 0x20001}}, false, false, {1, 5}, true},
         {0x413, {{0x0, 0x100000}}, false, true, {}},
-        // Nothing to write: the part is erased, as the seed's runs do.
+        // Nothing covered: the part is erased, as the program's own STM32 targets do.
         {0x413, {}, false, true, {}},
         // F1: a page takes as long as the whole flash.
         {0x414, {{0x800, 0x900}}, true, false, {1}},
@@ -71,8 +74,10 @@ TEST(Stm32Parts, ErasesOnlyTheTouchedPagesWhenThatIsQuicker) {
         const Stm32Part& part = *FindStm32Part(c.id);
         SCOPED_TRACE(std::string(part.name) + " case " + std::to_string(&c - cases));
         FirmwareImage image(part.flashBytes);
-        for (const auto& [b, e] : c.data)
-            for (std::uint32_t a = b; a < e; ++a) image[a] = 0x5A;
+        for (const auto& [b, e] : c.data) {
+            const std::vector<std::uint8_t> bytes(e - b, c.blank ? 0xFF : 0x5A);
+            image.Place(b, bytes.data(), bytes.size());
+        }
         const Stm32ErasePlan plan = PlanStm32Erase(part, image, c.oneByteNumbers);
         EXPECT_EQ(plan.global, c.global);
         EXPECT_EQ(plan.pages, c.pages);
@@ -83,9 +88,9 @@ TEST(Stm32Parts, ErasesOnlyTheTouchedPagesWhenThatIsQuicker) {
 }
 
 TEST(Stm32Parts, TheRulerSpellsTheColumnsOfAnyFlashSize) {
-    // 512 KiB: the seed's ruler.
-    const std::vector<std::string> seed(std::begin(kStm32Ruler), std::end(kStm32Ruler));
-    EXPECT_EQ(Stm32RulerLines(0x80000), seed);
+    // 512 KiB: the ruler of the program's own STM32 targets.
+    const std::vector<std::string> own(std::begin(kStm32Ruler), std::end(kStm32Ruler));
+    EXPECT_EQ(Stm32RulerLines(0x80000), own);
     EXPECT_EQ(Stm32MapColumnBytes(0x80000), kStm32PageBytes);
 
     struct Case {

@@ -564,7 +564,7 @@ TEST_F(Stm32ProgramTest, AnyTargetStopsBeforeErasingWhatItCannotWrite) {
     const Case cases[] = {
         {"unknown ID", 0x414, [](auto& t) { t.productId = {0x09, 0x99}; }, 0, "ID: 0999 ERROR: Unknown product ID."},
         {"beyond the part", 0x440, [](auto&) {}, 0x10000,
-         "ERROR: The firmware does not fit this part: line 2: data at 0x08010000..0x08010003 lie outside the flash "
+         "ERROR: The firmware does not fit this part's 64 KiB of flash: line 2: data at 0x08010000..0x08010003 lie outside the flash "
          "(0x08000000..0x0800FFFF); S3 addresses count from 0x08000000."},
         {"protected", 0x413, [](auto& t) { t.readoutProtected = true; }, 0, kLineReadoutProtected},
         {"no go", 0x413, [](auto& t) { t.commands.erase(std::find(t.commands.begin(), t.commands.end(), 0x21)); },
@@ -589,7 +589,8 @@ TEST_F(Stm32ProgramTest, AnyTargetStopsBeforeErasingWhatItCannotWrite) {
         EXPECT_EQ(chip.Flash()[0], 0x00);
     }
     // Data that no STM32 flash could hold: refused before the port is
-    // touched, as the seed's targets refuse what lies beyond 512 KiB.
+    // touched, as the program's own STM32 targets refuse what lies beyond
+    // 512 KiB.
     std::map<std::uint32_t, std::uint8_t> beyond;
     Fill(beyond, 0x200000, 0x200004);
     Run(beyond);
@@ -608,10 +609,11 @@ TEST_F(Stm32ProgramTest, AnyTargetUnprotectsOnlyOnRequestAndCanStartWithGo) {
     Fill(bytes, 0x10, 0x20);
     Lines lines = RunOn(&chip, bytes);
     EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
-    EXPECT_EQ(Lines(lines.begin() + 6, lines.begin() + 9),
-              (Lines{"Removing read-out protection (this erases the whole flash) ...",
+    EXPECT_EQ((Lines{At(lines, 6), At(lines, 7), At(lines, 8), At(lines, 9)}),
+              (Lines{"The part refused to read its flash size (read-out protection): the family's 128 KiB stand.",
+                     "Removing read-out protection (this erases the whole flash) ...",
                      "Read-out protection removed; the flash is erased.", "Programming ..."}));
-    EXPECT_EQ(lines[lines.size() - 3], "Starting the firmware at 0x08000000 (Go) ...");
+    EXPECT_EQ(At(lines, lines.size() - 3), "Starting the firmware at 0x08000000 (Go) ...");
     EXPECT_FALSE(chip.readoutProtected);
     EXPECT_EQ(chip.Served(Step::Erase), 0u);  // the unprotect erased it
     Bytes expected(chip.Flash().size(), 0xFF);
@@ -631,8 +633,8 @@ TEST_F(Stm32ProgramTest, AnyTargetUnprotectsOnlyOnRequestAndCanStartWithGo) {
     inputs.go = false;
     lines = RunOn(&chip, bytes);
     EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
-    EXPECT_EQ(lines[6], "Read-out protection is off: nothing to remove.");
-    EXPECT_EQ(lines[7], "Erasing 1 of 64 pages ...");
+    EXPECT_EQ(At(lines, 6), "Read-out protection is off: nothing to remove.");
+    EXPECT_EQ(At(lines, 7), "Erasing 1 of 64 pages ...");
     EXPECT_EQ(dtrFalls(), fallsWithGo + 1);
 }
 
