@@ -30,10 +30,13 @@ Stm32BootTarget::Stm32BootTarget(SimLine& line, const Stm32ChipModel& model, std
       ram_(model.ramSize, 0x00) {
     const std::uint32_t size =
         flashBytes == 0 || flashBytes > model.FlashSize() ? model.FlashSize() : flashBytes;
-    // Each bank holds the first pages of the model's bank up to its share.
-    const std::uint32_t bankBytes = size / static_cast<std::uint32_t>(model_.banks);
+    // Each bank holds the first pages of the model's bank up to its share;
+    // a part too small for two banks of whole sectors has one.
+    int banks = model_.banks;
+    if (banks > 1 && size / static_cast<std::uint32_t>(banks) < model_.bank.front().bytes) banks = 1;
+    const std::uint32_t bankBytes = size / static_cast<std::uint32_t>(banks);
     std::uint32_t offset = 0;
-    for (int bank = 0; bank < model_.banks; ++bank) {
+    for (int bank = 0; bank < banks; ++bank) {
         std::uint32_t inBank = 0;
         for (const Stm32ChipModel::Pages& run : model_.bank) {
             for (std::uint16_t i = 0; i < run.count && inBank < bankBytes; ++i) {

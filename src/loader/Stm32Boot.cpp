@@ -170,8 +170,10 @@ int Stm32Link::WaitAnswer(int budgetMs) {
 }
 
 int Stm32Link::Stm32Erase(bool extended, const std::vector<std::uint16_t>& pages, int waitMs) {
-    // Erase takes N + 1 page numbers with N < 255 (0xFF means global).
+    // Erase takes N + 1 page numbers with N < 255 (0xFF means global), each
+    // of one byte: a larger number would erase another page.
     if (pages.size() > (extended ? 0xFFF0u : 0xFFu)) return 1;
+    if (!extended && std::any_of(pages.begin(), pages.end(), [](std::uint16_t p) { return p > 0xFF; })) return 1;
     SendCommand(extended ? kCmdExtendedErase : kCmdErase);
     if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
     std::vector<std::uint8_t> frame;

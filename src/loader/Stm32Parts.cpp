@@ -149,6 +149,9 @@ Stm32Part Stm32PartOfSize(const Stm32Part& family, std::uint32_t bytes) {
     Stm32Part part = family;
     if (bytes == 0 || bytes >= family.flashBytes) return part;
     part.flashBytes = bytes;
+    // A member too small to split into two banks of whole sectors has one
+    // (the H750's 128 KiB in the H74x/75x line).
+    if (part.banks > 1 && bytes / part.banks < part.layout[0].bytes) part.banks = 1;
     // Each bank keeps the first runs of its layout up to its share; a page
     // cut by the end counts whole.
     std::uint64_t left = bytes / part.banks;

@@ -53,7 +53,8 @@ const Stm32Part* FindStm32Part(int productId);
 
 // A smaller member of the family: its flash of `bytes` (at most the
 // family's) takes the first pages or sectors of each bank's layout. A
-// dual-bank part is taken as two equal halves; where the real split is
+// dual-bank part is taken as two equal halves (as one bank when a half
+// would not hold a whole first sector); where the real split is
 // otherwise, a page counted in bank 2 is only ever erased globally.
 Stm32Part Stm32PartOfSize(const Stm32Part& family, std::uint32_t bytes);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,9 +83,52 @@ TEST(Stm32Parts, ErasesOnlyTheTouchedPagesWhenThatIsQuicker) {
         EXPECT_EQ(plan.global, c.global);
         EXPECT_EQ(plan.pages, c.pages);
     }
+    // A single bank of 512 pages: the plain Erase command names pages up to
+    // 255 only; above, the part is erased globally.
+    Stm32Part big = *FindStm32Part(0x414);
+    big.flashBytes = 0x100000;
+    big.massEraseMs = 1000;
+    big.layout = {Stm32PageRun{512, 0x800, 40, 40}};
+    const std::tuple<std::uint32_t, bool, bool, Pages> numbers[] = {
+        {255 * 0x800, true, false, {255}},
+        {256 * 0x800, true, true, {}},
+        {256 * 0x800, false, false, {256}},
+    };
+    for (const auto& [at, oneByte, global, pages] : numbers) {
+        FirmwareImage image(big.flashBytes);
+        const std::uint8_t byte = 0;
+        image.Place(at, &byte, 1);
+        const Stm32ErasePlan plan = PlanStm32Erase(big, image, oneByte);
+        EXPECT_EQ(plan.global, global) << at;
+        EXPECT_EQ(plan.pages, pages) << at;
+    }
     // The ACK waits: twice the longest time, a second more.
     EXPECT_EQ(Stm32EraseWaitMs(*FindStm32Part(0x413), {1, 5}), 2 * (500 + 2000) + 1000);
     EXPECT_EQ(Stm32MassEraseWaitMs(*FindStm32Part(0x413)), 33000);
+}
+
+// A smaller member of a family keeps the first pages or sectors of each
+// bank, up to the size its register gives.
+TEST(Stm32Parts, ASmallerPartTakesTheFirstPagesOfEachBank) {
+    struct Case {
+        int id;
+        std::uint32_t bytes;
+        std::size_t pages;
+        std::uint32_t lastOffset;
+    };
+    const Case cases[] = {
+        {0x413, 0x80000, 8, 0x60000},   {0x413, 0x60000, 7, 0x40000}, {0x413, 0x100000, 12, 0xE0000},
+        {0x413, 0x200000, 12, 0xE0000}, {0x414, 0x40000, 128, 0x3F800}, {0x415, 0x80000, 256, 0x7F800},
+        {0x450, 0x20000, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.id) + " " + std::to_string(c.bytes));
+        const Stm32Part part = Stm32PartOfSize(*FindStm32Part(c.id), c.bytes);
+        const std::vector<Stm32Page> pages = Stm32PageList(part);
+        EXPECT_EQ(pages.size(), c.pages);
+        EXPECT_EQ(pages.back().offset, c.lastOffset);
+        EXPECT_EQ(part.flashBytes, std::min(c.bytes, FindStm32Part(c.id)->flashBytes));
+    }
 }
 
 TEST(Stm32Parts, TheRulerSpellsTheColumnsOfAnyFlashSize) {
