@@ -26,7 +26,8 @@ protected:
           loader(LoaderHost{port, log, [this] { Pump(false); }, [this] { Pump(true); },
                             [this] {
                                 if (onMessages) onMessages();
-                            }}) {
+                            },
+                            {}}) {
         inputs.firmwarePath = QUENNET_TEST_DATA "/srec/stm32_app.s37";
         inputs.terminalPort = "ttyQ0";
         inputs.terminalBaud = "9600";
