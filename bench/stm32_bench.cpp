@@ -2,7 +2,8 @@
 // bootloader, in virtual time, against the least time the exchange can take:
 // the wire time of every byte sent and received plus the target's modelled
 // erase and programming time: 64 KiB and 512 KiB with STM32-115200 on the
-// F103 model, 1 MiB with STM32-ANY-115200 on the F407 model.
+// F103 model, 1 MiB with STM32-ANY-115200 on the F407 model, and 64 KiB
+// with STM32-ANY-115200 on the F407, L476 and H743 models.
 //
 //   cmake --build build-core --target stm32_bench && build-core/stm32_bench
 //
@@ -84,7 +85,7 @@ void Measure(std::size_t size, const Path& path = kDirect, int targetIndex = kTa
     line.refuseLowLatency = path.refuseLowLatency;
     ComPort port(SimDeviceFactory(line), clock);
     MemoryStatusLog log;
-    Loader loader(LoaderHost{port, log, {}, {}, {}});
+    Loader loader(LoaderHost{port, log, {}, {}, {}, {}});
     Stm32BootTarget target(line, *FindStm32ChipModel(productId));
     line.SetPeer(&target);
     port.ComOpen("ttyBench", 9600, kFrameN81);
@@ -160,6 +161,7 @@ int main() {
     Measure(64 * 1024);
     Measure(512 * 1024);
     Measure(1024 * 1024, kDirect, kTargetStm32Any_115200, 0x413);
+    for (std::uint16_t id : {0x413, 0x415, 0x450}) Measure(64 * 1024, kDirect, kTargetStm32Any_115200, id);
     Measure(64 * 1024, kFtdiLowLatency);
     Measure(64 * 1024, kFtdiDefault);
     return 0;

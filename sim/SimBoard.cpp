@@ -75,6 +75,7 @@ SimBoard::SimBoard(VirtualClock& clock, SimBoardConfig config)
         stm32_->uniqueId = config_.stm32UniqueId;
         if (config_.stm32FailWrite > 0)
             stm32_->FailStep(Stm32BootTarget::Step::Write, Stm32BootTarget::Fault::Nack, config_.stm32FailWrite);
+        if (config_.stm32OldFirmware) stm32_->LoadOldFirmware();
         // Go leaves the bootloader for the firmware, once its ACK is out.
         stm32_->onGo = [this](std::uint64_t atUs) {
             clock_.ScheduleAt(atUs, [this] {

@@ -33,6 +33,7 @@ struct SimBoardConfig {
                                                0x35, 0x36, 0x31, 0x30};
     // The n-th block write (1-based) is refused with NACK; 0 never.
     int stm32FailWrite = 0;
+    bool stm32OldFirmware = true;             // an old program in the flash at power-up
     std::uint64_t periodUs = 10000000;        // firmware's status line; 0: none
     // The USB adapter between the board and the host. A pty cannot carry
     // the low-latency request, so an FTDI adapter keeps its 16 ms there.

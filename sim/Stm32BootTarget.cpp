@@ -20,25 +20,40 @@ std::uint32_t BigEndian32(const std::uint8_t* b) {
 
 }  // namespace
 
-Stm32BootTarget::Stm32BootTarget(SimLine& line, const Stm32ChipModel& model)
+Stm32BootTarget::Stm32BootTarget(SimLine& line, const Stm32ChipModel& model, std::uint32_t flashBytes)
     : version(model.version),
       commands({0x00, 0x01, 0x02, 0x11, 0x21, 0x31, static_cast<std::uint8_t>(model.extendedErase ? 0x44 : 0x43),
                 0x63, 0x73, 0x82, 0x92}),
       productId({static_cast<std::uint8_t>(model.productId >> 8), static_cast<std::uint8_t>(model.productId)}),
       line_(line),
       model_(model),
-      flash_(model.FlashSize(), 0xFF),
       ram_(model.ramSize, 0x00) {
+    const std::uint32_t size =
+        flashBytes == 0 || flashBytes > model.FlashSize() ? model.FlashSize() : flashBytes;
+    // Each bank holds the first pages of the model's bank up to its share;
+    // a part too small for two banks of whole sectors has one.
+    int banks = model_.banks;
+    if (banks > 1 && size / static_cast<std::uint32_t>(banks) < model_.bank.front().bytes) banks = 1;
+    const std::uint32_t bankBytes = size / static_cast<std::uint32_t>(banks);
     std::uint32_t offset = 0;
-    for (int bank = 0; bank < model_.banks; ++bank) {
+    for (int bank = 0; bank < banks; ++bank) {
+        std::uint32_t inBank = 0;
         for (const Stm32ChipModel::Pages& run : model_.bank) {
-            for (std::uint16_t i = 0; i < run.count; ++i) {
+            for (std::uint16_t i = 0; i < run.count && inBank < bankBytes; ++i) {
                 pages_.push_back({offset, run.bytes, run.eraseUs});
                 offset += run.bytes;
+                inBank += run.bytes;
             }
         }
     }
+    flash_.assign(offset, 0xFF);
+    const std::uint32_t kib = offset / 1024;
+    flashSizeKib_ = {static_cast<std::uint8_t>(kib), static_cast<std::uint8_t>(kib >> 8)};
     line_.clock().AddListener(this);
+}
+
+void Stm32BootTarget::LoadOldFirmware() {
+    for (std::size_t a = 0; a < flash_.size(); ++a) flash_[a] = static_cast<std::uint8_t>(0x20 + (a * 37 + a / 256) % 0xC0);
 }
 
 Stm32BootTarget::~Stm32BootTarget() { line_.clock().RemoveListener(this); }
@@ -314,10 +329,7 @@ void Stm32BootTarget::OnWriteData(std::uint64_t atUs) {
     const std::size_t unit = flash ? model_.programUnit : 4;
     const std::size_t padded = (count + unit - 1) / unit * unit;
     std::uint8_t* mem = Memory(address_, padded, true);
-    // With ECC a unit takes one programming after its erase.
-    const bool programmed = flash && model_.ecc && mem &&
-                            std::any_of(mem, mem + padded, [](std::uint8_t b) { return b != 0xFF; });
-    if (XorOf(args_.data(), count + 2) != 0 || !mem || programmed) {
+    if (XorOf(args_.data(), count + 2) != 0 || !mem) {
         Send(atUs, {kNack});
         return;
     }
@@ -325,15 +337,44 @@ void Stm32BootTarget::OnWriteData(std::uint64_t atUs) {
         Acknowledge(writeFault_, atUs);
         return;
     }
-    // A short tail is filled with 0xFF up to the unit; flash bits can only
-    // be cleared by programming.
-    for (std::size_t i = 0; i < padded; ++i) {
-        const std::uint8_t b = i < count ? args_[1 + i] : 0xFF;
-        mem[i] = flash ? static_cast<std::uint8_t>(mem[i] & b) : b;
+    // A short tail is filled with 0xFF up to the unit.
+    std::vector<std::uint8_t> data(padded, 0xFF);
+    std::copy_n(args_.begin() + 1, count, data.begin());
+    if (!flash) {
+        std::copy(data.begin(), data.end(), mem);
+        writeAddresses_.push_back(address_);
+        Acknowledge(writeFault_, atUs);
+        return;
     }
-    std::uint64_t busyNs = 0;
-    if (flash) busyNs = padded / unit * model_.programUnitNs;
+    // The flash is programmed check unit by check unit, in order; the first
+    // one the flash refuses ends the write with a NACK, the units before it
+    // programmed.
+    using Overwrite = Stm32ChipModel::Overwrite;
+    const std::size_t check = model_.overwrite == Overwrite::HalfWordError ? 2 : unit;
+    std::size_t done = 0;
+    bool refused = false;
+    for (; done < padded && !refused; done += check) {
+        auto blank = [](std::uint8_t b) { return b == 0xFF; };
+        auto zero = [](std::uint8_t b) { return b == 0x00; };
+        const bool erased = std::all_of(mem + done, mem + done + check, blank);
+        const bool zeros = std::all_of(data.begin() + static_cast<long>(done),
+                                       data.begin() + static_cast<long>(done + check), zero);
+        switch (model_.overwrite) {
+        case Overwrite::ClearsBits: break;
+        case Overwrite::HalfWordError:
+        case Overwrite::UnitError: refused = !erased && !zeros; break;
+        case Overwrite::UnitOnce: refused = !erased; break;
+        }
+        if (refused) break;
+        // Programming only clears bits.
+        for (std::size_t i = done; i < done + check; ++i) mem[i] = static_cast<std::uint8_t>(mem[i] & data[i]);
+    }
+    const std::uint64_t busyNs = (done + unit - 1) / unit * model_.programUnitNs;
     busyNs_ += busyNs;
+    if (refused) {
+        Send(atUs + (busyNs + 999) / 1000, {kNack});
+        return;
+    }
     writeAddresses_.push_back(address_);
     Acknowledge(writeFault_, atUs + (busyNs + 999) / 1000);
 }
@@ -515,6 +556,8 @@ void Stm32BootTarget::OnTime(std::uint64_t nowUs) {
 
 std::uint8_t* Stm32BootTarget::Memory(std::uint32_t address, std::size_t length, bool forWrite) {
     const std::uint64_t a = address;
+    if (!forWrite && a >= model_.flashSizeRegister && a - model_.flashSizeRegister + length <= flashSizeKib_.size())
+        return &flashSizeKib_[a - model_.flashSizeRegister];
     if (a >= kFlashBase && a - kFlashBase + length <= flash_.size()) return &flash_[a - kFlashBase];
     const std::uint64_t ramStart = kRamBase + (forWrite ? model_.ramReserved : 0);
     if (a >= ramStart && a - kRamBase + length <= ram_.size()) return &ram_[a - kRamBase];

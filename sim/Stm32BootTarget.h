@@ -31,6 +31,11 @@ namespace quennet {
 // wire rate of the line (SimLine), and replies leave through the line's
 // transmitter at the same rate.
 //
+// Programming flash that is not erased follows the model's family: bits
+// cleared, or the write refused with NACK (PGERR on F0/F1/F3, PROGERR or
+// ECC on G0/G4/L4/H7). The flash size data register reads through Read
+// Memory at the family's address.
+//
 // Read-out protection (readoutProtected) makes Read, Write, Erase and Go
 // answer NACK; Readout Unprotect (0x92) mass-erases the flash, lifts it and
 // resets the chip, and Readout Protect (0x82) sets it and resets the chip;
@@ -63,7 +68,11 @@ public:
 
     enum class Mode { Running, InReset, Starting, WaitSync, Bootloader, Deaf };
 
-    explicit Stm32BootTarget(SimLine& line, const Stm32ChipModel& model = DefaultStm32ChipModel());
+    // flashBytes: a smaller member of the model's family, whose banks hold
+    // the first pages of the model's; 0 for the model's own flash. The
+    // flash starts erased.
+    explicit Stm32BootTarget(SimLine& line, const Stm32ChipModel& model = DefaultStm32ChipModel(),
+                             std::uint32_t flashBytes = 0);
     ~Stm32BootTarget() override;
     Stm32BootTarget(const Stm32BootTarget&) = delete;
     Stm32BootTarget& operator=(const Stm32BootTarget&) = delete;
@@ -90,6 +99,10 @@ public:
     std::uint32_t uniqueIdAddress = 0;
     std::array<std::uint8_t, 12> uniqueId{};
     std::size_t wrongByteIndex = 0;
+
+    // A part taken from a board: some old program fills its flash (bytes
+    // neither 0x00 nor 0xFF), which survives until a command erases it.
+    void LoadOldFirmware();
 
     // Makes the n-th time (1-based) that a step is served fail; 0 means
     // every time. A later rule for the same step and occurrence wins.
@@ -198,6 +211,7 @@ private:
 
     std::vector<std::uint8_t> flash_;
     std::vector<std::uint8_t> ram_;
+    std::array<std::uint8_t, 2> flashSizeKib_{};  // the flash size data register
     std::vector<Rule> rules_;
     std::array<std::size_t, 6> served_{};
     std::vector<Pending> pending_;

@@ -30,11 +30,25 @@ struct Stm32ChipModel {
     // and a short tail is padded with 0xFF to the unit.
     std::uint32_t programUnit;
     std::uint64_t programUnitNs;
-    // With ECC a unit is programmed once after an erase: writing into one
-    // that is not blank fails. Without, bits only go from 1 to 0.
-    bool ecc;
+    // What programming does to flash that is not erased, as the reference
+    // manuals say; the bootloader NACKs a write that the flash refuses.
+    enum class Overwrite {
+        ClearsBits,  // F2, F4, F7: bits only go from 1 to 0
+        // F0, F1, F3: a half-word that is not 0xFFFF takes only 0x0000;
+        // anything else sets PGERR and leaves it.
+        HalfWordError,
+        // G0, G4, L4 (ECC on each double word): a unit that is not erased
+        // takes only zeros; anything else sets PROGERR.
+        UnitError,
+        // H7 (ECC on each 256-bit flash word): a flash word is programmed
+        // once after its erase.
+        UnitOnce,
+    };
+    Overwrite overwrite;
     std::uint32_t ramSize;      // at 0x20000000
     std::uint32_t ramReserved;  // from its start, the bootloader's own
+    // The flash size data register: the flash in KiB, 16 bits little-endian.
+    std::uint32_t flashSizeRegister;
 
     std::uint32_t FlashSize() const;
     std::size_t PageCount() const;

@@ -46,7 +46,7 @@ const char* kHelp =
     "  --bsl-version HEX         MSP430 BSL version, major in the high byte\n"
     "                            (default 0111 for 1.11; 0110 needs the patch,\n"
     "                            0160 and later change their baud rate)\n"
-    "  --blank-flash             the MSP430 starts with blank flash, not with\n"
+    "  --blank-flash             the chip starts with blank flash, not with\n"
     "                            an old program that a run must erase\n"
     "  --product-id HEX          STM32 product ID (default 414); these pick a model\n"
     "                            of their family (loader version and commands,\n"
@@ -136,6 +136,7 @@ int main(int argc, char** argv) {
             config.stm32FailWrite = static_cast<int>(n);
         } else if (arg == "--blank-flash") {
             config.msp430OldFirmware = false;
+            config.stm32OldFirmware = false;
         } else if (arg == "--chip") {
             if (!needValue()) return Usage("--chip needs msp430 or stm32");
             if (std::strcmp(value, "msp430") == 0)

@@ -113,7 +113,7 @@ std::string PlaceFirmware(const FirmwareFile& file, const FlashWindow& window, F
         std::uint64_t fit = 0;
         if (address >= origin && address - origin < window.size)
             fit = std::min<std::uint64_t>(n, window.size - (address - origin));
-        if (fit != 0) std::copy_n(chunk.bytes.begin(), fit, image.data() + (address - origin));
+        if (fit != 0) image.Place(address - origin, chunk.bytes.data(), fit);
         if (fit == n) continue;
         // Below the window: up to its start; else from the first byte beyond.
         const std::uint64_t firstOut = address + fit;

@@ -70,7 +70,7 @@ struct FlashWindow {
 };
 
 // Makes image a blank picture of the window and stores every chunk in file
-// order. Stops at the first byte that falls outside the window (the bytes
+// order, marking the offsets it covers. Stops at the first byte that falls outside the window (the bytes
 // stored before it stay) and says where the data lie; empty when all fit.
 // May be called again with another window for the same file.
 std::string PlaceFirmware(const FirmwareFile& file, const FlashWindow& window, FirmwareImage& image);

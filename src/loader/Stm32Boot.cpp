@@ -170,8 +170,10 @@ int Stm32Link::WaitAnswer(int budgetMs) {
 }
 
 int Stm32Link::Stm32Erase(bool extended, const std::vector<std::uint16_t>& pages, int waitMs) {
-    // Erase takes N + 1 page numbers with N < 255 (0xFF means global).
+    // Erase takes N + 1 page numbers with N < 255 (0xFF means global), each
+    // of one byte: a larger number would erase another page.
     if (pages.size() > (extended ? 0xFFF0u : 0xFFu)) return 1;
+    if (!extended && std::any_of(pages.begin(), pages.end(), [](std::uint16_t p) { return p > 0xFF; })) return 1;
     SendCommand(extended ? kCmdExtendedErase : kCmdErase);
     if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
     std::vector<std::uint8_t> frame;
@@ -198,19 +200,35 @@ int Stm32Link::Stm32Erase(bool extended, const std::vector<std::uint16_t>& pages
     return WaitAnswer(waitMs);
 }
 
+int Stm32Link::Stm32ReadMemory(std::uint32_t address, std::uint8_t* out, std::size_t count) {
+    if (!out || count == 0 || count > kMaxBlock) return 1;
+    SendCommand(kCmdReadMemory);
+    commandRefused_ = false;
+    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) {
+        commandRefused_ = r == kRefused;
+        return r;
+    }
+    SendAddress(address);
+    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
+    const auto n = static_cast<std::uint8_t>(count - 1);
+    port_.ComWriteByte(n);
+    port_.ComWriteByte(static_cast<std::uint8_t>(n ^ 0xFF));
+    if (WaitAnswer(kAckTries * kAckTryMs) != 0) return 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int b = port_.ComWaitByte(kReplyByteMs);
+        if (b < 0) return 1;
+        out[i] = static_cast<std::uint8_t>(b);
+    }
+    return 0;
+}
+
 int Stm32Link::Stm32ProbeReadout(std::uint32_t address) {
     // With read-out protection on, the bootloader refuses Read Memory at
-    // once; otherwise one word comes back.
-    SendCommand(kCmdReadMemory);
-    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
-    SendAddress(address);
-    if (WaitAnswer(kAckTries * kAckTryMs) != 0) return 1;
-    port_.ComWriteByte(0x03);
-    port_.ComWriteByte(0xFC);
-    if (WaitAnswer(kAckTries * kAckTryMs) != 0) return 1;
-    for (int i = 0; i < 4; ++i)
-        if (port_.ComWaitByte(kReplyByteMs) < 0) return 1;
-    return 0;
+    // once; otherwise one word comes back. A refused address is no sign
+    // of protection.
+    std::uint8_t word[4];
+    const int r = Stm32ReadMemory(address, word, sizeof word);
+    return r == kRefused && !commandRefused_ ? 1 : r;
 }
 
 int Stm32Link::Stm32ReadoutUnprotect(int waitMs) {

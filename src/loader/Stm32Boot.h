@@ -75,6 +75,10 @@ public:
     // is empty; the final ACK comes once the flash is erased, awaited for
     // up to waitMs.
     int Stm32Erase(bool extended, const std::vector<std::uint16_t>& pages, int waitMs);
+    // Read Memory of count (1 .. 256) bytes into out: 0, kRefused when the
+    // command (read-out protection) or the address (memory the part does
+    // not have) is refused, 1 when nothing sensible came.
+    int Stm32ReadMemory(std::uint32_t address, std::uint8_t* out, std::size_t count);
     // Asks for the first flash word: kRefused (NACK) when read-out
     // protection is on, 0 when it is off, 1 when nothing sensible came.
     int Stm32ProbeReadout(std::uint32_t address);
@@ -112,6 +116,8 @@ private:
 
     ComPort& port_;
     std::function<void()> idle_;
+    // Whether the last Read Memory was refused at its command byte.
+    bool commandRefused_ = false;
 };
 
 }  // namespace quennet

@@ -34,34 +34,29 @@ constexpr ProductName kProducts[] = {
 
 using BlockOp = std::function<int(std::uint32_t, const std::uint8_t*, std::size_t)>;
 
-// Walks the image: `unit` is the boundary a block starts on, `column` the
-// stretch of flash that one progress mark stands for.
-int RunPass(Loader& loader, const BlockOp& block, std::size_t unit, std::size_t column) {
+// Sends the blocks in order while walking the image byte by byte, so that
+// the marks keep step with the page map: one "^" each time the walk passes
+// the start of another map column, at most one per step.
+int RunBlocks(Loader& loader, const BlockOp& block, const std::vector<Stm32Block>& blocks) {
     const FirmwareImage& image = loader.Image();
     const std::size_t end = image.size();
+    const std::size_t column = Stm32MapColumnBytes(end);
     std::size_t a = 0;
     std::size_t mark = 0;
+    std::size_t next = 0;
     while (a < end) {
-        if (image[a] == FirmwareImage::kBlank) {
-            ++a;
-        } else {
-            // The bootloader writes flash in whole units (a word, or more
-            // where the flash keeps ECC): a block starts on a unit boundary,
-            // which also keeps blocks from overlapping because each one ends
-            // on such a boundary.
-            a -= a % unit;
+        if (next < blocks.size() && blocks[next].trigger <= a) {
+            const Stm32Block& b = blocks[next++];
             // A stop request ends the pass between blocks, never inside one.
             if (loader.StopRequested()) return kPassStopped;
-            // A block near the end is cut at the end of the image (and of
-            // the flash), still a whole number of units.
-            const std::size_t count = std::min(Stm32Link::kMaxBlock, end - a);
-            if (block(kStm32FlashBase + static_cast<std::uint32_t>(a), image.data() + a, count) != 0)
-                return 1;
+            if (block(kStm32FlashBase + b.offset, image.data() + b.offset, b.count) != 0) return 1;
             loader.BlockDone();
             // Let the window repaint and take clicks between blocks.
             loader.ProcessMessages();
             loader.Port().clock().Sleep(0);
-            a += count;
+            a = b.offset + b.count;
+        } else {
+            ++a;
         }
         if (a > mark) {
             loader.AppendText("^");
@@ -70,18 +65,6 @@ int RunPass(Loader& loader, const BlockOp& block, std::size_t unit, std::size_t 
         }
     }
     return 0;
-}
-
-int WritePass(Loader& loader, Stm32Link& link, std::size_t unit, std::size_t column) {
-    return RunPass(loader, [&link](std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
-        return link.Stm32WriteBlock(address, bytes, n);
-    }, unit, column);
-}
-
-int ReadBackPass(Loader& loader, Stm32Link& link, std::size_t unit, std::size_t column) {
-    return RunPass(loader, [&link](std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
-        return link.Stm32VerifyBlock(address, bytes, n);
-    }, unit, column);
 }
 
 using Fail = std::function<int(const std::string&)>;
@@ -148,30 +131,31 @@ int Identify(Loader& loader, Stm32Link& link, const Fail& fail) {
 }
 
 // The ruler, the page map, the write pass and the optional read-back,
-// over an image the size of the part's flash. 0, or 1 once a failure line
-// is written.
-int WriteAndVerify(Loader& loader, Stm32Link& link, const LoaderInputs& inputs, std::size_t unit,
-                   const Fail& fail) {
-    const std::size_t flash = loader.Image().size();
+// over an image the size of the part's flash. The map marks the columns
+// the file covers (byCoverage) or those holding data. 0, or 1 once a
+// failure line is written.
+int WriteAndVerify(Loader& loader, Stm32Link& link, const LoaderInputs& inputs, const std::vector<Stm32Block>& writes,
+                   const std::vector<Stm32Block>& reads, bool byCoverage, const Fail& fail) {
+    const FirmwareImage& image = loader.Image();
+    const std::size_t flash = image.size();
     const std::size_t column = Stm32MapColumnBytes(flash);
     loader.AddLine("Programming ...");
     loader.RefreshLog();
     for (const std::string& ruler : Stm32RulerLines(flash)) loader.AddLine(ruler);
     loader.AddLine("");
-    for (std::size_t at = 0; at < flash; at += column) loader.AppendText(loader.Image().HasData(at, column) ? "*" : "-");
+    for (std::size_t at = 0; at < flash; at += column)
+        loader.AppendText((byCoverage ? image.HasCoverage(at, column) : image.HasData(at, column)) ? "*" : "-");
     loader.AddLine("");
 
-    // The read-back sends as many blocks as the write.
-    const std::size_t blocks = CountImageBlocks(loader.Image(), flash, unit, Stm32Link::kMaxBlock);
-    loader.BeginProgress(inputs.verify ? 2 * blocks : blocks);
-    const int written = WritePass(loader, link, unit, column);
+    loader.BeginProgress(writes.size() + (inputs.verify ? reads.size() : 0));
+    const int written = Stm32ProgramPass(loader, link, writes);
     if (written != 0) return fail(written == kPassStopped ? kLineStopped : "ERROR: Programming error.");
 
     if (inputs.verify) {
         loader.AddLine("Verify ...");
         loader.RefreshLog();
         loader.AddLine("");
-        const int verified = ReadBackPass(loader, link, unit, column);
+        const int verified = Stm32VerifyPass(loader, link, reads);
         if (verified != 0) return fail(verified == kPassStopped ? kLineStopped : "ERROR: Verify error.");
     }
     return 0;
@@ -192,10 +176,9 @@ int Unprotect(Loader& loader, Stm32Link& link, const Stm32Part& part, const Fail
 }
 
 // Erases what the plan says, in commands of at most kPagesPerErase pages.
-int Erase(Loader& loader, Stm32Link& link, const Stm32Part& part, const Fail& fail) {
+int Erase(Loader& loader, Stm32Link& link, const Stm32Part& part, const Stm32ErasePlan& plan, const Fail& fail) {
     constexpr std::size_t kPagesPerErase = 64;
     const bool extended = link.Offers(Stm32Link::kCmdExtendedErase);
-    const Stm32ErasePlan plan = PlanStm32Erase(part, loader.Image(), !extended);
     const std::size_t all = Stm32PageList(part).size();
     if (plan.global) {
         loader.AddLine("Erasing all " + std::to_string(all) + " " + Stm32PageWord(part, all != 1) +
@@ -214,6 +197,36 @@ int Erase(Loader& loader, Stm32Link& link, const Stm32Part& part, const Fail& fa
         if (link.Stm32Erase(extended, chunk, Stm32EraseWaitMs(part, chunk)) != 0) return fail("ERROR: Erasing Failure.");
     }
     return 0;
+}
+
+// The part as its flash size register describes it; where the register
+// cannot be read or reads what the family does not have, the family's
+// largest, and `note` says why.
+Stm32Part PartAsRead(Stm32Link& link, const Stm32Part& family, std::string& note) {
+    note.clear();
+    std::uint8_t reg[2] = {0, 0};
+    const int r = link.Stm32ReadMemory(family.flashSizeRegister, reg, sizeof reg);
+    const unsigned kib = reg[0] | (reg[1] << 8);
+    const std::string stands = ": the family's " + std::to_string(family.flashBytes / 1024) + " KiB stand.";
+    if (r == Stm32Link::kRefused)
+        note = "The part refused to read its flash size (read-out protection)" + stands;
+    else if (r != 0)
+        note = "No answer when reading the part's flash size" + stands;
+    else if (kib == 0 || kib * 1024u > family.flashBytes)
+        note = "The part's flash size reads " + std::to_string(kib) + " KiB, which this family has not" + stands;
+    if (!note.empty()) return family;
+    return Stm32PartOfSize(family, kib * 1024u);
+}
+
+// Places the file into the part's flash; false once the failure line,
+// which names the data's range and the flash's size, is written.
+bool PlaceIntoPart(Loader& loader, const Stm32Part& part, const Fail& fail) {
+    const std::string outside =
+        PlaceFirmware(loader.Firmware(), FlashWindow{kStm32FlashBase, part.flashBytes}, loader.Image());
+    if (outside.empty()) return true;
+    fail("ERROR: The firmware does not fit this part's " + std::to_string(part.flashBytes / 1024) +
+         " KiB of flash: " + outside + ".");
+    return false;
 }
 
 std::string Hex2(unsigned v) {
@@ -263,9 +276,17 @@ std::string Stm32ExplainNoSync(const std::vector<Stm32Link::ConnectAttempt>& att
     return "Stray bytes came back: a wrong baud rate, or an adapter that cannot do even parity.";
 }
 
-int Stm32ProgramPass(Loader& loader, Stm32Link& link) { return WritePass(loader, link, 4, kStm32PageBytes); }
+int Stm32ProgramPass(Loader& loader, Stm32Link& link, const std::vector<Stm32Block>& blocks) {
+    return RunBlocks(loader, [&link](std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
+        return link.Stm32WriteBlock(address, bytes, n);
+    }, blocks);
+}
 
-int Stm32VerifyPass(Loader& loader, Stm32Link& link) { return ReadBackPass(loader, link, 4, kStm32PageBytes); }
+int Stm32VerifyPass(Loader& loader, Stm32Link& link, const std::vector<Stm32Block>& blocks) {
+    return RunBlocks(loader, [&link](std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
+        return link.Stm32VerifyBlock(address, bytes, n);
+    }, blocks);
+}
 
 int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
     if (!Begin(loader, inputs, kStm32FlashWindow, baud)) return 1;
@@ -282,7 +303,8 @@ int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)
     loader.RefreshLog();
     if (link.Stm32EraseAll() != 0) return fail("ERROR: Erasing Failure.");
 
-    if (WriteAndVerify(loader, link, inputs, 4, fail) != 0) return 1;
+    const std::vector<Stm32Block> blocks = Stm32ValueBlocks(loader.Image());
+    if (WriteAndVerify(loader, link, inputs, blocks, blocks, false, fail) != 0) return 1;
     return Finish(loader);
 }
 
@@ -300,18 +322,6 @@ int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t ba
         loader.AppendText(text);
         return fail("");
     }
-    const std::size_t pages = Stm32PageList(*part).size();
-    std::snprintf(text, sizeof text, "ID: %04X %s, flash %u KiB in %u %s", static_cast<unsigned>(id), part->name,
-                  static_cast<unsigned>(part->flashBytes / 1024), static_cast<unsigned>(pages),
-                  Stm32PageWord(*part, pages != 1));
-    loader.AppendText(text);
-
-    // The file was checked against the largest STM32 flash; now against
-    // this part's, before anything is erased.
-    const std::string outside =
-        PlaceFirmware(loader.Firmware(), FlashWindow{kStm32FlashBase, part->flashBytes}, loader.Image());
-    if (!outside.empty()) return fail("ERROR: The firmware does not fit this part: " + outside + ".");
-
     struct Needed {
         bool needed;
         std::uint8_t command;
@@ -324,27 +334,51 @@ int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t ba
         {true, extended ? Stm32Link::kCmdExtendedErase : Stm32Link::kCmdErase, "Erase"},
         {inputs.go, Stm32Link::kCmdGo, "Go"},
     };
+    bool offered = true;
+    for (const Needed& n : needs) offered = offered && (!n.needed || link.Offers(n.command));
+
+    // The part's own size decides what fits, before anything is erased.
+    std::string sizeNote;
+    Stm32Part sized = offered ? PartAsRead(link, *part, sizeNote) : *part;
+    const std::size_t pages = Stm32PageList(sized).size();
+    std::snprintf(text, sizeof text, "ID: %04X %s, flash %u KiB in %u %s", static_cast<unsigned>(id), part->name,
+                  static_cast<unsigned>(sized.flashBytes / 1024), static_cast<unsigned>(pages),
+                  Stm32PageWord(sized, pages != 1));
+    loader.AppendText(text);
     for (const Needed& n : needs)
         if (n.needed && !link.Offers(n.command))
             return fail(std::string("ERROR: This bootloader has no ") + n.name + " command (" + Hex2(n.command) + ").");
+    if (!sizeNote.empty()) loader.AddLine(sizeNote);
+    if (!PlaceIntoPart(loader, sized, fail)) return 1;
 
+    Stm32ErasePlan plan;  // global: what the unprotect does
     switch (link.Stm32ProbeReadout(kStm32FlashBase)) {
     case 0:
         if (inputs.unprotect) loader.AddLine("Read-out protection is off: nothing to remove.");
-        if (Erase(loader, link, *part, fail) != 0) return 1;
+        plan = PlanStm32Erase(sized, loader.Image(), !extended);
+        if (Erase(loader, link, sized, plan, fail) != 0) return 1;
         break;
     case Stm32Link::kRefused:
         if (!inputs.unprotect) {
             loader.ReadoutProtected = true;
             return fail(kLineReadoutProtected);
         }
-        if (Unprotect(loader, link, *part, fail) != 0) return 1;
+        if (Unprotect(loader, link, sized, fail) != 0) return 1;
+        // Now the part tells its size.
+        if (const Stm32Part after = PartAsRead(link, *part, sizeNote);
+            sizeNote.empty() && after.flashBytes != sized.flashBytes) {
+            sized = after;
+            loader.AddLine("Flash size read: " + std::to_string(sized.flashBytes / 1024) + " KiB.");
+            if (!PlaceIntoPart(loader, sized, fail)) return 1;
+        }
         break;
     default:
         return fail("ERROR: No answer to Read Memory.");
     }
 
-    if (WriteAndVerify(loader, link, inputs, part->writeUnit, fail) != 0) return 1;
+    const std::vector<Stm32Block> writes = Stm32CoverageBlocks(sized, plan, loader.Image(), false);
+    const std::vector<Stm32Block> reads = Stm32CoverageBlocks(sized, plan, loader.Image(), true);
+    if (WriteAndVerify(loader, link, inputs, writes, reads, true, fail) != 0) return 1;
 
     if (inputs.go) {
         std::snprintf(text, sizeof text, "Starting the firmware at 0x%08X (Go) ...",

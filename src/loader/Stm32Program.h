@@ -18,23 +18,24 @@ namespace quennet {
 int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
 
 // The run of the STM32-ANY targets: the same steps for any part in the
-// table of STM32 parts. The file is placed into the identified part's flash
-// (data beyond it stop the run before any erase), the command list of GET
-// decides between Erase and Extended Erase, only the pages or sectors that
-// hold data are erased where that is quicker than a global erase, blocks
-// follow the part's write unit, and the page map spans the part's flash.
+// table of STM32 parts. The part's flash size is read from the part (the
+// family's largest stands where it cannot be), and the file is placed into
+// that flash: data beyond it stop the run before any erase. The command
+// list of GET decides between Erase and Extended Erase; the pages or
+// sectors that the file covers (0xFF bytes included) are erased where that
+// is quicker than a global erase; blocks follow the part's write unit and
+// stay inside what was erased, and the read-back compares every byte the
+// file covers. The page map spans the part's flash.
 // A part with read-out protection stops the run (Loader::ReadoutProtected)
 // unless the inputs ask for the unprotect; with `go` the bootloader starts
 // the new firmware instead of the reset line.
 int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
 
-// Writes (or reads back and compares) every used block of the image:
-// blocks of up to 256 bytes that start at the first non-blank byte, moved
-// back to a word boundary, and never overlap. Adds one "^" per 8 KiB page
-// passed, 64 in a whole pass. 1 when a block fails, kPassStopped when a
-// stop request ended the pass between blocks.
-int Stm32ProgramPass(Loader& loader, Stm32Link& link);
-int Stm32VerifyPass(Loader& loader, Stm32Link& link);
+// Writes (or reads back and compares) the blocks in order, adding one "^"
+// per page map column passed, 64 in a whole pass. 1 when a block fails,
+// kPassStopped when a stop request ended the pass between blocks.
+int Stm32ProgramPass(Loader& loader, Stm32Link& link, const std::vector<Stm32Block>& blocks);
+int Stm32VerifyPass(Loader& loader, Stm32Link& link, const std::vector<Stm32Block>& blocks);
 
 // The log text for a product ID; `known` tells whether the ID is one the
 // loader accepts.

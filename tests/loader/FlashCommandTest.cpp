@@ -433,6 +433,24 @@ TEST_F(FlashCommandTest, ATargetThatDoesNotAnswerEndsWithItsFailureLine) {
     EXPECT_EQ(Last(OutLines()), "ERROR: Failed to Sync with Target, verify Power and Connection.");
 }
 
+// Data beyond the flash that the part's register gives: refused before
+// anything is erased, and the command exits 1.
+TEST_F(FlashCommandTest, DataBeyondThePartsFlashExitsOneBeforeAnyErase) {
+    Stm32BootTarget f407(line, *FindStm32ChipModel(0x413), 0x80000);
+    f407.LoadOldFirmware();
+    const Bytes old = f407.Flash();
+    line.SetPeer(&f407);
+    EXPECT_EQ(Run(Options(kTargetStm32Any_115200, dir.Write("fw.s37", SRecords(0x7FFF0, Pattern(32), false)))),
+              kFlashRunFailed);
+    const Lines l = OutLines();
+    ASSERT_GE(l.size(), 2u);
+    EXPECT_EQ(l[l.size() - 2].rfind("ERROR: The firmware does not fit this part's 512 KiB of flash: ", 0), 0u)
+        << l[l.size() - 2];
+    EXPECT_EQ(f407.Served(Stm32BootTarget::Step::Erase), 0u);
+    EXPECT_EQ(f407.Flash(), old);
+    line.SetPeer(&stm32);
+}
+
 TEST_F(FlashCommandTest, AStopRequestEndsTheRunAtTheNextBlockBoundary) {
     const std::string stmFw = dir.Write("fw.s37", SRecords(0, Pattern(0x10000), false));
     const std::string mspFw = dir.Write("fw.s19", SRecords(0x8000, Pattern(0x2000), true));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,14 +46,17 @@ TEST(Stm32Parts, ErasesOnlyTheTouchedPagesWhenThatIsQuicker) {
         bool oneByteNumbers;
         bool global;
         Pages pages;
+        bool blank = false;  // the file sets the bytes to 0xFF
     };
     const Case cases[] = {
         // F4 sectors: 16 KiB at 250 ms beats the 8 s mass erase; the whole
         // megabyte (8.55 s of sectors) does not.
         {0x413, {{0x0, 0x100}}, false, false, {0}},
         {0x413, {{0x4000, 0x4001}, {0x20000, 0x20001}}, false, false, {1, 5}},
+        // Covered with 0xFF only: erased all the same.
+        {0x413, {{0x4000, 0x4001}, {0x20000, 0x20001}}, false, false, {1, 5}, true},
         {0x413, {{0x0, 0x100000}}, false, true, {}},
-        // Nothing to write: the part is erased, as the seed's runs do.
+        // Nothing covered: the part is erased, as the program's own STM32 targets do.
         {0x413, {}, false, true, {}},
         // F1: a page takes as long as the whole flash.
         {0x414, {{0x800, 0x900}}, true, false, {1}},
@@ -71,21 +75,66 @@ TEST(Stm32Parts, ErasesOnlyTheTouchedPagesWhenThatIsQuicker) {
         const Stm32Part& part = *FindStm32Part(c.id);
         SCOPED_TRACE(std::string(part.name) + " case " + std::to_string(&c - cases));
         FirmwareImage image(part.flashBytes);
-        for (const auto& [b, e] : c.data)
-            for (std::uint32_t a = b; a < e; ++a) image[a] = 0x5A;
+        for (const auto& [b, e] : c.data) {
+            const std::vector<std::uint8_t> bytes(e - b, c.blank ? 0xFF : 0x5A);
+            image.Place(b, bytes.data(), bytes.size());
+        }
         const Stm32ErasePlan plan = PlanStm32Erase(part, image, c.oneByteNumbers);
         EXPECT_EQ(plan.global, c.global);
         EXPECT_EQ(plan.pages, c.pages);
+    }
+    // A single bank of 512 pages: the plain Erase command names pages up to
+    // 255 only; above, the part is erased globally.
+    Stm32Part big = *FindStm32Part(0x414);
+    big.flashBytes = 0x100000;
+    big.massEraseMs = 1000;
+    big.layout = {Stm32PageRun{512, 0x800, 40, 40}};
+    const std::tuple<std::uint32_t, bool, bool, Pages> numbers[] = {
+        {255 * 0x800, true, false, {255}},
+        {256 * 0x800, true, true, {}},
+        {256 * 0x800, false, false, {256}},
+    };
+    for (const auto& [at, oneByte, global, pages] : numbers) {
+        FirmwareImage image(big.flashBytes);
+        const std::uint8_t byte = 0;
+        image.Place(at, &byte, 1);
+        const Stm32ErasePlan plan = PlanStm32Erase(big, image, oneByte);
+        EXPECT_EQ(plan.global, global) << at;
+        EXPECT_EQ(plan.pages, pages) << at;
     }
     // The ACK waits: twice the longest time, a second more.
     EXPECT_EQ(Stm32EraseWaitMs(*FindStm32Part(0x413), {1, 5}), 2 * (500 + 2000) + 1000);
     EXPECT_EQ(Stm32MassEraseWaitMs(*FindStm32Part(0x413)), 33000);
 }
 
+// A smaller member of a family keeps the first pages or sectors of each
+// bank, up to the size its register gives.
+TEST(Stm32Parts, ASmallerPartTakesTheFirstPagesOfEachBank) {
+    struct Case {
+        int id;
+        std::uint32_t bytes;
+        std::size_t pages;
+        std::uint32_t lastOffset;
+    };
+    const Case cases[] = {
+        {0x413, 0x80000, 8, 0x60000},   {0x413, 0x60000, 7, 0x40000}, {0x413, 0x100000, 12, 0xE0000},
+        {0x413, 0x200000, 12, 0xE0000}, {0x414, 0x40000, 128, 0x3F800}, {0x415, 0x80000, 256, 0x7F800},
+        {0x450, 0x20000, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.id) + " " + std::to_string(c.bytes));
+        const Stm32Part part = Stm32PartOfSize(*FindStm32Part(c.id), c.bytes);
+        const std::vector<Stm32Page> pages = Stm32PageList(part);
+        EXPECT_EQ(pages.size(), c.pages);
+        EXPECT_EQ(pages.back().offset, c.lastOffset);
+        EXPECT_EQ(part.flashBytes, std::min(c.bytes, FindStm32Part(c.id)->flashBytes));
+    }
+}
+
 TEST(Stm32Parts, TheRulerSpellsTheColumnsOfAnyFlashSize) {
-    // 512 KiB: the seed's ruler.
-    const std::vector<std::string> seed(std::begin(kStm32Ruler), std::end(kStm32Ruler));
-    EXPECT_EQ(Stm32RulerLines(0x80000), seed);
+    // 512 KiB: the ruler of the program's own STM32 targets.
+    const std::vector<std::string> own(std::begin(kStm32Ruler), std::end(kStm32Ruler));
+    EXPECT_EQ(Stm32RulerLines(0x80000), own);
     EXPECT_EQ(Stm32MapColumnBytes(0x80000), kStm32PageBytes);
 
     struct Case {

@@ -17,6 +17,7 @@
 #include "VirtualClock.h"
 #include "core/BaudText.h"
 #include "firmware/SRecord.h"
+#include "loader/FirmwareCheck.h"
 #include "Checked.h"
 
 namespace quennet {
@@ -564,7 +565,7 @@ TEST_F(Stm32ProgramTest, AnyTargetStopsBeforeErasingWhatItCannotWrite) {
     const Case cases[] = {
         {"unknown ID", 0x414, [](auto& t) { t.productId = {0x09, 0x99}; }, 0, "ID: 0999 ERROR: Unknown product ID."},
         {"beyond the part", 0x440, [](auto&) {}, 0x10000,
-         "ERROR: The firmware does not fit this part: line 2: data at 0x08010000..0x08010003 lie outside the flash "
+         "ERROR: The firmware does not fit this part's 64 KiB of flash: line 2: data at 0x08010000..0x08010003 lie outside the flash "
          "(0x08000000..0x0800FFFF); S3 addresses count from 0x08000000."},
         {"protected", 0x413, [](auto& t) { t.readoutProtected = true; }, 0, kLineReadoutProtected},
         {"no go", 0x413, [](auto& t) { t.commands.erase(std::find(t.commands.begin(), t.commands.end(), 0x21)); },
@@ -589,7 +590,8 @@ TEST_F(Stm32ProgramTest, AnyTargetStopsBeforeErasingWhatItCannotWrite) {
         EXPECT_EQ(chip.Flash()[0], 0x00);
     }
     // Data that no STM32 flash could hold: refused before the port is
-    // touched, as the seed's targets refuse what lies beyond 512 KiB.
+    // touched, as the program's own STM32 targets refuse what lies beyond
+    // 512 KiB.
     std::map<std::uint32_t, std::uint8_t> beyond;
     Fill(beyond, 0x200000, 0x200004);
     Run(beyond);
@@ -608,10 +610,11 @@ TEST_F(Stm32ProgramTest, AnyTargetUnprotectsOnlyOnRequestAndCanStartWithGo) {
     Fill(bytes, 0x10, 0x20);
     Lines lines = RunOn(&chip, bytes);
     EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
-    EXPECT_EQ(Lines(lines.begin() + 6, lines.begin() + 9),
-              (Lines{"Removing read-out protection (this erases the whole flash) ...",
+    EXPECT_EQ((Lines{At(lines, 6), At(lines, 7), At(lines, 8), At(lines, 9)}),
+              (Lines{"The part refused to read its flash size (read-out protection): the family's 128 KiB stand.",
+                     "Removing read-out protection (this erases the whole flash) ...",
                      "Read-out protection removed; the flash is erased.", "Programming ..."}));
-    EXPECT_EQ(lines[lines.size() - 3], "Starting the firmware at 0x08000000 (Go) ...");
+    EXPECT_EQ(At(lines, lines.size() - 3), "Starting the firmware at 0x08000000 (Go) ...");
     EXPECT_FALSE(chip.readoutProtected);
     EXPECT_EQ(chip.Served(Step::Erase), 0u);  // the unprotect erased it
     Bytes expected(chip.Flash().size(), 0xFF);
@@ -631,9 +634,168 @@ TEST_F(Stm32ProgramTest, AnyTargetUnprotectsOnlyOnRequestAndCanStartWithGo) {
     inputs.go = false;
     lines = RunOn(&chip, bytes);
     EXPECT_EQ(loader.LastRunResult, 0) << log.Text();
-    EXPECT_EQ(lines[6], "Read-out protection is off: nothing to remove.");
-    EXPECT_EQ(lines[7], "Erasing 1 of 64 pages ...");
+    EXPECT_EQ(At(lines, 6), "Read-out protection is off: nothing to remove.");
+    EXPECT_EQ(At(lines, 7), "Erasing 1 of 64 pages ...");
     EXPECT_EQ(dtrFalls(), fallsWithGo + 1);
+}
+
+// Chips that hold old firmware, with files that end inside a page or
+// sector, cover one with 0xFF only, or reach beyond a smaller part's
+// flash: each run ends "PROGRAM OK" with the chip equal to every byte the
+// file covers and the pages it leaves alone untouched, or is refused
+// before anything is erased.
+TEST_F(Stm32ProgramTest, AnyTargetOnOldFirmwareMatchesEveryCoveredByte) {
+    struct Range {
+        std::uint32_t begin, end;
+        bool blank;  // the file sets the bytes to 0xFF
+    };
+    struct Case {
+        const char* name;
+        std::uint16_t id;
+        std::uint32_t flashBytes;  // 0: the model's
+        std::vector<Range> file;
+        std::vector<std::uint16_t> erased;
+        std::string line;  // the ID line of a good run, else the failure line
+    };
+    const Case cases[] = {
+        {"F407 end of sector 0", 0x413, 0, {{0x3FF0, 0x4000, false}}, {0},
+         "ID: 0413 STM32F40xxx/41xxx, flash 1024 KiB in 12 sectors"},
+        {"F407 sector 1 set to 0xFF", 0x413, 0, {{0x0, 0x10, false}, {0x4000, 0x8000, true}}, {0, 1},
+         "ID: 0413 STM32F40xxx/41xxx, flash 1024 KiB in 12 sectors"},
+        {"F407 0xFF inside data", 0x413, 0, {{0x8000, 0x8010, false}, {0x8010, 0x8020, true}, {0x8020, 0x8023, false}},
+         {2}, "ID: 0413 STM32F40xxx/41xxx, flash 1024 KiB in 12 sectors"},
+        {"F103 end of page 0", 0x414, 0, {{0x7F2, 0x800, false}}, {0},
+         "ID: 0414 STM32F10xxx high-density, flash 512 KiB in 256 pages"},
+        {"L476 end of page 3", 0x415, 0, {{0x1FF9, 0x2000, false}}, {3},
+         "ID: 0415 STM32L47xxx/48xxx, flash 1024 KiB in 512 pages"},
+        {"H743 end of sector 0", 0x450, 0, {{0x1FFE1, 0x20000, false}}, {0},
+         "ID: 0450 STM32H74xxx/75xxx, flash 2048 KiB in 16 sectors"},
+        {"F407 of 512 KiB, last sector", 0x413, 0x80000, {{0x7FFF0, 0x80000, false}}, {7},
+         "ID: 0413 STM32F40xxx/41xxx, flash 512 KiB in 8 sectors"},
+        {"F407 of 512 KiB, data beyond", 0x413, 0x80000, {{0x0, 0x10, false}, {0x80000, 0x80004, false}}, {},
+         "ERROR: The firmware does not fit this part's 512 KiB of flash: line 3: data at 0x08080000..0x08080003 lie "
+         "outside the flash (0x08000000..0x0807FFFF); S3 addresses count from 0x08000000."},
+    };
+    inputs.targetIndex = kTargetStm32Any_115200;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stm32BootTarget chip(line, *FindStm32ChipModel(c.id), c.flashBytes);
+        chip.LoadOldFirmware();
+        Bytes expected = chip.Flash();
+        std::map<std::uint32_t, std::uint8_t> bytes;
+        for (const Range& r : c.file) {
+            if (r.blank)
+                for (std::uint32_t a = r.begin; a < r.end; ++a) bytes[a] = 0xFF;
+            else
+                Fill(bytes, r.begin, r.end);
+        }
+        const Lines lines = RunOn(&chip, bytes);
+        const bool good = c.line.rfind("ID: ", 0) == 0;
+        EXPECT_EQ(loader.LastRunResult, good ? 0 : 1) << log.Text();
+        EXPECT_EQ(At(lines, good ? 5 : lines.size() - 2), c.line);
+        EXPECT_EQ(chip.ErasedPages(), c.erased);
+        EXPECT_TRUE(chip.SpecialErases().empty());
+        const Stm32Part part = Stm32PartOfSize(*FindStm32Part(c.id), static_cast<std::uint32_t>(chip.Flash().size()));
+        for (std::uint16_t p : c.erased)
+            std::fill_n(expected.begin() + Stm32PageList(part).at(p).offset, Stm32PageList(part).at(p).bytes, 0xFF);
+        if (good)
+            for (const auto& [a, b] : bytes) expected[a] = b;
+        EXPECT_EQ(chip.Flash(), expected);
+        // After the flash size and the protection probe, the read-back
+        // starts its blocks at covered bytes only.
+        for (std::size_t i = 2; i < chip.ReadAddresses().size(); ++i)
+            EXPECT_TRUE(bytes.count(chip.ReadAddresses()[i] - kStm32FlashBase)) << i;
+    }
+}
+
+// The plain Erase command numbers pages in one byte: 255 is the last it
+// can name, and 255 pages the most one command takes (N = 0xFF means the
+// global erase). A larger number or count is refused before anything is
+// sent.
+TEST_F(Stm32ProgramTest, PlainEraseStopsAtTheOneBytePageNumbers) {
+    std::vector<std::uint16_t> first255(255);
+    for (std::size_t i = 0; i < first255.size(); ++i) first255[i] = static_cast<std::uint16_t>(i);
+    std::vector<std::uint16_t> first256 = first255;
+    first256.push_back(255);
+    const std::pair<std::vector<std::uint16_t>, int> cases[] = {
+        {{255}, 0}, {{256}, 1}, {{3, 256}, 1}, {first255, 0}, {first256, 1},
+    };
+    Stm32BootTarget xl(line, *FindStm32ChipModel(0x430));
+    line.SetPeer(&xl);
+    ASSERT_EQ(port.ComOpen("ttyQ0", 115200, kFrameE81), kComOk);
+    Stm32Link link(port);
+    ASSERT_EQ(link.Stm32Connect(), Stm32Link::kConnected);
+    for (const auto& [pages, result] : cases) {
+        SCOPED_TRACE(pages.size());
+        const std::size_t before = xl.ErasedPages().size();
+        line.ClearEvents();
+        EXPECT_EQ(link.Stm32Erase(false, pages, 30000), result);
+        const std::vector<std::uint16_t> erased(xl.ErasedPages().begin() + static_cast<long>(before),
+                                                xl.ErasedPages().end());
+        EXPECT_EQ(erased, result == 0 ? pages : std::vector<std::uint16_t>{});
+        if (result != 0) {
+            EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Write).empty());
+        }
+    }
+    line.SetPeer(&target);
+}
+
+// After Readout Unprotect the chip restarts its bootloader; a host finds it
+// by its answer to the sync byte: ACK from a fresh one, NACK from one that
+// had already taken a sync byte and reads the next as a command.
+TEST_F(Stm32ProgramTest, ResyncTakesAckOrNackAsAListeningBootloader) {
+    struct Case {
+        const char* name;
+        bool syncedBefore;
+        bool present;
+        int result;
+    };
+    const Case cases[] = {
+        {"restarted", false, true, 0},
+        {"already synced", true, true, 0},
+        {"gone", false, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stm32BootTarget chip(line);
+        line.SetPeer(&chip);
+        ASSERT_EQ(port.ComOpen("ttyQ0", 115200, kFrameE81), kComOk);
+        Stm32Link link(port);
+        ASSERT_EQ(link.Stm32Connect(), Stm32Link::kConnected);
+        if (!c.syncedBefore) {
+            // The restart after the unprotect: the bootloader waits for a sync.
+            link.Stm32ReadoutUnprotect(Stm32MassEraseWaitMs(*FindStm32Part(0x414)));
+        }
+        if (!c.present) line.SetPeer(nullptr);
+        EXPECT_EQ(link.Stm32Resync(), c.result);
+        int version = 0;
+        if (c.present) {
+            EXPECT_EQ(link.Stm32Get(version), 0);
+        }
+        line.SetPeer(&target);
+    }
+}
+
+// The window of addresses a file may use, per target: an STM32-ANY file
+// may reach as far as the largest STM32 flash, not only the F1's 512 KiB.
+TEST(TargetFlashWindowTest, EachTargetTakesItsFlash) {
+    const std::pair<const char*, FlashWindow> cases[] = {
+        {"MSP430-9600", {0x0000, 0x10000}},
+        {"STM32-115200", {0x08000000, 0x80000}},
+        {"STM32-57600", {0x08000000, 0x80000}},
+        {"STM32-ANY-115200", {0x08000000, 0x200000}},
+        {"STM32-ANY-57600", {0x08000000, 0x200000}},
+        {"BLACKFIN", {0, 0}},
+    };
+    for (const auto& [name, window] : cases) {
+        SCOPED_TRACE(name);
+        const LoaderTarget* target = nullptr;
+        for (const LoaderTarget& t : kLoaderTargets)
+            if (std::string(t.name) == name) target = &t;
+        ASSERT_NE(target, nullptr);
+        EXPECT_EQ(TargetFlashWindow(*target).base, window.base);
+        EXPECT_EQ(TargetFlashWindow(*target).size, window.size);
+    }
 }
 
 // A target that does not answer the sync byte, seen from what comes back.

@@ -193,11 +193,6 @@ TEST_F(Stm32BootTargetTest, WriteMemoryFollowsTheAddressLengthAndChecksumRules) 
     EXPECT_EQ(target.Flash()[0x1FF], 0xFF);
     EXPECT_EQ(target.Flash()[0x1FE], 0xFE);
 
-    // Writes only clear bits.
-    EXPECT_EQ(WriteMemory(0x08000400, {0x0F, 0xF0, 0x3C, 0xFF}), (Bytes{kAck, kAck, kAck}));
-    EXPECT_EQ(WriteMemory(0x08000400, {0xF0, 0xF0, 0xFF, 0x00}), (Bytes{kAck, kAck, kAck}));
-    EXPECT_EQ(Bytes(target.Flash().begin() + 0x400, target.Flash().begin() + 0x404),
-              (Bytes{0x00, 0xF0, 0x3C, 0x00}));
     // A length that is not a whole word: the tail of the word stays blank.
     EXPECT_EQ(WriteMemory(0x08000500, {1, 2, 3, 4, 5}), (Bytes{kAck, kAck, kAck}));
     EXPECT_EQ(target.Flash()[0x504], 5);
@@ -230,7 +225,90 @@ TEST_F(Stm32BootTargetTest, WriteMemoryFollowsTheAddressLengthAndChecksumRules) 
     // The last word of flash is writable.
     EXPECT_EQ(WriteMemory(0x0807FFFC, {9, 8, 7, 6}), (Bytes{kAck, kAck, kAck}));
     EXPECT_EQ(target.Flash()[0x7FFFF], 6);
-    EXPECT_EQ(target.WriteAddresses().size(), 6u);
+    EXPECT_EQ(target.WriteAddresses().size(), 4u);
+}
+
+// A second write over programmed flash, family by family: F2/F4/F7 clear
+// bits; F0/F1/F3 take only zeros in a half-word that is not erased (PGERR),
+// programming the half-words before it; G0/G4/L4 take only zeros in a
+// double word that is not erased (PROGERR); the H7 programs a flash word
+// once after its erase.
+TEST_F(Stm32BootTargetTest, WritesOverProgrammedFlashFollowTheFamilysRule) {
+    const Bytes first{0x0F, 0xF0, 0x3C, 0xFF};
+    struct Case {
+        std::uint16_t id;
+        Bytes second;
+        bool accepted;
+        Bytes after;  // the first four bytes
+    };
+    const Case cases[] = {
+        {0x414, {0xF0, 0xF0, 0xFF, 0x00}, false, first},
+        {0x414, {0x00, 0x00, 0x12, 0x34}, false, {0x00, 0x00, 0x3C, 0xFF}},
+        {0x414, Bytes(32, 0x00), true, {0, 0, 0, 0}},
+        {0x440, {0x00, 0xF0, 0x00, 0x00}, false, first},
+        {0x413, {0xF0, 0xF0, 0xFF, 0x00}, true, {0x00, 0xF0, 0x3C, 0x00}},
+        {0x460, Bytes(4, 0x00), false, first},
+        {0x460, Bytes(32, 0x00), true, {0, 0, 0, 0}},
+        {0x415, {0x0F, 0xF0, 0x3C, 0xFF}, false, first},
+        {0x450, Bytes(32, 0x00), false, first},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(&c - cases));
+        Stm32BootTarget chip(line, *FindStm32ChipModel(c.id));
+        line.SetPeer(&chip);
+        EnterAndSync();
+        EXPECT_EQ(WriteMemory(0x08000400, first), (Bytes{kAck, kAck, kAck}));
+        EXPECT_EQ(WriteMemory(0x08000400, c.second), (Bytes{kAck, kAck, c.accepted ? kAck : kNack}));
+        EXPECT_EQ(Bytes(chip.Flash().begin() + 0x400, chip.Flash().begin() + 0x404), c.after);
+        line.SetPeer(&target);
+    }
+}
+
+// The flash size data register at the family's address, for the model's
+// flash or a smaller part of its family; a board's part holds old firmware
+// until it is erased.
+TEST_F(Stm32BootTargetTest, FlashSizeRegisterAndOldFirmware) {
+    struct Case {
+        std::uint16_t id;
+        std::uint32_t address;
+        std::uint32_t bytes;  // 0: the model's own
+        std::uint16_t kib;
+        std::size_t pages;
+    };
+    const Case cases[] = {
+        {0x414, 0x1FFFF7E0, 0, 512, 256},   {0x440, 0x1FFFF7CC, 0, 64, 64},
+        {0x413, 0x1FFF7A22, 0, 1024, 12},   {0x413, 0x1FFF7A22, 0x80000, 512, 8},
+        {0x449, 0x1FF0F442, 0, 1024, 8},    {0x460, 0x1FFF75E0, 0, 128, 64},
+        {0x415, 0x1FFF75E0, 0x80000, 512, 256}, {0x450, 0x1FF1E880, 0, 2048, 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(&c - cases));
+        Stm32BootTarget chip(line, *FindStm32ChipModel(c.id), c.bytes);
+        chip.LoadOldFirmware();
+        line.SetPeer(&chip);
+        EnterAndSync();
+        EXPECT_EQ(ReadMemory(c.address, 2),
+                  (Bytes{kAck, kAck, kAck, static_cast<std::uint8_t>(c.kib), static_cast<std::uint8_t>(c.kib >> 8)}));
+        EXPECT_EQ(chip.Flash().size(), c.kib * 1024u);
+        // The last page or sector erases; nothing lies beyond it.
+        ASSERT_EQ(FindStm32ChipModel(c.id)->extendedErase, c.id != 0x414);
+        if (c.id == 0x414) {
+            line.SetPeer(&target);
+            continue;
+        }
+        const std::uint16_t last = static_cast<std::uint16_t>(c.pages - 1);
+        EXPECT_EQ(Command(0x44, {0x00, 0x00, static_cast<std::uint8_t>(last >> 8), static_cast<std::uint8_t>(last),
+                                 static_cast<std::uint8_t>(last >> 8 ^ (last & 0xFF))},
+                          5000),
+                  (Bytes{kAck, kAck}));
+        EXPECT_EQ(Command(0x44, {0x00, 0x00, static_cast<std::uint8_t>(c.pages >> 8),
+                                 static_cast<std::uint8_t>(c.pages), static_cast<std::uint8_t>(c.pages >> 8 ^ (c.pages & 0xFF))}),
+                  (Bytes{kAck, kNack}));
+        EXPECT_EQ(chip.Flash().back(), 0xFF);
+        EXPECT_EQ(std::count(chip.Flash().begin(), chip.Flash().end(), 0x00), 0);
+        EXPECT_NE(chip.Flash().front(), 0xFF);
+        line.SetPeer(&target);
+    }
 }
 
 TEST_F(Stm32BootTargetTest, ReadMemoryAndEraseFollowTheirRules) {
@@ -355,9 +433,12 @@ TEST_F(Stm32BootTargetTest, EachFamilyModelAnswersWithItsLoaderFlashAndWriteUnit
         EXPECT_EQ(WriteMemory(at, {1, 2, 3, 4, 5}), (Bytes{kAck, kAck, kAck}));
         EXPECT_EQ(chip.Flash()[0x104], 5);
         for (std::uint32_t i = 5; i < 2 * unit; ++i) EXPECT_EQ(chip.Flash()[0x100 + i], 0xFF) << i;
-        // That unit again: with ECC refused, without it bits are cleared.
-        EXPECT_EQ(WriteMemory(at, {0, 0, 0, 0}), (Bytes{kAck, kAck, m.ecc ? kNack : kAck}));
-        EXPECT_EQ(chip.Flash()[0x100], m.ecc ? 1 : 0);
+        // That unit again, zeros padded with 0xFF: refused with ECC, bits
+        // cleared without.
+        const bool ecc = m.overwrite == Stm32ChipModel::Overwrite::UnitError ||
+                         m.overwrite == Stm32ChipModel::Overwrite::UnitOnce;
+        EXPECT_EQ(WriteMemory(at, {0, 0, 0, 0}), (Bytes{kAck, kAck, ecc ? kNack : kAck}));
+        EXPECT_EQ(chip.Flash()[0x100], ecc ? 1 : 0);
         line.SetPeer(&target);
     }
 }
