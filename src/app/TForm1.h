@@ -391,6 +391,7 @@ private:
         std::string name;
         QString baud;
         int format = -1;
+        DeviceReturn device{"", {}};  // the device itself, to know it again
     };
     std::optional<LostSession> reopenName_;
     std::unique_ptr<NmeaWriter> nmea_;

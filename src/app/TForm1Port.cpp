@@ -36,8 +36,9 @@ void TForm1::CancelReopen() {
 }
 
 void TForm1::PortLost() {
-    const LostSession lost{ComboComPort->currentText().toStdString(), ComboBaud->currentText(),
-                           EffectiveIndex(ComboBits)};
+    const std::string name = ComboComPort->currentText().toStdString();
+    const LostSession lost{name, ComboBaud->currentText(), EffectiveIndex(ComboBits),
+                           DeviceReturn(name, port().OpenedIdentity())};
     if (fileSender_->Running()) {
         fileSender_->Stop();
         ButtonSendFile->setText("Send File");
@@ -46,9 +47,11 @@ void TForm1::PortLost() {
     CheckBox1->setChecked(false);
     QString text = QString("The device %1 went away; the port is closed.").arg(QString::fromStdString(lost.name));
     if (CheckBoxReopen->isChecked()) {
-        reopenName_ = lost;
-        ReopenTimer->start();
-        text += " It is opened again when it comes back.";
+        if (lost.device.Recognisable()) {
+            reopenName_ = lost;
+            ReopenTimer->start();
+        }
+        text += QString::fromStdString(lost.device.WaitNote());
     }
     LabelPortState->setText(text);
 }
@@ -59,8 +62,15 @@ void TForm1::ReopenTick() {
         return;
     }
     if (!TerminalHoldsPort()) return;
-    const LostSession session = *reopenName_;
-    if (env_.portPresent && !env_.portPresent(session.name)) return;
+    // Only the device that went away is opened again, wherever it is back.
+    const DeviceReturn::Look look = reopenName_->device.LookFor(
+        [this](const std::string& n) { return port().ComIdentify(n); },
+        env_.listPorts ? env_.listPorts().value_or(std::vector<std::string>{}) : std::vector<std::string>{});
+    if (look.kind == DeviceReturn::Look::Kind::Stranger)
+        LabelPortState->setText(QString::fromStdString(reopenName_->device.StrangerNote(look)));
+    if (look.kind != DeviceReturn::Look::Kind::Back) return;
+    LostSession session = *reopenName_;
+    session.name = look.path;
     // The controls first, while the port is closed: choosing the port
     // unticks "Open Com.", which must find nothing to close.
     ComboComPort->SelectPath(session.name);
@@ -78,8 +88,7 @@ void TForm1::ReopenTick() {
     }
     pacedRate_ = CharsPerSecond(baud, session.format);
     SetChoosersEnabled(false);
-    LabelPortState->setText(
-        QString("The device %1 is back; the port is open again.").arg(QString::fromStdString(session.name)));
+    LabelPortState->setText(QString::fromStdString(session.device.BackNote(look)));
 }
 
 }  // namespace quennet

@@ -54,11 +54,13 @@ protected:
 };
 
 TEST_F(BoardEndToEnd, TerminalSessionWithTheListedBoard) {
-    StartBoard({"--chip", "stm32", "--period", "0"});
+    // A link of this test's own: boards of other tests may run meanwhile.
+    const std::string name = "e2e-" + std::to_string(getpid());
+    StartBoard({"--chip", "stm32", "--period", "0", "--link", name});
     // The board is listed after the real devices, by its link.
     const auto folder = posix::BoardAnnounceDir(false);
     ASSERT_TRUE(folder);
-    const std::string link = *folder + "/board-stm32-" + std::to_string(board->Pid());
+    const std::string link = *folder + "/" + name;
     const auto listed = SystemSerialPorts();
     ASSERT_TRUE(listed);
     ASSERT_FALSE(listed->empty());

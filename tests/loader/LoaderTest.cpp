@@ -26,7 +26,8 @@ protected:
           loader(LoaderHost{port, log, [this] { Pump(false); }, [this] { Pump(true); },
                             [this] {
                                 if (onMessages) onMessages();
-                            }}) {
+                            },
+                            {}}) {
         inputs.firmwarePath = QUENNET_TEST_DATA "/srec/stm32_app.s37";
         inputs.terminalPort = "ttyQ0";
         inputs.terminalBaud = "9600";
@@ -208,7 +209,7 @@ TEST_F(LoaderTest, TargetReopenFailureLeavesThePortClosedWithoutRestore) {
     });
     ASSERT_TRUE(loader.StartProgram(inputs));
     EXPECT_EQ(log.Lines(), (Lines{"Begin program MSP430.", "Changing Serial baud rate.",
-                                  "FATAL ERROR: Can't open COM port."}));
+                                  "FATAL ERROR: Can't open COM port.", "The device ttyQ0 went away."}));
     EXPECT_FALSE(port.IsOpen());
     EXPECT_FALSE(loader.PortReopened);
     EXPECT_EQ(line.EventsOf(SimEvent::Kind::OpenFailed).size(), 1u);  // no second try

@@ -57,12 +57,37 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     EXPECT_EQ(pclose(help), 0);
     for (const char* option : {"--chip msp430|stm32", "--device-id", "--bsl-version", "--product-id",
                                "--bootloader-version", "--flash-out", "--flash-format bin|srec", "--blank-flash",
-                               "--rdp", "413  STM32F407VG, 1024 KiB", "--adapter ftdi|none"})
+                               "--rdp", "413  STM32F407VG, 1024 KiB", "--adapter ftdi|none", "--link PATH"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 
     for (const char* bad : {"--chip avr", "--device-id xyz", "--bootloader-version 123",
-                            "--flash-format hex", "--flash-out", "--frobnicate", "--adapter ch340"})
+                            "--flash-format hex", "--flash-out", "--frobnicate", "--adapter ch340",
+                            "--link", "--no-announce --link b"})
         EXPECT_EQ(Shell(std::string(QUENNET_BOARD_EXE " ") + bad + " >/dev/null 2>&1"), 2) << bad;
+}
+
+// The link a board is started with comes back with the board; while a
+// running board holds it, another board is refused it.
+TEST(QuennetBoard, ANamedLinkIsTheRunningBoardsAlone) {
+    testing::TempDir dir;
+    const std::string link = dir.File("board");
+    const std::string err = dir.File("second.err");
+    for (int round = 0; round < 2; ++round) {
+        testing::BoardProcess board(QUENNET_BOARD_EXE, {"--period", "0", "--link", link});
+        ASSERT_TRUE(board.Started());
+        char target[256] = {};
+        ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(board.Path(), target);
+
+        testing::BoardProcess second(QUENNET_BOARD_EXE, {"--period", "0", "--link", link}, err);
+        EXPECT_FALSE(second.Started());
+        EXPECT_EQ(second.Stop(), 1);
+        std::ifstream in(err);
+        const std::string said((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_NE(said.find(link + " belongs to a running board"), std::string::npos) << said;
+        ASSERT_EQ(board.Stop(), 0);
+        EXPECT_NE(::access(link.c_str(), F_OK), 0);
+    }
 }
 
 // A pty alone is instant; the board gives every byte its time on the wire.
