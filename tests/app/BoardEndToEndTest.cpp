@@ -157,8 +157,18 @@ TEST_F(BoardEndToEnd, BoardKilledDuringARunFailsTheRunAndTheWindowStaysUsable) {
     StartBoard({"--chip", "stm32", "--no-announce"});
     TForm1& f = OpenTerminal(board->Path());
     ASSERT_TRUE(Shows("ready."));
-    QTimer::singleShot(700, [this] { board->Stop(SIGKILL); });
+    // The board dies once the run is programming: the run lets the window
+    // process its events between blocks, so the timer looks then.
+    QTimer killer;
+    killer.setInterval(5);
+    QObject::connect(&killer, &QTimer::timeout, [&] {
+        if (!f.Memo2->toPlainText().contains("Programming ...")) return;
+        killer.stop();
+        board->Stop(SIGKILL);
+    });
+    killer.start();
     EXPECT_EQ(Program(kTargetStm32_115200, firmware, false), 1);
+    EXPECT_FALSE(killer.isActive()) << "the run ended before it was programming";
     const QStringList lines = LogLines();
     EXPECT_TRUE(lines.contains("Programming ...")) << f.Memo2->toPlainText().toStdString();
     EXPECT_TRUE(lines.contains("ERROR: Programming error.")) << f.Memo2->toPlainText().toStdString();

@@ -15,7 +15,6 @@
 #include <iterator>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BoardProcess.h"
@@ -99,7 +98,7 @@ TEST(QuennetBoard, BytesTakeTheirWireTime) {
     using Clock = std::chrono::steady_clock;
     auto readUntil = [fd](const std::string& end) {
         std::string got;
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
         while (Clock::now() < deadline && (got.size() < end.size() || got.compare(got.size() - end.size(), end.size(), end) != 0)) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 10) <= 0) continue;
@@ -176,13 +175,16 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBackEachFamilyModel) {
 // common BSL hosts do) has not re-entered the loader: the password it gave
 // stays good until the next entry.
 TEST(QuennetBoard, AnInputFlushBetweenMsp430CommandsKeepsTheLoaderUnlocked) {
-    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "msp430", "--no-announce", "--period", "0"});
+    testing::TempDir dir;
+    const std::string reports = dir.File("board.err");
+    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "msp430", "--no-announce", "--period", "0"}, reports);
     ASSERT_TRUE(board.Started());
     const int fd = OpenRaw(board.Path(), B9600, true);
     ASSERT_GE(fd, 0);
+    // n bytes as soon as they come; the bound is for a board that is silent.
     auto read = [fd](std::size_t n) {
         Bytes got;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 10) <= 0) continue;
@@ -209,7 +211,15 @@ TEST(QuennetBoard, AnInputFlushBetweenMsp430CommandsKeepsTheLoaderUnlocked) {
         EXPECT_EQ(::write(fd, f.data(), f.size()), static_cast<ssize_t>(f.size()));
         return read(answer);
     };
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The board enters its loader once it sees the line opened at 9600, and
+    // reports it.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (testing::Slurp(reports).find("bootloader at 9600 baud") == std::string::npos &&
+           std::chrono::steady_clock::now() < until) {
+        pollfd none{-1, 0, 0};
+        ::poll(&none, 0, 5);
+    }
+    ASSERT_NE(testing::Slurp(reports).find("bootloader at 9600 baud"), std::string::npos);
     EXPECT_EQ(command(0x18, 0xFF00, 0xA506, {}, 1), Bytes{0x90});
     EXPECT_EQ(command(0x10, 0, 0, Bytes(32, 0xFF), 1), Bytes{0x90});
     const Bytes info = command(0x14, 0x0FF0, 16, {}, 22);
