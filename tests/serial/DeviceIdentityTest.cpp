@@ -90,8 +90,6 @@ TEST(DeviceIdentityTest, OnlyTheDeviceThatWentAwayIsFoundAgain) {
          {{{{"/dev/ttyUSB0", Usb("B2")}}, Kind::Stranger, "/dev/ttyUSB0"},
           {{{"/dev/ttyUSB0", Usb("B2")}}, Kind::Wait, ""},
           {{{"/dev/ttyUSB0", Usb("B2")}, {"/dev/ttyUSB1", Usb("A1")}}, Kind::Back, "/dev/ttyUSB1"}}},
-        {"the adapter comes back under another name", Usb("A1"),
-         {{{{"/dev/ttyUSB3", Usb("A1")}, {"/dev/ttyACM0", Usb("C3")}}, Kind::Back, "/dev/ttyUSB3"}}},
         {"a pseudo-terminal reached by a link comes back behind it", link,
          {{{}, Kind::Wait, ""}, {{{"/dev/ttyUSB0", link}}, Kind::Back, "/dev/ttyUSB0"}}},
         {"a plain pseudo-terminal is never taken for the lost one", DeviceIdentity{},
@@ -109,20 +107,6 @@ TEST(DeviceIdentityTest, OnlyTheDeviceThatWentAwayIsFoundAgain) {
             ++n;
         }
     }
-}
-
-TEST(DeviceIdentityTest, StatusTextsNameTheStrangerAndTheNewPath) {
-    DeviceReturn watch("/dev/ttyUSB0", Usb("A1"));
-    FakeMachine machine;
-    machine.at = {{"/dev/ttyUSB0", Usb("B2")}};
-    const auto stranger = watch.LookFor(machine.Identify(), machine.Listed());
-    EXPECT_EQ(watch.StrangerNote(stranger),
-              "Another device (USB 0403:6001 serial B2) is now at /dev/ttyUSB0; it is left alone, and the device "
-              "that went away is still waited for.");
-    machine.at["/dev/ttyUSB1"] = Usb("A1");
-    const auto back = watch.LookFor(machine.Identify(), machine.Listed());
-    EXPECT_EQ(watch.BackNote(back), "The device /dev/ttyUSB0 is back as /dev/ttyUSB1; the port is open again.");
-    EXPECT_NE(DeviceReturn("/dev/pts/3", {}).WaitNote().find("not opened again"), std::string::npos);
 }
 
 }  // namespace
