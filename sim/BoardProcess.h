@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -37,13 +38,16 @@ public:
             ::_exit(127);
         }
         ::close(out[1]);
-        // The path, within 5 s.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        // The path, as soon as it comes (a loaded machine may take long to
+        // start a process; 30 s means something is wrong).
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         char c;
         while (std::chrono::steady_clock::now() < deadline) {
             pollfd p{out[0], POLLIN, 0};
             if (::poll(&p, 1, 100) <= 0) continue;
-            if (::read(out[0], &c, 1) != 1 || c == '\n') break;
+            const ssize_t got = ::read(out[0], &c, 1);
+            if (got < 0 && errno == EINTR) continue;
+            if (got != 1 || c == '\n') break;
             path_ += c;
         }
         ::close(out[0]);

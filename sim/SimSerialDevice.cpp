@@ -390,6 +390,7 @@ SimSerialDevice::~SimSerialDevice() {
 bool SimSerialDevice::Open(const std::string& path) {
     if (open_) return false;
     open_ = line_.DeviceOpen(path);
+    missing_ = !open_ && (line_.missing || line_.vanished);
     return open_;
 }
 

@@ -280,6 +280,8 @@ public:
     bool WaitReadable(std::uint64_t timeoutUs) override;
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
+    bool Lost() override { return open_ && line_.vanished; }
+    bool Missing() const override { return missing_; }
     bool GetLowLatency(bool& on) override;
     bool SetLowLatency(bool on) override;
     // The FTDI adapter's timer as its driver would show it; nothing without
@@ -291,6 +293,7 @@ private:
 
     SimLine& line_;
     bool open_ = false;
+    bool missing_ = false;
 };
 
 SerialDeviceFactory SimDeviceFactory(SimLine& line);

@@ -26,7 +26,11 @@ const char* kHelp =
     "Serves a simulated board on a pseudo-terminal until stopped (Ctrl+C or\n"
     "SIGTERM). The first line on standard output is the pty's path. The board\n"
     "is also announced to Quennet's port list by a link in a per-user folder\n"
-    "($XDG_RUNTIME_DIR/quennet or /tmp/quennet-<uid>).\n"
+    "($XDG_RUNTIME_DIR/quennet or /tmp/quennet-<uid>), named after the chip:\n"
+    "quennet-board-stm32 or quennet-board-msp430. A board started again gets\n"
+    "the same name, so a terminal waiting for it opens it again. While a\n"
+    "running board holds that name, the next board of the kind is numbered\n"
+    "(quennet-board-stm32-2, ...): the first board's link stays its own.\n"
     "\n"
     "The board runs application firmware on the terminal (greeting, echo, a\n"
     "status line every 10 s, commands HELP VER PING STATUS LED ON/OFF, NMEA\n"
@@ -70,6 +74,9 @@ const char* kHelp =
     "                            its 16 ms latency timer runs out (a pty cannot\n"
     "                            ask it for low latency); none (the default)\n"
     "                            passes each byte on as it arrives\n"
+    "  --link PATH               the link to announce the board by instead; a\n"
+    "                            name without '/' is made in the folder above.\n"
+    "                            Refused while a running board holds it\n"
     "  --no-announce             do not create the link for the port list\n"
     "  --help                    this text\n";
 
@@ -97,6 +104,7 @@ int main(int argc, char** argv) {
     std::string flashOut;
     bool srecords = false;
     bool announce = true;
+    std::string linkPath;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -121,6 +129,9 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--no-announce") {
             announce = false;
+        } else if (arg == "--link") {
+            if (!needValue() || !*value) return Usage("--link needs a path");
+            linkPath = value;
         } else if (arg == "--rdp") {
             config.stm32ReadoutProtected = true;
         } else if (arg == "--uid") {
@@ -187,6 +198,8 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!announce && !linkPath.empty()) return Usage("--link and --no-announce exclude each other");
+
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -206,15 +219,31 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quennet-board: %s\n", error.c_str());
         return 1;
     }
-    std::string link;
+    quennet::posix::BoardLink link;
     if (announce) {
         const char* chip = config.chip == SimBoardConfig::Chip::Msp430 ? "msp430" : "stm32";
-        if (const auto folder = quennet::posix::BoardAnnounceDir(true))
-            link = quennet::posix::AnnounceBoard(*folder, chip, pty.Path());
-        if (link.empty())
-            std::fprintf(stderr, "quennet-board: no safe folder to announce the port in\n");
+        const bool bareName = !linkPath.empty() && linkPath.find('/') == std::string::npos;
+        const auto folder = quennet::posix::BoardAnnounceDir(true);
+        std::string error;
+        if (!linkPath.empty() && !bareName) {
+            link = quennet::posix::BoardLink::Claim(linkPath, pty.Path(), error);
+        } else if (!folder) {
+            error = "no safe folder to announce the port in";
+        } else if (bareName) {
+            link = quennet::posix::BoardLink::Claim(*folder + "/" + linkPath, pty.Path(), error);
+        } else {
+            link = quennet::posix::AnnounceBoard(*folder, chip, pty.Path(), error);
+        }
+        // A link the user named and cannot have is an error: another name
+        // would not be the one a terminal waits for.
+        if (!link.Held() && !linkPath.empty()) {
+            std::fprintf(stderr, "quennet-board: %s; choose another --link\n", error.c_str());
+            return 1;
+        }
+        if (link.Held())
+            std::fprintf(stderr, "quennet-board: listed as %s\n", link.Path().c_str());
         else
-            std::fprintf(stderr, "quennet-board: listed as %s\n", link.c_str());
+            std::fprintf(stderr, "quennet-board: %s\n", error.c_str());
     }
     // The path goes out once the board is listed, so that whoever reads it
     // finds the board in the port list as well.
@@ -223,7 +252,7 @@ int main(int argc, char** argv) {
 
     pty.Run(g_stop);
 
-    if (!link.empty()) ::unlink(link.c_str());
+    link = {};
     if (!flashOut.empty()) {
         if (!board.WriteFlash(flashOut, srecords)) {
             std::fprintf(stderr, "quennet-board: cannot write %s\n", flashOut.c_str());

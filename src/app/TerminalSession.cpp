@@ -224,16 +224,19 @@ void TerminalSession::CancelReopen() {
 }
 
 void TerminalSession::PortLost() {
-    const LostSession lost{w_.ComboComPort->currentText().toStdString(), w_.ComboBaud->currentText(),
-                           EffectiveIndex(w_.ComboBits)};
+    const std::string name = w_.ComboComPort->currentText().toStdString();
+    const LostSession lost{name, w_.ComboBaud->currentText(), EffectiveIndex(w_.ComboBits),
+                           DeviceReturn(name, port().OpenedIdentity())};
     if (hooks.lost) hooks.lost();
     // Unticking runs the ordinary close: choosers enabled, port closed.
     w_.CheckBox1->setChecked(false);
     QString text = QString("The device %1 went away; the port is closed.").arg(QString::fromStdString(lost.name));
     if (w_.CheckBoxReopen->isChecked()) {
-        reopenName_ = lost;
-        ReopenTimer->start();
-        text += " It is opened again when it comes back.";
+        if (lost.device.Recognisable()) {
+            reopenName_ = lost;
+            ReopenTimer->start();
+        }
+        text += QString::fromStdString(lost.device.WaitNote());
     }
     w_.LabelPortState->setText(text);
 }
@@ -244,9 +247,16 @@ void TerminalSession::ReopenTick() {
         return;
     }
     if (!port().Owner().Holds(PortUser::Terminal)) return;
-    const LostSession session = *reopenName_;
     const FormEnvironment& env = services_.env();
-    if (env.portPresent && !env.portPresent(session.name)) return;
+    // Only the device that went away is opened again, wherever it is back.
+    const DeviceReturn::Look look = reopenName_->device.LookFor(
+        [this](const std::string& n) { return port().ComIdentify(n); },
+        env.listPorts ? env.listPorts().value_or(std::vector<std::string>{}) : std::vector<std::string>{});
+    if (look.kind == DeviceReturn::Look::Kind::Stranger)
+        w_.LabelPortState->setText(QString::fromStdString(reopenName_->device.StrangerNote(look)));
+    if (look.kind != DeviceReturn::Look::Kind::Back) return;
+    LostSession session = *reopenName_;
+    session.name = look.path;
     // The controls first, while the port is closed: choosing the port
     // unticks "Open Com.", which must find nothing to close.
     w_.ComboComPort->SelectPath(session.name);
@@ -260,8 +270,7 @@ void TerminalSession::ReopenTick() {
         const QSignalBlocker quiet(w_.CheckBox1);
         w_.CheckBox1->setChecked(true);
     }
-    w_.LabelPortState->setText(
-        QString("The device %1 is back; the port is open again.").arg(QString::fromStdString(session.name)));
+    w_.LabelPortState->setText(QString::fromStdString(session.device.BackNote(look)));
 }
 
 }  // namespace quennet

@@ -110,6 +110,7 @@ private:
         std::string name;
         QString baud;
         int format = -1;
+        DeviceReturn device{"", {}};  // the device itself, to know it again
     };
     std::optional<LostSession> reopenName_;
 };

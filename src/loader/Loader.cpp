@@ -118,6 +118,10 @@ int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
     // A sequence that ended without giving the port back leaves the
     // terminal stuck at the target's settings; hand it back here.
     if (PortReopened && !restored_) RestoreTerminalPort();
+    // A failure of the line itself gets its cause under the run's last
+    // error: no answer comes from a device that is not there.
+    if (result != 0 && host_.port.ComDeviceGone())
+        AddLine("The device " + runInputs_.terminalPort + " went away.");
     // The terminal's port gets its low-latency flag back as it had it.
     fast_.reset();
 

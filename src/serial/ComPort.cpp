@@ -41,9 +41,14 @@ int ComPort::OpenWith(const std::string& name, Adjust adjust) {
     // report that the port cannot be opened.
     if (device_ && ComClose() != kComOk) return kComCannotOpen;
 
+    lastOpenMissing_ = false;
     if (!factory_) return kComCannotOpen;
     std::unique_ptr<SerialDevice> device = factory_();
-    if (!device || !device->Open(PortNameToPath(name))) return kComCannotOpen;
+    if (!device) return kComCannotOpen;
+    if (!device->Open(PortNameToPath(name))) {
+        lastOpenMissing_ = device->Missing();
+        return kComCannotOpen;
+    }
 
     LineSettings settings;
     if (!device->GetSettings(settings)) {
@@ -59,6 +64,8 @@ int ComPort::OpenWith(const std::string& name, Adjust adjust) {
     device->Purge(true, false);
     device->Purge(false, true);
     device_ = std::move(device);
+    openedIdentity_ = {};
+    if (identify_) openedIdentity_ = identify_(name).value_or(DeviceIdentity{});
     lowLatencyGranted_ = false;
     modemLinesRefused_ = false;
     if (lowLatencyRequested_) ApplyLowLatency();

@@ -4,9 +4,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/Clock.h"
+#include "serial/DeviceIdentity.h"
 #include "serial/PortOwner.h"
 #include "serial/SerialDevice.h"
 
@@ -104,6 +106,19 @@ public:
     // Whether the open device has gone away (see SerialDevice::Lost); the
     // port stays open until its owner closes it.
     bool ComDeviceLost() { return device_ && device_->Lost(); }
+    // Whether the device is gone: the open one has gone away, or the last
+    // open found nothing at the path.
+    bool ComDeviceGone() { return device_ ? device_->Lost() : lastOpenMissing_; }
+    // What identifies the device of the last successful open (see
+    // IdentifyPort), taken as it opened.
+    const DeviceIdentity& OpenedIdentity() const { return openedIdentity_; }
+    // How devices are identified at open; IdentifyPort unless replaced.
+    void SetIdentifySource(IdentifyFn identify) { identify_ = std::move(identify); }
+    // The device at a port name now, by the same source; nothing when no
+    // device is there.
+    std::optional<DeviceIdentity> ComIdentify(const std::string& name) const {
+        return identify_ ? identify_(name) : std::nullopt;
+    }
     // The open device's descriptor for an event loop to watch, or -1.
     int ReadableHandle() const { return device_ ? device_->ReadableHandle() : -1; }
     Clock& clock() { return clock_; }
@@ -142,6 +157,9 @@ private:
     bool lowLatencyFound_ = false;    // how this device had its flag
     bool dtrAsserted_ = false;
     bool modemLinesRefused_ = false;
+    bool lastOpenMissing_ = false;
+    DeviceIdentity openedIdentity_;
+    IdentifyFn identify_ = IdentifyPort;
 };
 
 // Holds the low-latency request for a long operation (a programming run, an

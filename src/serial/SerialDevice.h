@@ -68,6 +68,9 @@ public:
     // Whether the device has gone for good (unplugged, hung up, the far
     // end of a pseudo-terminal closed): nothing will be read from it again.
     virtual bool Lost() { return false; }
+    // After a failed Open: whether no device was at the path at all (as
+    // after an unplug), rather than one that refused.
+    virtual bool Missing() const { return false; }
 
     // The driver's low-latency flag, which makes a USB adapter hand received
     // bytes on at once instead of holding them for its latency timer (on

@@ -5,8 +5,9 @@
 
 namespace quennet {
 
-std::uint32_t LocalTimeOfDayMs() {
-    const auto now = std::chrono::system_clock::now();
+std::uint32_t LocalTimeOfDayMs() { return LocalTimeOfDayMsAt(std::chrono::system_clock::now()); }
+
+std::uint32_t LocalTimeOfDayMsAt(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     // The C library checks the zone's file on every conversion (a system

@@ -54,11 +54,13 @@ protected:
 };
 
 TEST_F(BoardEndToEnd, TerminalSessionWithTheListedBoard) {
-    StartBoard({"--chip", "stm32", "--period", "0"});
+    // A link of this test's own: boards of other tests may run meanwhile.
+    const std::string name = "e2e-" + std::to_string(getpid());
+    StartBoard({"--chip", "stm32", "--period", "0", "--link", name});
     // The board is listed after the real devices, by its link.
     const auto folder = posix::BoardAnnounceDir(false);
     ASSERT_TRUE(folder);
-    const std::string link = *folder + "/board-stm32-" + std::to_string(board->Pid());
+    const std::string link = *folder + "/" + name;
     const auto listed = SystemSerialPorts();
     ASSERT_TRUE(listed);
     ASSERT_FALSE(listed->empty());
@@ -155,8 +157,18 @@ TEST_F(BoardEndToEnd, BoardKilledDuringARunFailsTheRunAndTheWindowStaysUsable) {
     StartBoard({"--chip", "stm32", "--no-announce"});
     TForm1& f = OpenTerminal(board->Path());
     ASSERT_TRUE(Shows("ready."));
-    QTimer::singleShot(700, [this] { board->Stop(SIGKILL); });
+    // The board dies once the run is programming: the run lets the window
+    // process its events between blocks, so the timer looks then.
+    QTimer killer;
+    killer.setInterval(5);
+    QObject::connect(&killer, &QTimer::timeout, [&] {
+        if (!f.Memo2->toPlainText().contains("Programming ...")) return;
+        killer.stop();
+        board->Stop(SIGKILL);
+    });
+    killer.start();
     EXPECT_EQ(Program(kTargetStm32_115200, firmware, false), 1);
+    EXPECT_FALSE(killer.isActive()) << "the run ended before it was programming";
     const QStringList lines = LogLines();
     EXPECT_TRUE(lines.contains("Programming ...")) << f.Memo2->toPlainText().toStdString();
     EXPECT_TRUE(lines.contains("ERROR: Programming error.")) << f.Memo2->toPlainText().toStdString();

@@ -290,7 +290,9 @@ TEST_F(FormLoader, ARunThatLeavesThePortClosedUnticksOpenCom) {
     });
     f.ComboTarget->setCurrentIndex(kTargetStm32_115200);
     f.Button1->click();
-    EXPECT_TRUE(Log().endsWith("FATAL ERROR: Can't open COM port.\n"));
+    EXPECT_TRUE(Log().endsWith("FATAL ERROR: Can't open COM port.\nThe device " + f.ComboComPort->currentText() +
+                               " went away.\n"))
+        << Log().toStdString();
     EXPECT_FALSE(port.IsOpen());
     EXPECT_FALSE(f.CheckBox1->isChecked());
     EXPECT_TRUE(f.ComboComPort->isEnabled() && f.ComboBaud->isEnabled() && f.ComboBits->isEnabled());

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ protected:
     QTemporaryDir dir;
     ComPort port{PosixSerialDeviceFactory(), SystemClock()};
     std::vector<std::string> messages;
+    std::vector<std::string> listed;  // the system's port list
     std::unique_ptr<TForm1> form;
 
     // A new pseudo-terminal: its far end in master, its device at slavePath.
@@ -56,7 +58,7 @@ protected:
         FormEnvironment env;
         env.settingsPath = dir.filePath("q.INI").toStdString();
         env.port = &port;
-        env.listPorts = [] { return std::vector<std::string>{}; };
+        env.listPorts = [this] { return listed; };
         env.messageBox = [this](const std::string&, const std::string& t) { messages.push_back(t); };
         env.errorBox = [this](const std::string& t) { messages.push_back(t); };
         form = std::make_unique<TForm1>(env);
@@ -69,12 +71,12 @@ protected:
         if (master >= 0) close(master);
     }
 
-    // Pumps the real event loop (the 2 ms timer runs) until cond or 3 s.
+    // Pumps the real event loop (the 2 ms timer runs) until cond or 10 s.
     template <class Cond>
     bool WaitFor(Cond cond) {
         QElapsedTimer t;
         t.start();
-        while (!cond() && t.elapsed() < 3000) QTest::qWait(5);
+        while (!cond() && t.elapsed() < 10000) QTest::qWait(5);
         return cond();
     }
 
@@ -246,6 +248,65 @@ TEST_F(FormPtyLink, ClosingTheSessionLeavesNoNotifierOnAClosedDescriptor) {
     QTest::qWait(100);
     qInstallMessageHandler(previous);
     for (const std::string& w : warnings) EXPECT_EQ(w.find("QSocketNotifier"), std::string::npos) << w;
+}
+
+// Identities from a fake machine: the adapter that went away is known again
+// where it comes back, and another one at its path is left alone.
+TEST_F(FormPty, ReopenTakesOnlyTheAdapterThatWentAway) {
+    std::map<std::string, DeviceIdentity> machine;
+    port.SetIdentifySource([&machine](const std::string& path) -> std::optional<DeviceIdentity> {
+        const auto it = machine.find(path);
+        if (it == machine.end()) return std::nullopt;
+        return it->second;
+    });
+    DeviceIdentity adapter;
+    adapter.usbVendor = "0403";
+    adapter.usbProduct = "6001";
+    adapter.usbSerial = "A1";
+    DeviceIdentity other = adapter;
+    other.usbSerial = "B2";
+    machine[slavePath] = adapter;
+    form->CheckBoxReopen->setChecked(true);
+    OpenTypedPath();
+
+    // The pty the adapter comes back on is made first, so that it gets
+    // another number than the one that goes.
+    const std::string first = slavePath;
+    const int firstMaster = master;
+    ASSERT_NO_FATAL_FAILURE(OpenMaster());
+    const std::string second = slavePath;
+    machine.clear();
+    close(firstMaster);
+    ASSERT_TRUE(WaitFor([&] { return !form->CheckBox1->isChecked(); }));
+    machine[first] = other;
+    ASSERT_TRUE(WaitFor([&] { return form->LabelPortState->text().startsWith("Another device"); }));
+    EXPECT_EQ(form->LabelPortState->text().toStdString(),
+              "Another device (USB 0403:6001 serial B2) is now at " + first +
+                  "; it is left alone, and the device that went away is still waited for.");
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(form->ReopenWaiting());
+
+    machine[second] = adapter;
+    listed = {first, second};
+    ASSERT_TRUE(WaitFor([&] { return port.IsOpen(); }));
+    EXPECT_EQ(form->ComboComPort->currentText().toStdString(), second);
+    EXPECT_EQ(form->LabelPortState->text().toStdString(),
+              "The device " + first + " is back as " + second + "; the port is open again.");
+    ASSERT_EQ(write(master, "B\n", 2), 2);
+    ASSERT_TRUE(WaitFor([&] { return form->Memo1->toPlainText().contains("B"); }));
+}
+
+// A pseudo-terminal opened by its own path: the next pty with that number
+// may be anyone's, so it is not waited for, and the status bar says why.
+TEST_F(FormPty, APlainPseudoTerminalIsNotWaitedFor) {
+    form->CheckBoxReopen->setChecked(true);
+    OpenTypedPath();
+    close(master);
+    master = -1;
+    ASSERT_TRUE(WaitFor([&] { return !form->CheckBox1->isChecked(); }));
+    EXPECT_FALSE(form->ReopenWaiting());
+    EXPECT_TRUE(form->LabelPortState->text().contains("It is not opened again by itself"))
+        << form->LabelPortState->text().toStdString();
 }
 
 TEST_F(FormPty, SecondOpenOfTheSameDeviceIsRefused) {

@@ -74,12 +74,13 @@ protected:
         return f;
     }
 
-    // Pumps the real event loop (the 2 ms pump runs) until cond or 5 s.
+    // Pumps the real event loop (the 2 ms pump runs) until cond, or 30 s
+    // on a machine so loaded that something must be wrong.
     template <class Cond>
     bool WaitFor(Cond cond) {
         QElapsedTimer t;
         t.start();
-        while (!cond() && t.elapsed() < 5000) QTest::qWait(5);
+        while (!cond() && t.elapsed() < 30000) QTest::qWait(5);
         return cond();
     }
     bool Shows(const char* text) {

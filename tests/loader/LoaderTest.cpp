@@ -209,7 +209,7 @@ TEST_F(LoaderTest, TargetReopenFailureLeavesThePortClosedWithoutRestore) {
     });
     ASSERT_TRUE(loader.StartProgram(inputs));
     EXPECT_EQ(log.Lines(), (Lines{"Begin program MSP430.", "Changing Serial baud rate.",
-                                  "FATAL ERROR: Can't open COM port."}));
+                                  "FATAL ERROR: Can't open COM port.", "The device ttyQ0 went away."}));
     EXPECT_FALSE(port.IsOpen());
     EXPECT_FALSE(loader.PortReopened);
     EXPECT_EQ(line.EventsOf(SimEvent::Kind::OpenFailed).size(), 1u);  // no second try

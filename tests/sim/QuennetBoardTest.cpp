@@ -15,7 +15,6 @@
 #include <iterator>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BoardProcess.h"
@@ -57,12 +56,37 @@ TEST(QuennetBoard, HelpNamesEveryOptionAndBadOptionsAreRefused) {
     EXPECT_EQ(pclose(help), 0);
     for (const char* option : {"--chip msp430|stm32", "--device-id", "--bsl-version", "--product-id",
                                "--bootloader-version", "--flash-out", "--flash-format bin|srec", "--blank-flash",
-                               "--rdp", "413  STM32F407VG, 1024 KiB", "--adapter ftdi|none"})
+                               "--rdp", "413  STM32F407VG, 1024 KiB", "--adapter ftdi|none", "--link PATH"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 
     for (const char* bad : {"--chip avr", "--device-id xyz", "--bootloader-version 123",
-                            "--flash-format hex", "--flash-out", "--frobnicate", "--adapter ch340"})
+                            "--flash-format hex", "--flash-out", "--frobnicate", "--adapter ch340",
+                            "--link", "--no-announce --link b"})
         EXPECT_EQ(Shell(std::string(QUENNET_BOARD_EXE " ") + bad + " >/dev/null 2>&1"), 2) << bad;
+}
+
+// The link a board is started with comes back with the board; while a
+// running board holds it, another board is refused it.
+TEST(QuennetBoard, ANamedLinkIsTheRunningBoardsAlone) {
+    testing::TempDir dir;
+    const std::string link = dir.File("board");
+    const std::string err = dir.File("second.err");
+    for (int round = 0; round < 2; ++round) {
+        testing::BoardProcess board(QUENNET_BOARD_EXE, {"--period", "0", "--link", link});
+        ASSERT_TRUE(board.Started());
+        char target[256] = {};
+        ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(board.Path(), target);
+
+        testing::BoardProcess second(QUENNET_BOARD_EXE, {"--period", "0", "--link", link}, err);
+        EXPECT_FALSE(second.Started());
+        EXPECT_EQ(second.Stop(), 1);
+        std::ifstream in(err);
+        const std::string said((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_NE(said.find(link + " belongs to a running board"), std::string::npos) << said;
+        ASSERT_EQ(board.Stop(), 0);
+        EXPECT_NE(::access(link.c_str(), F_OK), 0);
+    }
 }
 
 // A pty alone is instant; the board gives every byte its time on the wire.
@@ -74,7 +98,7 @@ TEST(QuennetBoard, BytesTakeTheirWireTime) {
     using Clock = std::chrono::steady_clock;
     auto readUntil = [fd](const std::string& end) {
         std::string got;
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
         while (Clock::now() < deadline && (got.size() < end.size() || got.compare(got.size() - end.size(), end.size(), end) != 0)) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 10) <= 0) continue;
@@ -151,13 +175,16 @@ TEST(QuennetBoard, Stm32flashWritesVerifiesAndReadsBackEachFamilyModel) {
 // common BSL hosts do) has not re-entered the loader: the password it gave
 // stays good until the next entry.
 TEST(QuennetBoard, AnInputFlushBetweenMsp430CommandsKeepsTheLoaderUnlocked) {
-    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "msp430", "--no-announce", "--period", "0"});
+    testing::TempDir dir;
+    const std::string reports = dir.File("board.err");
+    testing::BoardProcess board(QUENNET_BOARD_EXE, {"--chip", "msp430", "--no-announce", "--period", "0"}, reports);
     ASSERT_TRUE(board.Started());
     const int fd = OpenRaw(board.Path(), B9600, true);
     ASSERT_GE(fd, 0);
+    // n bytes as soon as they come; the bound is for a board that is silent.
     auto read = [fd](std::size_t n) {
         Bytes got;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 10) <= 0) continue;
@@ -184,7 +211,15 @@ TEST(QuennetBoard, AnInputFlushBetweenMsp430CommandsKeepsTheLoaderUnlocked) {
         EXPECT_EQ(::write(fd, f.data(), f.size()), static_cast<ssize_t>(f.size()));
         return read(answer);
     };
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The board enters its loader once it sees the line opened at 9600, and
+    // reports it.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (testing::Slurp(reports).find("bootloader at 9600 baud") == std::string::npos &&
+           std::chrono::steady_clock::now() < until) {
+        pollfd none{-1, 0, 0};
+        ::poll(&none, 0, 5);
+    }
+    ASSERT_NE(testing::Slurp(reports).find("bootloader at 9600 baud"), std::string::npos);
     EXPECT_EQ(command(0x18, 0xFF00, 0xA506, {}, 1), Bytes{0x90});
     EXPECT_EQ(command(0x10, 0, 0, Bytes(32, 0xFF), 1), Bytes{0x90});
     const Bytes info = command(0x14, 0x0FF0, 16, {}, 22);

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +62,57 @@ TEST(TimeStamp, HoursMinutesSecondsAndMilliseconds) {
     EXPECT_EQ(FormatTimeOfDay(86'400'000 + 61'010), "00:01:01.010 ");  // past midnight: the next day
 }
 
+// The time zone of the test process for a while (a rule string, so that no
+// zone files are needed).
+class LocalZone {
+public:
+    explicit LocalZone(const char* tz) {
+        if (const char* was = std::getenv("TZ")) was_ = was;
+        Set(tz);
+    }
+    ~LocalZone() { Set(was_ ? was_->c_str() : nullptr); }
+    LocalZone(const LocalZone&) = delete;
+    LocalZone& operator=(const LocalZone&) = delete;
+
+private:
+    static void Set(const char* tz) {
+#ifdef _WIN32
+        _putenv_s("TZ", tz ? tz : "");
+        _tzset();
+#else
+        if (tz)
+            setenv("TZ", tz, 1);
+        else
+            unsetenv("TZ");
+        tzset();
+#endif
+    }
+    std::optional<std::string> was_;
+};
+
+TEST(TimeStamp, LocalTimeAcrossMidnightAndTheClockChanges) {
+    const LocalZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    using std::chrono::milliseconds;
+    const auto at = [](std::int64_t utcMs) {
+        return FormatTimeOfDay(LocalTimeOfDayMsAt(std::chrono::system_clock::time_point(milliseconds(utcMs))));
+    };
+    constexpr std::int64_t k2024_03_30 = 1711756800000;  // 2024-03-30 00:00 UTC, a Saturday
+    constexpr std::int64_t kHour = 3600000;
+    if (at(k2024_03_30 + 24 * kHour + kHour) != "03:00:00.000 ") GTEST_SKIP() << "the C library keeps no summer time rule";
+    struct Case {
+        std::int64_t utcMs;
+        const char* shown;
+    } cases[] = {
+        {k2024_03_30 + 23 * kHour - 1, "23:59:59.999 "},       // the last of Saturday, winter time
+        {k2024_03_30 + 23 * kHour, "00:00:00.000 "},           // Sunday begins
+        {k2024_03_30 + 24 * kHour + kHour - 500, "01:59:59.500 "},  // the hour before the change
+        {k2024_03_30 + 24 * kHour + kHour + 500, "03:00:00.500 "},  // summer time
+        {1729990800000 - 1, "02:59:59.999 "},                  // 27 October, the last of summer time
+        {1729990800000, "02:00:00.000 "},                      // the hour again, winter time
+    };
+    for (const Case& c : cases) EXPECT_EQ(at(c.utcMs), c.shown) << c.utcMs;
+}
+
 struct TextCase {
     const char* what;
     ViewOptions options;
@@ -84,6 +139,12 @@ TEST(ReceiveView, TextOptions) {
         {"surrogates, past Unicode and C1 controls", Utf8(), {"\xED\xA0\x80|\xF4\x90\x80\x80|\xC2\x85"},
          "<ED><A0><80>|<F4><90><80><80>|<C2><85>"},
         {"a line end cuts a character short", Utf8(), {"\xE2\x82\n"}, "<E2><82>\n"},
+        {"three bytes: the overlong U+07FF, then the first real one", Utf8(), {"\xE0\x9F\xBF|\xE0\xA0\x80"},
+         "<E0><9F><BF>|{U+0800}"},
+        {"the surrogates' bounds", Utf8(), {"\xED\x9F\xBF|\xED\xBF\xBF|\xEE\x80\x80"},
+         "{U+D7FF}|<ED><BF><BF>|{U+E000}"},
+        {"a lead byte where a continuation belongs starts anew", Utf8(), {"\xE2\xC3\xA9\xE2\x82\xF0\x9F\x98\x80"},
+         "<E2>\xE9<E2><82>{U+1F600}"},
         {"SGR and other sequences leave no text", Ansi(), {"\x1b[1;31mred\x1b[0m \x1b[2J\x1b[H\x1b[?25lok"}, "red ok"},
         {"a sequence cut by the chunk's end", Ansi(), {"a\x1b", "[3", "2mb"}, "ab"},
         {"ESC before anything but [ shows", Ansi(), {"\x1b" "c!"}, "\x1b" "c!"},

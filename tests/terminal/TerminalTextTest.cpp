@@ -321,5 +321,26 @@ TEST(TerminalText, FindGoesEitherWayAndRoundTheEnd) {
     EXPECT_EQ(t.FindInLine(2, 6, 10, U"a", true), (std::vector<std::size_t>{7}));
 }
 
+// Cyrillic capitals U+0400-U+040F (Ѐ to Џ) fold to U+0450-U+045F, the
+// neighbours on either side by their own rules.
+TEST(TerminalText, FindFoldsTheFirstCyrillicCapitals) {
+    struct Case {
+        char32_t shown, typed;
+        bool found;
+    } cases[] = {
+        {0x400, 0x450, true}, {0x40F, 0x45F, true}, {0x450, 0x400, true}, {0x45F, 0x40F, true},
+        {0x3FF, 0x44F, false}, {0x410, 0x460, false}, {0x410, 0x430, true},
+    };
+    for (const Case& c : cases) {
+        TerminalText t;
+        const CellString line = {U'x', c.shown, U'y'};
+        t.AppendCells(line);
+        const char32_t pattern[] = {c.typed, 0};
+        EXPECT_EQ(t.FindInLine(0, 0, 3, pattern, false), c.found ? std::vector<std::size_t>{1} : std::vector<std::size_t>{})
+            << std::hex << static_cast<unsigned>(c.shown) << " by " << static_cast<unsigned>(c.typed);
+        EXPECT_TRUE(t.FindInLine(0, 0, 3, pattern, true).empty() || c.shown == c.typed);
+    }
+}
+
 }  // namespace
 }  // namespace quennet

@@ -28,6 +28,7 @@ bool PosixSerialDevice::Open(const std::string& path) {
     do {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
+    missing_ = fd < 0 && (errno == ENOENT || errno == ENODEV || errno == ENXIO);
     if (fd < 0) return false;
 
     auto fail = [fd]() {

@@ -37,6 +37,7 @@ public:
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
     bool Lost() override;
+    bool Missing() const override { return missing_; }
     int ReadableHandle() const override { return fd_; }
     bool GetLowLatency(bool& on) override;
     bool SetLowLatency(bool on) override;
@@ -50,6 +51,7 @@ private:
     long long WireTimeMs(std::size_t n) const;
 
     int fd_ = -1;
+    bool missing_ = false;
     std::string path_;
     posix::TermiosSnapshot saved_;
     LineSettings current_;

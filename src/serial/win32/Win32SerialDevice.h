@@ -44,6 +44,9 @@ public:
     long Write(const std::uint8_t* data, std::size_t n) override;
     bool Close() override;
     bool Lost() override;
+    bool Missing() const override {
+        return openError_ == ERROR_FILE_NOT_FOUND || openError_ == ERROR_PATH_NOT_FOUND;
+    }
 
     // The last Win32 error of a failed Open, for a message.
     DWORD OpenError() const { return openError_; }

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "TempDir.h"
@@ -60,20 +62,59 @@ TEST(BoardAnnounce, ListsOnlyBoardsThatAreStillThere) {
     ASSERT_EQ(unlockpt(master), 0);
     const std::string pty = ptsname(master);
 
-    const std::string live = AnnounceBoard(folder, "stm32", pty);
-    ASSERT_EQ(live, folder + "/board-stm32-" + std::to_string(getpid()));
-    // A process that has ended, a target that is not a pty, a pty that is gone.
-    const pid_t child = fork();
-    if (child == 0) _exit(0);
-    waitpid(child, nullptr, 0);
-    ASSERT_EQ(symlink(pty.c_str(), (folder + "/board-msp430-" + std::to_string(child)).c_str()), 0);
-    ASSERT_EQ(symlink("/dev/null", (folder + "/board-x-" + std::to_string(getpid())).c_str()), 0);
-    ASSERT_EQ(symlink("/dev/pts/999999", (folder + "/board-y-" + std::to_string(getpid())).c_str()), 0);
-    EXPECT_EQ(AnnouncedBoards(folder), std::vector<std::string>{live});
+    std::string error;
+    BoardLink live = AnnounceBoard(folder, "stm32", pty, error);
+    ASSERT_TRUE(live.Held()) << error;
+    EXPECT_EQ(live.Path(), folder + "/quennet-board-stm32");
+    // A board that ended without removing its link (its lock is free), a
+    // target that is not a pty, a pty that is gone.
+    ASSERT_EQ(symlink(pty.c_str(), (folder + "/quennet-board-msp430").c_str()), 0);
+    ASSERT_EQ(close(open((folder + "/quennet-board-msp430.lock").c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+    BoardLink notPty = BoardLink::Claim(folder + "/x", "/dev/null", error);
+    BoardLink gonePty = BoardLink::Claim(folder + "/y", "/dev/pts/999999", error);
+    ASSERT_TRUE(notPty.Held() && gonePty.Held());
+    EXPECT_EQ(AnnouncedBoards(folder), std::vector<std::string>{live.Path()});
 
-    close(master);
+    // The link and its lock go with the board.
+    live = {};
     EXPECT_TRUE(AnnouncedBoards(folder).empty());
+    struct stat st {};
+    EXPECT_NE(lstat((folder + "/quennet-board-stm32").c_str(), &st), 0);
+    EXPECT_NE(lstat((folder + "/quennet-board-stm32.lock").c_str(), &st), 0);
+    close(master);
     EXPECT_TRUE(AnnouncedBoards(folder + "/missing").empty());
+}
+
+// A board started again takes its name back from a board that ended; a
+// second running board of the kind gets the next number, and a named link
+// that a running board holds is refused.
+TEST(BoardAnnounce, ARunningBoardKeepsItsLink) {
+    testing::TempDir base;
+    ASSERT_TRUE(base.ok());
+    const std::string folder = base.path().string();
+    const std::string first = folder + "/quennet-board-msp430";
+    ASSERT_EQ(symlink("/dev/pts/999998", first.c_str()), 0);  // left by a board killed earlier
+    std::string error;
+    BoardLink a = AnnounceBoard(folder, "msp430", "/dev/pts/1", error);
+    BoardLink b = AnnounceBoard(folder, "msp430", "/dev/pts/2", error);
+    BoardLink c = AnnounceBoard(folder, "msp430", "/dev/pts/3", error);
+    EXPECT_EQ(a.Path(), first);
+    EXPECT_EQ(b.Path(), first + "-2");
+    EXPECT_EQ(c.Path(), first + "-3");
+    char target[64] = {};
+    ASSERT_GT(readlink(first.c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "/dev/pts/1");
+
+    const BoardLink refused = BoardLink::Claim(first, "/dev/pts/4", error);
+    EXPECT_FALSE(refused.Held());
+    EXPECT_EQ(error, first + " belongs to a running board (process " + std::to_string(getpid()) + ")");
+    std::fill(std::begin(target), std::end(target), '\0');
+    ASSERT_GT(readlink(first.c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "/dev/pts/1");
+
+    b = {};
+    const BoardLink again = AnnounceBoard(folder, "msp430", "/dev/pts/5", error);
+    EXPECT_EQ(again.Path(), first + "-2");
 }
 
 }  // namespace
