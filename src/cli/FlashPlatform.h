@@ -37,10 +37,6 @@ std::vector<std::string> PortsMatching(const std::string& pattern);
 // Whether a port of that name is there now.
 bool PortThere(const std::string& port);
 
-// The serial number of the USB adapter behind a port, or its
-// /dev/serial/by-id name; "-" when neither is known.
-std::string AdapterSerial(const std::string& port);
-
 // Pushes what was written to the file onto the disk, where that is cheap.
 void SyncFile(std::FILE* file);
 

@@ -17,6 +17,7 @@
 #include "core/Sha256.h"
 #include "loader/FirmwareCheck.h"
 #include "loader/ProductionReport.h"
+#include "serial/DeviceIdentity.h"
 
 namespace quennet::cli {
 
@@ -168,7 +169,10 @@ void Production::Start(const std::string& port) {
             name = BoardShortName(port) + "#" + std::to_string(n);
     }
     slot->run.shortName = name;
-    slot->run.adapterSerial = AdapterSerial(port);
+    if (const auto id = IdentifyPort(port))
+        slot->run.adapterSerial = AdapterSerialOf(*id);
+    else
+        slot->run.adapterSerial = "-";
     slot->start = SteadyClock::now();
     std::string error;
     slot->worker = WorkerProcess::Start(s_.self, WorkerArgs(a_, port), error);

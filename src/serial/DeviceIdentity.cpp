@@ -86,4 +86,26 @@ std::string DeviceReturn::BackNote(const Look& look) const {
     return "The device " + path_ + " is back as " + look.path + "; the port is open again.";
 }
 
+std::string AdapterSerialOf(const DeviceIdentity& id) {
+    if (!id.usbSerial.empty()) return id.usbSerial;
+    const std::string& in = id.instance;
+    const auto first = in.find('\\');
+    const auto last = in.rfind('\\');
+    if (first != std::string::npos && last != first) {
+        const std::string bus = in.substr(0, first);
+        if (bus == "USB") {
+            // Windows makes up an ID with '&' in it for a device that has no
+            // serial number of its own.
+            const std::string tail = in.substr(last + 1);
+            if (!tail.empty() && tail.find('&') == std::string::npos) return tail;
+        } else if (bus == "FTDIBUS") {
+            const std::string ids = in.substr(first + 1, last - first - 1);
+            const auto plus = ids.rfind('+');
+            if (plus != std::string::npos && plus + 1 < ids.size()) return ids.substr(plus + 1);
+        }
+    }
+    if (!id.byId.empty()) return id.byId;
+    return "-";
+}
+
 }  // namespace quennet

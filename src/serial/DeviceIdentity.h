@@ -39,6 +39,12 @@ bool SameDevice(const DeviceIdentity& a, const DeviceIdentity& b);
 // empty when nothing is known.
 std::string DescribeDevice(const DeviceIdentity& id);
 
+// The adapter's serial number as a production report names it: the USB
+// serial number, else the one inside a Windows device instance ID
+// (USB\VID_0403&PID_6001\A50285BI, FTDIBUS\VID_0403+PID_6001+A50285BIA\0000),
+// else the by-id name; "-" when nothing tells it.
+std::string AdapterSerialOf(const DeviceIdentity& id);
+
 // Identifies the device that a port name (a path, or a bare name such as
 // ttyUSB0 or COM5) leads to now; nothing when no device is there. Each
 // backend defines it.

@@ -109,5 +109,28 @@ TEST(DeviceIdentityTest, OnlyTheDeviceThatWentAwayIsFoundAgain) {
     }
 }
 
+TEST(DeviceIdentityTest, TheAdapterSerialComesFromWhereverTheSystemKeepsIt) {
+    auto instance = [](const std::string& text) {
+        DeviceIdentity id;
+        id.instance = text;
+        return id;
+    };
+    DeviceIdentity linked;
+    linked.byId = "usb-Silicon_Labs_CP2102-if00-port0";
+    const struct {
+        DeviceIdentity id;
+        const char* serial;
+    } rows[] = {
+        {Usb("A50285BI"), "A50285BI"},
+        {instance(R"(USB\VID_10C4&PID_EA60\0001)"), "0001"},
+        {instance(R"(USB\VID_2341&PID_0043\5&2C6A4B1&0&1)"), "-"},  // made up by Windows
+        {instance(R"(FTDIBUS\VID_0403+PID_6001+A50285BIA\0000)"), "A50285BIA"},
+        {instance(R"(ACPI\PNP0501\1)"), "-"},
+        {linked, "usb-Silicon_Labs_CP2102-if00-port0"},
+        {DeviceIdentity{}, "-"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(AdapterSerialOf(r.id), r.serial) << r.id.instance;
+}
+
 }  // namespace
 }  // namespace quennet

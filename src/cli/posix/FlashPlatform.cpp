@@ -15,8 +15,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fstream>
 
 namespace quennet::cli {
 
@@ -59,14 +57,6 @@ private:
 std::string RealPath(const std::string& path) {
     char buf[PATH_MAX];
     return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
-
-std::string FirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
-    return line;
 }
 
 }  // namespace
@@ -129,35 +119,6 @@ std::vector<std::string> PortsMatching(const std::string& pattern) {
 bool PortThere(const std::string& port) {
     struct stat st {};
     return ::stat(port.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
-}
-
-std::string AdapterSerial(const std::string& port) {
-    const std::string device = RealPath(port);
-    if (device.empty()) return "-";
-    const std::string tty = device.substr(device.find_last_of('/') + 1);
-    // The USB device is the first folder above the tty's device that has
-    // a vendor ID; its serial file holds the adapter's serial number.
-    std::string dir = RealPath("/sys/class/tty/" + tty + "/device");
-    for (int up = 0; !dir.empty() && dir != "/sys" && up < 8; ++up) {
-        struct stat st {};
-        if (::stat((dir + "/idVendor").c_str(), &st) == 0) {
-            const std::string serial = FirstLine(dir + "/serial");
-            if (!serial.empty()) return serial;
-            break;
-        }
-        dir = dir.substr(0, dir.find_last_of('/'));
-    }
-    if (port.find("/serial/by-id/") != std::string::npos) return port.substr(port.find_last_of('/') + 1);
-    if (DIR* d = ::opendir("/dev/serial/by-id")) {
-        std::string name = "-";
-        while (dirent* e = ::readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            if (RealPath(std::string("/dev/serial/by-id/") + e->d_name) == device) name = e->d_name;
-        }
-        ::closedir(d);
-        return name;
-    }
-    return "-";
 }
 
 void SyncFile(std::FILE* file) {

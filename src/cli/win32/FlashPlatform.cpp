@@ -118,8 +118,6 @@ bool PortThere(const std::string& port) {
     return false;
 }
 
-std::string AdapterSerial(const std::string&) { return "-"; }
-
 void SyncFile(std::FILE* file) {
     std::fflush(file);
     _commit(_fileno(file));
