@@ -3,46 +3,25 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QPaintEvent>
-#include <QPainter>
 #include <QScrollBar>
-#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
 
 #include "terminal/Charset.h"
+#include "terminal/KeyBytes.h"
 
 namespace quennet {
 
-namespace {
-
-// Space between the frame and the text, as in the toolkit's text editors.
-constexpr int kMargin = 4;
-constexpr int kCaretWidth = 2;
-
-// The colours of SGR 30-37 and 90-97 (and 40-47 behind the text), chosen to
-// stay legible on the display's black.
-constexpr QRgb kAnsiColors[16] = {
-    qRgb(0, 0, 0),       qRgb(205, 49, 49),   qRgb(13, 188, 121),  qRgb(229, 229, 16),
-    qRgb(36, 114, 200),  qRgb(188, 63, 188),  qRgb(17, 168, 205),  qRgb(229, 229, 229),
-    qRgb(102, 102, 102), qRgb(241, 76, 76),   qRgb(35, 209, 139),  qRgb(245, 245, 67),
-    qRgb(59, 142, 234),  qRgb(214, 112, 214), qRgb(41, 184, 219),  qRgb(255, 255, 255),
-};
-const QColor kMatchColor(120, 100, 0);
-
-void AppendUcs4(QString& out, char32_t ch) {
-    if (ch > 0xFFFF) {
-        out += QChar(QChar::highSurrogate(ch));
-        out += QChar(QChar::lowSurrogate(ch));
-    } else {
-        out += QChar(static_cast<char16_t>(ch));
-    }
-}
-
-}  // namespace
+// The key codes and modifiers that KeyChars takes are the toolkit's own.
+static_assert(keys::kSpace == Qt::Key_Space && keys::kAt == Qt::Key_At && keys::kA == Qt::Key_A &&
+              keys::kZ == Qt::Key_Z && keys::kBracketLeft == Qt::Key_BracketLeft &&
+              keys::kBackslash == Qt::Key_Backslash && keys::kBracketRight == Qt::Key_BracketRight &&
+              keys::kEscape == Qt::Key_Escape && keys::kTab == Qt::Key_Tab && keys::kBackspace == Qt::Key_Backspace &&
+              keys::kReturn == Qt::Key_Return && keys::kEnter == Qt::Key_Enter);
+static_assert(keys::kShift == unsigned{Qt::ShiftModifier} && keys::kControl == unsigned{Qt::ControlModifier} &&
+              keys::kAlt == unsigned{Qt::AltModifier});
 
 TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     repaintTimer_ = new QTimer(this);
@@ -61,17 +40,11 @@ TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     pal.setColor(QPalette::Base, Qt::black);
     pal.setColor(QPalette::Text, QColor(0xC0, 0xC0, 0xC0));
     setPalette(pal);
-    for (int b = 0; b < 256; ++b) {
-        const char32_t ch = ByteToDisplayChar(static_cast<std::uint8_t>(b));
-        chars_[static_cast<std::size_t>(b)] = ch <= 0xFFFF ? static_cast<char16_t>(ch) : u'\uFFFD';
-    }
     scrollBarWidth_ = verticalScrollBar()->sizeHint().width();
     MeasureFont();
 }
 
-// The grid's pitch is the font's advance of a digit; every byte's glyph is
-// looked up once, in the font itself or, for characters it lacks (control
-// pictures, typographic quotes), in the font the toolkit falls back to.
+// The grid's pitch is the font's advance of a digit.
 void TerminalMemo::MeasureFont() {
     const QFont f = font();
     const QFontMetricsF metricsF(f);
@@ -81,73 +54,7 @@ void TerminalMemo::MeasureFont() {
     advance_ = std::max<qreal>(1.0, std::round(metricsF.horizontalAdvance(QLatin1Char('0'))));
     rowHeight_ = std::max(1, metrics.height());
     ascent_ = metrics.ascent();
-    fonts_.clear();
-    fonts_.push_back(QRawFont::fromFont(f));
-    wideGlyphs_.clear();
-    for (std::size_t b = 0; b < 256; ++b) glyphs_[b] = LookUp(chars_[b]);
-}
-
-TerminalMemo::Glyph TerminalMemo::LookUp(char32_t ch) {
-    QString text;
-    AppendUcs4(text, ch);
-    if (text.size() == 1 && text[0].isSpace()) return {};
-    const QRawFont& main = fonts_.front();
-    if (main.isValid() && main.supportsCharacter(ch)) {
-        const QList<quint32> index = main.glyphIndexesForString(text);
-        if (!index.isEmpty() && index[0] != 0) return Glyph{0, index[0]};
-    }
-    QTextLayout layout(text, font());
-    layout.beginLayout();
-    layout.createLine();
-    layout.endLayout();
-    const QList<QGlyphRun> runs = layout.glyphRuns();
-    if (runs.isEmpty() || runs[0].glyphIndexes().isEmpty()) return {};
-    const QRawFont raw = runs[0].rawFont();
-    auto it = std::find(fonts_.begin(), fonts_.end(), raw);
-    if (it == fonts_.end()) it = fonts_.insert(fonts_.end(), raw);
-    return Glyph{static_cast<int>(it - fonts_.begin()), runs[0].glyphIndexes()[0]};
-}
-
-const TerminalMemo::Glyph& TerminalMemo::GlyphOf(char32_t code) {
-    static const Glyph kNone;
-    if (code < 0x100) return glyphs_[code];
-    auto it = wideGlyphs_.find(code);
-    if (it != wideGlyphs_.end()) return it->second;
-    // Looking a character up takes a text layout: a picture does a few,
-    // and the characters left over come with the next picture, so that a
-    // stream of ever new characters cannot hold the window.
-    if (lookUpsLeft_ == 0) {
-        glyphsPending_ = true;
-        return kNone;
-    }
-    --lookUpsLeft_;
-    if (wideGlyphs_.size() >= kMaxWideGlyphs) wideGlyphs_.clear();
-    return wideGlyphs_.emplace(code, LookUp(code)).first->second;
-}
-
-int TerminalMemo::PenOf(Cell c) {
-    const unsigned fg = cell::Fg(c);
-    const bool bold = (c & cell::kBold) != 0;
-    if (fg == 0) return bold ? kBoldPen : 0;
-    // Bold takes the bright form of the eight colours, as terminals do.
-    if (bold && fg <= 8) return static_cast<int>(fg + 8);
-    return static_cast<int>(std::min<unsigned>(fg, kDimPen));
-}
-
-QColor TerminalMemo::PenColor(int pen) const {
-    const QPalette& pal = palette();
-    const QColor text = pal.color(QPalette::Text);
-    switch (pen) {
-        case 0: return text;
-        case kDimPen: {
-            const QColor base = pal.color(QPalette::Base);
-            return QColor((text.red() + base.red()) / 2, (text.green() + base.green()) / 2,
-                          (text.blue() + base.blue()) / 2);
-        }
-        case kBoldPen: return text.lighter(140);
-        case kSelectedPen: return pal.color(QPalette::HighlightedText);
-        default: return QColor(kAnsiColors[pen - 1]);
-    }
+    glyphs_.SetFont(f);
 }
 
 int TerminalMemo::RowChars() const {
@@ -416,126 +323,6 @@ void TerminalMemo::changeEvent(QEvent* event) {
     }
 }
 
-void TerminalMemo::paintEvent(QPaintEvent* event) {
-    SyncRowWidth();
-    lookUpsLeft_ = kLookUpsPerPicture;
-    glyphsPending_ = false;
-    QPainter painter(viewport());
-    const QPalette& pal = palette();
-    // The background goes in strips: the raster engine hands one large fill
-    // to a pool of threads, whose wake-ups cost more than the fill itself.
-    const QRect area = event->rect();
-    const int strip = std::max(1, 16384 / std::max(1, area.width()));
-    for (int y = area.top(); y <= area.bottom(); y += strip)
-        painter.fillRect(QRect(area.left(), y, area.width(), std::min(strip, area.bottom() + 1 - y)), pal.color(QPalette::Base));
-
-    const auto top = static_cast<long long>(TopRow());
-    const int left = wrap_ == QPlainTextEdit::NoWrap ? horizontalScrollBar()->value() : 0;
-    const int firstRow = std::max(0, (event->rect().top() - kMargin) / rowHeight_);
-    const int lastRow = (event->rect().bottom() - kMargin) / rowHeight_;
-    const auto firstColumn = static_cast<std::size_t>(std::max(0.0, std::floor((left - kMargin) / advance_)));
-    const auto columns = static_cast<std::size_t>(std::ceil(viewport()->width() / advance_)) + 2;
-
-    TextPos selFrom = text_.Clamp(std::min(anchor_, head_));
-    TextPos selTo = text_.Clamp(std::max(anchor_, head_));
-    const bool selection = selFrom != selTo;
-
-    // Glyphs are collected per font and per pen, then drawn in one run
-    // each: no text layout, no shaping, whatever arrives.
-    const std::size_t runs = fonts_.size() * kPens;
-    std::vector<QList<quint32>> indexes(runs);
-    std::vector<QList<QPointF>> positions(runs);
-    const QColor highlight = pal.color(QPalette::Highlight);
-    const auto cells = [this](std::size_t from, std::size_t count, qreal x0, qreal y) {
-        return QRectF(x0 + static_cast<qreal>(from) * advance_, y, static_cast<qreal>(count) * advance_, rowHeight_);
-    };
-
-    for (int r = firstRow; r <= lastRow; ++r) {
-        const std::size_t rowIndex = static_cast<std::size_t>(top) + static_cast<std::size_t>(r);
-        if (rowIndex >= text_.RowCount()) break;
-        const TextRow row = text_.Row(rowIndex);
-        const CellView line = text_.Line(row.line);
-        const TextPos lineStart = text_.PosOf(row.line, 0);
-        const qreal y = kMargin + r * rowHeight_;
-        const qreal baseline = y + ascent_;
-        const qreal x0 = kMargin - left;
-        const std::size_t begin = std::min(firstColumn, row.length);
-        const std::size_t end = std::min(row.length, firstColumn + columns);
-
-        // Backgrounds that the target chose, a run of cells at a time.
-        for (std::size_t c = begin; c < end;) {
-            const unsigned bg = cell::Bg(line[row.start + c]);
-            std::size_t e = c + 1;
-            while (e < end && cell::Bg(line[row.start + e]) == bg) ++e;
-            if (bg != 0) painter.fillRect(cells(c, e - c, x0, y), QColor(kAnsiColors[bg - 1]));
-            c = e;
-        }
-
-        // Matches of the find bar's text that touch the visible cells.
-        if (!highlight_.empty()) {
-            const std::size_t m = highlight_.size();
-            const std::size_t from = row.start + (begin >= m ? begin - m + 1 : 0);
-            for (std::size_t at : text_.FindInLine(row.line, from, row.start + end + m - 1, highlight_, highlightCase_)) {
-                const std::size_t a = std::max(at, row.start + begin), b = std::min(at + m, row.start + end);
-                if (b > a) painter.fillRect(cells(a - row.start, b - a, x0, y), kMatchColor);
-            }
-        }
-
-        // The selected columns of this row, as offsets into the line.
-        std::size_t selBegin = 0, selEnd = 0;
-        bool breakSelected = false;
-        if (selection && lineStart.line >= selFrom.line && lineStart.line <= selTo.line) {
-            const std::size_t base = lineStart.column;
-            selBegin = lineStart.line == selFrom.line ? selFrom.column - base : 0;
-            selEnd = lineStart.line == selTo.line ? selTo.column - base : line.size();
-            selBegin = std::max(selBegin, row.start);
-            selEnd = std::min(selEnd, row.start + row.length);
-            breakSelected = lineStart.line < selTo.line && row.start + row.length == line.size();
-            if (selEnd > selBegin || breakSelected) {
-                const qreal from = x0 + static_cast<qreal>(selBegin - row.start) * advance_;
-                const qreal count = static_cast<qreal>(selEnd > selBegin ? selEnd - selBegin : 0) + (breakSelected ? 1 : 0);
-                painter.fillRect(QRectF(from, y, count * advance_, rowHeight_), highlight);
-            }
-        }
-
-        for (std::size_t c = begin; c < end; ++c) {
-            const std::size_t offset = row.start + c;
-            const Cell cl = line[offset];
-            const Glyph& g = GlyphOf(cell::Code(cl));
-            if (g.font < 0) continue;
-            const bool selected = offset >= selBegin && offset < selEnd;
-            const std::size_t run = static_cast<std::size_t>(g.font) * kPens +
-                                    static_cast<std::size_t>(selected ? kSelectedPen : PenOf(cl));
-            indexes[run].push_back(g.index);
-            positions[run].push_back(QPointF(x0 + static_cast<qreal>(c) * advance_, baseline));
-        }
-    }
-
-    for (std::size_t run = 0; run < runs; ++run) {
-        if (indexes[run].isEmpty()) continue;
-        QGlyphRun glyphs;
-        glyphs.setRawFont(fonts_[run / kPens]);
-        glyphs.setGlyphIndexes(indexes[run]);
-        glyphs.setPositions(positions[run]);
-        painter.setPen(PenColor(static_cast<int>(run % kPens)));
-        painter.drawGlyphRun(QPointF(0, 0), glyphs);
-    }
-
-    if (glyphsPending_) QTimer::singleShot(0, this, [this] { RepaintAll(); });
-
-    // The caret stays at the end of the text.
-    if (hasFocus()) {
-        const std::size_t endRow = text_.RowCount() - 1;
-        const auto r = static_cast<long long>(endRow) - top;
-        if (r >= 0 && r <= lastRow) {
-            const TextRow row = text_.Row(endRow);
-            const qreal x = kMargin - left + static_cast<qreal>(row.length) * advance_;
-            painter.fillRect(QRectF(x, kMargin + static_cast<qreal>(r) * rowHeight_, kCaretWidth, rowHeight_),
-                             pal.color(QPalette::Text));
-        }
-    }
-}
-
 // ---- selection and copy ----
 
 TextPos TerminalMemo::PosAt(const QPoint& point) const {
@@ -722,31 +509,10 @@ void TerminalMemo::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    QString text = event->text();
-    if (mods & Qt::ControlModifier) {
-        // Some platforms give no text for control combinations.
-        if (key >= Qt::Key_A && key <= Qt::Key_Z)
-            text = QString(QChar(char16_t(key - Qt::Key_A + 1)));
-        else if (key == Qt::Key_At || key == Qt::Key_Space)
-            text = QString(QChar(char16_t(0)));
-        else if (key == Qt::Key_BracketLeft)
-            text = QString(QChar(char16_t(0x1B)));
-        else if (key == Qt::Key_Backslash)
-            text = QString(QChar(char16_t(0x1C)));
-        else if (key == Qt::Key_BracketRight)
-            text = QString(QChar(char16_t(0x1D)));
-    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-        text = QStringLiteral("\r");
-    } else if (key == Qt::Key_Backspace) {
-        text = QString(QChar(char16_t(0x08)));
-    } else if (key == Qt::Key_Escape) {
-        text = QString(QChar(char16_t(0x1B)));
-    } else if (key == Qt::Key_Tab) {
-        text = QStringLiteral("\t");
-    }
-    if (!text.isEmpty()) {
+    const std::u32string typed = KeyChars(key, static_cast<unsigned>(mods.toInt()), event->text().toStdU32String());
+    if (!typed.empty()) {
         if (onKeyPress) {
-            for (char32_t ch : text.toUcs4()) onKeyPress(ch);
+            for (char32_t ch : typed) onKeyPress(ch);
         }
         event->accept();
         return;

@@ -3,16 +3,16 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
-#include <QRawFont>
 #include <QTimer>
-#include <array>
 #include <functional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "app/GlyphCache.h"
 #include "terminal/TerminalDisplay.h"
 #include "terminal/TerminalText.h"
+
+class QPainter;
 
 namespace quennet {
 
@@ -113,10 +113,9 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    struct Glyph {
-        int font = -1;  // index into fonts_, -1 for nothing to draw
-        quint32 index = 0;
-    };
+    // Space between the frame and the text, as in the toolkit's text editors.
+    static constexpr int kMargin = 4;
+    static constexpr int kCaretWidth = 2;
     // Pen colours of the glyph runs: the text colour, the sixteen ANSI
     // colours, dim, bold text in the text colour, selected text.
     static constexpr int kDimPen = 17;
@@ -124,8 +123,15 @@ private:
     static constexpr int kSelectedPen = 19;
     static constexpr int kPens = 20;
 
-    Glyph LookUp(char32_t ch);
-    const Glyph& GlyphOf(char32_t code);
+    // One picture's drawing, in steps (TerminalMemoPaint.cpp).
+    struct Picture;
+    void PaintBackground(QPainter& painter, const QRect& area) const;
+    void PaintRowBackgrounds(QPainter& painter, const Picture& p, const TextRow& row, qreal y) const;
+    void PaintMatches(QPainter& painter, const Picture& p, const TextRow& row, qreal y) const;
+    void PaintSelection(QPainter& painter, Picture& p, const TextRow& row, qreal y) const;
+    void CollectGlyphs(Picture& p, const TextRow& row, qreal y);
+    void DrawGlyphs(QPainter& painter, const Picture& p) const;
+    void PaintCaret(QPainter& painter, const Picture& p) const;
     static int PenOf(Cell c);
     QColor PenColor(int pen) const;
     void Changed();
@@ -177,15 +183,7 @@ private:
     qreal advance_ = 8;
     int rowHeight_ = 16;
     int ascent_ = 12;
-    std::vector<QRawFont> fonts_;
-    std::array<Glyph, 256> glyphs_{};
-    std::array<char16_t, 256> chars_{};
-    // Glyphs of characters beyond the 8-bit set, looked up as they come.
-    static constexpr std::size_t kMaxWideGlyphs = 65536;
-    static constexpr int kLookUpsPerPicture = 200;
-    std::unordered_map<char32_t, Glyph> wideGlyphs_;
-    int lookUpsLeft_ = 0;
-    bool glyphsPending_ = false;
+    GlyphCache glyphs_;
     std::u32string highlight_;
     bool highlightCase_ = false;
 };

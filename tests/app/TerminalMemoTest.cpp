@@ -282,6 +282,25 @@ TEST(TerminalMemoView, PaintsColoursBackgroundsAndMatches) {
     EXPECT_LT(brightest(12, 16), brightest(8, 12) - 40) << "dim marks";
 }
 
+// Characters the view's font lacks come from fonts the toolkit falls back
+// to, found while a picture is drawn; each is drawn in its cell.
+TEST(TerminalMemoView, DrawsCharactersFromFallbackFonts) {
+    TerminalMemo memo;
+    memo.setFont(FixedFont(14));
+    memo.resize(400, 120);
+    memo.show();
+    const std::u32string chars = U"\U0001D400\u2603\u4E2D\u0416\U0001F600x";
+    CellString cells;
+    for (char32_t c : chars) cells.push_back(c);
+    memo.AppendCells(cells);
+    Settle();
+    const QImage image = memo.viewport()->grab().toImage();
+    const int x = static_cast<int>(4 + (chars.size() - 1) * memo.CharWidth());
+    EXPECT_TRUE(Inked(image, QRect(x, 4, static_cast<int>(memo.CharWidth()), memo.RowHeight())))
+        << "the plain character after them";
+    EXPECT_TRUE(Inked(image, QRect(4, 4, static_cast<int>(memo.CharWidth()), memo.RowHeight())));
+}
+
 // A found match stays in view while data arrives, until the caret goes to the end.
 TEST(TerminalMemoView, AFoundMatchHoldsTheView) {
     TerminalMemo memo;
