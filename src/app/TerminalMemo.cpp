@@ -26,10 +26,13 @@ static_assert(keys::kShift == unsigned{Qt::ShiftModifier} && keys::kControl == u
 TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     repaintTimer_ = new QTimer(this);
     repaintTimer_->setSingleShot(true);
-    connect(repaintTimer_, &QTimer::timeout, this, [this] { Refresh(); });
+    connect(repaintTimer_, &QTimer::timeout, this, [this] { OnFrame(); });
     barTimer_ = new QTimer(this);
     barTimer_->setSingleShot(true);
-    connect(barTimer_, &QTimer::timeout, this, [this] { SyncVerticalBar(); });
+    connect(barTimer_, &QTimer::timeout, this, [this] {
+        // A picture on its way syncs the bar with it: one push to the screen.
+        if (!(refreshDue_ && repaintTimer_->isActive())) SyncVerticalBar();
+    });
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -162,16 +165,70 @@ void TerminalMemo::CaretToEnd() {
 // ---- scrolling and repainting ----
 
 void TerminalMemo::ScheduleRefresh() {
-    if (repaintTimer_->isActive()) return;
-    // A change after a quiet spell (an echo, a prompt) shows at once; while
-    // data flows, pictures follow at most every kRepaintMs.
+    refreshDue_ = true;
+    // A change after a quiet spell (an echo, a prompt) shows with the next
+    // frame; while data flows, pictures follow at most every kRepaintMs.
     const qint64 pace = flooded_ ? kFloodRepaintMs : kRepaintMs;
     const qint64 since = refreshClock_.isValid() ? refreshClock_.elapsed() : pace;
-    repaintTimer_->start(static_cast<int>(std::max<qint64>(0, pace - since)));
+    SchedulePicture(pace - since);
+}
+
+bool TerminalMemo::Hidden() const { return !isVisible() || window()->isMinimized(); }
+
+// Pictures come at most once a frame, and none while the view is hidden:
+// what changed meanwhile is drawn when it shows again.
+void TerminalMemo::SchedulePicture(qint64 delayMs) {
+    if (Hidden()) return;
+    const qint64 sinceFrame = frameClock_.isValid() ? frameClock_.elapsed() : kFrameMs;
+    const auto delay = static_cast<int>(std::max<qint64>({0, delayMs, kFrameMs - sinceFrame}));
+    if (repaintTimer_->isActive() && repaintTimer_->remainingTime() <= delay) return;
+    repaintTimer_->start(delay);
+}
+
+void TerminalMemo::OnFrame() {
+    if (refreshDue_)
+        Refresh();
+    else if (repaintAll_)
+        Repaint();
+}
+
+void TerminalMemo::StopPictures() {
+    repaintTimer_->stop();
+    if (barTimer_->isActive()) {
+        barTimer_->stop();
+        refreshDue_ = true;  // the bar follows with the next picture
+    }
+}
+
+void TerminalMemo::showEvent(QShowEvent* event) {
+    QAbstractScrollArea::showEvent(event);
+    // The frame's minimising hides the view without a hide event.
+    window()->installEventFilter(this);
+    if (refreshDue_ || repaintAll_) SchedulePicture(0);
+}
+
+void TerminalMemo::hideEvent(QHideEvent* event) {
+    QAbstractScrollArea::hideEvent(event);
+    StopPictures();
+}
+
+bool TerminalMemo::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window() && event->type() == QEvent::WindowStateChange) {
+        if (Hidden())
+            StopPictures();
+        else if (refreshDue_ || repaintAll_)
+            SchedulePicture(0);
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
 }
 
 void TerminalMemo::Refresh() {
     if (updateDepth_ > 0) return;  // EndUpdate schedules again
+    if (Hidden()) {
+        refreshDue_ = true;  // when it shows again
+        return;
+    }
+    refreshDue_ = false;
     refreshClock_.start();
     // A picture whose every row is new since the last one: the line floods
     // faster than anyone reads, and the next picture may wait longer.
@@ -196,7 +253,7 @@ void TerminalMemo::Refresh() {
 
 void TerminalMemo::RepaintAll() {
     repaintAll_ = true;
-    viewport()->update();
+    SchedulePicture(0);
 }
 
 void TerminalMemo::MarkLastRow() {
@@ -214,19 +271,24 @@ void TerminalMemo::Repaint() {
                        viewport()->size() == shown_.size && dirtyRow_ >= shown_.top;
     const std::size_t shift = top - shown_.top;
     const auto page = static_cast<std::size_t>(VisibleRows());
+    const std::size_t end = trimmedRows_ + std::min(text_.RowCount(), TopRow() + page + 1);
     if (reuse && shift < page) {
         if (shift > 0) {
             const int dy = static_cast<int>(shift) * rowHeight_;
             viewport()->scroll(0, -dy, QRect(0, kMargin, viewport()->width(), static_cast<int>(page) * rowHeight_));
         }
-        // From the first changed row down, the partial row at the bottom included.
+        // The rows from the first changed one to the last with text, now or
+        // in the last picture: only they go to the screen.
         const std::size_t from = std::max(top, std::min(dirtyRow_, top + page - shift));
+        const std::size_t to = std::max(end, shown_.end);
         const int y = kMargin + static_cast<int>(from - top) * rowHeight_;
-        if (y < viewport()->height()) viewport()->update(0, y, viewport()->width(), viewport()->height() - y);
+        const int bottom = std::min(viewport()->height(), kMargin + static_cast<int>(std::min(to - top, page + 1)) * rowHeight_);
+        if (to > from && y < bottom) viewport()->update(0, y, viewport()->width(), bottom - y);
     } else {
         viewport()->update();
     }
-    shown_ = {top, left, viewport()->size()};
+    frameClock_.start();
+    shown_ = {top, end, left, viewport()->size()};
     repaintAll_ = false;
     dirtyRow_ = kNoRow;
 }

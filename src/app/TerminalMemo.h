@@ -25,8 +25,10 @@ namespace quennet {
 // onFind.
 //
 // Painting is throttled: data changes the text at once, the picture follows
-// at once after a quiet spell and at most every kRepaintMs while data flows,
-// however many pump ticks bring data meanwhile.
+// with the next display frame after a quiet spell and at most every
+// kRepaintMs while data flows, however many pump ticks bring data meanwhile.
+// No picture is made more than once a frame (kFrameMs), and none while the
+// view is hidden or its window minimised.
 class TerminalMemo : public QAbstractScrollArea, public TerminalDisplay {
     Q_OBJECT
 public:
@@ -38,6 +40,8 @@ public:
     static constexpr int kFloodRepaintMs = 80;
     // While data flows the vertical scroll bar follows at this pace.
     static constexpr int kBarMs = 200;
+    // At most one picture per display frame, whatever changes.
+    static constexpr int kFrameMs = 16;
 
     explicit TerminalMemo(QWidget* parent = nullptr);
 
@@ -101,6 +105,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
@@ -136,6 +143,10 @@ private:
     QColor PenColor(int pen) const;
     void Changed();
     void ScheduleRefresh();
+    void SchedulePicture(qint64 delayMs);
+    void OnFrame();
+    void StopPictures();
+    bool Hidden() const;
     void Refresh();
     void Repaint();
     void RepaintAll();
@@ -163,6 +174,8 @@ private:
     QTimer* barTimer_ = nullptr;
     QElapsedTimer barClock_;
     QElapsedTimer refreshClock_;
+    QElapsedTimer frameClock_;  // since the last picture was asked for
+    bool refreshDue_ = false;   // the text changed since the last refresh
     // What arrived since the last picture, to tell a flood.
     std::size_t breaksSinceRefresh_ = 0;
     std::size_t charsSinceRefresh_ = 0;
@@ -175,6 +188,7 @@ private:
     bool repaintAll_ = true;
     struct Shown {
         std::size_t top = 0;
+        std::size_t end = 0;  // past the last row with text
         int left = 0;
         QSize size;
     } shown_;

@@ -109,7 +109,7 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
         CollectGlyphs(p, row, y);
     }
     DrawGlyphs(painter, p);
-    if (glyphs_.Pending()) QTimer::singleShot(0, this, [this] { RepaintAll(); });
+    if (glyphs_.Pending()) RepaintAll();  // the characters left over, next frame
     PaintCaret(painter, p);
 }
 
