@@ -3,16 +3,16 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
-#include <QRawFont>
 #include <QTimer>
-#include <array>
 #include <functional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "app/GlyphCache.h"
 #include "terminal/TerminalDisplay.h"
 #include "terminal/TerminalText.h"
+
+class QPainter;
 
 namespace quennet {
 
@@ -25,8 +25,10 @@ namespace quennet {
 // onFind.
 //
 // Painting is throttled: data changes the text at once, the picture follows
-// at once after a quiet spell and at most every kRepaintMs while data flows,
-// however many pump ticks bring data meanwhile.
+// with the next display frame after a quiet spell and at most every
+// kRepaintMs while data flows, however many pump ticks bring data meanwhile.
+// No picture is made more than once a frame (kFrameMs), and none while the
+// view is hidden or its window minimised.
 class TerminalMemo : public QAbstractScrollArea, public TerminalDisplay {
     Q_OBJECT
 public:
@@ -38,6 +40,8 @@ public:
     static constexpr int kFloodRepaintMs = 80;
     // While data flows the vertical scroll bar follows at this pace.
     static constexpr int kBarMs = 200;
+    // At most one picture per display frame, whatever changes.
+    static constexpr int kFrameMs = 16;
 
     explicit TerminalMemo(QWidget* parent = nullptr);
 
@@ -101,6 +105,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
@@ -113,10 +120,9 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    struct Glyph {
-        int font = -1;  // index into fonts_, -1 for nothing to draw
-        quint32 index = 0;
-    };
+    // Space between the frame and the text, as in the toolkit's text editors.
+    static constexpr int kMargin = 4;
+    static constexpr int kCaretWidth = 2;
     // Pen colours of the glyph runs: the text colour, the sixteen ANSI
     // colours, dim, bold text in the text colour, selected text.
     static constexpr int kDimPen = 17;
@@ -124,12 +130,23 @@ private:
     static constexpr int kSelectedPen = 19;
     static constexpr int kPens = 20;
 
-    Glyph LookUp(char32_t ch);
-    const Glyph& GlyphOf(char32_t code);
+    // One picture's drawing, in steps (TerminalMemoPaint.cpp).
+    struct Picture;
+    void PaintBackground(QPainter& painter, const QRect& area) const;
+    void PaintRowBackgrounds(QPainter& painter, const Picture& p, const TextRow& row, qreal y) const;
+    void PaintMatches(QPainter& painter, const Picture& p, const TextRow& row, qreal y) const;
+    void PaintSelection(QPainter& painter, Picture& p, const TextRow& row, qreal y) const;
+    void CollectGlyphs(Picture& p, const TextRow& row, qreal y);
+    void DrawGlyphs(QPainter& painter, const Picture& p) const;
+    void PaintCaret(QPainter& painter, const Picture& p) const;
     static int PenOf(Cell c);
     QColor PenColor(int pen) const;
     void Changed();
     void ScheduleRefresh();
+    void SchedulePicture(qint64 delayMs);
+    void OnFrame();
+    void StopPictures();
+    bool Hidden() const;
     void Refresh();
     void Repaint();
     void RepaintAll();
@@ -157,6 +174,8 @@ private:
     QTimer* barTimer_ = nullptr;
     QElapsedTimer barClock_;
     QElapsedTimer refreshClock_;
+    QElapsedTimer frameClock_;  // since the last picture was asked for
+    bool refreshDue_ = false;   // the text changed since the last refresh
     // What arrived since the last picture, to tell a flood.
     std::size_t breaksSinceRefresh_ = 0;
     std::size_t charsSinceRefresh_ = 0;
@@ -169,6 +188,7 @@ private:
     bool repaintAll_ = true;
     struct Shown {
         std::size_t top = 0;
+        std::size_t end = 0;  // past the last row with text
         int left = 0;
         QSize size;
     } shown_;
@@ -177,15 +197,7 @@ private:
     qreal advance_ = 8;
     int rowHeight_ = 16;
     int ascent_ = 12;
-    std::vector<QRawFont> fonts_;
-    std::array<Glyph, 256> glyphs_{};
-    std::array<char16_t, 256> chars_{};
-    // Glyphs of characters beyond the 8-bit set, looked up as they come.
-    static constexpr std::size_t kMaxWideGlyphs = 65536;
-    static constexpr int kLookUpsPerPicture = 200;
-    std::unordered_map<char32_t, Glyph> wideGlyphs_;
-    int lookUpsLeft_ = 0;
-    bool glyphsPending_ = false;
+    GlyphCache glyphs_;
     std::u32string highlight_;
     bool highlightCase_ = false;
 };

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QImage>
 #include <QScrollBar>
@@ -53,6 +55,32 @@ bool Inked(const QImage& image, const QRect& rect) {
 
 // Long enough for the picture and the scroll bars to follow.
 void Settle() { QTest::qWait(TerminalMemo::kBarMs + TerminalMemo::kRepaintMs + 50); }
+
+// Counts the paint events of a widget.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+// The view's pixels as the screen has them.
+QImage OnScreen(TerminalMemo& memo) {
+    const QPoint at = memo.viewport()->mapTo(&memo, QPoint(0, 0));
+    return memo.screen()
+        ->grabWindow(memo.winId(), at.x(), at.y(), memo.viewport()->width(), memo.viewport()->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+bool ScreenIsFresh(TerminalMemo& memo) {
+    return OnScreen(memo) == memo.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 QFont FixedFont(int points) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -280,6 +308,113 @@ TEST(TerminalMemoView, PaintsColoursBackgroundsAndMatches) {
     EXPECT_EQ(behind(0), QColor(Qt::black));
     EXPECT_EQ(behind(8), QColor(120, 100, 0)) << "a match, found whatever its case";
     EXPECT_LT(brightest(12, 16), brightest(8, 12) - 40) << "dim marks";
+}
+
+// Characters the view's font lacks come from fonts the toolkit falls back
+// to, found while a picture is drawn; each is drawn in its cell.
+TEST(TerminalMemoView, DrawsCharactersFromFallbackFonts) {
+    TerminalMemo memo;
+    memo.setFont(FixedFont(14));
+    memo.resize(400, 120);
+    memo.show();
+    const std::u32string chars = U"\U0001D400\u2603\u4E2D\u0416\U0001F600x";
+    CellString cells;
+    for (char32_t c : chars) cells.push_back(c);
+    memo.AppendCells(cells);
+    Settle();
+    const QImage image = memo.viewport()->grab().toImage();
+    const int x = static_cast<int>(4 + (chars.size() - 1) * memo.CharWidth());
+    EXPECT_TRUE(Inked(image, QRect(x, 4, static_cast<int>(memo.CharWidth()), memo.RowHeight())))
+        << "the plain character after them";
+    EXPECT_TRUE(Inked(image, QRect(4, 4, static_cast<int>(memo.CharWidth()), memo.RowHeight())));
+}
+
+// However fast changes come, the view draws at most once a frame, and what
+// it finally shows is the view drawn afresh.
+TEST(TerminalMemoView, DrawsAtMostOncePerFrame) {
+    struct Case {
+        const char* what;
+        std::function<void(TerminalMemo&, int)> change;
+    };
+    const auto cell = [](TerminalMemo& m, int column, int row) {
+        return QPoint(4 + static_cast<int>((column + 0.5) * m.CharWidth()), 4 + row * m.RowHeight() + m.RowHeight() / 2);
+    };
+    const Case cases[] = {
+        {"text", [](TerminalMemo& m, int i) { m.AppendText("line " + std::to_string(i)); }},
+        {"lines", [](TerminalMemo& m, int i) { m.AppendText(std::to_string(i)); m.AppendLineBreak(); }},
+        {"a batch of lines",
+         [](TerminalMemo& m, int i) {
+             m.BeginUpdate();
+             for (int j = 0; j < 5; ++j) {
+                 m.AppendText(std::string(30, static_cast<char>('a' + (i + j) % 26)));
+                 m.AppendLineBreak();
+             }
+             m.EndUpdate();
+         }},
+        {"selection drag", [&](TerminalMemo& m, int i) { QTest::mouseMove(m.viewport(), cell(m, i % 30, i % 5)); }},
+        {"find marks", [](TerminalMemo& m, int i) { m.SetHighlight(std::u32string(1, U'0' + static_cast<char32_t>(i % 10)), true); }},
+        {"scrolling", [](TerminalMemo& m, int i) { m.verticalScrollBar()->setValue(i % 20); }},
+    };
+    for (const Case& c : cases) {
+        TerminalMemo memo;
+        memo.setFont(FixedFont(10));
+        memo.resize(420, 200);
+        memo.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&memo));
+        for (int i = 0; i < 60; ++i) {
+            memo.AppendText("row " + std::to_string(i));
+            memo.AppendLineBreak();
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ScreenIsFresh(memo) && memo.verticalScrollBar()->maximum() > 20; }));
+        QTest::mousePress(memo.viewport(), Qt::LeftButton, {}, cell(memo, 0, 0));
+        if (std::string(c.what) != "selection drag") QTest::mouseRelease(memo.viewport(), Qt::LeftButton, {}, cell(memo, 0, 0));
+        PaintCounter counter(memo.viewport());
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 100; ++i) {
+            c.change(memo, i);
+            QCoreApplication::processEvents();
+        }
+        const qint64 frames = clock.elapsed() / TerminalMemo::kFrameMs + 1;
+        EXPECT_LE(counter.paints, frames) << c.what;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ScreenIsFresh(memo); })) << c.what;
+    }
+}
+
+// A hidden or minimised view draws nothing and keeps no timer running while
+// data comes; shown again, it shows the end of the text.
+TEST(TerminalMemoView, AHiddenViewDrawsNothingUntilShown) {
+    struct Case {
+        const char* what;
+        void (*hide)(TerminalMemo&);
+        void (*show)(TerminalMemo&);
+    };
+    const Case cases[] = {
+        {"hidden", [](TerminalMemo& m) { m.hide(); }, [](TerminalMemo& m) { m.show(); }},
+        {"minimised", [](TerminalMemo& m) { m.showMinimized(); }, [](TerminalMemo& m) { m.showNormal(); }},
+    };
+    for (const Case& c : cases) {
+        TerminalMemo memo;
+        memo.setFont(FixedFont(10));
+        memo.resize(420, 200);
+        memo.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&memo));
+        c.hide(memo);
+        PaintCounter counter(memo.viewport());
+        for (int i = 0; i < 300; ++i) {
+            memo.BeginUpdate();
+            memo.AppendText("line " + std::to_string(i));
+            memo.AppendLineBreak();
+            memo.EndUpdate();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(counter.paints, 0) << c.what;
+        for (const QTimer* timer : memo.findChildren<QTimer*>()) EXPECT_FALSE(timer->isActive()) << c.what;
+        c.show(memo);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&memo));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ScreenIsFresh(memo) && memo.ShowsEnd() && counter.paints > 0; })) << c.what;
+        EXPECT_EQ(memo.verticalScrollBar()->value(), memo.verticalScrollBar()->maximum()) << c.what;
+    }
 }
 
 // A found match stays in view while data arrives, until the caret goes to the end.

@@ -1,0 +1,209 @@
+// The terminal view's picture: the rows on screen drawn in steps, from the
+// background up to the caret.
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <cmath>
+
+#include "app/TerminalMemo.h"
+
+namespace quennet {
+
+namespace {
+
+// The colours of SGR 30-37 and 90-97 (and 40-47 behind the text), chosen to
+// stay legible on the display's black.
+constexpr QRgb kAnsiColors[16] = {
+    qRgb(0, 0, 0),       qRgb(205, 49, 49),   qRgb(13, 188, 121),  qRgb(229, 229, 16),
+    qRgb(36, 114, 200),  qRgb(188, 63, 188),  qRgb(17, 168, 205),  qRgb(229, 229, 229),
+    qRgb(102, 102, 102), qRgb(241, 76, 76),   qRgb(35, 209, 139),  qRgb(245, 245, 67),
+    qRgb(59, 142, 234),  qRgb(214, 112, 214), qRgb(41, 184, 219),  qRgb(255, 255, 255),
+};
+const QColor kMatchColor(120, 100, 0);
+
+}  // namespace
+
+// What one picture draws, and the row it is at.
+struct TerminalMemo::Picture {
+    long long top = 0;  // the text's row at the view's top
+    int left = 0;       // pixels scrolled sideways
+    int firstRow = 0, lastRow = 0;  // the rows on screen to draw
+    std::size_t firstColumn = 0, columns = 0;
+    TextPos selFrom, selTo;
+    bool selection = false;
+    // Glyphs are collected per font and per pen, then drawn in one run
+    // each: no text layout, no shaping, whatever arrives.
+    std::vector<QList<quint32>> indexes;
+    std::vector<QList<QPointF>> positions;
+    // The row being drawn: its line, the cells on screen, the selected ones.
+    CellView line;
+    TextPos lineStart;
+    std::size_t begin = 0, end = 0;
+    qreal x0 = 0;
+    std::size_t selBegin = 0, selEnd = 0;
+
+    QRectF Cells(qreal advance, int height, std::size_t from, std::size_t count, qreal y) const {
+        return QRectF(x0 + static_cast<qreal>(from) * advance, y, static_cast<qreal>(count) * advance, height);
+    }
+};
+
+int TerminalMemo::PenOf(Cell c) {
+    const unsigned fg = cell::Fg(c);
+    const bool bold = (c & cell::kBold) != 0;
+    if (fg == 0) return bold ? kBoldPen : 0;
+    // Bold takes the bright form of the eight colours, as terminals do.
+    if (bold && fg <= 8) return static_cast<int>(fg + 8);
+    return static_cast<int>(std::min<unsigned>(fg, kDimPen));
+}
+
+QColor TerminalMemo::PenColor(int pen) const {
+    const QPalette& pal = palette();
+    const QColor text = pal.color(QPalette::Text);
+    switch (pen) {
+        case 0: return text;
+        case kDimPen: {
+            const QColor base = pal.color(QPalette::Base);
+            return QColor((text.red() + base.red()) / 2, (text.green() + base.green()) / 2,
+                          (text.blue() + base.blue()) / 2);
+        }
+        case kBoldPen: return text.lighter(140);
+        case kSelectedPen: return pal.color(QPalette::HighlightedText);
+        default: return QColor(kAnsiColors[pen - 1]);
+    }
+}
+
+void TerminalMemo::paintEvent(QPaintEvent* event) {
+    SyncRowWidth();
+    glyphs_.BeginPicture();
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    PaintBackground(painter, area);
+
+    Picture p;
+    p.top = static_cast<long long>(TopRow());
+    p.left = wrap_ == QPlainTextEdit::NoWrap ? horizontalScrollBar()->value() : 0;
+    p.firstRow = std::max(0, (area.top() - kMargin) / rowHeight_);
+    p.lastRow = (area.bottom() - kMargin) / rowHeight_;
+    p.firstColumn = static_cast<std::size_t>(std::max(0.0, std::floor((p.left - kMargin) / advance_)));
+    p.columns = static_cast<std::size_t>(std::ceil(viewport()->width() / advance_)) + 2;
+    p.selFrom = text_.Clamp(std::min(anchor_, head_));
+    p.selTo = text_.Clamp(std::max(anchor_, head_));
+    p.selection = p.selFrom != p.selTo;
+    p.indexes.resize(glyphs_.Fonts().size() * kPens);
+    p.positions.resize(p.indexes.size());
+
+    for (int r = p.firstRow; r <= p.lastRow; ++r) {
+        const std::size_t rowIndex = static_cast<std::size_t>(p.top) + static_cast<std::size_t>(r);
+        if (rowIndex >= text_.RowCount()) break;
+        const TextRow row = text_.Row(rowIndex);
+        p.line = text_.Line(row.line);
+        p.lineStart = text_.PosOf(row.line, 0);
+        p.x0 = kMargin - p.left;
+        p.begin = std::min(p.firstColumn, row.length);
+        p.end = std::min(row.length, p.firstColumn + p.columns);
+        const qreal y = kMargin + r * rowHeight_;
+        PaintRowBackgrounds(painter, p, row, y);
+        PaintMatches(painter, p, row, y);
+        PaintSelection(painter, p, row, y);
+        CollectGlyphs(p, row, y);
+    }
+    DrawGlyphs(painter, p);
+    if (glyphs_.Pending()) RepaintAll();  // the characters left over, next frame
+    PaintCaret(painter, p);
+}
+
+// The background goes in strips: the raster engine hands one large fill to
+// a pool of threads, whose wake-ups cost more than the fill itself.
+void TerminalMemo::PaintBackground(QPainter& painter, const QRect& area) const {
+    const int strip = std::max(1, 16384 / std::max(1, area.width()));
+    const QColor base = palette().color(QPalette::Base);
+    for (int y = area.top(); y <= area.bottom(); y += strip)
+        painter.fillRect(QRect(area.left(), y, area.width(), std::min(strip, area.bottom() + 1 - y)), base);
+}
+
+// Backgrounds that the target chose, a run of cells at a time.
+void TerminalMemo::PaintRowBackgrounds(QPainter& painter, const Picture& p, const TextRow& row, qreal y) const {
+    for (std::size_t c = p.begin; c < p.end;) {
+        const unsigned bg = cell::Bg(p.line[row.start + c]);
+        std::size_t e = c + 1;
+        while (e < p.end && cell::Bg(p.line[row.start + e]) == bg) ++e;
+        if (bg != 0) painter.fillRect(p.Cells(advance_, rowHeight_, c, e - c, y), QColor(kAnsiColors[bg - 1]));
+        c = e;
+    }
+}
+
+// Matches of the find bar's text that touch the visible cells.
+void TerminalMemo::PaintMatches(QPainter& painter, const Picture& p, const TextRow& row, qreal y) const {
+    if (highlight_.empty()) return;
+    const std::size_t m = highlight_.size();
+    const std::size_t from = row.start + (p.begin >= m ? p.begin - m + 1 : 0);
+    for (std::size_t at : text_.FindInLine(row.line, from, row.start + p.end + m - 1, highlight_, highlightCase_)) {
+        const std::size_t a = std::max(at, row.start + p.begin), b = std::min(at + m, row.start + p.end);
+        if (b > a) painter.fillRect(p.Cells(advance_, rowHeight_, a - row.start, b - a, y), kMatchColor);
+    }
+}
+
+// The selected columns of this row, as offsets into the line, and their
+// background.
+void TerminalMemo::PaintSelection(QPainter& painter, Picture& p, const TextRow& row, qreal y) const {
+    p.selBegin = p.selEnd = 0;
+    if (!p.selection || p.lineStart.line < p.selFrom.line || p.lineStart.line > p.selTo.line) return;
+    const std::size_t base = p.lineStart.column;
+    p.selBegin = p.lineStart.line == p.selFrom.line ? p.selFrom.column - base : 0;
+    p.selEnd = p.lineStart.line == p.selTo.line ? p.selTo.column - base : p.line.size();
+    p.selBegin = std::max(p.selBegin, row.start);
+    p.selEnd = std::min(p.selEnd, row.start + row.length);
+    const bool breakSelected = p.lineStart.line < p.selTo.line && row.start + row.length == p.line.size();
+    if (p.selEnd > p.selBegin || breakSelected) {
+        const qreal from = p.x0 + static_cast<qreal>(p.selBegin - row.start) * advance_;
+        const qreal count = static_cast<qreal>(p.selEnd > p.selBegin ? p.selEnd - p.selBegin : 0) + (breakSelected ? 1 : 0);
+        painter.fillRect(QRectF(from, y, count * advance_, rowHeight_), palette().color(QPalette::Highlight));
+    }
+}
+
+void TerminalMemo::CollectGlyphs(Picture& p, const TextRow& row, qreal y) {
+    const qreal baseline = y + ascent_;
+    for (std::size_t c = p.begin; c < p.end; ++c) {
+        const std::size_t offset = row.start + c;
+        const Cell cl = p.line[offset];
+        const GlyphCache::Glyph& g = glyphs_.Of(cell::Code(cl));
+        if (g.font < 0) continue;
+        const bool selected = offset >= p.selBegin && offset < p.selEnd;
+        const std::size_t run = static_cast<std::size_t>(g.font) * kPens +
+                                static_cast<std::size_t>(selected ? kSelectedPen : PenOf(cl));
+        // A look-up may have added a fallback font.
+        if (run >= p.indexes.size()) {
+            p.indexes.resize(glyphs_.Fonts().size() * kPens);
+            p.positions.resize(p.indexes.size());
+        }
+        p.indexes[run].push_back(g.index);
+        p.positions[run].push_back(QPointF(p.x0 + static_cast<qreal>(c) * advance_, baseline));
+    }
+}
+
+void TerminalMemo::DrawGlyphs(QPainter& painter, const Picture& p) const {
+    for (std::size_t run = 0; run < p.indexes.size(); ++run) {
+        if (p.indexes[run].isEmpty()) continue;
+        QGlyphRun glyphs;
+        glyphs.setRawFont(glyphs_.Fonts()[run / kPens]);
+        glyphs.setGlyphIndexes(p.indexes[run]);
+        glyphs.setPositions(p.positions[run]);
+        painter.setPen(PenColor(static_cast<int>(run % kPens)));
+        painter.drawGlyphRun(QPointF(0, 0), glyphs);
+    }
+}
+
+// The caret stays at the end of the text.
+void TerminalMemo::PaintCaret(QPainter& painter, const Picture& p) const {
+    if (!hasFocus()) return;
+    const std::size_t endRow = text_.RowCount() - 1;
+    const auto r = static_cast<long long>(endRow) - p.top;
+    if (r < 0 || r > p.lastRow) return;
+    const TextRow row = text_.Row(endRow);
+    const qreal x = kMargin - p.left + static_cast<qreal>(row.length) * advance_;
+    painter.fillRect(QRectF(x, kMargin + static_cast<qreal>(r) * rowHeight_, kCaretWidth, rowHeight_),
+                     palette().color(QPalette::Text));
+}
+
+}  // namespace quennet
