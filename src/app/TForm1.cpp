@@ -91,11 +91,13 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent)
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(2);
-    // While the line is quiet the pump rests and the port wakes it.
+    // While the line is quiet the pump rests and the port wakes it; with
+    // nothing to do it sleeps until something brings work.
     pumpWaker_ = new PumpWaker(
         Timer1,
         {[this] { return TerminalHoldsPort() && !tools_->Sending() && !input_->Pasting(); },
-         [this] { return port().ReadableHandle(); }, [this] { PumpTick(); }},
+         [this] { return port().ReadableHandle(); }, [this] { PumpTick(); },
+         [this] { return (TerminalHoldsPort() && port().IsOpen()) || tools_->Sending() || input_->Pasting(); }},
         this);
     connect(Timer1, &QTimer::timeout, this, [this] { PumpTick(); });
 
@@ -110,8 +112,8 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent)
     ReadSettings();
     UpdateLoaderControls();
 
-    // The receive pump runs from now to the end; Qt paints double-buffered
-    // anyway.
+    // The receive pump runs from now on; its first tick finds whether it
+    // has work, and sleeps until some comes if not.
     Timer1->start();
 }
 
@@ -121,8 +123,9 @@ TForm1::~TForm1() {
 }
 
 void TForm1::MakeParts() {
-    services_->pausePump = [this] { Timer1->stop(); };
-    services_->resumePump = [this] { Timer1->start(); };
+    services_->pausePump = [this] { pumpWaker_->Hold(); };
+    services_->resumePump = [this] { pumpWaker_->Resume(); };
+    services_->wakePump = [this] { pumpWaker_->Poke(); };
     services_->closeAsked = [this] { return closePending_ || exitPending_; };
     nmea_ = std::make_unique<NmeaWriter>(port());
     session_ = std::make_unique<TerminalSession>(
@@ -161,7 +164,10 @@ void TForm1::MakeParts() {
                                                     CheckBoxInvert, ProgressBarLCD, Panel1, Image1},
                                          this);
 
-    session_->hooks.opened = [this](std::uint32_t charsPerSecond) { input_->SetPace(charsPerSecond); };
+    session_->hooks.opened = [this](std::uint32_t charsPerSecond) {
+        input_->SetPace(charsPerSecond);
+        pumpWaker_->Poke();
+    };
     session_->hooks.closing = [this] {
         input_->StopPaste();
         pumpWaker_->Release();

@@ -19,6 +19,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
 #include "loader/Loader.h"
+#include "terminal/FileSend.h"
 #include "serial/ComPort.h"
 #include "serial/posix/PosixSerialDevice.h"
 
@@ -126,6 +128,52 @@ TEST_F(FormPty, TalkThroughAPseudoTerminal) {
     ASSERT_TRUE(WaitFor([&] { return form->Memo1->toPlainText().size() >= 768; }));
     EXPECT_TRUE(form->Memo1->toPlainText().startsWith("00 01 02 03 "));
     EXPECT_TRUE(form->Memo1->toPlainText().endsWith("FD FE FF "));
+}
+
+// The pump's timer runs only while it has work: asleep with the port
+// closed and on a quiet line, awake for an open, a key, bytes that arrive
+// and every tick of a file send.
+TEST_F(FormPty, ThePumpTimerRunsOnlyWhileItHasWork) {
+    const QString sendPath = dir.filePath("send.bin");
+    std::ofstream(sendPath.toStdString(), std::ios::binary) << std::string(3000, 'S');
+    form->EditBrowseSendFile->setText(sendPath);
+    QTimer* timer = form->timer();
+    bool sleptDuringSend = false;
+    std::size_t sentSeen = 0;
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool()> until;
+    };
+    const Step steps[] = {
+        {"the port closed", [] {}, [&] { return !timer->isActive(); }},
+        {"opened", [&] { OpenTypedPath(); }, [&] { return timer->isActive(); }},
+        {"a quiet line", [] {}, [&] { return form->pumpWaker().Resting() && !timer->isActive(); }},
+        {"a key typed", [&] { QTest::keyClicks(form->Memo1, "k"); }, [&] { return timer->isActive(); }},
+        {"quiet again", [] {}, [&] { return !timer->isActive(); }},
+        {"bytes arrive", [&] { ASSERT_EQ(write(master, "in\n", 3), 3); },
+         [&] { return form->Memo1->toPlainText().contains("in"); }},
+        {"quiet again", [] {}, [&] { return !timer->isActive(); }},
+        {"a file send", [&] { form->ButtonSendFileClick(); },
+         [&] {
+             sleptDuringSend = sleptDuringSend || (form->fileSender().Running() && !timer->isActive());
+             char buf[512];
+             for (pollfd p{master, POLLIN, 0}; poll(&p, 1, 0) > 0 && (p.revents & POLLIN);) {
+                 const ssize_t n = read(master, buf, sizeof buf);
+                 if (n <= 0) break;
+                 sentSeen += static_cast<std::size_t>(n);
+             }
+             return !form->fileSender().Running() && sentSeen >= 3001;
+         }},
+        {"quiet after the send", [] {}, [&] { return !timer->isActive(); }},
+        {"closed", [&] { form->CheckBox1->setChecked(false); },
+         [&] { return !timer->isActive() && !form->pumpWaker().Resting(); }},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        ASSERT_TRUE(WaitFor(step.until)) << step.what;
+    }
+    EXPECT_FALSE(sleptDuringSend);
 }
 
 TEST_F(FormPty, FarEndVanishingLeavesTheWindowUsable) {
