@@ -29,6 +29,7 @@
 #include "app/TerminalSession.h"
 #include "app/TerminalTools.h"
 #include "core/IniFile.h"
+#include "loader/LoaderSettings.h"
 #include "terminal/Nmea.h"
 
 namespace quennet {
@@ -195,12 +196,12 @@ void TForm1::ReadSettings() {
     move(ClampToInt(left, -kFar, kFar), ClampToInt(top, -kFar, kFar));
     resize(ClampToInt(width, kMinWidth, kFar), ClampToInt(height, kMinHeight, kFar));
     if (initMax_) setWindowState(windowState() | Qt::WindowMaximized);
-    // Prog
-    Edit1->setText(QString::fromStdString(ini.ReadString("Prog", "File", "")));
-    CheckBoxVerify->setChecked(ini.ReadBool("Prog", "Verify", false));
-    CheckBoxReset->setChecked(ini.ReadBool("Prog", "Reset", false));
-    CheckBoxToggleTCK->setChecked(ini.ReadBool("Prog", "ToggleTCK", false));
-    SelectIndex(ComboTarget, ini.ReadInteger("Prog", "Target", 0));
+    const LoaderSettings prog = ReadLoaderSettings(ini);
+    Edit1->setText(QString::fromStdString(prog.file));
+    CheckBoxVerify->setChecked(prog.verify);
+    CheckBoxReset->setChecked(prog.reset);
+    CheckBoxToggleTCK->setChecked(prog.toggleTck);
+    SelectIndex(ComboTarget, prog.target);
     // Terminal
     // The port's path is what identifies it; the position is only read from
     // files written before the path was stored.
@@ -266,11 +267,9 @@ void TForm1::WriteSettings() {
     ini.WriteInteger("Terminal", "Bits", EffectiveIndex(ComboBits));
     ini.WriteBool("Terminal", "LowLatency", CheckBoxLowLatency->isChecked());
     ini.WriteBool("Terminal", "Reopen", CheckBoxReopen->isChecked());
-    ini.WriteString("Prog", "File", Edit1->text().toStdString());
-    ini.WriteBool("Prog", "Verify", CheckBoxVerify->isChecked());
-    ini.WriteBool("Prog", "Reset", CheckBoxReset->isChecked());
-    ini.WriteBool("Prog", "ToggleTCK", CheckBoxToggleTCK->isChecked());
-    ini.WriteInteger("Prog", "Target", EffectiveIndex(ComboTarget));
+    WriteLoaderSettings(ini, LoaderSettings{Edit1->text().toStdString(), CheckBoxVerify->isChecked(),
+                                            CheckBoxReset->isChecked(), CheckBoxToggleTCK->isChecked(),
+                                            EffectiveIndex(ComboTarget)});
     ini.WriteString("File", "Name", EditBrowseSendFile->text().toStdString());
     ini.WriteInteger("File", "Mode", ComboSendFile->currentIndex());
     ini.WriteString("File", "Log", EditBrowseLogFile->text().toStdString());
