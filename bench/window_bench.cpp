@@ -48,6 +48,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "PtyPair.h"
 #include "app/PortCombo.h"
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
@@ -227,14 +228,12 @@ struct Window {
     QTemporaryDir dir;
     ComPort port{PosixSerialDeviceFactory(), SystemClock()};
     std::unique_ptr<TForm1> form;
-    int master = -1;
+    testing::PtyPair pty;
+    int master = pty.master();
     pid_t xServer = XServerPid();
     EventCounter events;
 
     Window() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(master);
-        unlockpt(master);
         FormEnvironment env;
         env.settingsPath = dir.filePath("q.INI").toStdString();
         env.port = &port;
@@ -246,7 +245,7 @@ struct Window {
         form->FormCreate();
         form->resize(1000, 640);
         form->show();
-        form->ComboComPort->SelectPath(ptsname(master));
+        form->ComboComPort->SelectPath(pty.path());
         form->ComboBaud->setEditText("921600");
         form->CheckBox1->setChecked(true);
         Run(0.5);
@@ -256,7 +255,6 @@ struct Window {
         qApp->removeEventFilter(&events);
         form.reset();
         port.ComClose();
-        close(master);
     }
 
     // Time stamps and colours on, every display option on (time stamps,

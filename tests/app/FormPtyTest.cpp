@@ -21,9 +21,11 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "PtyPair.h"
 #include "app/PortCombo.h"
 #include "app/PumpWaker.h"
 #include "app/TForm1.h"
@@ -45,13 +47,19 @@ protected:
     std::vector<std::string> messages;
     std::unique_ptr<TForm1> form;
 
+    std::optional<testing::PtyPair> pty;
+
     // A new pseudo-terminal: its far end in master, its device at slavePath.
     void OpenMaster() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master, 0);
-        ASSERT_EQ(grantpt(master), 0);
-        ASSERT_EQ(unlockpt(master), 0);
-        slavePath = ptsname(master);
+        pty.emplace();
+        ASSERT_TRUE(pty->ok());
+        master = pty->master();
+        slavePath = pty->path();
+    }
+    // The far end goes away.
+    void CloseMaster() {
+        pty->CloseMaster();
+        master = -1;
     }
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(OpenMaster());
@@ -68,7 +76,7 @@ protected:
     void TearDown() override {
         form.reset();
         port.ComClose();
-        if (master >= 0) close(master);
+        pty.reset();
     }
 
     // Pumps the real event loop (the 2 ms timer runs) until cond or 3 s.
@@ -178,8 +186,7 @@ TEST_F(FormPty, ThePumpTimerRunsOnlyWhileItHasWork) {
 
 TEST_F(FormPty, FarEndVanishingLeavesTheWindowUsable) {
     OpenTypedPath();
-    close(master);
-    master = -1;
+    CloseMaster();
     QTest::qWait(50);  // the pump keeps ticking on a dead device
     QTest::keyClicks(form->Memo1, "x");
     form->CheckBox1->setChecked(false);
@@ -208,8 +215,7 @@ protected:
         ASSERT_TRUE(port.IsOpen());
     }
     void Unplug() {
-        close(master);
-        master = -1;
+        CloseMaster();
         unlink(link.c_str());
     }
     void PlugInAgain() {

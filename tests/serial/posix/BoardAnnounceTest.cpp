@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "PtyPair.h"
 #include "TempDir.h"
 #include "serial/posix/BoardAnnounce.h"
 
@@ -54,11 +55,9 @@ TEST(BoardAnnounce, ListsOnlyBoardsThatAreStillThere) {
     const std::string folder = (base.path() / "q").string();
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string pty = ptsname(master);
+    testing::PtyPair pair;
+    ASSERT_TRUE(pair.ok());
+    const std::string pty = pair.path();
 
     const std::string live = AnnounceBoard(folder, "stm32", pty);
     ASSERT_EQ(live, folder + "/board-stm32-" + std::to_string(getpid()));
@@ -71,7 +70,7 @@ TEST(BoardAnnounce, ListsOnlyBoardsThatAreStillThere) {
     ASSERT_EQ(symlink("/dev/pts/999999", (folder + "/board-y-" + std::to_string(getpid())).c_str()), 0);
     EXPECT_EQ(AnnouncedBoards(folder), std::vector<std::string>{live});
 
-    close(master);
+    pair.CloseMaster();
     EXPECT_TRUE(AnnouncedBoards(folder).empty());
     EXPECT_TRUE(AnnouncedBoards(folder + "/missing").empty());
 }

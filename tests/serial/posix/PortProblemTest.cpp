@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "PtyPair.h"
 #include "TempDir.h"
 #include "serial/ComPort.h"
 #include "serial/posix/PosixSerialDevice.h"
@@ -22,12 +23,9 @@ TEST(PortProblemTest, TellsMissingNotSerialAndBusyApart) {
     EXPECT_EQ(ExplainOpenFailure(dir.Write("plain", "x")), "is not a serial device");
     EXPECT_EQ(ExplainOpenFailure("/dev/null"), "is not a serial device");
 
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    char name[128];
-    ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+    testing::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    const char* name = pty.path().c_str();
 
     // Held by the driver (exclusive open and lock), as another program would.
     PosixSerialDevice holder;
@@ -40,7 +38,6 @@ TEST(PortProblemTest, TellsMissingNotSerialAndBusyApart) {
     EXPECT_EQ(ExplainOpenFailure(name), "cannot be set up as a serial line");
     EXPECT_EQ(port.ComOpen(name, 9600, kFrameN81), kComOk);
     port.ComClose();
-    ::close(master);
 }
 
 }  // namespace
