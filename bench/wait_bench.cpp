@@ -15,23 +15,20 @@
 #include <thread>
 #include <vector>
 
+#include "PtyPair.h"
 #include "serial/ComPort.h"
 
 using SteadyClock = std::chrono::steady_clock;
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128];
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-        ::ptsname_r(master, name, sizeof name) != 0) {
+    const quennet::testing::PtyPair pty({.raw = true});
+    if (!pty.ok()) {
         std::fprintf(stderr, "no pseudo-terminal\n");
         return 1;
     }
-    termios t{};
-    ::tcgetattr(master, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(master, TCSANOW, &t);
+    const int master = pty.master();
+    const char* name = pty.path().c_str();
 
     quennet::ComPort port(quennet::DefaultSerialDeviceFactory(), quennet::SystemClock());
     if (port.ComOpen(name, 115200, quennet::kFrameN81) != quennet::kComOk) {

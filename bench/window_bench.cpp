@@ -1,9 +1,16 @@
-// The running window's cost: a real TForm1 with its own 2 ms pump timer,
-// talking to a far end on a pseudo-terminal that a child process feeds.
-// Prints the window process's CPU time (the feeding process is not counted):
-// - idle with the port open;
+// The running window's cost: a real TForm1 with its own pump timer, talking
+// to a far end on a pseudo-terminal that a child process feeds. Prints the
+// window process's CPU time (the feeding process is not counted) and the X
+// server's (the Xvfb or X server that DISPLAY names, from /proc/<pid>/stat):
+// - idle with the port closed and with the port open: the program's own
+//   wake-ups a second, counted twice: as timer and socket-notifier events
+//   that reach any object (an event filter on the application), and as the
+//   main thread's voluntary context switches (/proc/self/status); and the
+//   share of a core of the program and of the X server;
 // - numbered 80-byte text lines and hex display, paced at 115200 and 921600
-//   baud: share of a core and CPU seconds per megabyte;
+//   baud, with the display options off and on ("+opts": time stamps, ANSI,
+//   UTF-8, control marks): share of a core and CPU seconds per megabyte, of
+//   the program and of the X server;
 // - the same lines coloured with ANSI escapes, shown with time stamps and
 //   colours ("ansi"), and again with a 10 MB scrollback filled before the
 //   measurement starts ("ansi10m");
@@ -15,9 +22,12 @@
 //
 // Run by hand on a real X server or Xvfb: xvfb-run build/window_bench.
 // BENCH_SECONDS sets the length of each measurement (default 5), BENCH_CASE
-// picks one (idle, text:921600, hex:0, ansi10m:921600, ...).
+// picks one (idle, text:921600, hex+opts:0, ansi10m:921600, ...).
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QMap>
 #include <QComboBox>
 #include <QPushButton>
 #include <QElapsedTimer>
@@ -38,6 +48,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "PtyPair.h"
 #include "app/PortCombo.h"
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
@@ -63,6 +74,71 @@ double ThreadCpuNs() {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
+
+// The main thread's voluntary context switches: each is a sleep of the
+// event loop that something ended.
+long long MainThreadWakeups() {
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("voluntary_ctxt_switches:")) return line.mid(24).trimmed().toLongLong();
+    return 0;
+}
+
+// The X server that DISPLAY names: the process whose command line holds
+// that display, or -1.
+pid_t XServerPid() {
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty()) return -1;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        if (!number) continue;
+        QFile f("/proc/" + entry + "/cmdline");
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        const QList<QByteArray> args = f.readAll().split('\0');
+        if (args.isEmpty() || !(args[0].endsWith("Xvfb") || args[0].endsWith("Xorg") || args[0].endsWith("X")))
+            continue;
+        if (args.contains(display)) return pid;
+    }
+    return -1;
+}
+
+// The CPU seconds a process has used, from /proc/<pid>/stat.
+double ProcessCpuSeconds(pid_t pid) {
+    if (pid <= 0) return 0;
+    QFile f(QString("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray stat = f.readAll();
+    // The fields after the command's closing parenthesis; utime and stime
+    // are the 14th and 15th of the line.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) return 0;
+    return static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) /
+           static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Counts the timer and socket-notifier events that reach any object of the
+// program, by receiver.
+class EventCounter : public QObject {
+public:
+    long long timers = 0, notifiers = 0;
+    QMap<QString, long long> byReceiver;
+
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        if (event->type() == QEvent::Timer || event->type() == QEvent::SockAct) {
+            ++(event->type() == QEvent::Timer ? timers : notifiers);
+            QString name = receiver->metaObject()->className();
+            if (!receiver->objectName().isEmpty()) name += " " + receiver->objectName();
+            ++byReceiver[name];
+        }
+        return false;
+    }
+    void Reset() {
+        timers = notifiers = 0;
+        byReceiver.clear();
+    }
+};
 
 double Seconds() {
     const char* s = std::getenv("BENCH_SECONDS");
@@ -152,12 +228,12 @@ struct Window {
     QTemporaryDir dir;
     ComPort port{PosixSerialDeviceFactory(), SystemClock()};
     std::unique_ptr<TForm1> form;
-    int master = -1;
+    testing::PtyPair pty;
+    int master = pty.master();
+    pid_t xServer = XServerPid();
+    EventCounter events;
 
     Window() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(master);
-        unlockpt(master);
         FormEnvironment env;
         env.settingsPath = dir.filePath("q.INI").toStdString();
         env.port = &port;
@@ -169,22 +245,26 @@ struct Window {
         form->FormCreate();
         form->resize(1000, 640);
         form->show();
-        form->ComboComPort->SelectPath(ptsname(master));
+        form->ComboComPort->SelectPath(pty.path());
         form->ComboBaud->setEditText("921600");
         form->CheckBox1->setChecked(true);
         Run(0.5);
+        qApp->installEventFilter(&events);
     }
     ~Window() {
+        qApp->removeEventFilter(&events);
         form.reset();
         port.ComClose();
-        close(master);
     }
 
-    // Time stamps and colours on, and a scrollback of 16000 characters or
+    // Time stamps and colours on, every display option on (time stamps,
+    // ANSI, UTF-8, control marks), and a scrollback of 16000 characters or
     // 10 MB, filled before the measurement.
-    void Options(bool coloured, bool big) {
-        form->CheckBoxTimestamps->setChecked(coloured);
-        form->CheckBoxAnsi->setChecked(coloured);
+    void Options(bool coloured, bool all, bool big) {
+        form->CheckBoxTimestamps->setChecked(coloured || all);
+        form->CheckBoxAnsi->setChecked(coloured || all);
+        form->ComboEncoding->setCurrentIndex(all ? 1 : 0);
+        form->CheckBoxControlMarks->setChecked(all);
         form->ComboScrollback->setCurrentIndex(big ? 3 : 0);
         form->Button4->click();
         if (!big) return;
@@ -198,10 +278,10 @@ struct Window {
         Run(0.5);
     }
 
-    void Measure(const char* what, Kind kind, double baud, bool big) {
+    void Measure(const char* what, Kind kind, bool all, double baud, bool big) {
         const bool hex = kind == Kind::Hex;
         form->CheckBoxHex->setChecked(hex);
-        Options(kind == Kind::Ansi, big);
+        Options(kind == Kind::Ansi, all, big);
         int pipeFds[2];
         if (pipe(pipeFds) != 0) return;
         const double seconds = Seconds();
@@ -219,7 +299,7 @@ struct Window {
             longestCpuNs = std::max(longestCpuNs, now - lastCpuNs);
             lastCpuNs = now;
         });
-        const double cpu0 = CpuSeconds(), user0 = CpuSeconds(true, false);
+        const double cpu0 = CpuSeconds(), user0 = CpuSeconds(true, false), x0 = ProcessCpuSeconds(xServer);
         QElapsedTimer wall;
         wall.start();
         gap.start();
@@ -229,6 +309,7 @@ struct Window {
         Run(seconds + 0.3);  // and what is still queued
         watch.stop();
         const double cpu = CpuSeconds() - cpu0, user = CpuSeconds(true, false) - user0;
+        const double x = ProcessCpuSeconds(xServer) - x0;
         const double secs = static_cast<double>(wall.nsecsElapsed()) / 1e9;
         // The window goes on taking bytes until the feeder reports: a feeder
         // blocked in a write to a full line would otherwise never end.
@@ -243,23 +324,38 @@ struct Window {
         const double mb = static_cast<double>(written) / 1e6;
         const double longestMs = static_cast<double>(longestNs) / 1e6, longestCpuMs = longestCpuNs / 1e6;
         if (baud > 0)
-            std::printf("%-7s %6.0f baud: %5.2f %% of a core, %6.3f CPU s/MB (%5.3f user), loop held %5.1f ms CPU, "
-                        "%5.1f ms wall\n",
-                        what, baud, 100.0 * cpu / secs, mb > 0 ? cpu / mb : 0.0, mb > 0 ? user / mb : 0.0, longestCpuMs,
-                        longestMs);
+            std::printf("%-9s %6.0f baud: %5.2f %% of a core, %6.3f CPU s/MB (%5.3f user), X server %6.3f s/MB, "
+                        "loop held %5.1f ms CPU, %5.1f ms wall\n",
+                        what, baud, 100.0 * cpu / secs, mb > 0 ? cpu / mb : 0.0, mb > 0 ? user / mb : 0.0,
+                        mb > 0 ? x / mb : 0.0, longestCpuMs, longestMs);
         else
-            std::printf("%-7s unpaced: %6.2f MB/s taken, %5.1f %% of a core, loop held %5.1f ms CPU, %5.1f ms wall\n",
-                        what, mb / seconds, 100.0 * cpu / secs, longestCpuMs, longestMs);
+            std::printf("%-9s unpaced: %6.2f MB/s taken, %5.1f %% of a core, X server %5.1f %%, loop held %5.1f ms CPU, "
+                        "%5.1f ms wall\n",
+                        what, mb / seconds, 100.0 * cpu / secs, 100.0 * x / secs, longestCpuMs, longestMs);
         std::fflush(stdout);
     }
 
-    void Idle() {
+    // Nothing arrives: with the port closed, or open on a quiet line.
+    void Idle(bool open) {
+        form->CheckBox1->setChecked(open);
         const double seconds = 2 * Seconds();
         Run(1.0);  // the pump settles
-        const double cpu0 = CpuSeconds();
+        events.Reset();
+        const long long wakeups0 = MainThreadWakeups();
+        const double cpu0 = CpuSeconds(), x0 = ProcessCpuSeconds(xServer);
         Run(seconds);
-        std::printf("idle, port open: %5.2f %% of a core\n", 100.0 * (CpuSeconds() - cpu0) / seconds);
+        const double cpu = CpuSeconds() - cpu0, x = ProcessCpuSeconds(xServer) - x0;
+        const long long wakeups = MainThreadWakeups() - wakeups0;
+        // The measurement's own end is one timer event.
+        std::printf("idle, port %-6s: %6.1f timer + %5.1f notifier events/s, %6.1f main-thread wake-ups/s, "
+                    "%6.3f %% of a core, X server %6.3f %%\n",
+                    open ? "open" : "closed", static_cast<double>(events.timers - 1) / seconds,
+                    static_cast<double>(events.notifiers) / seconds, static_cast<double>(wakeups) / seconds,
+                    100.0 * cpu / seconds, 100.0 * x / seconds);
+        for (auto it = events.byReceiver.cbegin(); it != events.byReceiver.cend(); ++it)
+            std::printf("    %-40s %6.1f/s\n", qPrintable(it.key()), static_cast<double>(it.value()) / seconds);
         std::fflush(stdout);
+        form->CheckBox1->setChecked(true);
     }
 };
 
@@ -272,20 +368,26 @@ int main(int argc, char** argv) {
                         std::atof(argv[5]), std::atoi(argv[6]));
     QApplication app(argc, argv);
     Window w;
-    std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
+    std::printf("platform %s, X server %s\n", qPrintable(QGuiApplication::platformName()),
+                w.xServer > 0 ? qPrintable(QString("pid %1").arg(w.xServer)) : "not found");
     // BENCH_CASE=text:921600 (or hex:0, idle, ...) runs one case alone.
     const QString only = qEnvironmentVariable("BENCH_CASE");
-    if (only.isEmpty() || only == "idle") w.Idle();
+    if (only.isEmpty() || only == "idle") {
+        w.Idle(false);
+        w.Idle(true);
+    }
     struct Case {
         const char* name;
         Kind kind;
+        bool all;  // every display option on
         bool big;
     };
-    for (const Case& c : {Case{"text", Kind::Text, false}, Case{"hex", Kind::Hex, false},
-                          Case{"ansi", Kind::Ansi, false}, Case{"ansi10m", Kind::Ansi, true}})
+    for (const Case& c : {Case{"text", Kind::Text, false, false}, Case{"text+opts", Kind::Text, true, false},
+                          Case{"hex", Kind::Hex, false, false}, Case{"hex+opts", Kind::Hex, true, false},
+                          Case{"ansi", Kind::Ansi, false, false}, Case{"ansi10m", Kind::Ansi, false, true}})
         for (double baud : {115200.0, 921600.0, 0.0}) {
             const QString name = QString("%1:%2").arg(c.name).arg(baud);
-            if (only.isEmpty() || only == name) w.Measure(c.name, c.kind, baud, c.big);
+            if (only.isEmpty() || only == name) w.Measure(c.name, c.kind, c.all, baud, c.big);
         }
     return 0;
 }

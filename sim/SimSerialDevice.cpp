@@ -4,6 +4,8 @@
 #include <limits>
 #include <utility>
 
+#include "serial/PortProblem.h"
+
 namespace quennet {
 
 namespace {
@@ -389,8 +391,11 @@ SimSerialDevice::~SimSerialDevice() {
 
 bool SimSerialDevice::Open(const std::string& path) {
     if (open_) return false;
+    // The reasons a system gives for the line's refusals.
+    openProblem_ = line_.missing || line_.vanished ? kPortNotFound : line_.IsOpen() || line_.busy ? kPortBusy : "";
     open_ = line_.DeviceOpen(path);
     missing_ = !open_ && (line_.missing || line_.vanished);
+    if (open_) openProblem_.clear();
     return open_;
 }
 

@@ -40,8 +40,6 @@ struct FormEnvironment {
     // address, or nothing on Cancel.
     std::function<std::optional<std::uint32_t>(const std::string& file, std::uint32_t proposed)>
         askFlashAddress;
-    // Why the port of that name could not be opened ("was not found", ...).
-    std::function<std::string(const std::string& port)> explainOpenFailure = ExplainOpenFailure;
     // Whether the device of that name is there to be opened again.
     std::function<bool(const std::string& port)> portPresent = PortNamePresent;
     // Asks before a file is replaced (the file's path); true for Yes.

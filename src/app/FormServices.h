@@ -15,6 +15,9 @@ public:
     explicit FormServices(const FormEnvironment& env) : env_(env) {}
 
     const FormEnvironment& env() const { return env_; }
+    void WakePump() const {
+        if (wakePump) wakePump();
+    }
 
     // Runs a handler; an exception that escapes it goes to the error box.
     void Guarded(const std::function<void()>& handler) const;
@@ -39,9 +42,12 @@ public:
     static void ProcessMessages();
 
     // Set by the frame: the receive pump stops for a long operation and
-    // starts again after it; whether the window waits to close or exit.
+    // starts again after it; work for the pump (bytes written, a send or a
+    // paste started) wakes it when it sleeps; whether the window waits to
+    // close or exit.
     std::function<void()> pausePump;
     std::function<void()> resumePump;
+    std::function<void()> wakePump;
     std::function<bool()> closeAsked;
 
 private:

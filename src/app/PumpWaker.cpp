@@ -6,8 +6,8 @@ PumpWaker::PumpWaker(QTimer* timer, Hooks hooks, QObject* parent)
     : QObject(parent), timer_(timer), hooks_(std::move(hooks)), fastMs_(timer->interval()) {}
 
 void PumpWaker::SetInterval(int ms) {
-    // On a stopped timer (a run holds the pump) this only sets the interval
-    // that its restart will use; on a running one it restarts the count.
+    // On a stopped timer (held or asleep) this only sets the interval that
+    // its restart will use; on a running one it restarts the count.
     if (timer_->interval() != ms) timer_->setInterval(ms);
 }
 
@@ -18,9 +18,16 @@ void PumpWaker::Hurry() {
     SetInterval(fastMs_);
 }
 
+void PumpWaker::Sleep() {
+    if (!timer_->isActive()) return;  // held: the run resumes it
+    timer_->stop();
+    asleep_ = true;
+}
+
 void PumpWaker::AfterTick(std::size_t bytes) {
     const int handle = hooks_.handle();
-    if (handle != handle_) {
+    const bool changed = handle != handle_;
+    if (changed) {
         // Another device (reopened, closed): watch the new one, if any.
         Release();
         handle_ = handle;
@@ -30,8 +37,14 @@ void PumpWaker::AfterTick(std::size_t bytes) {
             connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { Wake(); });
         }
         Hurry();
+    }
+    if (!hooks_.needed()) {
+        // No port, no send, no paste: nothing to tick for until a Poke.
+        Hurry();
+        Sleep();
         return;
     }
+    if (changed) return;
     if (bytes > 0 && notifier_ && hooks_.mayRest()) {
         // A flowing line: fewer, larger ticks. The bytes wait in the port's
         // buffer meanwhile and are still read in the pump's chunks.
@@ -51,9 +64,29 @@ void PumpWaker::AfterTick(std::size_t bytes) {
     // pump's own rhythm again.
     SetInterval(fastMs_);
     if (++quiet_ < kQuietTicks) return;
+    // A quiet line: the descriptor wakes the pump, the timer sleeps.
     resting_ = true;
-    SetInterval(kIdleMs);
     notifier_->setEnabled(true);
+    Sleep();
+}
+
+void PumpWaker::Poke() {
+    if (!asleep_) return;  // running, or held by a run
+    asleep_ = false;
+    Hurry();
+    timer_->start();
+}
+
+void PumpWaker::Hold() {
+    Hurry();
+    asleep_ = false;
+    timer_->stop();
+}
+
+void PumpWaker::Resume() {
+    Hurry();
+    asleep_ = false;
+    timer_->start();
 }
 
 void PumpWaker::Release() {
@@ -65,6 +98,7 @@ void PumpWaker::Release() {
         notifier_.release()->deleteLater();
     }
     handle_ = -1;
+    resting_ = false;
 }
 
 void PumpWaker::Wake() {
@@ -72,8 +106,9 @@ void PumpWaker::Wake() {
     // again while the bytes wait (or on a hung-up device, for ever).
     notifier_->setEnabled(false);
     Hurry();
-    if (!timer_->isActive()) return;  // a run holds the pump and restarts it
-    timer_->start();                  // the next tick in one interval
+    if (!asleep_ && !timer_->isActive()) return;  // a run holds the pump and resumes it
+    asleep_ = false;
+    timer_->start();  // the next tick in one interval
     hooks_.tick();
 }
 

@@ -7,24 +7,28 @@
 
 namespace quennet {
 
-// Lets the receive pump rest while the line is quiet. After a spell of
-// empty ticks the pump's timer slows down to kIdleMs and a notifier on the
-// port's descriptor brings it back to its own rhythm as soon as a byte is
-// readable, so an open idle port costs next to nothing while a flowing line
-// is still read tick by tick. While bytes flow and nothing needs every tick
-// (a file send does), the ticks come every kFlowMs instead: each then reads
-// a few chunks where it read one, at a fraction of the wake-ups. The timer
-// stays active throughout: a device that offers no descriptor is simply
-// polled as before.
+// Decides when the receive pump's timer runs. With nothing to do (the port
+// closed, no file send, no paste) the timer stops, and what brings work -
+// the port opened, bytes written, a send or a paste started - wakes it
+// (Poke). On an open line that stays quiet for kQuietTicks the timer stops
+// as well, and a notifier on the port's descriptor brings the pump back as
+// soon as a byte is readable (or the device hangs up), so an open idle port
+// costs no wake-ups at all while a flowing line is still read tick by tick.
+// While bytes flow and nothing needs every tick (a file send does), the
+// ticks come every kFlowMs instead: each then reads a few chunks where it
+// read one, at a fraction of the wake-ups. A device that offers no
+// descriptor is polled at the pump's own rhythm while it is open.
 //
 // The other way round, a tick that took more than a serial line can bring
 // in one interval (kBurstBytes) comes from a local far end, a program on a
 // pseudo-terminal that writes as fast as it can: the next tick then follows
 // as soon as more is readable, not one interval later.
+//
+// A run or a capture holds the pump (Hold) and gives it back (Resume): a
+// held pump is neither ticked nor woken, whatever arrives.
 class PumpWaker : public QObject {
 public:
     static constexpr int kQuietTicks = 50;  // empty ticks before resting
-    static constexpr int kIdleMs = 50;      // the resting timer's interval
     static constexpr int kFlowMs = 8;       // the interval while bytes flow
     static constexpr std::size_t kBurstBytes = 1024;
 
@@ -32,13 +36,22 @@ public:
         std::function<bool()> mayRest;  // false while something needs every tick
         std::function<int()> handle;    // the port's descriptor, or -1
         std::function<void()> tick;     // one pump tick, run at once on wake-up
+        std::function<bool()> needed;   // false when the pump has nothing to do
     };
 
     PumpWaker(QTimer* timer, Hooks hooks, QObject* parent = nullptr);
 
     // Called after every tick of the timer with the bytes it received.
     void AfterTick(std::size_t bytes);
+    // Work for the pump: a sleeping or resting pump runs again at its own
+    // rhythm; a held one stays held.
+    void Poke();
+    void Hold();
+    void Resume();
+    // Quiet line, the timer stopped and the descriptor watched.
     bool Resting() const { return resting_; }
+    // The timer stopped because nothing needs it, or resting.
+    bool Asleep() const { return asleep_; }
     // Lets go of the port's descriptor before it is closed: a notifier on
     // a closed descriptor makes the event loop complain and may watch
     // whatever reuses its number. The next tick watches the port afresh.
@@ -47,6 +60,7 @@ public:
 private:
     void Wake();
     void Hurry();
+    void Sleep();
     void SetInterval(int ms);
 
     QTimer* timer_;
@@ -54,6 +68,7 @@ private:
     int fastMs_;
     int quiet_ = 0;
     bool resting_ = false;
+    bool asleep_ = false;
     int handle_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
 };

@@ -29,6 +29,7 @@
 #include "app/TerminalSession.h"
 #include "app/TerminalTools.h"
 #include "core/IniFile.h"
+#include "loader/LoaderSettings.h"
 #include "terminal/Nmea.h"
 
 namespace quennet {
@@ -91,11 +92,13 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent)
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(2);
-    // While the line is quiet the pump rests and the port wakes it.
+    // While the line is quiet the pump rests and the port wakes it; with
+    // nothing to do it sleeps until something brings work.
     pumpWaker_ = new PumpWaker(
         Timer1,
         {[this] { return TerminalHoldsPort() && !tools_->Sending() && !input_->Pasting(); },
-         [this] { return port().ReadableHandle(); }, [this] { PumpTick(); }},
+         [this] { return port().ReadableHandle(); }, [this] { PumpTick(); },
+         [this] { return (TerminalHoldsPort() && port().IsOpen()) || tools_->Sending() || input_->Pasting(); }},
         this);
     connect(Timer1, &QTimer::timeout, this, [this] { PumpTick(); });
 
@@ -110,8 +113,8 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent)
     ReadSettings();
     UpdateLoaderControls();
 
-    // The receive pump runs from now to the end; Qt paints double-buffered
-    // anyway.
+    // The receive pump runs from now on; its first tick finds whether it
+    // has work, and sleeps until some comes if not.
     Timer1->start();
 }
 
@@ -121,8 +124,9 @@ TForm1::~TForm1() {
 }
 
 void TForm1::MakeParts() {
-    services_->pausePump = [this] { Timer1->stop(); };
-    services_->resumePump = [this] { Timer1->start(); };
+    services_->pausePump = [this] { pumpWaker_->Hold(); };
+    services_->resumePump = [this] { pumpWaker_->Resume(); };
+    services_->wakePump = [this] { pumpWaker_->Poke(); };
     services_->closeAsked = [this] { return closePending_ || exitPending_; };
     nmea_ = std::make_unique<NmeaWriter>(port());
     session_ = std::make_unique<TerminalSession>(
@@ -161,7 +165,10 @@ void TForm1::MakeParts() {
                                                     CheckBoxInvert, ProgressBarLCD, Panel1, Image1},
                                          this);
 
-    session_->hooks.opened = [this](std::uint32_t charsPerSecond) { input_->SetPace(charsPerSecond); };
+    session_->hooks.opened = [this](std::uint32_t charsPerSecond) {
+        input_->SetPace(charsPerSecond);
+        pumpWaker_->Poke();
+    };
     session_->hooks.closing = [this] {
         input_->StopPaste();
         pumpWaker_->Release();
@@ -189,12 +196,12 @@ void TForm1::ReadSettings() {
     move(ClampToInt(left, -kFar, kFar), ClampToInt(top, -kFar, kFar));
     resize(ClampToInt(width, kMinWidth, kFar), ClampToInt(height, kMinHeight, kFar));
     if (initMax_) setWindowState(windowState() | Qt::WindowMaximized);
-    // Prog
-    Edit1->setText(QString::fromStdString(ini.ReadString("Prog", "File", "")));
-    CheckBoxVerify->setChecked(ini.ReadBool("Prog", "Verify", false));
-    CheckBoxReset->setChecked(ini.ReadBool("Prog", "Reset", false));
-    CheckBoxToggleTCK->setChecked(ini.ReadBool("Prog", "ToggleTCK", false));
-    SelectIndex(ComboTarget, ini.ReadInteger("Prog", "Target", 0));
+    const LoaderSettings prog = ReadLoaderSettings(ini);
+    Edit1->setText(QString::fromStdString(prog.file));
+    CheckBoxVerify->setChecked(prog.verify);
+    CheckBoxReset->setChecked(prog.reset);
+    CheckBoxToggleTCK->setChecked(prog.toggleTck);
+    SelectIndex(ComboTarget, prog.target);
     // Terminal
     // The port's path is what identifies it; the position is only read from
     // files written before the path was stored.
@@ -260,11 +267,9 @@ void TForm1::WriteSettings() {
     ini.WriteInteger("Terminal", "Bits", EffectiveIndex(ComboBits));
     ini.WriteBool("Terminal", "LowLatency", CheckBoxLowLatency->isChecked());
     ini.WriteBool("Terminal", "Reopen", CheckBoxReopen->isChecked());
-    ini.WriteString("Prog", "File", Edit1->text().toStdString());
-    ini.WriteBool("Prog", "Verify", CheckBoxVerify->isChecked());
-    ini.WriteBool("Prog", "Reset", CheckBoxReset->isChecked());
-    ini.WriteBool("Prog", "ToggleTCK", CheckBoxToggleTCK->isChecked());
-    ini.WriteInteger("Prog", "Target", EffectiveIndex(ComboTarget));
+    WriteLoaderSettings(ini, LoaderSettings{Edit1->text().toStdString(), CheckBoxVerify->isChecked(),
+                                            CheckBoxReset->isChecked(), CheckBoxToggleTCK->isChecked(),
+                                            EffectiveIndex(ComboTarget)});
     ini.WriteString("File", "Name", EditBrowseSendFile->text().toStdString());
     ini.WriteInteger("File", "Mode", ComboSendFile->currentIndex());
     ini.WriteString("File", "Log", EditBrowseLogFile->text().toStdString());

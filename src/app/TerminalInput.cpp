@@ -86,10 +86,14 @@ void TerminalInput::SendKeys(std::string_view bytes) {
         return;
     }
     for (char c : bytes) port().ComWriteByte(static_cast<std::uint8_t>(c));
+    services_.WakePump();  // the counters follow
 }
 
+// A paste or an input line goes out over the pump's ticks.
 void TerminalInput::PacedStep() {
-    if (paced_->Running()) paced_->Step(port(), port().clock().MonotonicUs(), pacedRate_);
+    if (!paced_->Running()) return;
+    paced_->Step(port(), port().clock().MonotonicUs(), pacedRate_);
+    services_.WakePump();
 }
 
 bool TerminalInput::Pasting() const { return paced_->Running(); }

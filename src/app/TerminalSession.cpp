@@ -112,8 +112,8 @@ std::string TerminalSession::OpenFailureText(const std::string& name, std::uint3
                !hint.empty()) {
         // The user may not use the port: the hint says why and what to do.
         text += "\n" + hint;
-    } else if (env.explainOpenFailure) {
-        text += "\nThe port " + env.explainOpenFailure(name) + ".";
+    } else if (!port().ComOpenProblem().empty()) {
+        text += "\nThe port " + port().ComOpenProblem() + ".";
     }
     return text;
 }

@@ -65,14 +65,16 @@ void TerminalTools::ButtonStrClick(int n) {
     if (n < 1 || n > 8 || !TerminalHoldsPort()) return;
     SendButtonString(port(), *w_.Memo1, nmea_, ToEightBit(w_.EditBV[n - 1]->text()), w_.CheckBoxFHex->isChecked(),
                      w_.CheckBoxCRCNMEA->isChecked(), w_.CheckBoxHex->isChecked());
+    services_.WakePump();  // the counters follow
     w_.Memo1->setFocus();
 }
 
 void TerminalTools::Button3Click() {
     if (!TerminalHoldsPort()) return;
-    if (SendButtonString(port(), *w_.Memo1, nmea_, ToEightBit(w_.Edit2->text()), true, false,
-                         w_.CheckBoxHex->isChecked()))
-        w_.Memo1->setFocus();
+    const bool sent =
+        SendButtonString(port(), *w_.Memo1, nmea_, ToEightBit(w_.Edit2->text()), true, false, w_.CheckBoxHex->isChecked());
+    services_.WakePump();
+    if (sent) w_.Memo1->setFocus();
 }
 
 void TerminalTools::CheckBoxFHexClick() {
@@ -151,6 +153,7 @@ void TerminalTools::ButtonSendFileClick() {
     switch (fileSender_->Start(port(), w_.EditBrowseSendFile->text().toStdString(),
                                w_.ComboSendFile->currentIndex())) {
         case FileSender::StartResult::Started:
+            services_.WakePump();  // the send goes out tick by tick
             w_.ButtonSendFile->setText("STOP Send");
             w_.Memo1->setFocus();
             break;

@@ -54,7 +54,7 @@ int RunFlashWorker(const FlashOptions& options, std::atomic<FlashCommand*>& curr
     TaggedLines logLines(WorkerTag::Log), errorLines(WorkerTag::Error);
     std::ostream out(&logLines), err(&errorLines);
     int lastPercent = -1;
-    FlashCommand command(FlashHost{DefaultSerialDeviceFactory(), SystemClock(), out, err, ExplainOpenFailure, 0});
+    FlashCommand command(FlashHost{DefaultSerialDeviceFactory(), SystemClock(), out, err, 0});
     FlashCommand* self = &command;
     command.SetProgressListener([&](const RunProgress& p) {
         if (!p.active || p.percent == lastPercent) return;

@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
 
     quennet::FlashCommand command(quennet::FlashHost{quennet::DefaultSerialDeviceFactory(),
                                                      quennet::SystemClock(), std::cout, std::cerr,
-                                                     quennet::ExplainOpenFailure, OutputTerminalColumns()});
+                                                     OutputTerminalColumns()});
     g_command.store(&command);
     HandleStopSignals(true);
     const int code = command.Run(parsed.options);

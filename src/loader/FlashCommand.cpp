@@ -296,9 +296,9 @@ int FlashCommand::Run(const FlashOptions& options) {
     // change of rate where the target allows that, and the open itself is
     // the exclusive check that nobody else holds the port.
     if (port_.ComOpen(options.port, target->baud, kFrameE81) != kComOk) {
-        const std::string why =
-            host_.explainOpenFailure ? host_.explainOpenFailure(options.port) : "cannot be opened";
-        host_.err << "quennet-flash: port " << options.port << ' ' << why << '\n';
+        const std::string& why = port_.ComOpenProblem();
+        host_.err << "quennet-flash: port " << options.port << ' ' << (why.empty() ? "cannot be opened" : why)
+                  << '\n';
         return kFlashBadCommand;
     }
 

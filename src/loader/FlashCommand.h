@@ -95,9 +95,6 @@ struct FlashHost {
     Clock& clock;
     std::ostream& out;  // the status log
     std::ostream& err;  // what was wrong, in one line
-    // Why the port of that name could not be opened, as the end of a
-    // sentence that starts with the port's name ("was not found").
-    std::function<std::string(const std::string& name)> explainOpenFailure;
     // The width of the terminal `out` goes to, for a progress text behind
     // the block marks; 0 when `out` is no terminal.
     int progressColumns = 0;

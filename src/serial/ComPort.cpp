@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "serial/PortProblem.h"
+
 namespace quennet {
 
 const char* const kFrameFormatNames[5] = {"E-7-1", "O-7-1", "N-8-1", "E-8-1", "O-8-1"};
@@ -34,6 +36,7 @@ ComPort::~ComPort() {
 template <typename Adjust>
 int ComPort::OpenWith(const std::string& name, Adjust adjust) {
     QueuedCount = 0;
+    openProblem_ = kPortCannotOpen;
 
     // A device can still be held only after ComClose returned 10. Dropping it
     // would leak the handle and leave the device locked, so try to close it
@@ -47,19 +50,23 @@ int ComPort::OpenWith(const std::string& name, Adjust adjust) {
     if (!device) return kComCannotOpen;
     if (!device->Open(PortNameToPath(name))) {
         lastOpenMissing_ = device->Missing();
+        if (!device->OpenProblem().empty()) openProblem_ = device->OpenProblem();
         return kComCannotOpen;
     }
 
     LineSettings settings;
     if (!device->GetSettings(settings)) {
         device->Close();
+        openProblem_ = kPortNotSetUp;
         return kComCannotOpen;
     }
     adjust(settings);
     if (!device->SetSettings(settings)) {
         device->Close();
+        openProblem_ = kPortNotSetUp;
         return kComSettingsRefused;
     }
+    openProblem_.clear();
 
     device->Purge(true, false);
     device->Purge(false, true);

@@ -103,6 +103,10 @@ public:
     std::optional<int> ComAdapterLatencyMs() const;
 
     bool IsOpen() const { return device_ != nullptr; }
+    // Why the last ComOpen failed, as the end of a sentence that starts with
+    // the port's name ("was not found", ...; see PortProblem.h), recorded by
+    // the call that refused; empty after one that succeeded.
+    const std::string& ComOpenProblem() const { return openProblem_; }
     // Whether the open device has gone away (see SerialDevice::Lost); the
     // port stays open until its owner closes it.
     bool ComDeviceLost() { return device_ && device_->Lost(); }
@@ -160,6 +164,7 @@ private:
     bool lastOpenMissing_ = false;
     DeviceIdentity openedIdentity_;
     IdentifyFn identify_ = IdentifyPort;
+    std::string openProblem_;
 };
 
 // Holds the low-latency request for a long operation (a programming run, an

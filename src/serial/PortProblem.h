@@ -3,12 +3,15 @@
 
 namespace quennet {
 
-// Why the port of that name (a path, or a bare name such as ttyUSB0) cannot
-// be opened exclusively, as the end of a sentence that starts with the
-// name: "was not found", "is busy: another program has it open", ... Meant
-// for after a failed ComOpen; it only looks, and holds nothing afterwards.
-// Each backend defines it.
-std::string ExplainOpenFailure(const std::string& name);
+// Why a port could not be opened, as the end of a sentence that starts with
+// its name. Each backend records one of these (or a text of its own, with
+// the system's words) in the call that refused: see SerialDevice::
+// OpenProblem and ComPort::ComOpenProblem.
+inline constexpr const char* kPortNotFound = "was not found";
+inline constexpr const char* kPortBusy = "is busy: another program has it open";
+inline constexpr const char* kPortNotSerial = "is not a serial device";
+inline constexpr const char* kPortNotSetUp = "cannot be set up as a serial line";
+inline constexpr const char* kPortCannotOpen = "cannot be opened";
 
 // When the port of that name exists but this user may not read and write it:
 // one line saying which group the user must join and how. Empty when the port

@@ -37,6 +37,10 @@ public:
 
     // Opens an existing device for reading and writing, exclusively.
     virtual bool Open(const std::string& path) = 0;
+    // Why the last Open failed, as the end of a sentence that starts with
+    // the port's name (see PortProblem.h), taken from the call that refused;
+    // empty after an Open that succeeded or when the device cannot tell.
+    const std::string& OpenProblem() const { return openProblem_; }
     virtual bool GetSettings(LineSettings& out) = 0;
     virtual bool SetSettings(const LineSettings& settings) = 0;
     virtual bool SetDtr(bool asserted) = 0;
@@ -89,6 +93,9 @@ public:
     // The adapter's latency timer in milliseconds as the system shows it,
     // or nothing where it cannot be read.
     virtual std::optional<int> LatencyTimerMs() const { return std::nullopt; }
+
+protected:
+    std::string openProblem_;
 };
 
 using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;

@@ -52,7 +52,6 @@ protected:
         env.messageBox = [this](const std::string& c, const std::string& t) { messages.emplace_back(c, t); };
         env.errorBox = [this](const std::string& t) { errors.push_back(t); };
         env.trayAvailable = [] { return true; };
-        env.explainOpenFailure = [](const std::string&) { return std::string("is busy: another program has it open"); };
         env.openDocument = [](const QString&) { return true; };
         env.askYesNo = [this](const std::string&, const std::string& text) {
             questions.push_back(text);

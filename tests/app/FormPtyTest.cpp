@@ -19,16 +19,20 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "PtyPair.h"
 #include "app/PortCombo.h"
 #include "app/PumpWaker.h"
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
 #include "loader/Loader.h"
+#include "terminal/FileSend.h"
 #include "serial/ComPort.h"
 #include "serial/posix/PosixSerialDevice.h"
 
@@ -45,13 +49,19 @@ protected:
     std::vector<std::string> listed;  // the system's port list
     std::unique_ptr<TForm1> form;
 
+    std::optional<testing::PtyPair> pty;
+
     // A new pseudo-terminal: its far end in master, its device at slavePath.
     void OpenMaster() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master, 0);
-        ASSERT_EQ(grantpt(master), 0);
-        ASSERT_EQ(unlockpt(master), 0);
-        slavePath = ptsname(master);
+        pty.emplace();
+        ASSERT_TRUE(pty->ok());
+        master = pty->master();
+        slavePath = pty->path();
+    }
+    // The far end goes away.
+    void CloseMaster() {
+        pty->CloseMaster();
+        master = -1;
     }
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(OpenMaster());
@@ -68,7 +78,7 @@ protected:
     void TearDown() override {
         form.reset();
         port.ComClose();
-        if (master >= 0) close(master);
+        pty.reset();
     }
 
     // Pumps the real event loop (the 2 ms timer runs) until cond or 10 s.
@@ -130,10 +140,55 @@ TEST_F(FormPty, TalkThroughAPseudoTerminal) {
     EXPECT_TRUE(form->Memo1->toPlainText().endsWith("FD FE FF "));
 }
 
+// The pump's timer runs only while it has work: asleep with the port
+// closed and on a quiet line, awake for an open, a key, bytes that arrive
+// and every tick of a file send.
+TEST_F(FormPty, ThePumpTimerRunsOnlyWhileItHasWork) {
+    const QString sendPath = dir.filePath("send.bin");
+    std::ofstream(sendPath.toStdString(), std::ios::binary) << std::string(3000, 'S');
+    form->EditBrowseSendFile->setText(sendPath);
+    QTimer* timer = form->timer();
+    bool sleptDuringSend = false;
+    std::size_t sentSeen = 0;
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool()> until;
+    };
+    const Step steps[] = {
+        {"the port closed", [] {}, [&] { return !timer->isActive(); }},
+        {"opened", [&] { OpenTypedPath(); }, [&] { return timer->isActive(); }},
+        {"a quiet line", [] {}, [&] { return form->pumpWaker().Resting() && !timer->isActive(); }},
+        {"a key typed", [&] { QTest::keyClicks(form->Memo1, "k"); }, [&] { return timer->isActive(); }},
+        {"quiet again", [] {}, [&] { return !timer->isActive(); }},
+        {"bytes arrive", [&] { ASSERT_EQ(write(master, "in\n", 3), 3); },
+         [&] { return form->Memo1->toPlainText().contains("in"); }},
+        {"quiet again", [] {}, [&] { return !timer->isActive(); }},
+        {"a file send", [&] { form->ButtonSendFileClick(); },
+         [&] {
+             sleptDuringSend = sleptDuringSend || (form->fileSender().Running() && !timer->isActive());
+             char buf[512];
+             for (pollfd p{master, POLLIN, 0}; poll(&p, 1, 0) > 0 && (p.revents & POLLIN);) {
+                 const ssize_t n = read(master, buf, sizeof buf);
+                 if (n <= 0) break;
+                 sentSeen += static_cast<std::size_t>(n);
+             }
+             return !form->fileSender().Running() && sentSeen >= 3001;
+         }},
+        {"quiet after the send", [] {}, [&] { return !timer->isActive(); }},
+        {"closed", [&] { form->CheckBox1->setChecked(false); },
+         [&] { return !timer->isActive() && !form->pumpWaker().Resting(); }},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        ASSERT_TRUE(WaitFor(step.until)) << step.what;
+    }
+    EXPECT_FALSE(sleptDuringSend);
+}
+
 TEST_F(FormPty, FarEndVanishingLeavesTheWindowUsable) {
     OpenTypedPath();
-    close(master);
-    master = -1;
+    CloseMaster();
     QTest::qWait(50);  // the pump keeps ticking on a dead device
     QTest::keyClicks(form->Memo1, "x");
     form->CheckBox1->setChecked(false);
@@ -162,8 +217,7 @@ protected:
         ASSERT_TRUE(port.IsOpen());
     }
     void Unplug() {
-        close(master);
-        master = -1;
+        CloseMaster();
         unlink(link.c_str());
     }
     void PlugInAgain() {
@@ -301,8 +355,7 @@ TEST_F(FormPty, ReopenTakesOnlyTheAdapterThatWentAway) {
 TEST_F(FormPty, APlainPseudoTerminalIsNotWaitedFor) {
     form->CheckBoxReopen->setChecked(true);
     OpenTypedPath();
-    close(master);
-    master = -1;
+    CloseMaster();
     ASSERT_TRUE(WaitFor([&] { return !form->CheckBox1->isChecked(); }));
     EXPECT_FALSE(form->ReopenWaiting());
     EXPECT_TRUE(form->LabelPortState->text().contains("It is not opened again by itself"))

@@ -1,6 +1,7 @@
-// The pump's rest while the line is quiet: the timer slows down after a
-// spell of empty ticks and the port's descriptor wakes the pump at once;
-// a flowing line is read in larger ticks unless a file send needs them all.
+// The pump's rest while the line is quiet: the timer stops after a spell
+// of empty ticks and the port's descriptor wakes the pump at once; with
+// nothing to do at all the timer sleeps until work comes; a flowing line is
+// read in larger ticks unless a file send needs them all.
 // The timer's own timeouts are not connected here, so every tick seen comes
 // from a wake-up.
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <QTest>
 #include <QTimer>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,6 +25,7 @@ protected:
     int pipeFds[2] = {-1, -1};
     QTimer timer;
     bool mayRest = true;
+    bool needed = true;
     int handle = -1;
     int ticks = 0;
     std::string received;
@@ -33,7 +37,8 @@ protected:
         timer.setInterval(2);
         timer.start();
         waker = std::make_unique<PumpWaker>(
-            &timer, PumpWaker::Hooks{[this] { return mayRest; }, [this] { return handle; }, [this] { Tick(); }});
+            &timer, PumpWaker::Hooks{[this] { return mayRest; }, [this] { return handle; }, [this] { Tick(); },
+                                     [this] { return needed; }});
     }
     void TearDown() override {
         waker.reset();
@@ -58,8 +63,7 @@ TEST_F(Waker, RestsAfterQuietTicksAndAByteWakesThePumpAtOnce) {
     EXPECT_FALSE(waker->Resting());
     QuietTicks(1);
     ASSERT_TRUE(waker->Resting());
-    EXPECT_TRUE(timer.isActive());
-    EXPECT_EQ(timer.interval(), PumpWaker::kIdleMs);
+    EXPECT_FALSE(timer.isActive()) << "a quiet line costs no wake-ups";
 
     Send("ab");
     QTest::qWait(5);
@@ -111,14 +115,15 @@ TEST_F(Waker, StaysAwakeWhileTheWindowNeedsEveryTickOrHasNoDescriptor) {
 TEST_F(Waker, AHeldPumpIsNotTickedAndAHungUpLineDoesNotSpin) {
     QuietTicks(PumpWaker::kQuietTicks + 1);
     ASSERT_TRUE(waker->Resting());
-    // A run stops the timer; its bytes must stay for the run.
-    timer.stop();
+    // A run holds the pump; its bytes must stay for the run.
+    waker->Hold();
     Send("run");
     QTest::qWait(5);
     EXPECT_EQ(ticks, 0);
     EXPECT_FALSE(timer.isActive());
     EXPECT_EQ(timer.interval(), 2) << "the run restarts the pump at its own rhythm";
-    timer.start();
+    waker->Resume();
+    EXPECT_TRUE(timer.isActive());
     Tick();  // the first tick after the run takes the waiting bytes
     EXPECT_EQ(received, "run");
 
@@ -130,6 +135,43 @@ TEST_F(Waker, AHeldPumpIsNotTickedAndAHungUpLineDoesNotSpin) {
     pipeFds[1] = -1;
     QTest::qWait(20);
     EXPECT_EQ(ticks, 2);
+}
+
+// Whatever brings work (the port opened, bytes written, a send started)
+// pokes the pump: a sleeping or resting one runs again at its own rhythm, a
+// held one waits for its run, a running one goes on as it was.
+TEST_F(Waker, APokeWakesASleepingPumpButNotAHeldOne) {
+    struct Case {
+        const char* what;
+        std::function<void()> before;
+        bool asleep;           // the timer stopped for want of work
+        bool activeAfterPoke;
+    };
+    const Case cases[] = {
+        {"nothing to do", [this] { needed = false; QuietTicks(1); }, true, true},
+        {"a quiet line", [this] { QuietTicks(PumpWaker::kQuietTicks + 1); }, true, true},
+        {"held by a run", [this] { waker->Hold(); }, false, false},
+        {"held while resting", [this] { QuietTicks(PumpWaker::kQuietTicks + 1); waker->Hold(); }, false, false},
+        {"running", [] {}, false, true},
+    };
+    for (const Case& c : cases) {
+        waker->Resume();
+        needed = true;
+        QuietTicks(1);
+        c.before();
+        EXPECT_EQ(waker->Asleep(), c.asleep) << c.what;
+        EXPECT_EQ(timer.isActive(), !c.asleep && c.activeAfterPoke) << c.what;
+        needed = true;
+        waker->Poke();
+        EXPECT_EQ(timer.isActive(), c.activeAfterPoke) << c.what;
+        EXPECT_FALSE(waker->Resting()) << c.what;
+        EXPECT_EQ(timer.interval(), 2) << c.what;
+        // A quiet tick after the poke does not put the pump back to sleep.
+        if (c.activeAfterPoke) {
+            QuietTicks(1);
+            EXPECT_TRUE(timer.isActive()) << c.what;
+        }
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CliProcess.h"
+#include "PtyPair.h"
 #include "core/Version.h"
 
 namespace quennet {
@@ -26,29 +27,17 @@ const std::string kMsp430File = QUENNET_TEST_DATA "/srec/msp430_blink.s19";
 // (The runs against a simulated board are in FlashBoardTest.)
 class SilentPty {
 public:
-    SilentPty() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        char name[128];
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-            ::ptsname_r(master_, name, sizeof name) != 0)
-            return;
-        path_ = name;
-    }
-    ~SilentPty() {
-        if (master_ >= 0) ::close(master_);
-    }
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return pty_.path(); }
     // Bytes the program sent so far.
     std::size_t Received() {
         std::size_t total = 0;
         char buf[4096];
-        for (ssize_t n; (n = ::read(master_, buf, sizeof buf)) > 0;) total += static_cast<std::size_t>(n);
+        for (ssize_t n; (n = ::read(pty_.master(), buf, sizeof buf)) > 0;) total += static_cast<std::size_t>(n);
         return total;
     }
 
 private:
-    int master_ = -1;
-    std::string path_;
+    testing::PtyPair pty_{{.nonBlocking = true}};
 };
 
 TEST(FlashCliTest, HelpNeedsNothingElse) {

@@ -17,6 +17,7 @@
 #include "BoardProcess.h"
 #include "CliProcess.h"
 #include "Checked.h"
+#include "PtyPair.h"
 #include "Stm32Image.h"
 #include "TempDir.h"
 #include "core/Sha256.h"
@@ -48,19 +49,6 @@ struct NamedBoard {
     std::unique_ptr<testing::BoardProcess> process;
 };
 
-// A pseudo-terminal with nothing behind it: its other end is held and
-// never read or written.
-struct DeadLine {
-    DeadLine() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) path = ::ptsname(master);
-    }
-    ~DeadLine() {
-        if (master >= 0) ::close(master);
-    }
-    int master = -1;
-    std::string path;
-};
 
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -82,16 +70,18 @@ TEST(FlashManyTest, EachBoardEndsOnItsOwn) {
     NamedBoard good(dir, "good", {"--uid", "0123456789ABCDEF01234567"});
     NamedBoard failing(dir, "failing", {"--fail-write", "20"});
     NamedBoard unplugged(dir, "unplugged", {});
-    DeadLine silent;
+    // A pseudo-terminal with nothing behind it: its other end is held and
+    // never read or written.
+    const testing::PtyPair silent;
     for (const auto* b : {&good, &failing, &unplugged}) ASSERT_TRUE(b->process->Started());
-    ASSERT_FALSE(silent.path.empty());
+    ASSERT_FALSE(silent.path().empty());
 
     const std::string report = dir.File("boards.csv");
     bool pulled = false;
     const std::string pullAt = "[" + ShortOf(unplugged.process->Path()) + "] Programming ...";
     const auto r = RunCli(kFlash,
                           {"--port", good.process->Path(), "--port", failing.process->Path(), "--port",
-                           unplugged.process->Path(), "--port", silent.path, "--target", "STM32-115200", "--verify",
+                           unplugged.process->Path(), "--port", silent.path(), "--target", "STM32-115200", "--verify",
                            "--report", report, fw},
                           60000, [&](pid_t, const std::string& out) {
                               if (!pulled && out.find(pullAt) != std::string::npos) {
@@ -105,7 +95,7 @@ TEST(FlashManyTest, EachBoardEndsOnItsOwn) {
     const std::string g = "[" + ShortOf(good.process->Path()) + "] ";
     const std::string f = "[" + ShortOf(failing.process->Path()) + "] ";
     EXPECT_TRUE(Has(lines, f + "ERROR: Programming error.")) << r.out;
-    EXPECT_TRUE(Has(lines, "[" + ShortOf(silent.path) + "] " + "ERROR: Failed to Sync with Target, verify Power and Connection."))
+    EXPECT_TRUE(Has(lines, "[" + ShortOf(silent.path()) + "] " + "ERROR: Failed to Sync with Target, verify Power and Connection."))
         << r.out;
     const auto ok = std::find_if(lines.begin(), lines.end(),
                                  [&](const std::string& l) { return l.rfind(g + "PROGRAM OK in ", 0) == 0; });
@@ -117,7 +107,7 @@ TEST(FlashManyTest, EachBoardEndsOnItsOwn) {
     } rows[] = {
         {good.process->Path(), "0414 (High-density device)", "0123456789ABCDEF01234567", ok->substr(g.size())},
         {failing.process->Path(), "0414 (High-density device)", "-", "ERROR: Programming error."},
-        {silent.path, "-", "-", "ERROR: Failed to Sync with Target, verify Power and Connection."},
+        {silent.path(), "-", "-", "ERROR: Failed to Sync with Target, verify Power and Connection."},
     };
     for (const auto& row : rows) {
         const std::string text = RowOf(r.out, row.port);

@@ -243,9 +243,7 @@ protected:
     Msp430BslTarget msp430;
     testing::TempDir dir;
     std::ostringstream out, err;
-    FlashCommand command{FlashHost{SimDeviceFactory(line), clock, out, err, [this](const std::string&) {
-                                       return std::string(line.missing ? "was not found" : "is busy");
-                                   }}};
+    FlashCommand command{FlashHost{SimDeviceFactory(line), clock, out, err}};
 };
 
 TEST_F(FlashCommandTest, Stm32ProgramWithVerifyPrintsTheWholeLogAndExitsZero) {
@@ -400,7 +398,8 @@ TEST_F(FlashCommandTest, FileAndPortProblemsAreRefusedBeforeTheTargetHearsAnythi
         {Options(kTargetStm32_115200, dir.Write("empty.s37", "S0030000FC\nS70508000000F2\n")), false, false,
          "quennet-flash: firmware file " + dir.File("empty.s37") + ": holds no data\n"},
         {Options(kTargetStm32_115200, good), true, false, "quennet-flash: port ttyQ0 was not found\n"},
-        {Options(kTargetStm32_115200, good), false, true, "quennet-flash: port ttyQ0 is busy\n"},
+        {Options(kTargetStm32_115200, good), false, true,
+         "quennet-flash: port ttyQ0 is busy: another program has it open\n"},
     };
     for (const auto& c : cases) {
         line.missing = c.missing;

@@ -202,6 +202,31 @@ TEST_F(ComPortSimTest, DeviceThatCannotBeOpenedOrReadGivesTwo) {
     EXPECT_FALSE(line.IsOpen()) << "device closed again";
 }
 
+// The reason is the one the refusing step gave, and an open that succeeds
+// leaves none behind.
+TEST_F(ComPortSimTest, AFailedOpenKeepsTheReasonOfTheStepThatRefused) {
+    struct Case {
+        bool SimLine::*fault;
+        int result;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {&SimLine::missing, kComCannotOpen, "was not found"},
+        {&SimLine::busy, kComCannotOpen, "is busy: another program has it open"},
+        {&SimLine::failGetSettings, kComCannotOpen, "cannot be set up as a serial line"},
+        {&SimLine::refuseSettings, kComSettingsRefused, "cannot be set up as a serial line"},
+    };
+    for (const Case& c : cases) {
+        line.*c.fault = true;
+        EXPECT_EQ(port.ComOpen("ttyUSB0", 9600, kFrameN81), c.result) << c.problem;
+        EXPECT_EQ(port.ComOpenProblem(), c.problem);
+        line.*c.fault = false;
+        ASSERT_EQ(port.ComOpen("ttyUSB0", 9600, kFrameN81), kComOk) << c.problem;
+        EXPECT_EQ(port.ComOpenProblem(), "") << c.problem;
+        ASSERT_EQ(port.ComClose(), kComOk);
+    }
+}
+
 TEST_F(ComPortSimTest, SecondPortOnAHeldDeviceGetsTwo) {
     Open();
     ComPort other(SimDeviceFactory(line), clock);

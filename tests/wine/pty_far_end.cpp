@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "PtyPair.h"
+
 namespace {
 
 int g_master = -1;
@@ -106,13 +108,13 @@ void CheckAllValues() {
 }  // namespace
 
 int main() {
-    g_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (g_master < 0 || ::grantpt(g_master) != 0 || ::unlockpt(g_master) != 0) {
+    static const quennet::testing::PtyPair pty({.nonBlocking = true});
+    if (!pty.ok()) {
         std::perror("pty_far_end: posix_openpt");
         return 1;
     }
-    const char* name = ::ptsname(g_master);
-    if (!name) return 1;
+    g_master = pty.master();
+    const char* name = pty.path().c_str();
     // Holding the slave open keeps the master from reporting a hang-up
     // between the test's opens and closes. Raw from the start, so that
     // nothing is echoed before the Windows side configures the line.
@@ -125,7 +127,6 @@ int main() {
     ::tcgetattr(g_slave, &t);
     ::cfmakeraw(&t);
     ::tcsetattr(g_slave, TCSANOW, &t);
-    ::fcntl(g_master, F_SETFL, ::fcntl(g_master, F_GETFL) | O_NONBLOCK);
     std::printf("%s\n", name);
     std::fflush(stdout);
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "serial/PortProblem.h"
 #include "serial/posix/PortDiscovery.h"
 
 namespace quennet {
@@ -21,7 +22,15 @@ PosixSerialDevice::~PosixSerialDevice() {
 }
 
 bool PosixSerialDevice::Open(const std::string& path) {
-    if (fd_ >= 0 || path.empty()) return false;
+    if (fd_ >= 0) {
+        openProblem_ = kPortCannotOpen;
+        return false;
+    }
+    openProblem_.clear();
+    if (path.empty()) {
+        openProblem_ = kPortNotFound;
+        return false;
+    }
     // Non-blocking: neither the open (waiting for carrier) nor any read or
     // write may hold up the caller.
     int fd;
@@ -29,27 +38,31 @@ bool PosixSerialDevice::Open(const std::string& path) {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     missing_ = fd < 0 && (errno == ENOENT || errno == ENODEV || errno == ENXIO);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        openProblem_ = posix::OpenErrnoProblem(errno);
+        return false;
+    }
 
-    auto fail = [fd]() {
+    auto fail = [this, fd](const char* why) {
+        openProblem_ = why;
         ::close(fd);
         return false;
     };
-    if (!::isatty(fd)) return fail();
+    if (!::isatty(fd)) return fail(kPortNotSerial);
     // The advisory lock stops other programs that lock as well (and a second
     // instance of this one) even when they run with privileges, which
     // TIOCEXCL alone does not.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail();
-    if (::ioctl(fd, TIOCEXCL) != 0) return fail();
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? kPortBusy : kPortNotSetUp);
+    if (::ioctl(fd, TIOCEXCL) != 0) return fail(kPortNotSetUp);
 
     if (!posix::SaveTermios(fd, saved_)) {
         ::ioctl(fd, TIOCNXCL);
-        return fail();
+        return fail(kPortNotSetUp);
     }
     if (!posix::MakeRaw(fd) || !posix::ReadLineSettings(fd, current_)) {
         posix::RestoreTermios(fd, saved_);
         ::ioctl(fd, TIOCNXCL);
-        return fail();
+        return fail(kPortNotSetUp);
     }
     fd_ = fd;
     path_ = path;

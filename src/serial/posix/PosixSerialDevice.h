@@ -9,6 +9,12 @@
 
 namespace quennet {
 
+namespace posix {
+// The reason an open(2) of a port failed with errno e, as PortProblem.h
+// words it.
+std::string OpenErrnoProblem(int e);
+}  // namespace posix
+
 // A serial device (or pseudo-terminal) on Linux, through termios and the
 // modem-line ioctls. Opened non-blocking and exclusively (TIOCEXCL and an
 // flock, so that a second opener fails even with privileges), in raw mode.

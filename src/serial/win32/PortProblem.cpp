@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "serial/ComPort.h"
 #include "serial/PortProblem.h"
+#include "serial/win32/Win32SerialDevice.h"
 
 namespace quennet {
 
@@ -24,40 +24,27 @@ std::string SystemText(DWORD error) {
 
 }  // namespace
 
-std::string ExplainOpenFailure(const std::string& name) {
-    const std::string path = PortNameToPath(name);
-    if (path.empty()) return "was not found";
-    // Open it the way the driver does, to see which step refuses.
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD e = GetLastError();
-        switch (e) {
-            case ERROR_FILE_NOT_FOUND:
-            case ERROR_PATH_NOT_FOUND:
-            case ERROR_BAD_UNIT:
-            case ERROR_DEV_NOT_EXIST:
-                return "was not found";
-            // A port that another program holds refuses every other opener
-            // with access denied; a sharing violation means the same.
-            case ERROR_ACCESS_DENIED:
-            case ERROR_SHARING_VIOLATION:
-                return "is busy: another program has it open";
-            case ERROR_INVALID_NAME:
-                return "is not a valid port name";
-            default:
-                return "cannot be opened: " + SystemText(e);
-        }
+std::string win32::OpenErrorProblem(DWORD e) {
+    switch (e) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_BAD_UNIT:
+        case ERROR_DEV_NOT_EXIST:
+            return kPortNotFound;
+        // A port that another program holds refuses every other opener
+        // with access denied; a sharing violation means the same.
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return kPortBusy;
+        case ERROR_INVALID_NAME:
+            return "is not a valid port name";
+        default:
+            return "cannot be opened: " + SystemText(e);
     }
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    const bool serial = GetCommState(h, &dcb) != 0;
-    CloseHandle(h);
-    return serial ? "cannot be set up as a serial line" : "is not a serial device";
 }
 
 // Windows grants a COM port to whoever opens it first; there is no group to
-// join, and a port that refuses is busy, which ExplainOpenFailure tells.
+// join, and a port that refuses is busy, which the open itself tells.
 std::string PortAccessHint(const std::string&) { return ""; }
 
 }  // namespace quennet

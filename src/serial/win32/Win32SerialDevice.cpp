@@ -4,6 +4,7 @@
 #include <chrono>
 #include <limits>
 
+#include "serial/PortProblem.h"
 #include "serial/win32/Win32Dcb.h"
 
 namespace quennet {
@@ -33,19 +34,31 @@ Win32SerialDevice::~Win32SerialDevice() {
 }
 
 bool Win32SerialDevice::Open(const std::string& path) {
-    if (handle_ != INVALID_HANDLE_VALUE || path.empty()) return false;
+    if (handle_ != INVALID_HANDLE_VALUE) {
+        openProblem_ = kPortCannotOpen;
+        return false;
+    }
+    openProblem_.clear();
+    if (path.empty()) {
+        openProblem_ = kPortNotFound;
+        return false;
+    }
     openError_ = 0;
     // No sharing: a second opener gets ERROR_ACCESS_DENIED while we hold it.
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         openError_ = GetLastError();
+        openProblem_ = win32::OpenErrorProblem(openError_);
         return false;
     }
     HANDLE io = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE wait = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    auto fail = [&]() {
+    // Past the open, a refusal means the device is no serial line we can
+    // set up (a handle without line settings is no serial device at all).
+    auto fail = [&](const char* why = kPortNotSetUp) {
         openError_ = GetLastError();
+        openProblem_ = why;
         if (io) CloseHandle(io);
         if (wait) CloseHandle(wait);
         CloseHandle(h);
@@ -56,7 +69,7 @@ bool Win32SerialDevice::Open(const std::string& path) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     // A handle that has no line settings is no serial device (a file, say).
-    if (!GetCommState(h, &dcb)) return fail();
+    if (!GetCommState(h, &dcb)) return fail(kPortNotSerial);
     savedDcb_ = dcb;
     savedTimeoutsValid_ = GetCommTimeouts(h, &savedTimeouts_) != 0;
     // Larger queues are a request the driver may ignore; not fatal.

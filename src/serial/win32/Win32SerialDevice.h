@@ -9,6 +9,12 @@
 
 namespace quennet {
 
+namespace win32 {
+// The reason CreateFile refused a port with error e, as PortProblem.h words
+// it.
+std::string OpenErrorProblem(DWORD e);
+}  // namespace win32
+
 // A serial device on Windows (\\.\COMn), through the Win32 communications
 // calls. Opened exclusively and overlapped: overlapped handles let a wait for
 // received bytes (WaitCommEvent) end at a deadline, and let a write that

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "PtyPair.h"
 #include "TempDir.h"
 #include "serial/posix/BoardAnnounce.h"
 
@@ -56,11 +57,9 @@ TEST(BoardAnnounce, ListsOnlyBoardsThatAreStillThere) {
     const std::string folder = (base.path() / "q").string();
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string pty = ptsname(master);
+    testing::PtyPair pair;
+    ASSERT_TRUE(pair.ok());
+    const std::string pty = pair.path();
 
     std::string error;
     BoardLink live = AnnounceBoard(folder, "stm32", pty, error);
@@ -81,7 +80,7 @@ TEST(BoardAnnounce, ListsOnlyBoardsThatAreStillThere) {
     struct stat st {};
     EXPECT_NE(lstat((folder + "/quennet-board-stm32").c_str(), &st), 0);
     EXPECT_NE(lstat((folder + "/quennet-board-stm32.lock").c_str(), &st), 0);
-    close(master);
+    pair.CloseMaster();
     EXPECT_TRUE(AnnouncedBoards(folder + "/missing").empty());
 }
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "../../core/Unprivileged.h"
+#include "PtyPair.h"
 #include "TempDir.h"
 
 namespace quennet {
@@ -22,13 +23,10 @@ TEST(PortAccessHintTest, NamesTheDevicesGroupOnlyWhenAccessIsDenied) {
     EXPECT_EQ(PortAccessHint(dir.Write("plain", "x")), "");
     EXPECT_EQ(testing::RunUnprivileged([] { return PortAccessHint("/dev/null"); }), "");
 
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    char name[128];
-    ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
-    const std::string path = name;
+    testing::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    const std::string path = pty.path();
+    const char* name = path.c_str();
 
     // A device for its group only, as udev makes /dev/ttyUSB0 (dialout, 0660).
     if (::geteuid() == 0) {
@@ -61,7 +59,6 @@ TEST(PortAccessHintTest, NamesTheDevicesGroupOnlyWhenAccessIsDenied) {
     }
     const std::string owner = testing::RunUnprivileged([&] { return PortAccessHint(path); });
     EXPECT_NE(owner.find("can only be opened by its owner"), std::string::npos) << owner;
-    ::close(master);
 }
 
 }  // namespace

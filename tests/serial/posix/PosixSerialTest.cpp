@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "KernelTermiosProbe.h"
+#include "PtyPair.h"
 #include "serial/ComPort.h"
 #include "serial/FrameText.h"
 #include "serial/posix/PosixSerialDevice.h"
@@ -32,41 +33,18 @@ long long MsSince(SteadyClock::time_point t0) {
 }
 
 // A pseudo-terminal pair: the test plays the far end on the master, the
-// driver opens the slave path like any serial device.
-class Pty {
+// driver opens the slave path like any serial device. Raw until the driver
+// opens it, so that the slave does not echo what the far end sends.
+class Pty : public testing::PtyPair {
 public:
-    Pty() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-        char name[128];
-        if (::ptsname_r(master_, name, sizeof name) != 0) return;
-        slave_ = name;
-        // Until the driver opens it, keep the slave from echoing what the
-        // far end sends back into the master. Mode calls on the master act
-        // on the slave.
-        termios t{};
-        ::tcgetattr(master_, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(master_, TCSANOW, &t);
-    }
-    ~Pty() { CloseMaster(); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    bool ok() const { return master_ >= 0 && !slave_.empty(); }
-    int master() const { return master_; }
-    const std::string& slave() const { return slave_; }
-
-    void CloseMaster() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
+    Pty() : PtyPair({.nonBlocking = true, .raw = true}) {}
+    const std::string& slave() const { return path(); }
 
     void Send(const Bytes& bytes) {
         std::size_t done = 0;
         const auto t0 = SteadyClock::now();
         while (done < bytes.size() && MsSince(t0) < 2000) {
-            const ssize_t r = ::write(master_, bytes.data() + done, bytes.size() - done);
+            const ssize_t r = ::write(master(), bytes.data() + done, bytes.size() - done);
             if (r > 0) done += static_cast<std::size_t>(r);
             else pollfd_wait(POLLOUT, 10);
         }
@@ -79,7 +57,7 @@ public:
         const auto t0 = SteadyClock::now();
         while (got.size() < n && MsSince(t0) < timeoutMs) {
             std::uint8_t buf[4096];
-            const ssize_t r = ::read(master_, buf, std::min(sizeof buf, n - got.size()));
+            const ssize_t r = ::read(master(), buf, std::min(sizeof buf, n - got.size()));
             if (r > 0) got.insert(got.end(), buf, buf + r);
             else pollfd_wait(POLLIN, 10);
         }
@@ -88,18 +66,15 @@ public:
 
     termios SlaveTermios() const {
         termios t{};
-        EXPECT_EQ(::tcgetattr(master_, &t), 0);
+        EXPECT_EQ(::tcgetattr(master(), &t), 0);
         return t;
     }
 
 private:
     void pollfd_wait(short events, int ms) {
-        pollfd p{master_, events, 0};
+        pollfd p{master(), events, 0};
         ::poll(&p, 1, ms);
     }
-
-    int master_ = -1;
-    std::string slave_;
 };
 
 Bytes AllByteValues() {

@@ -81,14 +81,15 @@ TEST(Win32PortDiscoveryTest, ListsTheNamesOfTheKeyInTextOrder) {
 TEST(Win32OpenTest, MissingPortsAndOrdinaryFilesAreRefusedWithTheirReason) {
     Win32SerialDevice device;
     EXPECT_FALSE(device.Open(PortNameToPath("COM231")));
-    EXPECT_EQ(ExplainOpenFailure("COM231"), "was not found");
-    EXPECT_EQ(ExplainOpenFailure(""), "was not found");
+    EXPECT_EQ(device.OpenProblem(), "was not found");
+    EXPECT_FALSE(device.Open(""));
+    EXPECT_EQ(device.OpenProblem(), "was not found");
 
     testing::TempDir dir;
     ASSERT_TRUE(dir.ok());
     const std::string file = dir.Write("not-a-port.txt", "text");
     EXPECT_FALSE(device.Open(file)) << "a handle without line settings is no serial device";
-    EXPECT_EQ(ExplainOpenFailure(file), "is not a serial device");
+    EXPECT_EQ(device.OpenProblem(), "is not a serial device");
     // Refused opens hold nothing: the file can be removed at once.
     EXPECT_TRUE(DeleteFileA(file.c_str()));
 
