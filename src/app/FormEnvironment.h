@@ -27,6 +27,8 @@ struct FormEnvironment {
     // Font dialog: returns the chosen font, or nothing on Cancel.
     std::function<std::optional<QFont>(const QFont& current)> chooseFont;
     std::function<std::optional<QColor>(const QColor& current)> chooseColor;
+    // The "Custom..." frame dialog: the chosen frame, or nothing on Cancel.
+    std::function<std::optional<Frame>(const Frame& current)> chooseFrame;
     // Desktop services: tray availability and opening a document.
     std::function<bool()> trayAvailable;
     std::function<bool(const QString& path)> openDocument;
@@ -35,6 +37,11 @@ struct FormEnvironment {
     using FileDialogFn = std::function<std::optional<std::string>(const std::string& filter,
                                                                   const std::string& proposed)>;
     FileDialogFn openFileDialog;
+    // The open dialog that also starts on a filter and tells which filter
+    // the user left it on (its description, as in the filter text).
+    std::function<std::optional<std::string>(const std::string& filter, const std::string& proposed,
+                                             std::string& selectedFilter)>
+        openFileDialogFiltered;
     FileDialogFn saveFileDialog;
     // Asks where a raw binary file is loaded, proposing an address; the
     // address, or nothing on Cancel.
@@ -53,6 +60,8 @@ struct FormEnvironment {
     // A question with Yes and No (caption, text); true for Yes. Nothing
     // set counts as No.
     std::function<bool(const std::string& caption, const std::string& text)> askYesNo;
+    // How long a status-bar note about a moment stays, in milliseconds.
+    int momentNoteMs = 5000;
     // The time of day of the terminal's time stamps.
     TimeOfDayFn timeOfDay = LocalTimeOfDayMs;
 };

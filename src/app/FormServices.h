@@ -38,6 +38,13 @@ public:
     FileDialogState OpenDialog1;
     FileDialogState SaveDialog1;
 
+    // A note in the status bar about a moment ("the device is back"); it
+    // clears itself after a few seconds.
+    void Note(const std::string& text) const {
+        if (showNote) showNote(text);
+    }
+    std::function<void(const std::string&)> showNote;
+
     // Lets the window process pending messages during a long operation.
     static void ProcessMessages();
 

@@ -33,6 +33,9 @@ LcdPage::LcdPage(ComPort& port, FormServices& services, NmeaWriter& nmea, const 
     connect(w_.ButtonSaveImage, &QPushButton::clicked, this, guarded(&LcdPage::ButtonSaveImageClick));
     connect(w_.CheckZoom, &QCheckBox::toggled, this, guarded(&LcdPage::TabSheetLCDShow));
     connect(w_.CheckBoxInvert, &QCheckBox::toggled, this, guarded(&LcdPage::TabSheetLCDShow));
+    // Nothing to save until a capture has brought a picture.
+    w_.ButtonSaveImage->setEnabled(false);
+    w_.ButtonSaveImage->setToolTip("Capture an image first");
 }
 
 LcdPage::~LcdPage() = default;
@@ -83,7 +86,11 @@ void LcdPage::Button6Click() {
                         [this](const std::string&, const std::string& text) { services_.ShowMessage(text); },
                         [this] { return stopRequested_; }};
     const LcdCaptureResult result = RunLcdCapture(*lcd_, host);
-    if (result == LcdCaptureResult::Done) TabSheetLCDShow();
+    if (result == LcdCaptureResult::Done) {
+        TabSheetLCDShow();
+        w_.ButtonSaveImage->setEnabled(true);
+        w_.ButtonSaveImage->setToolTip("Save the picture as a bitmap file");
+    }
 }
 
 void LcdPage::EndLcdCapture() {
@@ -93,7 +100,7 @@ void LcdPage::EndLcdCapture() {
 
 void LcdPage::ButtonSaveImageClick() {
     const FormEnvironment& env = services_.env();
-    if (!env.saveFileDialog) return;
+    if (!env.saveFileDialog || !w_.ButtonSaveImage->isEnabled()) return;
     const auto chosen = env.saveFileDialog(SavePictureDialog1.filter, SavePictureDialog1.fileName);
     if (!chosen) return;
     const std::string path = WithDefaultBmpExtension(*chosen);

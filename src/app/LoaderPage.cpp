@@ -22,9 +22,11 @@ namespace quennet {
 
 namespace {
 
-// The D filter first, as it always was; then one per format read, then all.
+// The D filter first, as it always was; then every format read at once,
+// one per format, then all files.
 constexpr const char* kFirmwareFilter =
     "D files (*.d)|*.d|"
+    "All firmware files|*.d;*.s19;*.s28;*.s37;*.srec;*.mot;*.hex;*.ihx;*.elf;*.axf;*.out;*.txt;*.bin|"
     "S-records (*.s19 *.s28 *.s37 *.srec *.mot)|*.s19;*.s28;*.s37;*.srec;*.mot|"
     "Intel HEX (*.hex *.ihx)|*.hex;*.ihx|"
     "ELF executables (*.elf *.axf *.out)|*.elf;*.axf;*.out|"
@@ -62,6 +64,9 @@ LoaderPage::LoaderPage(ComPort& port, FormServices& services, const LoaderWidget
     wire(w_.Button2, &LoaderPage::Button2Click);
     wire(w_.Button5, &LoaderPage::Button5Click);
     wire(w_.Button7, &LoaderPage::Button7Click);
+    connect(w_.CheckBoxVerify, &QCheckBox::toggled, this, [this](bool on) {
+        if (w_.CheckBoxVerify->isEnabled()) verifyWanted_ = on;
+    });
     connect(w_.CheckBoxReset, &QCheckBox::toggled, this,
             [this] { services_.Guarded([this] { CheckBoxResetClick(); }); });
 }
@@ -78,6 +83,7 @@ LoaderInputs LoaderPage::LoaderSnapshot() const {
     in.terminalPort = w_.ComboComPort->currentText().toStdString();
     in.terminalBaud = w_.ComboBaud->currentText().toStdString();
     in.terminalFormat = EffectiveIndex(w_.ComboBits);
+    if (terminalFrame) in.terminalFrame = terminalFrame(in.terminalFormat);
     return in;
 }
 
@@ -101,6 +107,10 @@ void LoaderPage::BeginLoaderClick() {
 
 void LoaderPage::FinishLoaderClick() {
     QApplication::restoreOverrideCursor();
+    // The stop button that had the focus is off now: the next key goes to
+    // "Start Program", never to an option it would flip.
+    if (stopAsked_) w_.Button1->setFocus();
+    stopAsked_ = false;
     if (finished) finished();
 }
 
@@ -135,6 +145,7 @@ void LoaderPage::Button7Click() {
 }
 
 void LoaderPage::RequestStop() {
+    stopAsked_ = true;
     loader_->RequestStop();
 }
 
@@ -147,11 +158,20 @@ void LoaderPage::UpdateControls() {
     w_.Button7->setEnabled(free && info);
     w_.Button7->setToolTip(info ? "Reads the part's device and bootloader version; this erases an MSP430"
                                 : "This target has no device info");
-    // The MSP430 loader has no read-back; a run takes its options as they
-    // were at its start.
-    w_.CheckBoxVerify->setEnabled(free && !RunsMsp430(target));
-    w_.CheckBoxVerify->setToolTip(RunsMsp430(target) ? "The MSP430 loader does not read the flash back"
-                                                     : "Read the flash back after writing and compare");
+    // Options a target's runs do not use are off and say why; a run takes
+    // its options as they were at its start.
+    const bool verify = target && target->verifyOption;
+    {
+        const QSignalBlocker quiet(w_.CheckBoxVerify);
+        w_.CheckBoxVerify->setChecked(verify && verifyWanted_);
+    }
+    w_.CheckBoxVerify->setEnabled(free && verify);
+    w_.CheckBoxVerify->setToolTip(verify ? "Read the flash back after writing and compare"
+                                         : "This target's loader does not read the flash back");
+    const bool watchdog = target && target->watchdogOption;
+    w_.CheckBoxToggleTCK->setEnabled(free && watchdog);
+    w_.CheckBoxToggleTCK->setToolTip(watchdog ? "Toggle the MSP430's TCK pin during the run to serve a watchdog"
+                                              : "Only MSP430 targets have a TCK pin to toggle");
     w_.ButtonStop->setEnabled(holder == PortUser::LoaderRun && !loader_->StopRequested());
 }
 
@@ -172,11 +192,35 @@ void LoaderPage::Button5Click() {
     if (!TerminalHoldsPort()) return;
     w_.PageControl1->setCurrentIndex(1);
     Button1Click();
-    if (loader_->LastRunResult == 0) w_.PageControl1->setCurrentIndex(0);
+    if (loader_->LastRunResult == 0) {
+        w_.PageControl1->setCurrentIndex(0);
+        const LoaderTarget* target = FindLoaderTarget(EffectiveIndex(w_.ComboTarget));
+        if (note && target && target->program) note("Quick Program: PROGRAM OK.");
+    }
+}
+
+void LoaderPage::SetVerifyWanted(bool on) {
+    verifyWanted_ = on;
+    const QSignalBlocker quiet(w_.CheckBoxVerify);
+    const LoaderTarget* target = FindLoaderTarget(EffectiveIndex(w_.ComboTarget));
+    w_.CheckBoxVerify->setChecked(on && target && target->verifyOption);
 }
 
 void LoaderPage::Button2Click() {
-    const auto chosen = services_.RunOpenDialog(kFirmwareFilter, w_.Edit1->text().toStdString());
+    const FormEnvironment& env = services_.env();
+    std::optional<std::string> chosen;
+    if (env.openFileDialogFiltered) {
+        // The dialog opens on the filter the user chose last.
+        services_.OpenDialog1.filter = kFirmwareFilter;
+        std::string selected = firmwareFilter;
+        chosen = env.openFileDialogFiltered(kFirmwareFilter, w_.Edit1->text().toStdString(), selected);
+        if (chosen) {
+            services_.OpenDialog1.fileName = *chosen;
+            firmwareFilter = selected;
+        }
+    } else {
+        chosen = services_.RunOpenDialog(kFirmwareFilter, w_.Edit1->text().toStdString());
+    }
     if (!chosen) return;
     w_.Edit1->setFocus();
     w_.Edit1->setText(QString::fromStdString(*chosen));

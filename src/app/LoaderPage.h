@@ -2,6 +2,8 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "loader/Loader.h"
 #include "serial/ComPort.h"
@@ -65,6 +67,17 @@ public:
     void ShowRunProgress(const RunProgress& progress);
     void HolderChanged(PortUser holder);
     Loader& loader() { return *loader_; }
+    // "Verify Data" as the user left it: a target without read-back shows
+    // the box unticked and keeps this value for the targets that have it.
+    bool VerifyWanted() const { return verifyWanted_; }
+    void SetVerifyWanted(bool on);
+    // Said in the status bar when a run from "Quick Program" ends well.
+    std::function<void(const std::string&)> note;
+    // The firmware filter the user chose last in "Browse File" (kept in the
+    // settings file); empty for the first one.
+    std::string firmwareFilter;
+    // The terminal's frame for a given Bits entry, when it is not a plain one.
+    std::function<std::optional<Frame>(int format)> terminalFrame;
 
 private:
     bool TerminalHoldsPort() const { return port_.Owner().Holds(PortUser::Terminal); }
@@ -80,6 +93,8 @@ private:
     LoaderWidgets w_;
     std::unique_ptr<Memo2Log> memo2Log_;
     std::unique_ptr<Loader> loader_;
+    bool verifyWanted_ = false;
+    bool stopAsked_ = false;  // the user stopped the run now ending
 };
 
 }  // namespace quennet

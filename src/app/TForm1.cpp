@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -16,6 +17,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
+#include <fstream>
 
 #include "app/FormServices.h"
 #include "app/LcdPage.h"
@@ -30,6 +32,7 @@
 #include "app/TerminalTools.h"
 #include "core/IniFile.h"
 #include "loader/LoaderSettings.h"
+#include "serial/FrameText.h"
 #include "terminal/Nmea.h"
 
 namespace quennet {
@@ -128,15 +131,17 @@ void TForm1::MakeParts() {
     services_->resumePump = [this] { pumpWaker_->Resume(); };
     services_->wakePump = [this] { pumpWaker_->Poke(); };
     services_->closeAsked = [this] { return closePending_ || exitPending_; };
+    services_->showNote = [this](const std::string& text) { ShowNote(text); };
     nmea_ = std::make_unique<NmeaWriter>(port());
     session_ = std::make_unique<TerminalSession>(
         port(), *services_,
         SessionWidgets{ComboComPort, ComboBaud, ComboBits, CheckBox1, ButtonReset, CheckBoxHex, CheckBoxLowLatency,
-                       CheckBoxReopen, LabelPortState, Memo1},
+                       CheckBoxReopen, LabelPortState, Memo1, ButtonBreak, ButtonDtr, ButtonRts},
         this);
     ReopenTimer = session_->ReopenTimer;
     input_ = std::make_unique<TerminalInput>(port(), *services_,
                                              InputWidgets{Memo1, EditInput, FindBar1, LabelCounters}, this);
+    input_->hexShown = [this] { return CheckBoxHex->isChecked(); };
     ToolsWidgets tools{Memo1, CheckBoxHex, ButtonRow};
     std::copy(std::begin(ButtonStr), std::end(ButtonStr), tools.ButtonStr);
     std::copy(std::begin(EditBC), std::end(EditBC), tools.EditBC);
@@ -175,7 +180,18 @@ void TForm1::MakeParts() {
     };
     session_->hooks.lost = [this] { tools_->StopSend(); };
     loaderPage_->finished = [this] { LongOperationEnded(); };
+    loaderPage_->note = [this](const std::string& text) { ShowNote(text); };
+    loaderPage_->terminalFrame = [this](int format) { return session_->OpenFrame(format); };
     lcdPage_->finished = [this] { RunDeferredClose(); };
+}
+
+void TForm1::ShowNote(const std::string& text) {
+    const QString shown = QString::fromStdString(text);
+    LabelPortState->setText(shown);
+    // Only this note clears itself: news that came after it stays.
+    QTimer::singleShot(env_.momentNoteMs, LabelPortState, [label = LabelPortState, shown] {
+        if (label->text() == shown) label->clear();
+    });
 }
 
 void TForm1::Guarded(const std::function<void()>& handler) {
@@ -198,10 +214,11 @@ void TForm1::ReadSettings() {
     if (initMax_) setWindowState(windowState() | Qt::WindowMaximized);
     const LoaderSettings prog = ReadLoaderSettings(ini);
     Edit1->setText(QString::fromStdString(prog.file));
-    CheckBoxVerify->setChecked(prog.verify);
+    loaderPage_->SetVerifyWanted(prog.verify);
     CheckBoxReset->setChecked(prog.reset);
     CheckBoxToggleTCK->setChecked(prog.toggleTck);
     SelectIndex(ComboTarget, prog.target);
+    loaderPage_->firmwareFilter = prog.fileFilter;
     // Terminal
     // The port's path is what identifies it; the position is only read from
     // files written before the path was stored.
@@ -218,15 +235,26 @@ void TForm1::ReadSettings() {
     EditBrowseSendFile->setText(QString::fromStdString(ini.ReadString("File", "Name", "")));
     SelectIndex(ComboSendFile, ini.ReadInteger("File", "Mode", 0));
     EditBrowseLogFile->setText(QString::fromStdString(ini.ReadString("File", "Log", "")));
+    tools_->lastButtonSet = ini.ReadString("File", "Buttons", "");
     // Font
     fontName_ = QString::fromStdString(ini.ReadString("Font", "Name", "Terminal"));
     fontSize_ = ClampToInt(ini.ReadInteger("Font", "Size", 14), 1, 400);
     fontColor_ = ColorFromSetting(ini.ReadInteger("Font", "Color", 0xC0C0C0));
+    fontWeight_ = static_cast<QFont::Weight>(ClampToInt(ini.ReadInteger("Font", "Weight", QFont::Normal), 1, 1000));
+    fontItalic_ = ini.ReadBool("Font", "Italic", false);
     QFont font(fontName_);
     font.setPointSize(fontSize_ > 0 ? fontSize_ : 14);
+    font.setWeight(fontWeight_);
+    font.setItalic(fontItalic_);
     ApplyDisplayFont(font, fontColor_);
-    ShowTerminalOptions(ReadTerminalOptions(ini));
+    const TerminalOptions options = ReadTerminalOptions(ini);
+    ShowTerminalOptions(options);
     TerminalOptionsChanged();
+    lastBitsIndex_ = EffectiveIndex(ComboBits);
+    // The button set last loaded or saved, when the user asked for it.
+    if (options.restoreButtons && !tools_->lastButtonSet.empty() &&
+        std::ifstream(tools_->lastButtonSet).good())
+        tools_->LoadButtons(tools_->lastButtonSet);
 }
 
 void TForm1::ApplyDisplayFont(const QFont& wanted, const QColor& color) {
@@ -236,7 +264,7 @@ void TForm1::ApplyDisplayFont(const QFont& wanted, const QColor& color) {
     if (!QFontDatabase::hasFamily(wanted.family())) {
         shown = FixedPitchFont();
         shown.setPointSize(wanted.pointSize() > 0 ? wanted.pointSize() : 14);
-        shown.setBold(wanted.bold());
+        shown.setWeight(wanted.weight());
         shown.setItalic(wanted.italic());
     }
     SetDisplayFont(shown, color);
@@ -267,15 +295,18 @@ void TForm1::WriteSettings() {
     ini.WriteInteger("Terminal", "Bits", EffectiveIndex(ComboBits));
     ini.WriteBool("Terminal", "LowLatency", CheckBoxLowLatency->isChecked());
     ini.WriteBool("Terminal", "Reopen", CheckBoxReopen->isChecked());
-    WriteLoaderSettings(ini, LoaderSettings{Edit1->text().toStdString(), CheckBoxVerify->isChecked(),
+    WriteLoaderSettings(ini, LoaderSettings{Edit1->text().toStdString(), loaderPage_->VerifyWanted(),
                                             CheckBoxReset->isChecked(), CheckBoxToggleTCK->isChecked(),
-                                            EffectiveIndex(ComboTarget)});
+                                            EffectiveIndex(ComboTarget), loaderPage_->firmwareFilter});
     ini.WriteString("File", "Name", EditBrowseSendFile->text().toStdString());
     ini.WriteInteger("File", "Mode", ComboSendFile->currentIndex());
     ini.WriteString("File", "Log", EditBrowseLogFile->text().toStdString());
+    if (!tools_->lastButtonSet.empty()) ini.WriteString("File", "Buttons", tools_->lastButtonSet);
     ini.WriteString("Font", "Name", fontName_.toStdString());
     ini.WriteInteger("Font", "Size", fontSize_);
     ini.WriteInteger("Font", "Color", ColorToSetting(fontColor_));
+    ini.WriteInteger("Font", "Weight", fontWeight_);
+    ini.WriteBool("Font", "Italic", fontItalic_);
     WriteTerminalOptions(ini, ShownTerminalOptions());
 }
 
@@ -349,16 +380,66 @@ void TForm1::Exit1Click() {
 
 void TForm1::Font1Click() {
     if (!env_.chooseFont) return;
-    const std::optional<QFont> chosen = env_.chooseFont(Memo1->font());
+    // The dialog is preset with the style the display really shows; left
+    // to guess, it proposes a style of the family's own (an oblique one).
+    QFont preset = Memo1->font();
+    preset.setStyleName(QFontInfo(preset).styleName());
+    const std::optional<QFont> chosen = env_.chooseFont(preset);
     if (!chosen) return;
     QColor color = fontColor_;
     if (env_.chooseColor) {
         if (auto c = env_.chooseColor(fontColor_)) color = *c;
     }
-    fontName_ = chosen->family();
-    fontSize_ = chosen->pointSize() > 0 ? chosen->pointSize() : fontSize_;
+    // What is applied is what is stored: family, size, weight and slant.
+    QFont applied(chosen->family());
+    applied.setPointSize(chosen->pointSize() > 0 ? chosen->pointSize() : fontSize_);
+    applied.setWeight(chosen->weight());
+    applied.setItalic(chosen->italic());
+    fontName_ = applied.family();
+    fontSize_ = applied.pointSize();
+    fontWeight_ = applied.weight();
+    fontItalic_ = applied.italic();
     fontColor_ = color;
-    SetDisplayFont(*chosen, color);
+    SetDisplayFont(applied, color);
+}
+
+void TForm1::ComboBitsSelect() {
+    const int index = ComboBits->currentIndex();
+    if (index != kFrameCustom) {
+        lastBitsIndex_ = index;
+        return;
+    }
+    const std::optional<Frame> chosen = env_.chooseFrame ? env_.chooseFrame(customFrame_) : std::nullopt;
+    if (!chosen) {
+        // Cancel: the entry chosen before stays.
+        ComboBits->setCurrentIndex(lastBitsIndex_);
+        return;
+    }
+    customFrame_ = *chosen;
+    customFrame_.flow = FlowControl::None;
+    lastBitsIndex_ = index;
+    ComboBits->setToolTip(QString("Custom frame: %1").arg(QString::fromStdString(FrameText(customFrame_))));
+    TerminalOptionsChanged();
+}
+
+bool TForm1::OpenAtStart(const StartPort& start) {
+    ComboComPort->SelectPath(start.port);
+    if (!start.baud.empty()) ComboBaud->setEditText(QString::fromStdString(start.baud));
+    if (start.frame) {
+        // A plain format keeps its entry; any other frame is the custom one.
+        int index = kFrameCustom;
+        for (int i = 0; i < kFrameCustom; ++i)
+            if (ParseFrameText(kFrameFormatNames[i]) == start.frame) index = i;
+        if (index == kFrameCustom) {
+            customFrame_ = *start.frame;
+            customFrame_.flow = FlowControl::None;
+        }
+        ComboBits->setCurrentIndex(index);
+        lastBitsIndex_ = index;
+        TerminalOptionsChanged();
+    }
+    CheckBox1->setChecked(true);
+    return CheckBox1->isChecked();
 }
 
 void TForm1::ExtraFeatures1Click() {

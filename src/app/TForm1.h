@@ -25,6 +25,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QShortcut;
+class QSpinBox;
 class QSystemTrayIcon;
 class QTabWidget;
 class QTimer;
@@ -81,6 +82,19 @@ public:
     void Button4Click();
     void CheckBoxHexClick();
     void CheckBoxLowLatencyClick();
+    // "Custom..." chosen under "Bits:": the frame is asked for.
+    void ComboBitsSelect();
+    void ButtonBreakClick();
+    void ShowLines();
+    void ButtonDtrClick();
+    void ButtonRtsClick();
+    // Opens the port given on the command line; false (and said) when it fails.
+    struct StartPort {
+        std::string port;
+        std::string baud;
+        std::optional<Frame> frame;
+    };
+    bool OpenAtStart(const StartPort& start);
 
     // Terminal options: any control of the "Terminal" group changed, and
     // the display, the input line and the counters follow.
@@ -171,6 +185,8 @@ public:
     QString displayFontName() const { return fontName_; }
     int displayFontSize() const { return fontSize_; }
     QColor displayFontColor() const { return fontColor_; }
+    QFont::Weight displayFontWeight() const { return fontWeight_; }
+    bool displayFontItalic() const { return fontItalic_; }
 
     ComPort& port() { return *env_.port; }
     const ComPort& port() const { return *env_.port; }
@@ -211,6 +227,9 @@ public:
     QCheckBox* CheckBoxReopen = nullptr;
     QLineEdit* Edit2 = nullptr;
     QPushButton* Button3 = nullptr;
+    QPushButton* ButtonBreak = nullptr;
+    QPushButton* ButtonDtr = nullptr;
+    QPushButton* ButtonRts = nullptr;
     QWidget* ButtonRow = nullptr;
     QPushButton* ButtonStr[8] = {};
     TerminalMemo* Memo1 = nullptr;
@@ -260,6 +279,11 @@ public:
     QCheckBox* CheckBoxControlMarks = nullptr;
     QCheckBox* CheckBoxAnsi = nullptr;
     QCheckBox* CheckBoxCounters = nullptr;
+    QCheckBox* CheckBoxLocalEcho = nullptr;
+    QCheckBox* CheckBoxFKeys = nullptr;
+    QCheckBox* CheckBoxRestoreButtons = nullptr;
+    QComboBox* ComboFlow = nullptr;
+    QSpinBox* SpinBreakMs = nullptr;
 
     // LCD tab
     QPushButton* Button6 = nullptr;
@@ -292,6 +316,7 @@ private:
     void ShowTerminalOptions(const TerminalOptions& options);
 
     void MakeParts();
+    void ShowNote(const std::string& text);
     void ReadSettings();
     void WriteSettings();
     void SetDisplayFont(const QFont& font, const QColor& color);
@@ -319,6 +344,10 @@ private:
     QString fontName_;
     int fontSize_ = 14;
     QColor fontColor_;
+    QFont::Weight fontWeight_ = QFont::Normal;
+    bool fontItalic_ = false;
+    Frame customFrame_;
+    int lastBitsIndex_ = kFrameN81;
     QSystemTrayIcon* trayIcon_ = nullptr;
     bool settingsWritten_ = false;
     bool closePending_ = false;

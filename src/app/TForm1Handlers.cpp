@@ -44,7 +44,11 @@ void TForm1::ComboComPortChange() { session_->ComboComPortChange(); }
 void TForm1::Memo1KeyPress(char32_t ch) { input_->Memo1KeyPress(ch); }
 void TForm1::Memo1KeyDown(int key, Qt::KeyboardModifiers) {
     if (key >= Qt::Key_F1 && key <= Qt::Key_F8) (this->*kButtonStrClicks[key - Qt::Key_F1])();
+    if (key == Qt::Key_Pause) ButtonBreakClick();
 }
+void TForm1::ButtonBreakClick() { session_->ButtonBreakClick(); }
+void TForm1::ButtonDtrClick() { session_->ButtonDtrClick(); }
+void TForm1::ButtonRtsClick() { session_->ButtonRtsClick(); }
 void TForm1::Memo1Enter() { session_->Memo1Enter(); }
 void TForm1::ButtonResetClick() { session_->ButtonResetClick(); }
 void TForm1::Button4Click() {
@@ -64,6 +68,7 @@ void TForm1::TerminalOptionsChanged() {
     const TerminalOptions options = ShownTerminalOptions();
     session_->ApplyOptions(options);
     input_->ApplyOptions(options);
+    tools_->ShowKeys(options.fkeys);
 }
 void TForm1::Memo1Return() { input_->Memo1Return(); }
 void TForm1::Memo1Paste(QClipboard::Mode mode) { input_->Memo1Paste(mode); }
@@ -96,6 +101,7 @@ void TForm1::Button2Click() { loaderPage_->Button2Click(); }
 void TForm1::Button5Click() { loaderPage_->Button5Click(); }
 void TForm1::Button7Click() { loaderPage_->Button7Click(); }
 void TForm1::CheckBoxResetClick() { loaderPage_->CheckBoxResetClick(); }
+void TForm1::ShowLines() { session_->ShowLines(); }
 Loader& TForm1::loader() { return loaderPage_->loader(); }
 
 void TForm1::Button6Click() { lcdPage_->Button6Click(); }

@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -27,6 +28,7 @@
 #include "app/TerminalBars.h"
 #include "app/TerminalMemo.h"
 #include "loader/Loader.h"
+#include "serial/FrameText.h"
 
 namespace quennet {
 
@@ -92,8 +94,13 @@ void TForm1::ConnectFrame() {
     for (QComboBox* combo : {ComboLineEnd, ComboScrollback, ComboEncoding, ComboHexView})
         connect(combo, &QComboBox::currentIndexChanged, this, guarded(&TForm1::TerminalOptionsChanged));
     for (QCheckBox* box : {CheckBoxInputLine, CheckBoxTimestamps, CheckBoxWrap, CheckBoxControlMarks, CheckBoxAnsi,
-                           CheckBoxCounters})
+                           CheckBoxCounters, CheckBoxLocalEcho, CheckBoxFKeys, CheckBoxRestoreButtons})
         connect(box, &QCheckBox::toggled, this, guarded(&TForm1::TerminalOptionsChanged));
+    connect(ComboFlow, &QComboBox::currentIndexChanged, this, guarded(&TForm1::TerminalOptionsChanged));
+    connect(SpinBreakMs, &QSpinBox::valueChanged, this, guarded(&TForm1::TerminalOptionsChanged));
+    connect(ComboBits, &QComboBox::activated, this, guarded(&TForm1::ComboBitsSelect));
+    // The DTR toggle shows the line as "Invert DTR" leaves it.
+    connect(CheckBoxReset, &QCheckBox::toggled, this, guarded(&TForm1::ShowLines));
 
     connect(ButtonStop, &QPushButton::clicked, this, guarded(&TForm1::ButtonStopClick));
     connect(ButtonStopCapture, &QPushButton::clicked, this, guarded(&TForm1::ButtonStopClick));
@@ -110,25 +117,27 @@ void TForm1::ConnectFrame() {
 }
 
 void TForm1::BuildMenus() {
-    QMenu* file = menuBar()->addMenu("File");
-    ButtonLoad1 = file->addAction("Load Buttons");
+    // Alt mnemonics only: a Ctrl+letter belongs to the terminal, which sends
+    // it to the target.
+    QMenu* file = menuBar()->addMenu("&File");
+    ButtonLoad1 = file->addAction("&Load Buttons");
     ButtonLoad1->setObjectName("ButtonLoad1");
-    ButtonSave1 = file->addAction("Save Buttons");
+    ButtonSave1 = file->addAction("&Save Buttons");
     ButtonSave1->setObjectName("ButtonSave1");
     file->addSeparator();
-    Exit1 = file->addAction("Exit");
+    Exit1 = file->addAction("E&xit");
     Exit1->setObjectName("Exit1");
 
-    QMenu* options = menuBar()->addMenu("Options");
-    Font1 = options->addAction("Font");
+    QMenu* options = menuBar()->addMenu("&Options");
+    Font1 = options->addAction("&Font");
     Font1->setObjectName("Font1");
     options->addSeparator();
-    ExtraFeatures1 = options->addAction("Extra Features");
+    ExtraFeatures1 = options->addAction("&Extra Features");
     ExtraFeatures1->setObjectName("ExtraFeatures1");
     ExtraFeatures1->setCheckable(true);
 
-    QMenu* help = menuBar()->addMenu("Help");
-    About1 = help->addAction("About");
+    QMenu* help = menuBar()->addMenu("&Help");
+    About1 = help->addAction("&About");
     About1->setObjectName("About1");
 }
 
@@ -194,6 +203,7 @@ QWidget* TForm1::BuildTerminalTab() {
     ComboBits->setEditable(true);
     ComboBits->setInsertPolicy(QComboBox::NoInsert);
     for (const char* name : kFrameFormatNames) ComboBits->addItem(name);
+    ComboBits->addItem("Custom...");  // after the five, whose indices are stored
     ComboBits->setCurrentIndex(kFrameN81);
     row1->addWidget(ComboBits);
     CheckBox1 = new QCheckBox("Open Com.");
@@ -233,6 +243,19 @@ QWidget* TForm1::BuildTerminalTab() {
     CheckBoxReopen->setToolTip(
         "When the device goes away (unplugged, board reset), open it again with the same settings once it is back");
     row2->addWidget(CheckBoxReopen);
+    ButtonBreak = new QPushButton("BREAK");
+    ButtonBreak->setObjectName("ButtonBreak");
+    ButtonBreak->setFocusPolicy(Qt::NoFocus);
+    row2->addWidget(ButtonBreak);
+    ButtonDtr = new QPushButton("DTR");
+    ButtonDtr->setObjectName("ButtonDtr");
+    ButtonRts = new QPushButton("RTS");
+    ButtonRts->setObjectName("ButtonRts");
+    for (QPushButton* line : {ButtonDtr, ButtonRts}) {
+        line->setCheckable(true);
+        line->setFocusPolicy(Qt::NoFocus);
+        row2->addWidget(line);
+    }
     Edit2 = new QLineEdit;
     Edit2->setObjectName("Edit2");
     row2->addWidget(Edit2, 1);
@@ -434,9 +457,25 @@ QWidget* TForm1::BuildTerminalOptions() {
     CheckBoxControlMarks = Option("CheckBoxControlMarks", "Control bytes as ^X", "Show control bytes as ^X marks");
     CheckBoxAnsi = Option("CheckBoxAnsi", "ANSI colours", "Colours and bold from escape sequences");
     CheckBoxCounters = Option("CheckBoxCounters", "Byte counters", "Bytes received and sent, in the status bar");
-    QCheckBox* const boxes[] = {CheckBoxInputLine, CheckBoxTimestamps, CheckBoxWrap,
-                                CheckBoxControlMarks, CheckBoxAnsi, CheckBoxCounters};
-    for (int i = 0; i < 6; ++i) grid->addWidget(boxes[i], 2 + i / 2, (i % 2) * 2, 1, 2);
+    CheckBoxLocalEcho = Option("CheckBoxLocalEcho", "Local echo", "Show what is typed, in a colour of its own");
+    CheckBoxFKeys = Option("CheckBoxFKeys", "F-keys on buttons", "Function buttons show their key");
+    CheckBoxRestoreButtons =
+        Option("CheckBoxRestoreButtons", "Restore last buttons", "Load the button set last loaded or saved at start");
+    QCheckBox* const boxes[] = {CheckBoxInputLine, CheckBoxTimestamps, CheckBoxWrap,  CheckBoxControlMarks,
+                                CheckBoxAnsi,      CheckBoxCounters,   CheckBoxLocalEcho, CheckBoxFKeys,
+                                CheckBoxRestoreButtons};
+    for (int i = 0; i < 9; ++i) grid->addWidget(boxes[i], 2 + i / 2, (i % 2) * 2, 1, 2);
+    ComboFlow = Choice("ComboFlow", {"None", "RTS/CTS", "XON/XOFF"}, "Flow control of the terminal's port");
+    SpinBreakMs = new QSpinBox;
+    SpinBreakMs->setObjectName("SpinBreakMs");
+    SpinBreakMs->setRange(kMinBreakMs, kMaxBreakMs);
+    SpinBreakMs->setValue(kDefaultBreakMs);
+    SpinBreakMs->setSuffix(" ms");
+    SpinBreakMs->setToolTip("How long BREAK holds the line");
+    grid->addWidget(new QLabel("Flow control:"), 7, 0);
+    grid->addWidget(ComboFlow, 7, 1);
+    grid->addWidget(new QLabel("Break:"), 7, 2);
+    grid->addWidget(SpinBreakMs, 7, 3);
     return group;
 }
 
@@ -506,6 +545,12 @@ TerminalOptions TForm1::ShownTerminalOptions() const {
     o.ansi = CheckBoxAnsi->isChecked();
     o.counters = CheckBoxCounters->isChecked();
     o.logTimestamps = CheckBoxLogTimestamps->isChecked();
+    o.localEcho = CheckBoxLocalEcho->isChecked();
+    o.breakMs = SpinBreakMs->value();
+    o.flow = ParseFlowControl(ComboFlow->currentText().toStdString()).value_or(FlowControl::None);
+    o.customFrame = customFrame_;
+    o.fkeys = CheckBoxFKeys->isChecked();
+    o.restoreButtons = CheckBoxRestoreButtons->isChecked();
     return o;
 }
 
@@ -521,6 +566,12 @@ void TForm1::ShowTerminalOptions(const TerminalOptions& o) {
     CheckBoxAnsi->setChecked(o.ansi);
     CheckBoxCounters->setChecked(o.counters);
     CheckBoxLogTimestamps->setChecked(o.logTimestamps);
+    CheckBoxLocalEcho->setChecked(o.localEcho);
+    SpinBreakMs->setValue(o.breakMs);
+    ComboFlow->setCurrentIndex(ComboFlow->findText(FlowControlName(o.flow)));
+    customFrame_ = o.customFrame;
+    CheckBoxFKeys->setChecked(o.fkeys);
+    CheckBoxRestoreButtons->setChecked(o.restoreButtons);
 }
 
 }  // namespace quennet

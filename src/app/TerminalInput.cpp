@@ -12,6 +12,7 @@
 #include "app/TerminalMemo.h"
 #include "terminal/Charset.h"
 #include "terminal/InputHistory.h"
+#include "terminal/LocalEcho.h"
 
 namespace quennet {
 
@@ -27,6 +28,7 @@ TerminalInput::TerminalInput(ComPort& port, FormServices& services, const InputW
       w_(widgets),
       paced_(std::make_unique<PacedSender>()),
       history_(std::make_unique<InputHistory>()) {
+    echo_ = std::make_unique<LocalEcho>();
     if (!HistoryPath().empty()) history_->Load(HistoryPath());
     w_.Memo1->onReturn = [this] { services_.Guarded([this] { Memo1Return(); }); };
     w_.Memo1->onPaste = [this](QClipboard::Mode mode) { services_.Guarded([this, mode] { Memo1Paste(mode); }); };
@@ -79,8 +81,16 @@ void TerminalInput::Memo1KeyPress(char32_t ch) {
     SendKeys(std::string_view(&code, 1));
 }
 
+void TerminalInput::Echo(std::string_view bytes) {
+    if (!options_.localEcho || !port().IsOpen() || bytes.empty()) return;
+    w_.Memo1->BeginUpdate();
+    echo_->Show(*w_.Memo1, bytes, hexShown && hexShown());
+    w_.Memo1->EndUpdate();
+}
+
 // Keys go out at once, unless a paste is still going out: then after it.
 void TerminalInput::SendKeys(std::string_view bytes) {
+    Echo(bytes);
     if (paced_->Running()) {
         paced_->Queue(bytes);
         return;
@@ -107,7 +117,9 @@ void TerminalInput::Memo1Return() {
 
 void TerminalInput::Memo1Paste(QClipboard::Mode mode) {
     if (!TerminalHoldsPort() || !port().IsOpen()) return;
-    paced_->Queue(TypedBytes(QApplication::clipboard()->text(mode).toStdU32String(), CurrentLineEnd()));
+    const std::string bytes = TypedBytes(QApplication::clipboard()->text(mode).toStdU32String(), CurrentLineEnd());
+    Echo(bytes);
+    paced_->Queue(bytes);
     PacedStep();
 }
 
@@ -119,6 +131,7 @@ void TerminalInput::EditInputReturn() {
     history_->Add(text.toStdString());
     historyChanged_ = true;
     w_.EditInput->clear();
+    Echo(bytes);
     paced_->Queue(bytes);
     PacedStep();
 }

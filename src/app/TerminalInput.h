@@ -2,6 +2,7 @@
 #include <QClipboard>
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@ class FindBar;
 class FormServices;
 class InputHistory;
 class InputLine;
+class LocalEcho;
 class TerminalMemo;
 
 // The controls of what the user types and finds.
@@ -38,6 +40,8 @@ public:
     ~TerminalInput() override;
 
     void Memo1KeyPress(char32_t ch);
+    // Whether the display shows hex: the local echo follows it.
+    std::function<bool()> hexShown;
     void Memo1Return();
     void Memo1Paste(QClipboard::Mode mode);
     void EditInputReturn();
@@ -80,6 +84,9 @@ private:
     FormServices& services_;
     InputWidgets w_;
     TerminalOptions options_;
+    // Shows what is sent, when local echo is on.
+    void Echo(std::string_view bytes);
+    std::unique_ptr<LocalEcho> echo_;
     std::unique_ptr<PacedSender> paced_;
     std::unique_ptr<InputHistory> history_;
     bool historyChanged_ = false;

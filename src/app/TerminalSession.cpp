@@ -18,6 +18,7 @@
 #include "app/PortCombo.h"
 #include "app/TerminalMemo.h"
 #include "core/BaudText.h"
+#include "serial/FrameText.h"
 #include "terminal/TypedSend.h"
 
 namespace quennet {
@@ -40,6 +41,18 @@ TerminalSession::TerminalSession(ComPort& port, FormServices& services, const Se
     connect(w_.CheckBoxReopen, &QCheckBox::toggled, this, [this](bool on) {
         if (!on) CancelReopen();
     });
+    breakTimer_ = new QTimer(this);
+    breakTimer_->setObjectName("BreakTimer");
+    breakTimer_->setSingleShot(true);
+    connect(breakTimer_, &QTimer::timeout, this, [this] { EndBreak(); });
+    const auto wire = [this](QPushButton* button, void (TerminalSession::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { services_.Guarded([this, handler] { (this->*handler)(); }); });
+    };
+    wire(w_.ButtonBreak, &TerminalSession::ButtonBreakClick);
+    wire(w_.ButtonDtr, &TerminalSession::ButtonDtrClick);
+    wire(w_.ButtonRts, &TerminalSession::ButtonRtsClick);
+    ShowLines();
 }
 
 TerminalSession::~TerminalSession() = default;
@@ -87,17 +100,49 @@ void TerminalSession::CheckBox1Click() {
 int TerminalSession::OpenSession(const std::string& name, const QString& baudText, int format) {
     port().ComSetLowLatency(w_.CheckBoxLowLatency->isChecked());
     const std::uint32_t baud = ParseBaudText(baudText.toStdString());
+    const std::optional<Frame> frame = OpenFrame(format);
     // A rate of 0 would hang up a real line (B0) before being refused.
-    const int result = baud == 0 ? kComSettingsRefused : port().ComOpen(name, baud, format);
+    int result = kComSettingsRefused;
+    if (baud != 0) result = frame ? port().ComOpen(name, baud, *frame) : port().ComOpen(name, baud, format);
     if (result != kComOk) return result;
-    if (hooks.opened) hooks.opened(CharsPerSecond(baud, format));
+    if (hooks.opened) {
+        // Start, data, parity and stop bits per character.
+        const std::uint32_t bits =
+            frame ? static_cast<std::uint32_t>(1 + frame->dataBits + (frame->parity == Parity::None ? 0 : 1) +
+                                               frame->stopBits)
+                  : 0;
+        hooks.opened(frame ? baud / bits : CharsPerSecond(baud, format));
+    }
     SetChoosersEnabled(false);
+    ShowLines();
+    // A device without modem lines (a pseudo-terminal) cannot reset a
+    // target; said once as it opens.
+    if (port().ModemLinesRefused())
+        services_.Note("The device " + name + " has no modem lines: TARGET RESET, DTR and RTS do nothing on it.");
     return result;
+}
+
+std::optional<Frame> TerminalSession::OpenFrame(int format) const {
+    Frame frame;
+    if (format == kFrameCustom) {
+        frame = options_.customFrame;
+    } else if (format >= 0 && format < kFrameCustom) {
+        if (options_.flow == FlowControl::None) return std::nullopt;
+        const std::optional<Frame> named = ParseFrameText(kFrameFormatNames[format]);
+        if (!named) return std::nullopt;
+        frame = *named;
+    } else {
+        return std::nullopt;  // the device's own bits, as ever
+    }
+    frame.flow = options_.flow;
+    return frame;
 }
 
 void TerminalSession::ClosePort() {
     if (hooks.closing) hooks.closing();
+    EndBreak();
     port().ComClose();
+    ShowLines();
 }
 
 std::string TerminalSession::OpenFailureText(const std::string& name, std::uint32_t baud, int result) const {
@@ -106,8 +151,13 @@ std::string TerminalSession::OpenFailureText(const std::string& name, std::uint3
     if (baud == 0) {
         text += "\nNo baud rate: choose one under \"Baud:\".";
     } else if (result == kComSettingsRefused) {
+        const std::optional<Frame> frame = OpenFrame(EffectiveIndex(w_.ComboBits));
         text += "\nThe device refused the line settings (" + std::to_string(baud) + " baud, " +
-                w_.ComboBits->currentText().toStdString() + ").";
+                (frame ? FrameText(*frame) + (frame->flow == FlowControl::None
+                                                  ? std::string()
+                                                  : std::string(", ") + FlowControlName(frame->flow))
+                       : w_.ComboBits->currentText().toStdString()) +
+                ").";
     } else if (const std::string hint = env.portAccessHint ? env.portAccessHint(name) : std::string();
                !hint.empty()) {
         // The user may not use the port: the hint says why and what to do.
@@ -138,8 +188,63 @@ void TerminalSession::ComboComPortChange() {
 
 void TerminalSession::HolderChanged(PortUser holder) {
     const bool terminal = holder == PortUser::Terminal;
-    for (QWidget* w : std::initializer_list<QWidget*>{w_.CheckBox1, w_.ButtonReset}) w->setEnabled(terminal);
+    w_.CheckBox1->setEnabled(terminal);
+    // A run takes the line as it is: no break held into it.
+    if (!terminal) EndBreak();
     if (terminal) CheckBoxLowLatencyClick();
+    ShowLines();
+}
+
+void TerminalSession::ShowLines() {
+    const bool terminal = port().Owner().Holds(PortUser::Terminal);
+    const bool open = port().IsOpen();
+    const bool noLines = open && port().ModemLinesRefused();
+    w_.ButtonReset->setEnabled(terminal && !noLines);
+    w_.ButtonReset->setToolTip(noLines ? "This device has no modem lines: a reset pulse reaches no target"
+                                       : "Pulse the target's reset line (DTR)");
+    for (QPushButton* b : {w_.ButtonDtr, w_.ButtonRts}) {
+        b->setEnabled(terminal && open && !noLines);
+        const QSignalBlocker quiet(b);
+        b->setChecked(open && (b == w_.ButtonDtr ? port().DtrAsserted() : port().RtsAsserted()));
+    }
+    const char* lineTip = !open ? "Open the port to set the line" : noLines ? "This device has no modem lines" : nullptr;
+    w_.ButtonDtr->setToolTip(lineTip ? lineTip : "DTR asserted while pressed in; a click sets it the other way");
+    w_.ButtonRts->setToolTip(lineTip ? lineTip : "RTS asserted while pressed in; a click sets it the other way");
+    w_.ButtonBreak->setEnabled(terminal && open && !breakOn_);
+    w_.ButtonBreak->setToolTip(!open ? "Open the port to send a break"
+                                     : QString("Hold the line in a break for %1 ms (Pause/Break key)")
+                                           .arg(options_.breakMs));
+}
+
+void TerminalSession::ButtonBreakClick() {
+    if (!port().Owner().Holds(PortUser::Terminal) || !port().IsOpen() || breakOn_) return;
+    if (!port().ComSetBreak(true)) {
+        services_.Note("The device refused the break.");
+        return;
+    }
+    breakOn_ = true;
+    ShowLines();
+    breakTimer_->start(options_.breakMs);
+}
+
+void TerminalSession::EndBreak() {
+    breakTimer_->stop();
+    if (!breakOn_) return;
+    breakOn_ = false;
+    port().ComSetBreak(false);
+    ShowLines();
+}
+
+void TerminalSession::ButtonDtrClick() {
+    if (port().Owner().Holds(PortUser::Terminal) && port().IsOpen()) port().ComAssertDtr(!port().DtrAsserted());
+    ShowLines();
+    w_.Memo1->setFocus();
+}
+
+void TerminalSession::ButtonRtsClick() {
+    if (port().Owner().Holds(PortUser::Terminal) && port().IsOpen()) port().ComAssertRts(!port().RtsAsserted());
+    ShowLines();
+    w_.Memo1->setFocus();
 }
 
 bool TerminalSession::FollowPort() {
@@ -172,6 +277,7 @@ void TerminalSession::ButtonResetClick() {
     if (!port().Owner().Holds(PortUser::Terminal)) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     port().ComResetTarget();
+    ShowLines();
     w_.Memo1->setFocus();
     QApplication::restoreOverrideCursor();
 }
@@ -205,6 +311,7 @@ void TerminalSession::ApplyOptions(const TerminalOptions& options) {
     view_->SetOptions(CurrentViewOptions());
     displayLimit_ = static_cast<std::size_t>(options.scrollback);
     ApplyWrap();
+    ShowLines();
 }
 
 // "XX " pairs wrap at the view's width as they always have; text and the
@@ -270,7 +377,7 @@ void TerminalSession::ReopenTick() {
         const QSignalBlocker quiet(w_.CheckBox1);
         w_.CheckBox1->setChecked(true);
     }
-    w_.LabelPortState->setText(QString::fromStdString(session.device.BackNote(look)));
+    services_.Note(session.device.BackNote(look));
 }
 
 }  // namespace quennet

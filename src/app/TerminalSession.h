@@ -37,6 +37,9 @@ struct SessionWidgets {
     QCheckBox* CheckBoxReopen = nullptr;
     QLabel* LabelPortState = nullptr;
     TerminalMemo* Memo1 = nullptr;
+    QPushButton* ButtonBreak = nullptr;
+    QPushButton* ButtonDtr = nullptr;  // checkable: the line's state
+    QPushButton* ButtonRts = nullptr;
 };
 
 // The terminal session: opening and closing the port with the choosers'
@@ -66,6 +69,18 @@ public:
     void Clear();
     void CheckBoxHexClick();
     void Memo1Enter();
+    // BREAK: the line held in a break for the set length; the window goes
+    // on meanwhile and a timer ends it.
+    void ButtonBreakClick();
+    bool BreakOn() const { return breakOn_; }
+    // The modem lines by hand; the toggles show what the lines are.
+    void ButtonDtrClick();
+    void ButtonRtsClick();
+    void ShowLines();
+    // The frame an open uses: the chosen entry (or "Custom...") with the flow
+    // control; nothing for the plain formats without flow control, which
+    // open as they always have.
+    std::optional<Frame> OpenFrame(int format) const;
 
     // Closes the port; the pump lets go of the descriptor first.
     void ClosePort();
@@ -98,6 +113,9 @@ private:
     int OpenSession(const std::string& name, const QString& baud, int format);
     std::string OpenFailureText(const std::string& name, std::uint32_t baud, int result) const;
     void ApplyWrap();
+    void EndBreak();
+    QTimer* breakTimer_ = nullptr;
+    bool breakOn_ = false;
 
     ComPort& port_;
     FormServices& services_;

@@ -40,6 +40,8 @@ TerminalTools::TerminalTools(ComPort& port, FormServices& services, NmeaWriter& 
         connect(sender, signal, this, [this, handler] { services_.Guarded([this, handler] { (this->*handler)(); }); });
     };
     wire(w_.Button3, &QPushButton::clicked, &TerminalTools::Button3Click);
+    // Enter in the field sends, as the button does.
+    wire(w_.Edit2, &QLineEdit::returnPressed, &TerminalTools::Button3Click);
     wire(w_.CheckBoxFHex, &QCheckBox::toggled, &TerminalTools::CheckBoxFHexClick);
     wire(w_.CheckBoxCRCNMEA, &QCheckBox::toggled, &TerminalTools::CheckBoxCRCNMEAClick);
     wire(w_.ButtonBrowseSendFile, &QPushButton::clicked, &TerminalTools::ButtonBrowseSendFileClick);
@@ -87,7 +89,14 @@ void TerminalTools::CheckBoxCRCNMEAClick() {
 
 void TerminalTools::EditBCChange(int n) {
     if (n < 1 || n > 8) return;
-    w_.ButtonStr[n - 1]->setText(w_.EditBC[n - 1]->text());
+    const QString caption = w_.EditBC[n - 1]->text();
+    w_.ButtonStr[n - 1]->setText(showKeys_ ? QString("F%1 %2").arg(n).arg(caption) : caption);
+}
+
+void TerminalTools::ShowKeys(bool on) {
+    if (on == showKeys_) return;
+    showKeys_ = on;
+    for (int n = 1; n <= 8; ++n) EditBCChange(n);
 }
 
 // ------------------------------------------------------------ button sets
@@ -95,7 +104,12 @@ void TerminalTools::EditBCChange(int n) {
 void TerminalTools::ButtonLoad1Click() {
     const auto chosen = services_.RunOpenDialog(kButFilter, services_.OpenDialog1.fileName);
     if (!chosen) return;
-    const ButtonSet set = LoadButtonSet(ButtonSetFileName(*chosen));
+    LoadButtons(*chosen);
+}
+
+void TerminalTools::LoadButtons(const std::string& path) {
+    lastButtonSet = ButtonSetFileName(path);
+    const ButtonSet set = LoadButtonSet(lastButtonSet);
     // Setting the boxes runs their click handlers, so the enabling follows.
     w_.CheckBoxFHex->setChecked(set.hex);
     w_.CheckBoxCRCNMEA->setChecked(set.nmea);
@@ -124,6 +138,7 @@ void TerminalTools::ButtonSave1Click() {
         set.values[i] = ToEightBit(w_.EditBV[i]->text());
     }
     SaveButtonSet(ButtonSetFileName(*chosen), set);
+    lastButtonSet = ButtonSetFileName(*chosen);
 }
 
 // -------------------------------------------------------------- file send
@@ -195,7 +210,9 @@ void TerminalTools::SendFileEnded(bool tbd) {
 void TerminalTools::CheckBoxLogFileClick() {
     if (w_.CheckBoxLogFile->isChecked()) {
         if (!logFile_->Open(w_.EditBrowseLogFile->text().toStdString())) {
-            services_.ShowMessage("Can't Open the Log File!");
+            services_.ShowMessage(w_.EditBrowseLogFile->text().trimmed().isEmpty()
+                                      ? "Can't Open the Log File!\nChoose a file under Log first."
+                                      : "Can't Open the Log File!");
             w_.CheckBoxLogFile->setChecked(false);
         }
     } else {

@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 #include <QObject>
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +57,12 @@ public:
     void CheckBoxCRCNMEAClick();
     void EditBCChange(int n);  // caption field n = 1..8 changed
     void ButtonLoad1Click();
+    // Loads a button-set file into the fields, as "Load Buttons" does.
+    void LoadButtons(const std::string& path);
+    // The button-set file last loaded or saved (kept in the settings file).
+    std::string lastButtonSet;
+    // Function buttons show their key before their caption.
+    void ShowKeys(bool on);
     void ButtonSave1Click();
     void ButtonBrowseSendFileClick();
     void ButtonSendFileClick();
@@ -86,6 +93,7 @@ private:
     ToolsWidgets w_;
     std::unique_ptr<FileSender> fileSender_;
     std::unique_ptr<LogFile> logFile_;
+    bool showKeys_ = false;
     bool logWrote_ = false;  // this pump tick wrote to the log
 };
 

@@ -7,7 +7,14 @@
 #include <QSystemTrayIcon>
 #include <QUrl>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "app/AddressDialog.h"
+#include "app/FrameDialog.h"
+#include "app/StartArguments.h"
+#include "core/Version.h"
 #include "app/QuitSignals.h"
 #include "app/TForm1.h"
 #include "core/SettingsPlace.h"
@@ -38,9 +45,38 @@ std::optional<std::string> FileDialog(bool save, const std::string& filter, cons
     return dialog.selectedFiles().first().toStdString();
 }
 
+// The open dialog that starts on the filter chosen last and tells which one
+// the user left it on.
+std::optional<std::string> FilteredOpenDialog(const std::string& filter, const std::string& proposed,
+                                              std::string& selected) {
+    QFileDialog dialog(QApplication::activeWindow());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QtFilter(filter));
+    if (!selected.empty()) dialog.selectNameFilter(QString::fromStdString(selected));
+    if (!proposed.empty()) dialog.selectFile(QString::fromStdString(proposed));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    selected = dialog.selectedNameFilter().toStdString();
+    return dialog.selectedFiles().first().toStdString();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // Version, usage and a refused line are answered before any window.
+    const quennet::StartArguments start = quennet::ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (!start.error.empty()) {
+        std::fprintf(stderr, "quennet: %s\n%s", start.error.c_str(), quennet::StartUsage().c_str());
+        return 2;
+    }
+    if (start.version) {
+        std::printf("quennet %s\n", quennet::QuennetVersion());
+        return 0;
+    }
+    if (start.help) {
+        std::printf("%s", quennet::StartUsage().c_str());
+        return 0;
+    }
     QApplication app(argc, argv);
     // The name only: a display name set here would be appended to every
     // window's caption ("... - Quennet") by the platform.
@@ -76,6 +112,10 @@ int main(int argc, char* argv[]) {
         return color.isValid() ? std::optional<QColor>(color) : std::nullopt;
     };
     env.openFileDialog = [](const std::string& f, const std::string& p) { return FileDialog(false, f, p); };
+    env.openFileDialogFiltered = FilteredOpenDialog;
+    env.chooseFrame = [](const quennet::Frame& current) {
+        return quennet::AskFrame(QApplication::activeWindow(), current);
+    };
     env.saveFileDialog = [](const std::string& f, const std::string& p) { return FileDialog(true, f, p); };
     env.askFlashAddress = [](const std::string& file, std::uint32_t proposed) {
         return quennet::AskFlashAddress(QApplication::activeWindow(), file, proposed);
@@ -110,6 +150,7 @@ int main(int argc, char* argv[]) {
     window = &form;
     form.FormCreate();
     form.show();
+    if (!start.port.empty()) form.OpenAtStart({start.port, start.baud, start.frame});
     const int rc = app.exec();
     port.ComClose();
     return rc;

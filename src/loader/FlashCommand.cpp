@@ -276,6 +276,9 @@ bool FlashCommand::CheckFirmware(const FlashOptions& options, const LoaderTarget
     if (reason.empty() && !loader_.Image().HasData(0, loader_.Image().size())) reason = kFirmwareHoldsNoData;
     if (reason.empty()) return true;
     host_.err << "quennet-flash: " << FirmwareRefusal(options.firmwarePath, reason) << '\n';
+    // A raw binary carries no address: the option that gives it is named.
+    if (!options.binaryAddress && reason.find("raw binary") != std::string::npos)
+        host_.err << "quennet-flash: for a raw binary, give its load address with --address ADDR (0x08000000)\n";
     return false;
 }
 

@@ -64,8 +64,11 @@ int Loader::RestoreTerminalPort() {
     restored_ = true;
     AddLine(kLineRestoringBaud);
     host_.port.ComClose();
-    if (host_.port.ComOpen(runInputs_.terminalPort, ParseBaudText(runInputs_.terminalBaud),
-                           runInputs_.terminalFormat) != kComOk) {
+    const std::uint32_t baud = ParseBaudText(runInputs_.terminalBaud);
+    const int reopened = runInputs_.terminalFrame
+                             ? host_.port.ComOpen(runInputs_.terminalPort, baud, *runInputs_.terminalFrame)
+                             : host_.port.ComOpen(runInputs_.terminalPort, baud, runInputs_.terminalFormat);
+    if (reopened != kComOk) {
         AddLine(kLineCantOpenPort);
         return 1;
     }
@@ -105,6 +108,8 @@ int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
 
     if (!host_.port.IsOpen()) {
         AddLine(kLineNoPort);
+        // A port chosen but not open: the line above does not say what to do.
+        if (!inputs.terminalPort.empty()) AddLine(kLineTickOpenCom);
         return 1;
     }
     host_.port.DtrInverted = inputs.invertDtr;

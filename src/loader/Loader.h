@@ -35,6 +35,9 @@ struct LoaderInputs {
     std::string terminalPort;       // ComboComPort text
     std::string terminalBaud;       // ComboBaud text, read with ParseBaudText
     int terminalFormat = kFrameN81; // ComboBits index (FrameFormat)
+    // The terminal's whole frame when it is not one of the plain formats
+    // (a frame of the user's own, or flow control): the port is given back so.
+    std::optional<Frame> terminalFrame;
     // Where a raw binary file is loaded; only a raw binary needs it.
     std::optional<std::uint32_t> binaryAddress;
     // STM32-ANY runs: remove read-out protection (which erases the whole
@@ -95,6 +98,7 @@ struct LoaderTarget {
     const char* infoLine;      // first log line of Device Info., or nullptr
     TargetSequence TargetSequences::*deviceInfo;
     bool watchdogOption;       // "Toggle TCK as WTD" applies to its runs
+    bool verifyOption;         // "Verify Data" applies to its runs (the loader reads back)
     // The rate a programming run switches the loader to once it knows the
     // part (where the loader can); 0: the whole run at `baud`.
     std::uint32_t fasterBaud = 0;
@@ -102,21 +106,21 @@ struct LoaderTarget {
 
 inline constexpr LoaderTarget kLoaderTargets[] = {
     {"MSP430-9600", 9600, "Begin program MSP430.", &TargetSequences::programMsp430,
-     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true},
+     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, false},
     {"MSP430-19200", 19200, "Begin program MSP430.", &TargetSequences::programMsp430,
-     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true},
+     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, false},
     {"STM32-57600", 57600, "Begin program STM32.", &TargetSequences::programStm32, nullptr,
-     nullptr, false},
+     nullptr, false, true},
     {"STM32-115200", 115200, "Begin program STM32.", &TargetSequences::programStm32, nullptr,
-     nullptr, false},
-    {"BLACKFIN", 0, "Begin program BLACKFIN.", nullptr, nullptr, nullptr, false},
-    {"MG2455", 0, "Begin program MG2455.", nullptr, nullptr, nullptr, false},
+     nullptr, false, true},
+    {"BLACKFIN", 0, "Begin program BLACKFIN.", nullptr, nullptr, nullptr, false, true},
+    {"MG2455", 0, "Begin program MG2455.", nullptr, nullptr, nullptr, false, true},
     {"MSP430-38400", 9600, "Begin program MSP430.", &TargetSequences::programMsp430,
-     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, 38400},
+     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, false, 38400},
     {"STM32-ANY-115200", 115200, "Begin program STM32.", &TargetSequences::programStm32Any, nullptr,
-     nullptr, false},
+     nullptr, false, true},
     {"STM32-ANY-57600", 57600, "Begin program STM32.", &TargetSequences::programStm32Any, nullptr,
-     nullptr, false},
+     nullptr, false, true},
 };
 inline constexpr int kLoaderTargetCount = static_cast<int>(std::size(kLoaderTargets));
 
@@ -145,6 +149,7 @@ const LoaderTarget* FindLoaderTarget(int index);
 TargetSequences DefaultSequences();
 
 inline constexpr const char* kLineNoPort = "ERROR: Select a COM Port from the Terminal.";
+inline constexpr const char* kLineTickOpenCom = "Tick Open Com. on the Terminal tab.";
 inline constexpr const char* kLineCantOpenPort = "FATAL ERROR: Can't open COM port.";
 inline constexpr const char* kLineCantOpenFile = "FATAL ERROR: Can't open FILE.";
 inline constexpr const char* kLineFileLoaded = "FILE Load: OK.";

@@ -17,6 +17,7 @@ LoaderSettings ReadLoaderSettings(const IniFile& ini) {
     s.toggleTck = ini.ReadBool(kSection, "ToggleTCK", false);
     const long long target = ini.ReadInteger(kSection, "Target", 0);
     s.target = target >= 0 && target < kLoaderTargetCount ? static_cast<int>(target) : -1;
+    s.fileFilter = ini.ReadString(kSection, "FileFilter", "");
     return s;
 }
 
@@ -26,6 +27,7 @@ void WriteLoaderSettings(IniFile& ini, const LoaderSettings& s) {
     ini.WriteBool(kSection, "Reset", s.reset);
     ini.WriteBool(kSection, "ToggleTCK", s.toggleTck);
     ini.WriteInteger(kSection, "Target", s.target);
+    ini.WriteString(kSection, "FileFilter", s.fileFilter);
 }
 
 }  // namespace quennet

@@ -12,6 +12,7 @@ struct LoaderSettings {
     bool reset = false;      // the reset line's polarity inverted
     bool toggleTck = false;
     int target = 0;          // into kLoaderTargets; -1 for none chosen
+    std::string fileFilter;  // the filter the file dialog last had
 
     bool operator==(const LoaderSettings&) const = default;
 };

@@ -28,6 +28,8 @@ constexpr int kFrameN81 = 2;
 constexpr int kFrameE81 = 3;
 constexpr int kFrameO81 = 4;
 extern const char* const kFrameFormatNames[5];
+// The terminal's entry after the five: a frame of the user's own.
+constexpr int kFrameCustom = 5;
 
 // Any frame a line can carry, for the terminal's own choice beyond the five
 // formats above: 5 to 8 data bits, every parity, 1 or 2 stop bits, and flow

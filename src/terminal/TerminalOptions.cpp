@@ -1,6 +1,9 @@
 #include "terminal/TerminalOptions.h"
 
+#include <algorithm>
+
 #include "core/IniFile.h"
+#include "serial/FrameText.h"
 
 namespace quennet {
 
@@ -36,6 +39,15 @@ TerminalOptions ReadTerminalOptions(const IniFile& ini) {
     o.ansi = ini.ReadBool(kSection, "Ansi", false);
     o.counters = ini.ReadBool(kSection, "Counters", false);
     o.logTimestamps = ini.ReadBool(kSection, "LogTimestamps", false);
+    o.localEcho = ini.ReadBool(kSection, "LocalEcho", false);
+    o.breakMs = static_cast<int>(
+        std::clamp<long long>(ini.ReadInteger(kSection, "BreakMs", kDefaultBreakMs), kMinBreakMs, kMaxBreakMs));
+    o.flow = ParseFlowControl(ini.ReadString(kSection, "Flow", FlowControlName(FlowControl::None)))
+                 .value_or(FlowControl::None);
+    o.customFrame = ParseFrameText(ini.ReadString(kSection, "CustomFrame", "8N1")).value_or(Frame{});
+    o.customFrame.flow = FlowControl::None;
+    o.fkeys = ini.ReadBool(kSection, "FKeys", false);
+    o.restoreButtons = ini.ReadBool(kSection, "RestoreButtons", false);
     return o;
 }
 
@@ -51,6 +63,12 @@ void WriteTerminalOptions(IniFile& ini, const TerminalOptions& o) {
     ini.WriteBool(kSection, "Ansi", o.ansi);
     ini.WriteBool(kSection, "Counters", o.counters);
     ini.WriteBool(kSection, "LogTimestamps", o.logTimestamps);
+    ini.WriteBool(kSection, "LocalEcho", o.localEcho);
+    ini.WriteInteger(kSection, "BreakMs", o.breakMs);
+    ini.WriteString(kSection, "Flow", FlowControlName(o.flow));
+    ini.WriteString(kSection, "CustomFrame", FrameText(o.customFrame));
+    ini.WriteBool(kSection, "FKeys", o.fkeys);
+    ini.WriteBool(kSection, "RestoreButtons", o.restoreButtons);
 }
 
 }  // namespace quennet

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 
+#include "serial/ComPort.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TypedSend.h"
 
@@ -12,6 +13,10 @@ class IniFile;
 // terminal's) first; every size costs the same per byte.
 inline constexpr long long kScrollbackChars[] = {16000, 100'000, 1'000'000, 10'000'000, 30'000'000};
 inline constexpr std::size_t kScrollbackCount = sizeof kScrollbackChars / sizeof kScrollbackChars[0];
+
+inline constexpr int kDefaultBreakMs = 250;
+inline constexpr int kMinBreakMs = 10;
+inline constexpr int kMaxBreakMs = 5000;
 
 // The terminal's options beyond the plain display, each at the plain
 // terminal's value until the user chooses it. Kept in the settings file's
@@ -28,6 +33,12 @@ struct TerminalOptions {
     bool ansi = false;
     bool counters = false;
     bool logTimestamps = false;
+    bool localEcho = false;                 // typed bytes shown, in a colour of their own
+    int breakMs = kDefaultBreakMs;          // how long BREAK holds the line
+    FlowControl flow = FlowControl::None;
+    Frame customFrame;                      // the frame of the "Custom..." entry (its flow unused)
+    bool fkeys = false;                     // function buttons show their key
+    bool restoreButtons = false;            // load the last button set at start
 
     bool operator==(const TerminalOptions&) const = default;
 };

@@ -335,7 +335,7 @@ TEST_F(FormLoader, SnapshotCarriesTheWindowsSettings) {
     f.ComboTarget->setCurrentIndex(kTargetMsp430_19200);
     f.Button1->click();
     EXPECT_EQ(seen.firmwarePath, "/tmp/none.s19");
-    EXPECT_TRUE(seen.verify);
+    EXPECT_FALSE(seen.verify);  // an MSP430 has no read-back: the box shows unticked
     EXPECT_TRUE(seen.toggleTck);
     EXPECT_EQ(seen.targetIndex, kTargetMsp430_19200);
     EXPECT_EQ(seen.terminalPort, "/dev/ttyS0");
@@ -352,7 +352,8 @@ TEST_F(FormLoader, BrowseFileAndInvertDtr) {
     f.Button2->click();
     ASSERT_EQ(openRequests.size(), 1u);
     EXPECT_EQ(openRequests[0].first,
-              "D files (*.d)|*.d|S-records (*.s19 *.s28 *.s37 *.srec *.mot)|*.s19;*.s28;*.s37;*.srec;*.mot|"
+              "D files (*.d)|*.d|All firmware files|*.d;*.s19;*.s28;*.s37;*.srec;*.mot;*.hex;*.ihx;*.elf;*.axf;*.out;"
+              "*.txt;*.bin|S-records (*.s19 *.s28 *.s37 *.srec *.mot)|*.s19;*.s28;*.s37;*.srec;*.mot|"
               "Intel HEX (*.hex *.ihx)|*.hex;*.ihx|ELF executables (*.elf *.axf *.out)|*.elf;*.axf;*.out|"
               "TI-TXT (*.txt)|*.txt|Raw binary (*.bin)|*.bin|All files (*.*)|*.*");
     EXPECT_EQ(openRequests[0].second, "/work/fw.s19");

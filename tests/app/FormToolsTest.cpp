@@ -548,7 +548,7 @@ TEST_F(FormTools, LogWithoutPathIsRefused) {
     TForm1& f = MakeForm();
     f.CheckBoxLogFile->setChecked(true);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], std::make_pair(std::string("Quennet Error"), std::string("Can't Open the Log File!")));
+    EXPECT_EQ(messages[0], std::make_pair(std::string("Quennet Error"), std::string("Can't Open the Log File!\nChoose a file under Log first.")));
     EXPECT_FALSE(f.CheckBoxLogFile->isChecked());
     f.EditBrowseLogFile->setText(QString::fromStdString(Path("nodir/x.log")));
     f.CheckBoxLogFile->setChecked(true);

@@ -387,7 +387,8 @@ TEST_F(FlashCommandTest, FileAndPortProblemsAreRefusedBeforeTheTargetHearsAnythi
         {Options(kTargetStm32_115200, dir.Write("text.s19", "hello\n")), false, false,
          "quennet-flash: firmware file " + dir.File("text.s19") +
              ": offset 0: holds no S-records, Intel HEX, ELF or TI-TXT (a raw binary needs the address "
-             "it is loaded at)\n"},
+             "it is loaded at)\n"
+             "quennet-flash: for a raw binary, give its load address with --address ADDR (0x08000000)\n"},
         // S3 data at 0x08020000 lie beyond an MSP430's 64 KiB.
         {Options(kTargetMsp430_9600, dir.Write("hi.s37", SRecords(0x20000, Pattern(16), false))), false,
          false,

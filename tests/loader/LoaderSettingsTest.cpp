@@ -16,7 +16,8 @@ using testing::TempDir;
 
 TEST(LoaderSettings, EveryChoiceSurvivesAWriteAndARead) {
     TempDir dir;
-    const LoaderSettings chosen{"/tmp/fw dir/blink.s19", true, true, true, kTargetStm32Any_115200};
+    const LoaderSettings chosen{"/tmp/fw dir/blink.s19", true, true, true, kTargetStm32Any_115200,
+                                "Intel HEX (*.hex *.ihx)"};
     {
         IniFile ini(dir.File("t.ini"));
         WriteLoaderSettings(ini, chosen);

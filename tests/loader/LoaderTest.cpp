@@ -99,9 +99,11 @@ TEST_F(LoaderTest, NoPortOpenStopsBeforeTheSequenceAndLeavesTheFileUnread) {
     for (int target : {kTargetMsp430_9600, kTargetStm32_115200}) {
         inputs.targetIndex = target;  // the built-in sequences read the file first
         ASSERT_TRUE(loader.StartProgram(inputs));
-        EXPECT_EQ(log.Lines(), (Lines{target == kTargetMsp430_9600 ? "Begin program MSP430."
-                                                                   : "Begin program STM32.",
-                                      "ERROR: Select a COM Port from the Terminal."}));
+        Lines expected{target == kTargetMsp430_9600 ? "Begin program MSP430." : "Begin program STM32.",
+                       "ERROR: Select a COM Port from the Terminal."};
+        // A port chosen but not open gets the line that says what to do.
+        if (!inputs.terminalPort.empty()) expected.push_back(kLineTickOpenCom);
+        EXPECT_EQ(log.Lines(), expected);
         EXPECT_EQ(log.Text().substr(log.Text().size() - 2), "\r\n");
         EXPECT_EQ(loader.LastRunResult, 1);
     }
