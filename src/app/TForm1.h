@@ -301,6 +301,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    static constexpr int kMinWidth = 850;
+    static constexpr int kMinHeight = 460;
     static constexpr int kButtonRowHeight = 17;  // the function buttons' row
     // The controls (TForm1Layout.cpp).
     void BuildMenus();
