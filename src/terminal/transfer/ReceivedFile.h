@@ -30,6 +30,19 @@ struct ReceiveTarget {
     // Bytes the whole transfer may bring at most (0: no limit); a sender
     // that goes past it is cancelled.
     std::uint64_t byteLimit = 0;
+
+    static ReceiveTarget IntoFolder(std::filesystem::path folder, std::uint64_t limit = 0) {
+        ReceiveTarget t;
+        t.folder = std::move(folder);
+        t.byteLimit = limit;
+        return t;
+    }
+    static ReceiveTarget IntoFile(std::filesystem::path file, std::uint64_t limit = 0) {
+        ReceiveTarget t;
+        t.fixedPath = std::move(file);
+        t.byteLimit = limit;
+        return t;
+    }
 };
 
 // One received file on its way to disk: written into a temporary file in

@@ -60,6 +60,7 @@ void BlockSender::OnPoll() {
 }
 
 void BlockSender::OnBytes(const std::uint8_t* data, std::size_t n) {
+    startedThisChunk_ = false;
     for (std::size_t i = 0; i < n && !Finished(); ++i) OnByte(data[i]);
 }
 
@@ -74,10 +75,12 @@ void BlockSender::OnByte(std::uint8_t b) {
         if (b != kCrcStart && b != kNak) return;
         if (!started_) crc_ = (b == kCrcStart) || protocol_ == BlockProtocol::Ymodem;
         started_ = true;
+        startedThisChunk_ = true;
         StartNextFile();
         break;
     case State::WaitDataStart:
         if (b != kCrcStart && b != kNak) return;
+        startedThisChunk_ = true;
         seq_ = 1;
         sent_ = 0;
         if (!SendDataBlock()) {
@@ -88,8 +91,10 @@ void BlockSender::OnByte(std::uint8_t b) {
         }
         break;
     case State::WaitAck:
+        // A receiver repeats its start request until a block comes; those
+        // that were already waiting with the first are not answers.
         if (b == kAck) Acked();
-        else if (b == kNak) Resend();
+        else if (b == kNak && !startedThisChunk_) Resend();
         break;
     case State::WaitEotAck:
         if (b == kNak) {

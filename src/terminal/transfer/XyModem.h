@@ -73,6 +73,7 @@ private:
     int cans_ = 0;
     std::uint64_t startMs_ = 0;
     bool timing_ = false;
+    bool startedThisChunk_ = false;  // more start requests in it are stale
 };
 
 class BlockReceiver : public Transfer {

@@ -175,6 +175,10 @@ Reader::Event Reader::Push(std::uint8_t b) {
         return Event::None;
     }
     case Mode::Data: {
+        // Data after a hex header (ZSINIT may come so) starts past its line end.
+        if (afterHex_ && data_.empty() && !escaped_ && ((b & 0x7F) == '\r' || (b & 0x7F) == '\n'))
+            return Event::None;
+        afterHex_ = false;
         const int c = Unescape(b);
         if (c == -1) return Event::None;
         if (c == -2) {
@@ -228,6 +232,7 @@ Reader::Event Reader::Push(std::uint8_t b) {
 
 Reader::Event Reader::FinishBinary() {
     mode_ = Mode::Hunt;
+    afterHex_ = false;
     bool good;
     if (crc32_) {
         const std::uint32_t crc = ~Crc32Update(0xFFFFFFFFu, buf_.data(), 5);
@@ -245,6 +250,7 @@ Reader::Event Reader::FinishBinary() {
 
 Reader::Event Reader::FinishHex() {
     mode_ = Mode::Hunt;
+    afterHex_ = true;
     std::uint8_t bytes[7];
     for (int i = 0; i < 7; ++i)
         bytes[i] = static_cast<std::uint8_t>((buf_[static_cast<std::size_t>(2 * i)] << 4) |

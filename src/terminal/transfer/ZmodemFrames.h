@@ -97,6 +97,7 @@ private:
     int cans_ = 0;
     bool escaped_ = false;
     bool crc32_ = false;
+    bool afterHex_ = false;  // a hex header's CR LF may still come
     std::vector<std::uint8_t> buf_;
     std::vector<std::uint8_t> data_;
     std::uint8_t end_ = 0;
