@@ -1,5 +1,3 @@
-#include <cstdio>
-#include <cstdlib>
 #include "terminal/transfer/TransferDriver.h"
 
 #include <algorithm>
@@ -45,11 +43,10 @@ TransferOutcome RunTransfer(ComPort& port, Transfer& t, const TransferRunOptions
             break;
         }
         const std::size_t n = port.ComRead(buf, sizeof buf);
-        if (n > 0) { if (getenv("QT_TRACE")) { fprintf(stderr, "<"); for (size_t i=0;i<n && i < 40;++i) fprintf(stderr, " %02x", buf[i]); fprintf(stderr, "\n"); } t.Feed(buf, n, nowMs()); }
+        if (n > 0) t.Feed(buf, n, nowMs());
         if (t.Question()) t.Answer(options.ask ? options.ask(*t.Question()) : ExistingFileChoice::KeepBoth);
         t.Poll(nowMs());
         const bool wrote = t.OutputSize() > 0;
-        if (wrote && getenv("QT_TRACE")) { fprintf(stderr, ">"); for (size_t i=0;i<t.OutputSize() && i < 12;++i) fprintf(stderr, " %02x", t.OutputData()[i]); fprintf(stderr, " (%zu)\n", t.OutputSize()); }
         if (!Flush(port, t, idleWrites)) {
             t.PortLost(nowMs());
             break;
@@ -63,7 +60,6 @@ TransferOutcome RunTransfer(ComPort& port, Transfer& t, const TransferRunOptions
         const int b = port.ComWaitByte(std::max(budget, 1));
         if (b >= 0) {
             const auto byte = static_cast<std::uint8_t>(b);
-            if (getenv("QT_TRACE")) fprintf(stderr, "< %02x\n", byte);
             t.Feed(&byte, 1, nowMs());
         }
     }

@@ -286,9 +286,17 @@ void BlockReceiver::OnPoll() {
             EndTooManyErrors();
             return;
         }
-        // Nothing yet of a file: ask for its start again; else for the block.
-        SendByte(inFile_ && (expected_ != 1 || gotData_) ? kNak : (crc_ ? kCrcStart : kNak));
-        SetDue(Now() + kAckTimeoutMs);
+        // Nothing yet of a file: ask for its start again, as often as at
+        // the start (a sender may have thrown the first request away while
+        // it set up its line); else for the block.
+        if (inFile_ && (expected_ != 1 || gotData_)) {
+            nakPending_ = true;
+            SendByte(kNak);
+            SetDue(Now() + kAckTimeoutMs);
+        } else {
+            SendByte(crc_ ? kCrcStart : kNak);
+            SetDue(Now() + kCrcStartEveryMs);
+        }
         break;
     case State::Body:
     case State::Purge:
@@ -301,6 +309,7 @@ void BlockReceiver::OnPoll() {
 
 void BlockReceiver::Nak() {
     state_ = State::Header;
+    nakPending_ = inFile_;
     SendByte(kNak);
     SetDue(Now() + kAckTimeoutMs);
 }
@@ -350,6 +359,15 @@ void BlockReceiver::OnByte(std::uint8_t b) {
         if (!inFile_) {
             // A repeated end of the last file: our answer was lost.
             SendByte(kAck);
+            return;
+        }
+        if (nakPending_) {
+            // The sender ends although we asked for a block again: it took
+            // something else for our ACK, and a block is missing.
+            DropOutput();
+            SendCancel();
+            End(TransferOutcome::TooManyErrors,
+                "A block went missing: " + FileAfterBytes(progress_.file, progress_.bytes) + ".");
             return;
         }
         if (!eotOnce_) {
@@ -404,6 +422,7 @@ void BlockReceiver::BlockComplete() {
     }
     if (seq == static_cast<std::uint8_t>(expected_ - 1)) {
         // The sender missed our ACK and sent the block again.
+        nakPending_ = false;
         SendByte(kAck);
         if (batch_ && seq == 0) SendByte(crc_ ? kCrcStart : kNak);
         SetDue(Now() + kAckTimeoutMs);
@@ -427,6 +446,7 @@ void BlockReceiver::Accept(std::uint8_t seq) {
         return;
     }
     errors_ = 0;
+    nakPending_ = false;
     ++expected_;
     received_ += len;
     SetFileBytes(file_.Kept());
@@ -487,7 +507,7 @@ void BlockReceiver::OnAnswer(ExistingFileChoice choice) {
     state_ = State::Header;
     SendByte(kAck);
     SendByte(kCrcStart);
-    SetDue(Now() + kAckTimeoutMs);
+    SetDue(Now() + kCrcStartEveryMs);
 }
 
 void BlockReceiver::FileEnd() {
@@ -513,7 +533,7 @@ void BlockReceiver::FileEnd() {
     expected_ = 0;
     state_ = State::Header;
     SendByte(kCrcStart);
-    SetDue(Now() + kAckTimeoutMs);
+    SetDue(Now() + kCrcStartEveryMs);
 }
 
 }  // namespace quennet

@@ -115,6 +115,7 @@ private:
     std::uint64_t lastByteMs_ = 0;
     int errors_ = 0;
     bool eotOnce_ = false;
+    bool nakPending_ = false;   // our last answer to a block was NAK
     int cans_ = 0;
     std::uint64_t received_ = 0;  // bytes of this file acknowledged, padding included
 };

@@ -104,9 +104,12 @@ const XCase kXCases[] = {
     {BlockProtocol::Xmodem1K, 1 << 20, {"rx", "-b", "-c"}, {"sx", "-b", "-k"}},
 };
 
-TEST_F(LrzszTest, XmodemBothWaysEverySize) {
+class LrzszXmodemTest : public LrzszTest, public ::testing::WithParamInterface<XCase> {};
+
+TEST_P(LrzszXmodemTest, BothWaysEverySize) {
     const Files files = MakeFiles(ours_, false);
-    for (const auto& c : kXCases) {
+    {
+        const XCase& c = GetParam();
         for (std::size_t i = 0; i < files.names.size(); ++i) {
             if (files.contents[i].size() > c.largest) continue;
             SCOPED_TRACE(c.receiver.back() + " " + files.names[i]);
@@ -142,9 +145,12 @@ const BatchCase kBatchCases[] = {
     {"zmodem-crc16-escaped", {"rz", "-b", "-e"}, {"sz", "-b", "-o", "-e"}, true},
 };
 
-TEST_F(LrzszTest, BatchBothWaysEverySize) {
+class LrzszBatchTest : public LrzszTest, public ::testing::WithParamInterface<BatchCase> {};
+
+TEST_P(LrzszBatchTest, BothWaysEverySize) {
     const Files files = MakeFiles(ours_, true);
-    for (const auto& c : kBatchCases) {
+    {
+        const BatchCase& c = GetParam();
         SCOPED_TRACE(c.name);
         TempDir theirs, ours;
         std::vector<std::filesystem::path> paths;
@@ -172,6 +178,9 @@ TEST_F(LrzszTest, BatchBothWaysEverySize) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Lrzsz, LrzszXmodemTest, ::testing::ValuesIn(kXCases));
+INSTANTIATE_TEST_SUITE_P(Lrzsz, LrzszBatchTest, ::testing::ValuesIn(kBatchCases));
 
 }  // namespace
 }  // namespace quennet
