@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/SerialDevice.h"
@@ -45,6 +46,11 @@ public:
         return ::poll(&p, 1, static_cast<int>((timeoutUs + 999) / 1000)) > 0 && (p.revents & POLLIN);
     }
     long Write(const std::uint8_t* data, std::size_t n) override {
+        // lrzsz empties its input right after each answer, as a real line
+        // lets it: there the next block is still on the wire. A pty would
+        // deliver it at once and lose it, so every write comes a line's
+        // turnaround (a few character times) after the last answer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
         std::size_t done = 0;
         while (done < n) {
             const ssize_t w = ::write(out_, data + done, n - done);
