@@ -181,8 +181,19 @@ TEST_P(LrzszBatchTest, BothWaysEverySize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lrzsz, LrzszXmodemTest, ::testing::Combine(::testing::ValuesIn(kXCases), ::testing::Bool()));
-INSTANTIATE_TEST_SUITE_P(Lrzsz, LrzszBatchTest, ::testing::ValuesIn(kBatchCases));
+INSTANTIATE_TEST_SUITE_P(Lrzsz, LrzszXmodemTest,
+                         ::testing::Combine(::testing::ValuesIn(kXCases), ::testing::Bool()),
+                         [](const auto& info) {
+                             const XCase& c = std::get<0>(info.param);
+                             std::string name = c.protocol == BlockProtocol::Xmodem1K ? "Xmodem1K"
+                                                : c.receiver.size() > 2 ? "XmodemCrc" : "XmodemChecksum";
+                             return name + (std::get<1>(info.param) ? "Send" : "Receive");
+                         });
+INSTANTIATE_TEST_SUITE_P(Lrzsz, LrzszBatchTest, ::testing::ValuesIn(kBatchCases), [](const auto& info) {
+    std::string name = info.param.name;
+    for (char& ch : name) if (ch == '-') ch = '_';
+    return name;
+});
 
 }  // namespace
 }  // namespace quennet
