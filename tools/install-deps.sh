@@ -16,7 +16,7 @@ elif [ "${1:-}" = windows ]; then
 else
   packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev
             libgtest-dev googletest srecord binutils binutils-arm-none-eabi
-            fonts-dejavu-core stm32flash
+            fonts-dejavu-core stm32flash lrzsz
             dpkg-dev file desktop-file-utils ccache)
 fi
 
