@@ -22,6 +22,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,18 +50,20 @@ protected:
     std::vector<std::string> listed;  // the system's port list
     std::unique_ptr<TForm1> form;
 
-    std::optional<testing::PtyPair> pty;
+    // Every pseudo-terminal made, the newest last: one made later does not
+    // close the earlier ones, which a test may still hold.
+    std::vector<std::unique_ptr<testing::PtyPair>> ptys;
 
     // A new pseudo-terminal: its far end in master, its device at slavePath.
     void OpenMaster() {
-        pty.emplace();
-        ASSERT_TRUE(pty->ok());
-        master = pty->master();
-        slavePath = pty->path();
+        ptys.push_back(std::make_unique<testing::PtyPair>());
+        ASSERT_TRUE(ptys.back()->ok());
+        master = ptys.back()->master();
+        slavePath = ptys.back()->path();
     }
     // The far end goes away.
     void CloseMaster() {
-        pty->CloseMaster();
+        ptys.back()->CloseMaster();
         master = -1;
     }
     void SetUp() override {
@@ -78,7 +81,7 @@ protected:
     void TearDown() override {
         form.reset();
         port.ComClose();
-        pty.reset();
+        ptys.clear();
     }
 
     // Pumps the real event loop (the 2 ms timer runs) until cond or 10 s.
@@ -326,11 +329,11 @@ TEST_F(FormPty, ReopenTakesOnlyTheAdapterThatWentAway) {
     // The pty the adapter comes back on is made first, so that it gets
     // another number than the one that goes.
     const std::string first = slavePath;
-    const int firstMaster = master;
+    testing::PtyPair& firstPty = *ptys.back();
     ASSERT_NO_FATAL_FAILURE(OpenMaster());
     const std::string second = slavePath;
     machine.clear();
-    close(firstMaster);
+    firstPty.CloseMaster();
     ASSERT_TRUE(WaitFor([&] { return !form->CheckBox1->isChecked(); }));
     machine[first] = other;
     ASSERT_TRUE(WaitFor([&] { return form->LabelPortState->text().startsWith("Another device"); }));
