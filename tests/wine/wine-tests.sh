@@ -4,7 +4,8 @@
 #   2. the COM-port tests over a pseudo-terminal: wine's COM5 is linked to
 #      the pty of pty_far_end (a Linux program), and core_tests.exe runs
 #      Win32PtyLineTest against it;
-#   3. quennet-flash.exe programs the simulated STM32 and MSP430 of
+#   3. quennet-flash.exe programs the simulated STM32 and MSP430 (and two
+#      STM32 boards at once) of
 #      quennet-board through a wine COM port, and the flash the board wrote
 #      is compared with the firmware file;
 #   4. the window's tests (ui_tests.exe, offscreen), with pty_far_end and
@@ -142,6 +143,22 @@ srec_cat "$work/blink.s19" -fill 0xFF 0x1000 0x10000 -crop 0x1000 0x10000 -offse
   -o "$work/msp-expected.bin" -binary
 cmp "$work/msp-expected.bin" "$work/msp-flash.bin"
 echo "the board's flash holds the image"
+
+echo "== quennet-flash.exe programs two boards at once, each in a worker of its own"
+start_on_pty "$work/many6.out" com6 "$host/quennet-board" --chip stm32 --no-announce \
+  --period 0 --flash-out "$work/many6-flash.bin"
+start_on_pty "$work/many7.out" com7 "$host/quennet-board" --chip stm32 --no-announce \
+  --period 0 --flash-out "$work/many7-flash.bin"
+"$wine" "$win/quennet-flash.exe" --port COM6 --port COM7 --target STM32-115200 \
+  "$(winpath "$work/stm32.s37")" | tr -d '\r' | tee "$work/many.log"
+for port in COM6 COM7; do
+  grep -q "^\[$port\] PROGRAM OK in " "$work/many.log" || { echo "$port: no PROGRAM OK" >&2; exit 1; }
+done
+stop_last
+stop_last
+cmp -n 9216 "$work/stm32.bin" "$work/many6-flash.bin"
+cmp -n 9216 "$work/stm32.bin" "$work/many7-flash.bin"
+echo "both boards' flash holds the image"
 
 echo "== The window's tests under wine (offscreen)"
 # Left out, with the reason:
