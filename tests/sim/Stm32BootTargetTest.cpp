@@ -65,8 +65,12 @@ protected:
         return b;
     }
     static Bytes Frame(const Bytes& data) {
-        Bytes f{static_cast<std::uint8_t>(data.size() - 1)};
-        f.insert(f.end(), data.begin(), data.end());
+        // Byte by byte: MinGW's g++ 12 sees an out-of-bounds copy in a range
+        // insert into a one-byte vector (a false -Warray-bounds).
+        Bytes f;
+        f.reserve(data.size() + 2);
+        f.push_back(static_cast<std::uint8_t>(data.size() - 1));
+        for (std::uint8_t b : data) f.push_back(b);
         std::uint8_t x = 0;
         for (std::uint8_t b : f) x ^= b;
         f.push_back(x);
