@@ -3,6 +3,7 @@
 #include <cctype>
 #include <utility>
 
+#include "firmware/FirmwareWriter.h"
 #include "loader/FirmwareCheck.h"
 #include "loader/Msp430Program.h"
 #include "loader/Stm32Program.h"
@@ -36,6 +37,9 @@ bool IsStm32Any(const LoaderTarget& t) { return t.program == &TargetSequences::p
 constexpr const char* kPortOption = "--port";
 constexpr const char* kTargetOption = "--target";
 constexpr const char* kAddressOption = "--address";
+constexpr const char* kReadOption = "--read";
+constexpr const char* kStartOption = "--start";
+constexpr const char* kLengthOption = "--length";
 
 }  // namespace
 
@@ -69,7 +73,8 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
         }
-        if (name == kPortOption || name == kTargetOption || name == kAddressOption) {
+        if (name == kPortOption || name == kTargetOption || name == kAddressOption || name == kReadOption ||
+            name == kStartOption || name == kLengthOption) {
             if (!inlineValue) {
                 if (i + 1 >= args.size()) return fail(name + " needs a value");
                 value = args[++i];
@@ -78,6 +83,13 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             if (name == kPortOption) {
                 o.port = value;
                 portGiven = true;
+            } else if (name == kReadOption) {
+                o.readPath = value;
+            } else if (name == kStartOption || name == kLengthOption) {
+                const auto number = ParseFlashAddress(value);
+                if (!number)
+                    return fail(name + " takes 0x and up to eight hex digits, or a decimal number, not " + value);
+                (name == kStartOption ? o.rangeStart : o.rangeLength) = number;
             } else if (name == kAddressOption) {
                 o.binaryAddress = ParseFlashAddress(value);
                 if (!o.binaryAddress)
@@ -128,6 +140,21 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
         if (given && !IsStm32Any(*chosen))
             return fail(std::string(name) + " applies to the STM32-ANY targets only, not " + chosen->name);
 
+    if ((o.rangeStart || o.rangeLength) && o.readPath.empty()) return fail("--start and --length go with --read");
+    if (!o.readPath.empty()) {
+        if (!IsStm32Any(*chosen))
+            return fail(std::string("--read applies to the STM32-ANY targets only, not ") + chosen->name);
+        if (WriteFormatForName(o.readPath) == WriteFormat::Unknown)
+            return fail("--read writes a file whose name ends in " + std::string(WriteFormatNames()) + ", not " +
+                        o.readPath);
+        for (const auto& [given, name] : {std::pair{o.verify, "--verify"}, std::pair{o.unprotect, "--unprotect"},
+                                          std::pair{o.go, "--go"}, std::pair{o.binaryAddress.has_value(), "--address"}})
+            if (given) return fail(std::string(name) + " does not go with --read");
+        if (o.deviceInfo) return fail("--device-info does not go with --read");
+        if (!files.empty()) return fail("--read takes no firmware file: " + files[0]);
+        if (o.rangeLength && *o.rangeLength == 0) return fail("--length must not be 0");
+        return r;
+    }
     if (o.deviceInfo) {
         if (!files.empty()) return fail("--device-info takes no firmware file");
         if (o.binaryAddress) return fail("--address goes with a firmware file, not with --device-info");
@@ -141,6 +168,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
 
 std::string FlashUsage() {
     return "Usage: quennet-flash --port PORT --target TARGET [options] FIRMWARE\n"
+           "       quennet-flash --port PORT --target STM32-ANY-BAUD --read FILE [--start ADDR] [--length N]\n"
            "       quennet-flash --port PORT --target MSP430-BAUD --device-info\n"
            "\n"
            "Programs a target through its serial bootloader, printing the status log as\n"
@@ -151,6 +179,11 @@ std::string FlashUsage() {
            "  --port PORT      serial device (" + ExamplePortName() + ")\n"
            "  --target TARGET  " + TargetList() + "\n"
            "  --address ADDR   FIRMWARE is a raw binary loaded at ADDR (0x08000000)\n"
+           "  --read FILE      read the flash into FILE instead of programming; its name\n"
+           "                   ends in .bin, .hex (Intel HEX) or .s19, .s28, .s37, .srec\n"
+           "                   (S-records) (STM32-ANY)\n"
+           "  --start ADDR     the first address --read reads (the flash's first byte)\n"
+           "  --length N       how many bytes --read reads (up to the flash's end)\n"
            "  --verify         read the flash back after writing (STM32)\n"
            "  --invert-dtr     the board's reset line runs the other way\n"
            "  --toggle-tck     feed a watchdog on TCK during the run (MSP430)\n"
@@ -164,10 +197,10 @@ std::string FlashUsage() {
            "  --version        print the version and stop\n"
            "  -h, --help       show this text\n"
            "\n"
-           "Exit status: 0 after \"PROGRAM OK in ...\" (or the device info), 1 after a\n"
-           "failure line of the run, 2 when the command line, the file or the port is\n"
-           "refused (the port is then left alone), 130 when Ctrl+C stopped the run at a\n"
-           "block boundary.\n";
+           "Exit status: 0 after \"PROGRAM OK in ...\" or \"READ OK in ...\" (or the device\n"
+           "info), 1 after a failure line of the run, 2 when the command line, the file\n"
+           "or the port is refused (the port is then left alone), 130 when Ctrl+C\n"
+           "stopped the run at a block boundary.\n";
 }
 
 std::string LowLatencyReport(const std::string& port, bool granted, std::optional<int> latencyTimerMs) {
@@ -267,6 +300,24 @@ void FlashCommand::RequestStop() {
     loader_.RequestStop();
 }
 
+bool FlashCommand::CheckRead(const FlashOptions& options, const LoaderTarget& target) {
+    LoaderInputs range;
+    range.rangeStart = options.rangeStart;
+    range.rangeLength = options.rangeLength;
+    const FlashWindow window = TargetFlashWindow(target);
+    std::uint32_t start = 0;
+    std::size_t length = 0;
+    if (const std::string why = FlashRange(range, window.base, window.size, start, length); !why.empty()) {
+        host_.err << "quennet-flash: the range to read " << why << '\n';
+        return false;
+    }
+    if (const std::string why = CheckWritable(options.readPath); !why.empty()) {
+        host_.err << "quennet-flash: " << options.readPath << ' ' << why << '\n';
+        return false;
+    }
+    return true;
+}
+
 bool FlashCommand::CheckFirmware(const FlashOptions& options, const LoaderTarget& target) {
     // Read the file once before the port is touched; the run reads it again.
     FirmwareFile file;
@@ -285,7 +336,9 @@ int FlashCommand::Run(const FlashOptions& options) {
         host_.err << "quennet-flash: no target to run\n";
         return kFlashBadCommand;
     }
-    if (!options.deviceInfo && !CheckFirmware(options, *target)) return kFlashBadCommand;
+    const bool reading = !options.readPath.empty();
+    if (reading ? !CheckRead(options, *target) : !options.deviceInfo && !CheckFirmware(options, *target))
+        return kFlashBadCommand;
     if (stopRequested_.exchange(false)) {
         loader_.ClearStopRequest();
         host_.err << "quennet-flash: stopped before the run began\n";
@@ -315,13 +368,20 @@ int FlashCommand::Run(const FlashOptions& options) {
     in.toggleTck = options.toggleTck;
     in.unprotect = options.unprotect;
     in.go = options.go;
+    in.readPath = options.readPath;
+    in.rangeStart = options.rangeStart;
+    in.rangeLength = options.rangeLength;
     in.targetIndex = options.targetIndex;
     in.terminalPort = options.port;
     in.terminalBaud = std::to_string(target->baud);
     in.terminalFormat = kFrameE81;
 
     sequenceResult_ = 1;
-    if (options.deviceInfo)
+    if (reading)
+        loader_.RunAction(in, "Begin read STM32.", [this](Loader& l, const LoaderInputs& i, std::uint32_t baud) {
+            return sequenceResult_ = ReadStm32Any(l, i, baud);
+        });
+    else if (options.deviceInfo)
         loader_.DeviceInfo(in);
     else
         loader_.StartProgram(in);
@@ -334,12 +394,16 @@ int FlashCommand::Run(const FlashOptions& options) {
     // A request ends with its run, like the loader's own.
     const bool stopped = stopRequested_.exchange(false);
     if (sequenceResult_ != 0) {
-        if (loader_.ReadoutProtected)
+        if (loader_.ReadoutProtected && !reading)
             host_.err << "quennet-flash: run again with --unprotect to remove the read-out protection; "
                          "this erases the part's whole flash\n";
         if (!stopped) return kFlashRunFailed;
-        host_.err << "quennet-flash: run stopped at a block boundary; the flash is erased and "
-                     "partly written\n";
+        if (reading)
+            host_.err << "quennet-flash: run stopped at a block boundary; " << options.readPath
+                      << " was not written\n";
+        else
+            host_.err << "quennet-flash: run stopped at a block boundary; the flash is erased and "
+                         "partly written\n";
         return kFlashStopped;
     }
     if (!portBack) {

@@ -31,6 +31,11 @@ int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)
 // the new firmware instead of the reset line.
 int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
 
+// Reads the range of the inputs (the part's whole flash when none is
+// given, its size as the part reads it) with Read Memory, 256 bytes a
+// command, into the inputs' readPath in the format its name asks for.
+int ReadStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+
 // Writes (or reads back and compares) the blocks in order, adding one "^"
 // per page map column passed, 64 in a whole pass. 1 when a block fails,
 // kPassStopped when a stop request ended the pass between blocks.
