@@ -100,6 +100,12 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             }
             continue;
         }
+        if (name == "--go" && inlineValue) {
+            o.go = true;
+            o.goAddress = ParseFlashAddress(value);
+            if (!o.goAddress) return fail("--go takes 0x and up to eight hex digits, or a decimal number, not " + value);
+            continue;
+        }
         if (inlineValue) return fail("option " + name + " takes no value");
         if (arg == "--verify") o.verify = true;
         else if (arg == "--invert-dtr") o.invertDtr = true;
@@ -107,6 +113,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
         else if (arg == "--device-info") o.deviceInfo = true;
         else if (arg == "--unprotect") o.unprotect = true;
         else if (arg == "--go") o.go = true;
+        else if (arg == "--erase") o.erase = true;
         else if (arg == "--verbose") o.verbose = true;
         else if (arg == "--help" || arg == "-h") o.help = true;
         else if (arg == "--version") o.version = true;
@@ -140,19 +147,29 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
         if (given && !IsStm32Any(*chosen))
             return fail(std::string(name) + " applies to the STM32-ANY targets only, not " + chosen->name);
 
-    if ((o.rangeStart || o.rangeLength) && o.readPath.empty()) return fail("--start and --length go with --read");
-    if (!o.readPath.empty()) {
+    const bool reading = !o.readPath.empty();
+    if ((o.rangeStart || o.rangeLength) && !reading && !o.erase)
+        return fail("--start and --length go with --read or --erase");
+    if (reading || o.erase) {
+        const char* action = reading ? "--read" : "--erase";
         if (!IsStm32Any(*chosen))
-            return fail(std::string("--read applies to the STM32-ANY targets only, not ") + chosen->name);
-        if (WriteFormatForName(o.readPath) == WriteFormat::Unknown)
+            return fail(std::string(action) + " applies to the STM32-ANY targets only, not " + chosen->name);
+        if (reading && WriteFormatForName(o.readPath) == WriteFormat::Unknown)
             return fail("--read writes a file whose name ends in " + std::string(WriteFormatNames()) + ", not " +
                         o.readPath);
-        for (const auto& [given, name] : {std::pair{o.verify, "--verify"}, std::pair{o.unprotect, "--unprotect"},
-                                          std::pair{o.go, "--go"}, std::pair{o.binaryAddress.has_value(), "--address"}})
-            if (given) return fail(std::string(name) + " does not go with --read");
-        if (o.deviceInfo) return fail("--device-info does not go with --read");
-        if (!files.empty()) return fail("--read takes no firmware file: " + files[0]);
+        for (const auto& [given, name] :
+             {std::pair{o.verify, "--verify"}, std::pair{o.unprotect, "--unprotect"}, std::pair{o.go, "--go"},
+              std::pair{o.binaryAddress.has_value(), "--address"}, std::pair{o.deviceInfo, "--device-info"},
+              std::pair{reading && o.erase, "--erase"}})
+            if (given) return fail(std::string(name) + " does not go with " + action);
+        if (!files.empty()) return fail(std::string(action) + " takes no firmware file: " + files[0]);
         if (o.rangeLength && *o.rangeLength == 0) return fail("--length must not be 0");
+        return r;
+    }
+    if (o.go && files.empty() && !o.deviceInfo) {
+        for (const auto& [given, name] : {std::pair{o.verify, "--verify"}, std::pair{o.unprotect, "--unprotect"},
+                                          std::pair{o.binaryAddress.has_value(), "--address"}})
+            if (given) return fail(std::string(name) + " goes with a firmware file, not with --go alone");
         return r;
     }
     if (o.deviceInfo) {
@@ -169,6 +186,8 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
 std::string FlashUsage() {
     return "Usage: quennet-flash --port PORT --target TARGET [options] FIRMWARE\n"
            "       quennet-flash --port PORT --target STM32-ANY-BAUD --read FILE [--start ADDR] [--length N]\n"
+           "       quennet-flash --port PORT --target STM32-ANY-BAUD --erase [--start ADDR --length N]\n"
+           "       quennet-flash --port PORT --target STM32-ANY-BAUD --go[=ADDR]\n"
            "       quennet-flash --port PORT --target MSP430-BAUD --device-info\n"
            "\n"
            "Programs a target through its serial bootloader, printing the status log as\n"
@@ -184,21 +203,25 @@ std::string FlashUsage() {
            "                   (S-records) (STM32-ANY)\n"
            "  --start ADDR     the first address --read reads (the flash's first byte)\n"
            "  --length N       how many bytes --read reads (up to the flash's end)\n"
+           "  --erase          erase the whole flash (global erase), or with --start and\n"
+           "                   --length the pages or sectors that make up that range,\n"
+           "                   instead of programming (STM32-ANY)\n"
            "  --verify         read the flash back after writing (STM32)\n"
            "  --invert-dtr     the board's reset line runs the other way\n"
            "  --toggle-tck     feed a watchdog on TCK during the run (MSP430)\n"
            "  --unprotect      remove the part's read-out protection, which erases its\n"
            "                   whole flash (STM32-ANY)\n"
-           "  --go             start the new firmware with the bootloader's Go command\n"
-           "                   instead of the reset line (STM32-ANY)\n"
+           "  --go[=ADDR]      start the new firmware with the bootloader's Go command\n"
+           "                   at ADDR (0x08000000) instead of the reset line; without\n"
+           "                   FIRMWARE only that (STM32-ANY)\n"
            "  --device-info    erase the MSP430 and show its device and loader version\n"
            "  --verbose        say whether the port took the low-latency request, and\n"
            "                   the USB adapter's latency timer where it can be read\n"
            "  --version        print the version and stop\n"
            "  -h, --help       show this text\n"
            "\n"
-           "Exit status: 0 after \"PROGRAM OK in ...\" or \"READ OK in ...\" (or the device\n"
-           "info), 1 after a failure line of the run, 2 when the command line, the file\n"
+           "Exit status: 0 after \"PROGRAM OK in ...\" (\"READ OK\", \"ERASE OK\", \"GO OK\", or\n"
+           "the device info), 1 after a failure line of the run, 2 when the command line, the file\n"
            "or the port is refused (the port is then left alone), 130 when Ctrl+C\n"
            "stopped the run at a block boundary.\n";
 }
@@ -300,7 +323,7 @@ void FlashCommand::RequestStop() {
     loader_.RequestStop();
 }
 
-bool FlashCommand::CheckRead(const FlashOptions& options, const LoaderTarget& target) {
+bool FlashCommand::CheckAction(const FlashOptions& options, const LoaderTarget& target) {
     LoaderInputs range;
     range.rangeStart = options.rangeStart;
     range.rangeLength = options.rangeLength;
@@ -308,9 +331,10 @@ bool FlashCommand::CheckRead(const FlashOptions& options, const LoaderTarget& ta
     std::uint32_t start = 0;
     std::size_t length = 0;
     if (const std::string why = FlashRange(range, window.base, window.size, start, length); !why.empty()) {
-        host_.err << "quennet-flash: the range to read " << why << '\n';
+        host_.err << "quennet-flash: the range to " << (options.erase ? "erase " : "read ") << why << '\n';
         return false;
     }
+    if (options.erase) return true;
     if (const std::string why = CheckWritable(options.readPath); !why.empty()) {
         host_.err << "quennet-flash: " << options.readPath << ' ' << why << '\n';
         return false;
@@ -337,7 +361,9 @@ int FlashCommand::Run(const FlashOptions& options) {
         return kFlashBadCommand;
     }
     const bool reading = !options.readPath.empty();
-    if (reading ? !CheckRead(options, *target) : !options.deviceInfo && !CheckFirmware(options, *target))
+    const bool goOnly = options.go && options.firmwarePath.empty() && !options.deviceInfo;
+    if (reading || options.erase ? !CheckAction(options, *target)
+                                 : !options.deviceInfo && !goOnly && !CheckFirmware(options, *target))
         return kFlashBadCommand;
     if (stopRequested_.exchange(false)) {
         loader_.ClearStopRequest();
@@ -368,6 +394,7 @@ int FlashCommand::Run(const FlashOptions& options) {
     in.toggleTck = options.toggleTck;
     in.unprotect = options.unprotect;
     in.go = options.go;
+    in.goAddress = options.goAddress;
     in.readPath = options.readPath;
     in.rangeStart = options.rangeStart;
     in.rangeLength = options.rangeLength;
@@ -377,10 +404,12 @@ int FlashCommand::Run(const FlashOptions& options) {
     in.terminalFormat = kFrameE81;
 
     sequenceResult_ = 1;
-    if (reading)
-        loader_.RunAction(in, "Begin read STM32.", [this](Loader& l, const LoaderInputs& i, std::uint32_t baud) {
-            return sequenceResult_ = ReadStm32Any(l, i, baud);
-        });
+    const TargetSequence action = reading ? ReadStm32Any : options.erase ? EraseStm32Any : GoStm32Any;
+    if (reading || options.erase || goOnly)
+        loader_.RunAction(in, reading ? "Begin read STM32." : options.erase ? "Begin erase STM32." : "Begin Go STM32.",
+                          [this, &action](Loader& l, const LoaderInputs& i, std::uint32_t baud) {
+                              return sequenceResult_ = action(l, i, baud);
+                          });
     else if (options.deviceInfo)
         loader_.DeviceInfo(in);
     else
@@ -394,7 +423,7 @@ int FlashCommand::Run(const FlashOptions& options) {
     // A request ends with its run, like the loader's own.
     const bool stopped = stopRequested_.exchange(false);
     if (sequenceResult_ != 0) {
-        if (loader_.ReadoutProtected && !reading)
+        if (loader_.ReadoutProtected && !reading && !options.erase && !goOnly)
             host_.err << "quennet-flash: run again with --unprotect to remove the read-out protection; "
                          "this erases the part's whole flash\n";
         if (!stopped) return kFlashRunFailed;

@@ -254,6 +254,9 @@ bool ConnectPart(Loader& loader, Stm32Link& link, std::uint32_t baud, std::uint8
         fail("");
         return false;
     }
+    // An erase takes Extended Erase where the bootloader has it.
+    if (command == Stm32Link::kCmdErase && link.Offers(Stm32Link::kCmdExtendedErase))
+        command = Stm32Link::kCmdExtendedErase;
     const bool offered = link.Offers(command) && link.Offers(Stm32Link::kCmdReadMemory);
     std::string sizeNote;
     sized = offered ? PartAsRead(link, *part, sizeNote) : *part;
@@ -293,6 +296,42 @@ bool PartRange(const LoaderInputs& inputs, const Stm32Part& part, std::uint32_t&
     if (why.empty()) return true;
     fail("ERROR: The range " + why + ".");
     return false;
+}
+
+// Go at the inputs' address (the flash's first byte when none is given);
+// 0, or 1 once a failure line is written.
+int Go(Loader& loader, Stm32Link& link, const LoaderInputs& inputs, const Fail& fail) {
+    const std::uint32_t address = inputs.goAddress.value_or(kStm32FlashBase);
+    char text[64];
+    std::snprintf(text, sizeof text, "Starting the firmware at 0x%08X (Go) ...", static_cast<unsigned>(address));
+    loader.AddLine(text);
+    if (link.Stm32Go(address) != 0) return fail("ERROR: Go command failed.");
+    // The firmware runs: a reset pulse now would only restart it.
+    loader.SkipClosingReset();
+    return 0;
+}
+
+// The pages or sectors that make up [start, start + length) exactly, or
+// empty after a failure line: erasing a unit the range only touches would
+// erase bytes nobody asked to erase.
+std::vector<std::uint16_t> RangePages(const Stm32Part& part, std::uint32_t start, std::size_t length,
+                                      const Fail& fail) {
+    const std::uint32_t begin = start - kStm32FlashBase;
+    const std::uint64_t end = std::uint64_t{begin} + length;
+    std::vector<std::uint16_t> pages;
+    std::uint64_t first = end, last = begin;  // of the units the range touches
+    for (const Stm32Page& p : Stm32PageList(part)) {
+        const std::uint64_t pEnd = std::uint64_t{p.offset} + p.bytes;
+        if (pEnd <= begin || p.offset >= end) continue;
+        pages.push_back(p.number);
+        first = std::min<std::uint64_t>(first, p.offset);
+        last = std::max(last, pEnd);
+    }
+    if (first == begin && last == end) return pages;
+    fail(std::string("ERROR: The range does not cover whole ") + Stm32PageWord(part, true) + ": the " +
+         Stm32PageWord(part, true) + " it touches span " + FormatFlashAddress(kStm32FlashBase + first) + " to " +
+         FormatFlashAddress(kStm32FlashBase + last - 1) + ".");
+    return {};
 }
 
 }  // namespace
@@ -440,14 +479,7 @@ int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t ba
     const std::vector<Stm32Block> reads = Stm32CoverageBlocks(sized, plan, loader.Image(), true);
     if (WriteAndVerify(loader, link, inputs, writes, reads, true, fail) != 0) return 1;
 
-    if (inputs.go) {
-        std::snprintf(text, sizeof text, "Starting the firmware at 0x%08X (Go) ...",
-                      static_cast<unsigned>(kStm32FlashBase));
-        loader.AddLine(text);
-        if (link.Stm32Go(kStm32FlashBase) != 0) return fail("ERROR: Go command failed.");
-        // The firmware runs: a reset pulse now would only restart it.
-        loader.SkipClosingReset();
-    }
+    if (inputs.go && Go(loader, link, inputs, fail) != 0) return 1;
     return Finish(loader);
 }
 
@@ -491,6 +523,38 @@ int ReadStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)
     }
     loader.AddLine("FILE Save: OK.");
     return Finish(loader, "READ OK in ");
+}
+
+int EraseStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    const Fail fail = FailAndRestore(loader);
+    Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
+    Stm32Part part{};
+    if (!ConnectPart(loader, link, baud, Stm32Link::kCmdErase, "Erase", part, fail)) return 1;
+    Stm32ErasePlan plan;  // global unless a range is asked for
+    if (inputs.rangeStart || inputs.rangeLength) {
+        std::uint32_t start = 0;
+        std::size_t length = 0;
+        if (!PartRange(inputs, part, start, length, fail)) return 1;
+        plan.pages = RangePages(part, start, length, fail);
+        if (plan.pages.empty()) return 1;
+        plan.global = false;
+        if (!link.Offers(Stm32Link::kCmdExtendedErase) && plan.pages.back() > 0xFF)
+            return fail(std::string("ERROR: This bootloader's Erase command (0x43) cannot name ") +
+                        Stm32PageWord(part, false) + " " + std::to_string(plan.pages.back()) + ".");
+    }
+    if (RequireReadable(loader, link, fail) != 0) return 1;
+    if (Erase(loader, link, part, plan, fail) != 0) return 1;
+    return Finish(loader, "ERASE OK in ");
+}
+
+int GoStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    const Fail fail = FailAndRestore(loader);
+    Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
+    Stm32Part part{};
+    if (!ConnectPart(loader, link, baud, Stm32Link::kCmdGo, "Go", part, fail)) return 1;
+    if (RequireReadable(loader, link, fail) != 0) return 1;
+    if (Go(loader, link, inputs, fail) != 0) return 1;
+    return Finish(loader, "GO OK in ");
 }
 
 }  // namespace quennet

@@ -3,6 +3,7 @@
 // name and loads back through the program's own readers to the chip's bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -183,6 +184,71 @@ TEST_F(FlashReadTest, BadRangesFilesAndProtectedPartsEndWithAClearLineAndEraseNo
     EXPECT_EQ(chip.Flash(), before);
 }
 
+TEST_F(FlashReadTest, EraseTakesTheWholeFlashOrTheUnitsOfTheRangeAndNothingElse) {
+    const Bytes before = chip.Flash();
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::size_t erasedFrom, erasedTo;  // offsets that end up 0xFF
+        std::string lastLine;              // the failure line, or the start of the good end
+    } cases[] = {
+        {{"--erase"}, kFlashOk, 0, 0x10000, "ERASE OK in "},
+        {{"--erase", "--start", "0x08000400", "--length", "0x800"}, kFlashOk, 0x400, 0xC00, "ERASE OK in "},
+        {{"--erase", "--start", "0x08000401", "--length", "0x400"}, kFlashRunFailed, 0, 0,
+         "ERROR: The range does not cover whole pages: the pages it touches span 0x08000400 to 0x08000BFF."},
+        {{"--erase", "--start", "0x0800FC00", "--length", "0x800"}, kFlashRunFailed, 0, 0,
+         "ERROR: The range ends at 0x080103FF, beyond the flash's last byte at 0x0800FFFF."},
+    };
+    for (const auto& c : cases) {
+        chip.Flash() = before;
+        EXPECT_EQ(Run(c.args), c.code) << c.lastLine << err.str();
+        Bytes expected = before;
+        std::fill(expected.begin() + static_cast<long>(c.erasedFrom), expected.begin() + static_cast<long>(c.erasedTo),
+                  0xFF);
+        EXPECT_EQ(chip.Flash(), expected) << c.lastLine;
+        const Lines l = SplitLf(out.str());
+        ASSERT_GE(l.size(), 2u);
+        EXPECT_EQ(l[0], "Begin erase STM32.");
+        if (c.code == kFlashOk)
+            EXPECT_EQ(l.back().rfind(c.lastLine, 0), 0u) << l.back();
+        else
+            EXPECT_EQ(l[l.size() - 2], c.lastLine);
+    }
+    // A range beyond any STM32 is refused before the port opens.
+    EXPECT_EQ(Run({"--erase", "--start", "0x08200000"}), kFlashBadCommand);
+    EXPECT_EQ(err.str(), "quennet-flash: the range to erase starts at 0x08200000, outside the flash at 0x08000000 "
+                         "to 0x081FFFFF\n");
+    EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Open).empty());
+}
+
+TEST_F(FlashReadTest, GoAloneStartsTheFirmwareWhereAskedWithoutTheResetPulse) {
+    // A read ends with the reset pulse that starts the firmware.
+    ASSERT_EQ(Run({"--read", dir.File("r.bin"), "--length", "4"}), kFlashOk);
+    const std::size_t dtrWithReset = line.EventsOf(SimEvent::Kind::Dtr).size();
+    int started = 0;
+    chip.onGo = [&started](std::uint64_t) { ++started; };
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string line;
+    } cases[] = {
+        {{"--go"}, kFlashOk, "Starting the firmware at 0x08000000 (Go) ..."},
+        {{"--go=0x08000400"}, kFlashOk, "Starting the firmware at 0x08000400 (Go) ..."},
+        {{"--go=0x30000000"}, kFlashRunFailed, "ERROR: Go command failed."},
+    };
+    for (const auto& c : cases) {
+        const int before = started;
+        EXPECT_EQ(Run(c.args), c.code) << c.line;
+        const Lines l = SplitLf(out.str());
+        EXPECT_NE(std::find(l.begin(), l.end(), c.line), l.end()) << out.str();
+        EXPECT_EQ(started - before, c.code == kFlashOk ? 1 : 0) << c.line;
+        if (c.code == kFlashOk) {
+            EXPECT_EQ(l.back().rfind("GO OK in ", 0), 0u) << l.back();
+            EXPECT_LT(line.EventsOf(SimEvent::Kind::Dtr).size(), dtrWithReset) << c.line;
+        }
+    }
+}
+
 TEST(FlashReadArgsTest, ReadMistakesAreRefusedOnTheCommandLine) {
     const struct {
         std::vector<std::string> args;
@@ -192,7 +258,14 @@ TEST(FlashReadArgsTest, ReadMistakesAreRefusedOnTheCommandLine) {
          "--read writes a file whose name ends in .bin, .hex, .s19, .s28, .s37 or .srec, not f.txt"},
         {{"--target", "STM32-115200", "--read", "f.bin"},
          "--read applies to the STM32-ANY targets only, not STM32-115200"},
-        {{"--target", "STM32-ANY-57600", "--start", "0x08000000", "f.s37"}, "--start and --length go with --read"},
+        {{"--target", "STM32-ANY-57600", "--start", "0x08000000", "f.s37"},
+         "--start and --length go with --read or --erase"},
+        {{"--target", "STM32-ANY-57600", "--erase", "f.s37"}, "--erase takes no firmware file: f.s37"},
+        {{"--target", "STM32-ANY-57600", "--erase", "--read", "f.bin"}, "--erase does not go with --read"},
+        {{"--target", "MSP430-9600", "--erase"}, "--erase applies to the STM32-ANY targets only, not MSP430-9600"},
+        {{"--target", "STM32-ANY-57600", "--go=0x8000000g"},
+         "--go takes 0x and up to eight hex digits, or a decimal number, not 0x8000000g"},
+        {{"--target", "STM32-ANY-57600", "--go", "--verify"}, "--verify goes with a firmware file, not with --go alone"},
         {{"--target", "STM32-ANY-57600", "--read", "f.bin", "fw.s37"}, "--read takes no firmware file: fw.s37"},
         {{"--target", "STM32-ANY-57600", "--read", "f.bin", "--verify"}, "--verify does not go with --read"},
         {{"--target", "STM32-ANY-57600", "--read", "f.bin", "--length", "0"}, "--length must not be 0"},
