@@ -30,7 +30,6 @@ std::string TargetList() {
     return list;
 }
 
-bool IsMsp430(const LoaderTarget& t) { return t.program == &TargetSequences::programMsp430; }
 bool IsStm32Any(const LoaderTarget& t) { return t.program == &TargetSequences::programStm32Any; }
 
 // The options that take a value.
@@ -139,8 +138,6 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
                     chosen->name);
     // Options the chosen family would silently ignore are refused, so that a
     // script never believes it got something it did not.
-    if (o.verify && IsMsp430(*chosen))
-        return fail("--verify reads the flash back on the STM32 targets only");
     if (o.toggleTck && !chosen->watchdogOption)
         return fail(std::string("--toggle-tck applies to the MSP430 targets only, not ") + chosen->name);
     for (const auto& [given, name] : {std::pair{o.unprotect, "--unprotect"}, std::pair{o.go, "--go"}})
@@ -206,7 +203,7 @@ std::string FlashUsage() {
            "  --erase          erase the whole flash (global erase), or with --start and\n"
            "                   --length the pages or sectors that make up that range,\n"
            "                   instead of programming (STM32-ANY)\n"
-           "  --verify         read the flash back after writing (STM32)\n"
+           "  --verify         read the flash back after writing and compare it\n"
            "  --invert-dtr     the board's reset line runs the other way\n"
            "  --toggle-tck     feed a watchdog on TCK during the run (MSP430)\n"
            "  --unprotect      remove the part's read-out protection, which erases its\n"

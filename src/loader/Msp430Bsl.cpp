@@ -211,6 +211,16 @@ int Msp430Bsl::BslReadVersion() {
     return 0;
 }
 
+int Msp430Bsl::BslReadBlock(std::uint16_t address, std::uint8_t* out, std::size_t n) {
+    if (!out || n == 0 || n > kBslMaxBlock || n % 2 != 0 || address % 2 != 0) return 1;
+    BslSync();
+    BuildHeader(kBslCmdTxDataBlock, 4, address, static_cast<std::uint16_t>(n));
+    BslSendFrame(8);
+    if (BslReceiveFrame() != 0 || frame_[2] != n) return 1;
+    std::copy(frame_.begin() + 4, frame_.begin() + 4 + static_cast<long>(n), out);
+    return 0;
+}
+
 int Msp430Bsl::BslLoadPc(std::uint16_t address) {
     BslSync();
     BuildHeader(kBslCmdLoadPc, 4, address, 0);

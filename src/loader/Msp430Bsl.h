@@ -112,6 +112,11 @@ public:
     // 240) in the frame buffer and returns its length without checksum.
     std::size_t BuildRxDataBlock(std::uint16_t address, const std::uint8_t* data, std::size_t n);
 
+    // TX data block: reads n bytes (even address, n even, 2 to 240) at
+    // address into out; the unlocked loader's reply frame must carry
+    // exactly n bytes.
+    int BslReadBlock(std::uint16_t address, std::uint8_t* out, std::size_t n);
+
     std::uint16_t DeviceId = 0;
     std::uint8_t VersionMajor = 0;
     std::uint8_t VersionMinor = 0;

@@ -1,6 +1,7 @@
 #include "loader/Msp430Program.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <thread>
 
@@ -135,7 +136,7 @@ std::string Msp430VersionLine(std::uint8_t major, std::uint8_t minor) {
     return text;
 }
 
-int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
+int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl, std::size_t extraBlocks) {
     ComPort& port = loader.Port();
     // The pass pulses TCK once per block itself; the continuous toggling
     // of the waits would disturb the frames.
@@ -143,7 +144,7 @@ int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
     port.WatchdogToggle = false;
     const FirmwareImage& image = loader.Image();
 
-    loader.BeginProgress(CountImageBlocks(image, kSpace, 2, kBslMaxBlock));
+    loader.BeginProgress(CountImageBlocks(image, kSpace, 2, kBslMaxBlock) + extraBlocks);
     std::uint32_t a = 0, mark = 0;
     while (a < kSpace) {
         if (image[a] == FirmwareImage::kBlank) {
@@ -179,6 +180,58 @@ int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
     return 0;
 }
 
+namespace {
+
+// Walks the blocks of the read-back: each starts at a covered byte, moved
+// back to an even address, and spans at most 240 bytes.
+template <typename Block>
+int ForEachVerifyBlock(const FirmwareImage& image, Block block) {
+    std::uint32_t a = 0;
+    const std::uint32_t end = static_cast<std::uint32_t>(std::min<std::size_t>(kSpace, image.size()));
+    while (a < end) {
+        if (!image.Covered(a)) {
+            ++a;
+            continue;
+        }
+        a -= a % 2;
+        const std::uint32_t n = std::min<std::uint32_t>(kBslMaxBlock, end - a);
+        if (const int r = block(a, n); r != 0) return r;
+        a += n;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::size_t Msp430VerifyBlocks(const FirmwareImage& image) {
+    std::size_t blocks = 0;
+    ForEachVerifyBlock(image, [&blocks](std::uint32_t, std::uint32_t) { return ++blocks, 0; });
+    return blocks;
+}
+
+int Msp430VerifyPass(Loader& loader, Msp430Bsl& bsl) {
+    const FirmwareImage& image = loader.Image();
+    std::uint32_t mark = 0;
+    std::array<std::uint8_t, kBslMaxBlock> read{};
+    auto marks = [&](std::uint32_t upTo) {
+        for (; mark < upTo; mark += kMapBlock) loader.AppendText("^");
+        loader.RefreshLog();
+    };
+    const int r = ForEachVerifyBlock(image, [&](std::uint32_t a, std::uint32_t n) {
+        if (loader.StopRequested()) return kPassStopped;
+        if (bsl.BslReadBlock(static_cast<std::uint16_t>(a), read.data(), n) != 0) return 1;
+        // Only what the file gave a value is compared.
+        for (std::uint32_t i = 0; i < n; ++i)
+            if (image.Covered(a + i) && read[i] != image[a + i]) return 1;
+        loader.BlockDone();
+        loader.ProcessMessages();
+        marks(a + n);
+        return 0;
+    });
+    if (r == 0) marks(kSpace);
+    return r;
+}
+
 int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
     if (!loader.LoadFirmware(inputs, kMsp430FlashWindow)) return 1;
     loader.AddLine(kLineFileLoaded);
@@ -205,8 +258,15 @@ int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud
         loader.AppendText(image.HasData(k * kMapBlock, kMapBlock) ? "*" : "-");
     loader.AddLine("");
 
-    const int pass = Msp430ProgramPass(loader, bsl);
+    const int pass = Msp430ProgramPass(loader, bsl, inputs.verify ? Msp430VerifyBlocks(loader.Image()) : 0);
     if (pass != 0) return Fail(loader, pass == kPassStopped ? kLineStopped : kLineProgrammingFailed);
+    if (inputs.verify) {
+        loader.AddLine(kLineVerify);
+        loader.RefreshLog();
+        loader.AddLine("");
+        const int verified = Msp430VerifyPass(loader, bsl);
+        if (verified != 0) return Fail(loader, verified == kPassStopped ? kLineStopped : kLineVerifyFailed);
+    }
 
     loader.RestoreTerminalPort();
     loader.AddLine(kLineProgramOk);

@@ -23,6 +23,8 @@ inline constexpr const char* kLinePatchFailed = "ERROR: 4.";
 inline constexpr const char* kLineProgramming = "Programming ...";
 inline constexpr const char* kLineProgrammingFailed = "ERROR: Programming error.";
 inline constexpr const char* kLineProgramOk = "PROGRAM OK in ";
+inline constexpr const char* kLineVerify = "Verify ...";
+inline constexpr const char* kLineVerifyFailed = "ERROR: Verify error.";
 inline constexpr const char* kLineDeviceInfoTime = "Request Device Info in ";
 // Lines of the faster targets' baud rate change; %u is a baud rate.
 inline constexpr const char* kLineBaudChanged = "BSL baud rate changed to %u.";
@@ -54,6 +56,14 @@ int Msp430DeviceInfo(Loader& loader, const LoaderInputs& inputs, std::uint32_t b
 // Writes every data stretch of the image's first 64 KiB in blocks of at
 // most 240 bytes, one "^" per KiB passed; 1 when a block is refused,
 // kPassStopped when a stop request ended it between blocks.
-int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl);
+// extraBlocks: those of a read-back pass that follows, for the progress.
+int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl, std::size_t extraBlocks = 0);
+// Reads back every byte the file covers (of the image's first 64 KiB) in
+// blocks of at most 240 bytes and compares it, one "^" per KiB passed; 1
+// at a block that does not come back or differs, kPassStopped at a stop
+// request between blocks.
+int Msp430VerifyPass(Loader& loader, Msp430Bsl& bsl);
+// The number of blocks Msp430VerifyPass reads.
+std::size_t Msp430VerifyBlocks(const FirmwareImage& image);
 
 }  // namespace quennet
