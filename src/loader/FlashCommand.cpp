@@ -39,6 +39,7 @@ constexpr const char* kAddressOption = "--address";
 constexpr const char* kReadOption = "--read";
 constexpr const char* kStartOption = "--start";
 constexpr const char* kLengthOption = "--length";
+constexpr const char* kPasswordOption = "--password";
 
 }  // namespace
 
@@ -73,7 +74,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             value = arg.substr(eq + 1);
         }
         if (name == kPortOption || name == kTargetOption || name == kAddressOption || name == kReadOption ||
-            name == kStartOption || name == kLengthOption) {
+            name == kStartOption || name == kLengthOption || name == kPasswordOption) {
             if (!inlineValue) {
                 if (i + 1 >= args.size()) return fail(name + " needs a value");
                 value = args[++i];
@@ -82,6 +83,8 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             if (name == kPortOption) {
                 o.port = value;
                 portGiven = true;
+            } else if (name == kPasswordOption) {
+                o.passwordPath = value;
             } else if (name == kReadOption) {
                 o.readPath = value;
             } else if (name == kStartOption || name == kLengthOption) {
@@ -145,12 +148,17 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             return fail(std::string(name) + " applies to the STM32-ANY targets only, not " + chosen->name);
 
     const bool reading = !o.readPath.empty();
+    if (!o.passwordPath.empty() && !reading) return fail("--password goes with --read on the MSP430 targets");
     if ((o.rangeStart || o.rangeLength) && !reading && !o.erase)
         return fail("--start and --length go with --read or --erase");
     if (reading || o.erase) {
         const char* action = reading ? "--read" : "--erase";
-        if (!IsStm32Any(*chosen))
-            return fail(std::string(action) + " applies to the STM32-ANY targets only, not " + chosen->name);
+        const bool msp430Read = reading && chosen->watchdogOption;
+        if (!o.passwordPath.empty() && !msp430Read) return fail("--password goes with --read on the MSP430 targets");
+        if (!IsStm32Any(*chosen) && !msp430Read)
+            return fail(std::string(action) + (reading ? " applies to the STM32-ANY and MSP430 targets, not "
+                                                       : " applies to the STM32-ANY targets only, not ") +
+                        chosen->name);
         if (reading && WriteFormatForName(o.readPath) == WriteFormat::Unknown)
             return fail("--read writes a file whose name ends in " + std::string(WriteFormatNames()) + ", not " +
                         o.readPath);
@@ -183,6 +191,8 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
 std::string FlashUsage() {
     return "Usage: quennet-flash --port PORT --target TARGET [options] FIRMWARE\n"
            "       quennet-flash --port PORT --target STM32-ANY-BAUD --read FILE [--start ADDR] [--length N]\n"
+           "       quennet-flash --port PORT --target MSP430-BAUD --read FILE [--password FW] [--start ADDR]\n"
+           "                     [--length N]\n"
            "       quennet-flash --port PORT --target STM32-ANY-BAUD --erase [--start ADDR --length N]\n"
            "       quennet-flash --port PORT --target STM32-ANY-BAUD --go[=ADDR]\n"
            "       quennet-flash --port PORT --target MSP430-BAUD --device-info\n"
@@ -197,7 +207,10 @@ std::string FlashUsage() {
            "  --address ADDR   FIRMWARE is a raw binary loaded at ADDR (0x08000000)\n"
            "  --read FILE      read the flash into FILE instead of programming; its name\n"
            "                   ends in .bin, .hex (Intel HEX) or .s19, .s28, .s37, .srec\n"
-           "                   (S-records) (STM32-ANY)\n"
+           "                   (S-records) (STM32-ANY, MSP430: from 0x1100, even lengths)\n"
+           "  --password FILE  MSP430 --read: unlock the loader with the password in FILE\n"
+           "                   (a firmware file; its bytes at 0xFFE0..0xFFFF), not that of\n"
+           "                   an erased part; a wrong one makes some loaders erase the flash\n"
            "  --start ADDR     the first address --read reads (the flash's first byte)\n"
            "  --length N       how many bytes --read reads (up to the flash's end)\n"
            "  --erase          erase the whole flash (global erase), or with --start and\n"
@@ -327,11 +340,20 @@ bool FlashCommand::CheckAction(const FlashOptions& options, const LoaderTarget& 
     const FlashWindow window = TargetFlashWindow(target);
     std::uint32_t start = 0;
     std::size_t length = 0;
-    if (const std::string why = FlashRange(range, window.base, window.size, start, length); !why.empty()) {
+    const bool msp430 = target.watchdogOption;
+    if (const std::string why = msp430 ? Msp430ReadRange(range, start, length)
+                                       : FlashRange(range, window.base, window.size, start, length);
+        !why.empty()) {
         host_.err << "quennet-flash: the range to " << (options.erase ? "erase " : "read ") << why << '\n';
         return false;
     }
     if (options.erase) return true;
+    std::array<std::uint8_t, 32> password{};
+    if (!options.passwordPath.empty())
+        if (const std::string why = Msp430PasswordFrom(options.passwordPath, password); !why.empty()) {
+            host_.err << "quennet-flash: password file " << options.passwordPath << ": " << why << '\n';
+            return false;
+        }
     if (const std::string why = CheckWritable(options.readPath); !why.empty()) {
         host_.err << "quennet-flash: " << options.readPath << ' ' << why << '\n';
         return false;
@@ -393,6 +415,7 @@ int FlashCommand::Run(const FlashOptions& options) {
     in.go = options.go;
     in.goAddress = options.goAddress;
     in.readPath = options.readPath;
+    in.passwordPath = options.passwordPath;
     in.rangeStart = options.rangeStart;
     in.rangeLength = options.rangeLength;
     in.targetIndex = options.targetIndex;
@@ -401,9 +424,15 @@ int FlashCommand::Run(const FlashOptions& options) {
     in.terminalFormat = kFrameE81;
 
     sequenceResult_ = 1;
-    const TargetSequence action = reading ? ReadStm32Any : options.erase ? EraseStm32Any : GoStm32Any;
+    const bool msp430 = target->watchdogOption;
+    const TargetSequence action = reading ? (msp430 ? ReadMsp430 : ReadStm32Any)
+                                  : options.erase ? EraseStm32Any
+                                                  : GoStm32Any;
+    const char* first = reading ? (msp430 ? "Begin read MSP430." : "Begin read STM32.")
+                        : options.erase ? "Begin erase STM32."
+                                        : "Begin Go STM32.";
     if (reading || options.erase || goOnly)
-        loader_.RunAction(in, reading ? "Begin read STM32." : options.erase ? "Begin erase STM32." : "Begin Go STM32.",
+        loader_.RunAction(in, first,
                           [this, &action](Loader& l, const LoaderInputs& i, std::uint32_t baud) {
                               return sequenceResult_ = action(l, i, baud);
                           });

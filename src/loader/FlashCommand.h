@@ -33,6 +33,7 @@ struct FlashOptions {
     bool unprotect = false;  // STM32-ANY: remove read-out protection (erases the flash)
     bool go = false;         // STM32-ANY: start the firmware with Go, not the reset line
     std::optional<std::uint32_t> goAddress;  // --go=ADDR: where Go starts it (the flash's first byte)
+    std::string passwordPath;  // --password: MSP430 reads unlock with this file's vector table
     bool erase = false;      // --erase: erase the flash (or the range) instead of programming
     std::string readPath;  // --read: read the flash into this file instead of programming
     std::optional<std::uint32_t> rangeStart;   // --start: the first address read

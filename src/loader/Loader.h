@@ -50,6 +50,9 @@ struct LoaderInputs {
     // Go runs: where the firmware's vector table is (the flash's first byte
     // when not given).
     std::optional<std::uint32_t> goAddress;
+    // MSP430 reads: a firmware file whose bytes at 0xFFE0..0xFFFF are the
+    // part's password; empty for the password of an erased part.
+    std::string passwordPath;
 };
 
 // The range [start, start + length) that the inputs ask for inside a flash

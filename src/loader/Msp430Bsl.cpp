@@ -190,8 +190,14 @@ int Msp430Bsl::BslChangeBaud(const BslBaudSetting& setting) {
 
 int Msp430Bsl::BslSendPassword() {
     // The password is the interrupt vector table; erased, it is all 0xFF.
+    std::array<std::uint8_t, 32> erased;
+    erased.fill(0xFF);
+    return BslSendPassword(erased);
+}
+
+int Msp430Bsl::BslSendPassword(const std::array<std::uint8_t, 32>& password) {
     BuildHeader(kBslCmdRxPassword, 0x24, 0, 0);
-    std::fill(frame_.begin() + 8, frame_.begin() + 40, 0xFF);
+    std::copy(password.begin(), password.end(), frame_.begin() + 8);
     BslSendFrame(40);
     return BslWaitAck(kAckWaitMs);
 }

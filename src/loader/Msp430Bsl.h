@@ -102,6 +102,8 @@ public:
     int BslChangeBaud(const BslBaudSetting& setting);
     // The password of an erased part: 32 bytes 0xFF.
     int BslSendPassword();
+    // The part's own password: the 32 bytes of its vector table.
+    int BslSendPassword(const std::array<std::uint8_t, 32>& password);
     // Reads the 16 bytes at 0x0FF0: device ID and loader version.
     int BslReadVersion();
     int BslLoadPc(std::uint16_t address);

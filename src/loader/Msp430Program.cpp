@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/BaudText.h"
+#include "firmware/FirmwareWriter.h"
 #include "loader/FirmwareCheck.h"
 
 namespace quennet {
@@ -279,6 +280,98 @@ int Msp430DeviceInfo(Loader& loader, const LoaderInputs& inputs, std::uint32_t b
     if (EnterEraseIdentify(loader, inputs, baud, bsl) != 0) return 1;
     loader.RestoreTerminalPort();
     loader.AppendText(kLineDeviceInfoTime + FormatElapsed(loader.ElapsedMs()));
+    return 0;
+}
+
+std::string Msp430ReadRange(const LoaderInputs& inputs, std::uint32_t& start, std::size_t& length) {
+    LoaderInputs in = inputs;
+    if (!in.rangeStart) in.rangeStart = kMsp430MainFlash;
+    if (const std::string why = FlashRange(in, kMsp430ReadWindow.base, kMsp430ReadWindow.size, start, length);
+        !why.empty())
+        return why;
+    if (start % 2 != 0) return "starts at the odd address " + FormatFlashAddress(start) + ": the loader reads words";
+    if (length % 2 != 0) return "is " + std::to_string(length) + " bytes long, an odd number: the loader reads words";
+    return {};
+}
+
+std::string Msp430PasswordFrom(const std::string& path, std::array<std::uint8_t, 32>& password) {
+    FirmwareFile file;
+    FirmwareImage image;
+    if (const std::string why = LoadFirmwareFor(path, std::nullopt, kMsp430FlashWindow, file, image); !why.empty())
+        return why;
+    constexpr std::uint32_t kVectors = 0xFFE0;
+    for (std::uint32_t i = 0; i < password.size(); ++i) {
+        if (!image.Covered(kVectors + i))
+            return "gives no byte at " + FormatFlashAddress(kVectors + i) +
+                   ": a password is the 32 bytes at 0xFFE0..0xFFFF";
+        password[i] = image[kVectors + i];
+    }
+    return {};
+}
+
+int ReadMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    std::uint32_t start = 0;
+    std::size_t length = 0;
+    if (const std::string why = Msp430ReadRange(inputs, start, length); !why.empty()) {
+        loader.AddLine("ERROR: The range " + why + ".");
+        return 1;
+    }
+    std::array<std::uint8_t, 32> password;
+    password.fill(0xFF);
+    if (!inputs.passwordPath.empty()) {
+        if (const std::string why = Msp430PasswordFrom(inputs.passwordPath, password); !why.empty()) {
+            loader.AddLine(kLineCantOpenFile);
+            loader.AddLine("Password file " + inputs.passwordPath + ": " + why + ".");
+            return 1;
+        }
+    }
+    Msp430Bsl bsl(loader.Port());
+    if (OpenForTarget(loader, inputs, baud) != 0) return 1;
+    switch (bsl.BslEnter()) {
+    case kBslEnterOk:
+        loader.AddLine(kLineBslEnter);
+        break;
+    case kBslEnterNoPort:
+        return Fail(loader, kLineNoPort);
+    default:
+        return Fail(loader, kLineNoSync);
+    }
+    loader.AddLine(kLinePassword);
+    loader.AddLine(kLineWrongPasswordWarning);
+    if (bsl.BslSendPassword(password) != 0) {
+        loader.AddLine(kLinePasswordFailed);
+        return Fail(loader, kLinePasswordRefused);
+    }
+    loader.AddLine(kLineVersion);
+    if (bsl.BslReadVersion() != 0) return Fail(loader, kLineVersionFailed);
+    DeviceBox(loader, bsl);
+
+    loader.AddLine("Reading " + std::to_string(length) + " bytes from " + FormatFlashAddress(start) + " ...");
+    loader.AddLine("");
+    loader.RefreshLog();
+    std::vector<std::uint8_t> bytes(length);
+    loader.BeginProgress((length + kBslMaxBlock - 1) / kBslMaxBlock);
+    std::size_t marks = 0;
+    for (std::size_t at = 0; at < length; at += kBslMaxBlock) {
+        if (loader.StopRequested()) return Fail(loader, kLineStopped);
+        const std::size_t n = std::min(kBslMaxBlock, length - at);
+        const auto address = static_cast<std::uint16_t>(start + at);
+        if (bsl.BslReadBlock(address, bytes.data() + at, n) != 0)
+            return Fail(loader, ("ERROR: Read error at " + FormatFlashAddress(address) + ".").c_str());
+        loader.BlockDone();
+        // One mark per 64th of the range.
+        for (; marks < (at + n) * 64 / length; ++marks) loader.AppendText("^");
+        loader.RefreshLog();
+        loader.ProcessMessages();
+    }
+    if (const std::string why = WriteFirmwareFile(inputs.readPath, start, bytes); !why.empty()) {
+        loader.AddLine("FATAL ERROR: Can't write FILE.");
+        return Fail(loader, ("The file " + inputs.readPath + " " + why + ".").c_str());
+    }
+    loader.AddLine("FILE Save: OK.");
+    loader.RestoreTerminalPort();
+    loader.AddLine("READ OK in ");
+    loader.AppendText(FormatElapsed(loader.ElapsedMs()));
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Msp430BslTarget.h"
 #include "SimSerialDevice.h"
 #include "Stm32BootTarget.h"
 #include "Stm32ChipModels.h"
@@ -16,6 +17,7 @@
 #include "VirtualClock.h"
 #include "firmware/FirmwareWriter.h"
 #include "loader/FlashCommand.h"
+#include "loader/Msp430Program.h"
 #include "loader/Stm32Program.h"
 
 namespace quennet {
@@ -249,6 +251,83 @@ TEST_F(FlashReadTest, GoAloneStartsTheFirmwareWhereAskedWithoutTheResetPulse) {
     }
 }
 
+// The MSP430: the loader unlocked with the password of an erased part or
+// with one from a file, nothing erased either way.
+TEST_F(FlashReadTest, Msp430ReadsWithThePasswordItIsGivenAndEraseNothing) {
+    Msp430BslTarget part;
+    line.SetPeer(&part);
+    Bytes vectors(32);
+    for (std::size_t i = 0; i < vectors.size(); ++i) vectors[i] = static_cast<std::uint8_t>(0x40 + i);
+    const std::string passwordFile = dir.File("fw.hex");
+    ASSERT_EQ(WriteFirmwareFile(passwordFile, 0xFFE0, vectors), "");
+    const std::string noVectors = dir.File("novec.s19");
+    ASSERT_EQ(WriteFirmwareFile(noVectors, 0xFFC0, Bytes(32, 1)), "");
+    const struct {
+        bool programmed;
+        std::vector<std::string> args;
+        int code;
+        std::uint32_t address;
+        std::size_t length;
+        std::string message;  // the refusal, or the run's failure line
+    } cases[] = {
+        {false, {"--read", dir.File("m.s19")}, kFlashOk, 0x1100, 0xEF00, ""},
+        {true, {"--read", dir.File("m.bin"), "--password", passwordFile, "--start", "0x1000", "--length", "0x102"},
+         kFlashOk, 0x1000, 0x102, ""},
+        {true, {"--read", dir.File("m.hex"), "--password", passwordFile, "--start=0xFF00"}, kFlashOk, 0xFF00, 0x100,
+         ""},
+        {true, {"--read", dir.File("m.hex")}, kFlashRunFailed, 0, 0, kLinePasswordRefused},
+        {true, {"--read", dir.File("m.hex"), "--length", "3"}, kFlashBadCommand, 0, 0,
+         "quennet-flash: the range to read is 3 bytes long, an odd number: the loader reads words\n"},
+        {true, {"--read", dir.File("m.hex"), "--start", "0x0FFE"}, kFlashBadCommand, 0, 0,
+         "quennet-flash: the range to read starts at 0x0FFE, outside the flash at 0x1000 to 0xFFFF\n"},
+        {true, {"--read", dir.File("m.hex"), "--password", noVectors}, kFlashBadCommand, 0, 0,
+         "quennet-flash: password file " + noVectors +
+             ": gives no byte at 0xFFE0: a password is the 32 bytes at 0xFFE0..0xFFFF\n"},
+    };
+    for (const auto& c : cases) {
+        Msp430BslConfig fresh;
+        fresh.oldFirmware = false;
+        part = Msp430BslTarget{c.programmed ? Msp430BslConfig{} : fresh};
+        // Bytes the erased part's vectors still leave readable.
+        if (!c.programmed) part.Preload(0x3000, {1, 2, 3, 4});
+        if (c.programmed) {
+            Bytes code(0x2000);
+            for (std::size_t i = 0; i < code.size(); ++i) code[i] = static_cast<std::uint8_t>(i * 5 + 3);
+            part.Preload(0xE000, code);
+            part.Preload(0x1000, Bytes(0x80, 0x11));
+            part.Preload(0xFFE0, vectors);
+        }
+        const auto before = part.Memory();
+        std::vector<std::string> all{"--port", "ttyQ0", "--target", "MSP430-9600"};
+        all.insert(all.end(), c.args.begin(), c.args.end());
+        const FlashArgs parsed = ParseFlashArgs(all);
+        ASSERT_EQ(parsed.error, "");
+        out.str("");
+        err.str("");
+        line.ClearEvents();
+        EXPECT_EQ(command.Run(parsed.options), c.code) << c.message << err.str() << out.str();
+        EXPECT_EQ(part.Memory(), before) << "nothing erased or written";
+        if (c.code == kFlashBadCommand) {
+            EXPECT_EQ(err.str(), c.message);
+            EXPECT_TRUE(line.EventsOf(SimEvent::Kind::Open).empty());
+            continue;
+        }
+        const Lines l = SplitLf(out.str());
+        ASSERT_GE(l.size(), 4u);
+        EXPECT_EQ(l[0], "Begin read MSP430.");
+        if (c.code != kFlashOk) {
+            EXPECT_EQ(l.back(), c.message);
+            continue;
+        }
+        EXPECT_EQ(l.back().rfind("READ OK in ", 0), 0u) << l.back();
+        const std::string path = c.args[1];
+        EXPECT_EQ(LoadBack(path, c.address, c.length),
+                  Bytes(before.begin() + c.address, before.begin() + static_cast<long>(c.address + c.length)))
+            << path;
+    }
+    line.SetPeer(&chip);
+}
+
 TEST(FlashReadArgsTest, ReadMistakesAreRefusedOnTheCommandLine) {
     const struct {
         std::vector<std::string> args;
@@ -257,7 +336,10 @@ TEST(FlashReadArgsTest, ReadMistakesAreRefusedOnTheCommandLine) {
         {{"--target", "STM32-ANY-57600", "--read", "f.txt"},
          "--read writes a file whose name ends in .bin, .hex, .s19, .s28, .s37 or .srec, not f.txt"},
         {{"--target", "STM32-115200", "--read", "f.bin"},
-         "--read applies to the STM32-ANY targets only, not STM32-115200"},
+         "--read applies to the STM32-ANY and MSP430 targets, not STM32-115200"},
+        {{"--target", "STM32-ANY-57600", "--read", "f.bin", "--password", "fw.s19"},
+         "--password goes with --read on the MSP430 targets"},
+        {{"--target", "MSP430-9600", "--password", "fw.s19", "f.s19"}, "--password goes with --read on the MSP430 targets"},
         {{"--target", "STM32-ANY-57600", "--start", "0x08000000", "f.s37"},
          "--start and --length go with --read or --erase"},
         {{"--target", "STM32-ANY-57600", "--erase", "f.s37"}, "--erase takes no firmware file: f.s37"},
