@@ -300,12 +300,10 @@ std::string Msp430PasswordFrom(const std::string& path, std::array<std::uint8_t,
     if (const std::string why = LoadFirmwareFor(path, std::nullopt, kMsp430FlashWindow, file, image); !why.empty())
         return why;
     constexpr std::uint32_t kVectors = 0xFFE0;
-    for (std::uint32_t i = 0; i < password.size(); ++i) {
-        if (!image.Covered(kVectors + i))
-            return "gives no byte at " + FormatFlashAddress(kVectors + i) +
-                   ": a password is the 32 bytes at 0xFFE0..0xFFFF";
-        password[i] = image[kVectors + i];
-    }
+    // Vectors the file leaves out are erased on the part that it programmed.
+    if (!image.HasCoverage(kVectors, password.size()))
+        return "gives no byte at 0xFFE0..0xFFFF, where a password is (the firmware's vector table)";
+    for (std::uint32_t i = 0; i < password.size(); ++i) password[i] = image[kVectors + i];
     return {};
 }
 

@@ -65,8 +65,9 @@ inline constexpr std::uint32_t kMsp430MainFlash = 0x1100;
 // refused: the loader reads whole words.
 std::string Msp430ReadRange(const LoaderInputs& inputs, std::uint32_t& start, std::size_t& length);
 
-// The password in a firmware file: its 32 bytes at 0xFFE0..0xFFFF, all of
-// which it must give. Empty when found, else why not.
+// The password in a firmware file: its 32 bytes at 0xFFE0..0xFFFF, 0xFF
+// where it gives none (as on the part it programmed); a file without any
+// of them is refused. Empty when found, else why not.
 std::string Msp430PasswordFrom(const std::string& path, std::array<std::uint8_t, 32>& password);
 
 // Unlocks the loader with the inputs' password (an erased part's when none
