@@ -343,6 +343,9 @@ int ReadMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
     loader.AddLine(kLineVersion);
     if (bsl.BslReadVersion() != 0) return Fail(loader, kLineVersionFailed);
     DeviceBox(loader, bsl);
+    const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
+    if (target && target->fasterBaud != 0 && SwitchToFasterBaud(loader, bsl, baud, target->fasterBaud) != 0)
+        return 1;
 
     loader.AddLine("Reading " + std::to_string(length) + " bytes from " + FormatFlashAddress(start) + " ...");
     loader.AddLine("");

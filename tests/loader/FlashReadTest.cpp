@@ -330,6 +330,26 @@ TEST_F(FlashReadTest, Msp430ReadsWithThePasswordItIsGivenAndEraseNothing) {
     line.SetPeer(&chip);
 }
 
+// The faster target reads at the rate it switches the loader to.
+TEST_F(FlashReadTest, TheFasterMsp430TargetReadsAt38400) {
+    Msp430BslConfig config;
+    config.deviceId = 0xF449;
+    config.versionMinor = 0x60;
+    config.oldFirmware = false;
+    Msp430BslTarget part(config);
+    part.Preload(0x1000, {9, 8, 7, 6});
+    line.SetPeer(&part);
+    const FlashArgs parsed = ParseFlashArgs({"--port", "ttyQ0", "--target", "MSP430-38400", "--read",
+                                             dir.File("f.bin"), "--start", "0x1000", "--length", "0x400"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(command.Run(parsed.options), kFlashOk) << out.str();
+    const Lines l = SplitLf(out.str());
+    EXPECT_NE(std::find(l.begin(), l.end(), "BSL baud rate changed to 38400."), l.end()) << out.str();
+    EXPECT_EQ(LoadBack(dir.File("f.bin"), 0x1000, 0x400),
+              Bytes(part.Memory().begin() + 0x1000, part.Memory().begin() + 0x1400));
+    line.SetPeer(&chip);
+}
+
 TEST(FlashReadArgsTest, ReadMistakesAreRefusedOnTheCommandLine) {
     const struct {
         std::vector<std::string> args;
