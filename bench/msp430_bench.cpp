@@ -13,6 +13,8 @@
 // low-latency request granted (its timer at 1 ms, as on Linux) and refused
 // (16 ms, as on Windows, on a pty, or with a tool that does not ask).
 //
+// With BENCH_VERIFY=1 every run reads the image back and compares it.
+//
 //   cmake --build build-core --target msp430_bench && build-core/msp430_bench
 #include <chrono>
 #include <cstdio>
@@ -74,7 +76,7 @@ double RunAt(const char* name, int target, std::uint16_t deviceId, std::uint16_t
     line.SetPeer(&part);
     ComPort port(SimDeviceFactory(line), clock);
     MemoryStatusLog log;
-    Loader loader(LoaderHost{port, log, nullptr, nullptr, nullptr});
+    Loader loader(LoaderHost{port, log, nullptr, nullptr, nullptr, nullptr});
 
     LoaderInputs in;
     in.firmwarePath = file;
@@ -82,6 +84,7 @@ double RunAt(const char* name, int target, std::uint16_t deviceId, std::uint16_t
     in.terminalPort = "ttyQ0";
     in.terminalBaud = "9600";
     in.terminalFormat = kFrameN81;
+    in.verify = std::getenv("BENCH_VERIFY") != nullptr;
     if (port.ComOpen(in.terminalPort, 9600, in.terminalFormat) != kComOk) return -1;
 
     const auto wall0 = std::chrono::steady_clock::now();

@@ -3,7 +3,8 @@
 // the wire time of every byte sent and received plus the target's modelled
 // erase and programming time: 64 KiB and 512 KiB with STM32-115200 on the
 // F103 model, 1 MiB with STM32-ANY-115200 on the F407 model, and 64 KiB
-// with STM32-ANY-115200 on the F407, L476 and H743 models.
+// with STM32-ANY-115200 on the F407, L476 and H743 models; first a read of
+// a whole 64 KiB flash into a file (BENCH_READ_ONLY=1: that alone).
 //
 //   cmake --build build-core --target stm32_bench && build-core/stm32_bench
 //
@@ -155,9 +156,60 @@ void Measure(std::size_t size, const Path& path = kDirect, int targetIndex = kTa
     line.SetPeer(nullptr);  // the port outlives the target
 }
 
+// A read of the whole flash of the 64 KiB F030 model into a binary with
+// STM32-ANY-115200, against the wire time of the bytes exchanged from the
+// sync byte on (Read Memory involves no erase or programming time).
+void MeasureRead(const Path& path = kDirect) {
+    constexpr std::uint32_t kBaud = 115200;
+    VirtualClock clock;
+    SimLine line(clock);
+    line.SetAdapter(path.adapter);
+    line.refuseLowLatency = path.refuseLowLatency;
+    ComPort port(SimDeviceFactory(line), clock);
+    MemoryStatusLog log;
+    Loader loader(LoaderHost{port, log, {}, {}, {}, {}});
+    Stm32BootTarget target(line, *FindStm32ChipModel(0x440));
+    target.LoadOldFirmware();
+    line.SetPeer(&target);
+    port.ComOpen("ttyBench", 9600, kFrameN81);
+
+    LoaderInputs inputs;
+    inputs.targetIndex = kTargetStm32Any_115200;
+    inputs.terminalPort = "ttyBench";
+    inputs.terminalBaud = "9600";
+    inputs.terminalFormat = kFrameN81;
+    inputs.readPath = (std::filesystem::temp_directory_path() / "stm32_bench_read.bin").string();
+    line.ClearWriteLog();
+    std::uint64_t endUs = 0;
+    loader.RunAction(inputs, "Begin read STM32.", [&](Loader& l, const LoaderInputs& in, std::uint32_t baud) {
+        const int r = ReadStm32Any(l, in, baud);
+        endUs = clock.NowUs();
+        return r;
+    });
+    std::filesystem::remove(inputs.readPath);
+    if (loader.LastRunResult != 0) {
+        std::printf("read: run failed: %s\n", log.Text().c_str());
+        line.SetPeer(nullptr);
+        return;
+    }
+    const std::size_t sent = line.WriteLog().size();
+    const std::size_t received = target.BytesSent();
+    const double wireUs = static_cast<double>(sent + received) * 11.0 * 1e6 / kBaud;
+    const double protocolUs = static_cast<double>(endUs - line.WriteLog().front().writeUs);
+    std::printf("64 KiB read, STM32-ANY-115200 on %s, %s (virtual time)\n", target.Model().part, path.name);
+    std::printf("  bytes sent %zu, received %zu: wire time %.3f s\n", sent, received, wireUs / 1e6);
+    std::printf("  from the sync byte on (log: %s)  %.3f s  ratio %.4f\n\n", log.Lines().back().c_str(),
+                protocolUs / 1e6, protocolUs / wireUs);
+    line.SetPeer(nullptr);
+}
+
 }  // namespace
 
 int main() {
+    MeasureRead();
+    MeasureRead(kFtdiLowLatency);
+    MeasureRead(kFtdiDefault);
+    if (std::getenv("BENCH_READ_ONLY")) return 0;
     Measure(64 * 1024);
     Measure(512 * 1024);
     Measure(1024 * 1024, kDirect, kTargetStm32Any_115200, 0x413);

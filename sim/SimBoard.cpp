@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "firmware/FirmwareWriter.h"
+
 namespace quennet {
 
 namespace {
@@ -23,30 +25,6 @@ std::uint32_t UniqueIdAddress(const std::string& part) {
     for (const auto& p : places)
         if (part.rfind(p.line, 0) == 0) return p.address;
     return 0;
-}
-
-std::string Hex2(unsigned v) {
-    static const char* digits = "0123456789ABCDEF";
-    return {digits[(v >> 4) & 0xF], digits[v & 0xF]};
-}
-
-// One S-record line: type, count, address, data, and the one's complement
-// of the sum of count, address and data bytes.
-std::string SRecordLine(char type, std::uint32_t address, int addressBytes,
-                        const std::uint8_t* data, std::size_t n) {
-    const unsigned count = static_cast<unsigned>(addressBytes + n + 1);
-    std::string line = std::string("S") + type + Hex2(count);
-    unsigned sum = count;
-    for (int i = addressBytes - 1; i >= 0; --i) {
-        const unsigned b = (address >> (8 * i)) & 0xFF;
-        line += Hex2(b);
-        sum += b;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        line += Hex2(data[i]);
-        sum += data[i];
-    }
-    return line + Hex2(~sum & 0xFF) + "\n";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <utility>
 
+#include "firmware/FirmwareWriter.h"
 #include "loader/FirmwareCheck.h"
 #include "loader/Msp430Program.h"
 #include "loader/Stm32Program.h"
@@ -29,13 +30,16 @@ std::string TargetList() {
     return list;
 }
 
-bool IsMsp430(const LoaderTarget& t) { return t.program == &TargetSequences::programMsp430; }
 bool IsStm32Any(const LoaderTarget& t) { return t.program == &TargetSequences::programStm32Any; }
 
 // The options that take a value.
 constexpr const char* kPortOption = "--port";
 constexpr const char* kTargetOption = "--target";
 constexpr const char* kAddressOption = "--address";
+constexpr const char* kReadOption = "--read";
+constexpr const char* kStartOption = "--start";
+constexpr const char* kLengthOption = "--length";
+constexpr const char* kPasswordOption = "--password";
 
 }  // namespace
 
@@ -69,7 +73,8 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
         }
-        if (name == kPortOption || name == kTargetOption || name == kAddressOption) {
+        if (name == kPortOption || name == kTargetOption || name == kAddressOption || name == kReadOption ||
+            name == kStartOption || name == kLengthOption || name == kPasswordOption) {
             if (!inlineValue) {
                 if (i + 1 >= args.size()) return fail(name + " needs a value");
                 value = args[++i];
@@ -78,6 +83,15 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             if (name == kPortOption) {
                 o.port = value;
                 portGiven = true;
+            } else if (name == kPasswordOption) {
+                o.passwordPath = value;
+            } else if (name == kReadOption) {
+                o.readPath = value;
+            } else if (name == kStartOption || name == kLengthOption) {
+                const auto number = ParseFlashAddress(value);
+                if (!number)
+                    return fail(name + " takes 0x and up to eight hex digits, or a decimal number, not " + value);
+                (name == kStartOption ? o.rangeStart : o.rangeLength) = number;
             } else if (name == kAddressOption) {
                 o.binaryAddress = ParseFlashAddress(value);
                 if (!o.binaryAddress)
@@ -88,6 +102,12 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             }
             continue;
         }
+        if (name == "--go" && inlineValue) {
+            o.go = true;
+            o.goAddress = ParseFlashAddress(value);
+            if (!o.goAddress) return fail("--go takes 0x and up to eight hex digits, or a decimal number, not " + value);
+            continue;
+        }
         if (inlineValue) return fail("option " + name + " takes no value");
         if (arg == "--verify") o.verify = true;
         else if (arg == "--invert-dtr") o.invertDtr = true;
@@ -95,6 +115,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
         else if (arg == "--device-info") o.deviceInfo = true;
         else if (arg == "--unprotect") o.unprotect = true;
         else if (arg == "--go") o.go = true;
+        else if (arg == "--erase") o.erase = true;
         else if (arg == "--verbose") o.verbose = true;
         else if (arg == "--help" || arg == "-h") o.help = true;
         else if (arg == "--version") o.version = true;
@@ -120,14 +141,42 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
                     chosen->name);
     // Options the chosen family would silently ignore are refused, so that a
     // script never believes it got something it did not.
-    if (o.verify && IsMsp430(*chosen))
-        return fail("--verify reads the flash back on the STM32 targets only");
     if (o.toggleTck && !chosen->watchdogOption)
         return fail(std::string("--toggle-tck applies to the MSP430 targets only, not ") + chosen->name);
     for (const auto& [given, name] : {std::pair{o.unprotect, "--unprotect"}, std::pair{o.go, "--go"}})
         if (given && !IsStm32Any(*chosen))
             return fail(std::string(name) + " applies to the STM32-ANY targets only, not " + chosen->name);
 
+    const bool reading = !o.readPath.empty();
+    if (!o.passwordPath.empty() && !reading) return fail("--password goes with --read on the MSP430 targets");
+    if ((o.rangeStart || o.rangeLength) && !reading && !o.erase)
+        return fail("--start and --length go with --read or --erase");
+    if (reading || o.erase) {
+        const char* action = reading ? "--read" : "--erase";
+        const bool msp430Read = reading && chosen->watchdogOption;
+        if (!o.passwordPath.empty() && !msp430Read) return fail("--password goes with --read on the MSP430 targets");
+        if (!IsStm32Any(*chosen) && !msp430Read)
+            return fail(std::string(action) + (reading ? " applies to the STM32-ANY and MSP430 targets, not "
+                                                       : " applies to the STM32-ANY targets only, not ") +
+                        chosen->name);
+        if (reading && WriteFormatForName(o.readPath) == WriteFormat::Unknown)
+            return fail("--read writes a file whose name ends in " + std::string(WriteFormatNames()) + ", not " +
+                        o.readPath);
+        for (const auto& [given, name] :
+             {std::pair{o.verify, "--verify"}, std::pair{o.unprotect, "--unprotect"}, std::pair{o.go, "--go"},
+              std::pair{o.binaryAddress.has_value(), "--address"}, std::pair{o.deviceInfo, "--device-info"},
+              std::pair{reading && o.erase, "--erase"}})
+            if (given) return fail(std::string(name) + " does not go with " + action);
+        if (!files.empty()) return fail(std::string(action) + " takes no firmware file: " + files[0]);
+        if (o.rangeLength && *o.rangeLength == 0) return fail("--length must not be 0");
+        return r;
+    }
+    if (o.go && files.empty() && !o.deviceInfo) {
+        for (const auto& [given, name] : {std::pair{o.verify, "--verify"}, std::pair{o.unprotect, "--unprotect"},
+                                          std::pair{o.binaryAddress.has_value(), "--address"}})
+            if (given) return fail(std::string(name) + " goes with a firmware file, not with --go alone");
+        return r;
+    }
     if (o.deviceInfo) {
         if (!files.empty()) return fail("--device-info takes no firmware file");
         if (o.binaryAddress) return fail("--address goes with a firmware file, not with --device-info");
@@ -141,6 +190,11 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
 
 std::string FlashUsage() {
     return "Usage: quennet-flash --port PORT --target TARGET [options] FIRMWARE\n"
+           "       quennet-flash --port PORT --target STM32-ANY-BAUD --read FILE [--start ADDR] [--length N]\n"
+           "       quennet-flash --port PORT --target MSP430-BAUD --read FILE [--password FW] [--start ADDR]\n"
+           "                     [--length N]\n"
+           "       quennet-flash --port PORT --target STM32-ANY-BAUD --erase [--start ADDR --length N]\n"
+           "       quennet-flash --port PORT --target STM32-ANY-BAUD --go[=ADDR]\n"
            "       quennet-flash --port PORT --target MSP430-BAUD --device-info\n"
            "\n"
            "Programs a target through its serial bootloader, printing the status log as\n"
@@ -151,23 +205,35 @@ std::string FlashUsage() {
            "  --port PORT      serial device (" + ExamplePortName() + ")\n"
            "  --target TARGET  " + TargetList() + "\n"
            "  --address ADDR   FIRMWARE is a raw binary loaded at ADDR (0x08000000)\n"
-           "  --verify         read the flash back after writing (STM32)\n"
+           "  --read FILE      read the flash into FILE instead of programming; its name\n"
+           "                   ends in .bin, .hex (Intel HEX) or .s19, .s28, .s37, .srec\n"
+           "                   (S-records) (STM32-ANY, MSP430: from 0x1100, even lengths)\n"
+           "  --password FILE  MSP430 --read: unlock the loader with the password in FILE\n"
+           "                   (a firmware file; its bytes at 0xFFE0..0xFFFF), not that of\n"
+           "                   an erased part; a wrong one makes some loaders erase the flash\n"
+           "  --start ADDR     the first address --read reads (the flash's first byte)\n"
+           "  --length N       how many bytes --read reads (up to the flash's end)\n"
+           "  --erase          erase the whole flash (global erase), or with --start and\n"
+           "                   --length the pages or sectors that make up that range,\n"
+           "                   instead of programming (STM32-ANY)\n"
+           "  --verify         read the flash back after writing and compare it\n"
            "  --invert-dtr     the board's reset line runs the other way\n"
            "  --toggle-tck     feed a watchdog on TCK during the run (MSP430)\n"
            "  --unprotect      remove the part's read-out protection, which erases its\n"
            "                   whole flash (STM32-ANY)\n"
-           "  --go             start the new firmware with the bootloader's Go command\n"
-           "                   instead of the reset line (STM32-ANY)\n"
+           "  --go[=ADDR]      start the new firmware with the bootloader's Go command\n"
+           "                   at ADDR (0x08000000) instead of the reset line; without\n"
+           "                   FIRMWARE only that (STM32-ANY)\n"
            "  --device-info    erase the MSP430 and show its device and loader version\n"
            "  --verbose        say whether the port took the low-latency request, and\n"
            "                   the USB adapter's latency timer where it can be read\n"
            "  --version        print the version and stop\n"
            "  -h, --help       show this text\n"
            "\n"
-           "Exit status: 0 after \"PROGRAM OK in ...\" (or the device info), 1 after a\n"
-           "failure line of the run, 2 when the command line, the file or the port is\n"
-           "refused (the port is then left alone), 130 when Ctrl+C stopped the run at a\n"
-           "block boundary.\n";
+           "Exit status: 0 after \"PROGRAM OK in ...\" (\"READ OK\", \"ERASE OK\", \"GO OK\", or\n"
+           "the device info), 1 after a failure line of the run, 2 when the command line, the file\n"
+           "or the port is refused (the port is then left alone), 130 when Ctrl+C\n"
+           "stopped the run at a block boundary.\n";
 }
 
 std::string LowLatencyReport(const std::string& port, bool granted, std::optional<int> latencyTimerMs) {
@@ -267,6 +333,34 @@ void FlashCommand::RequestStop() {
     loader_.RequestStop();
 }
 
+bool FlashCommand::CheckAction(const FlashOptions& options, const LoaderTarget& target) {
+    LoaderInputs range;
+    range.rangeStart = options.rangeStart;
+    range.rangeLength = options.rangeLength;
+    const FlashWindow window = TargetFlashWindow(target);
+    std::uint32_t start = 0;
+    std::size_t length = 0;
+    const bool msp430 = target.watchdogOption;
+    if (const std::string why = msp430 ? Msp430ReadRange(range, start, length)
+                                       : FlashRange(range, window.base, window.size, start, length);
+        !why.empty()) {
+        host_.err << "quennet-flash: the range to " << (options.erase ? "erase " : "read ") << why << '\n';
+        return false;
+    }
+    if (options.erase) return true;
+    std::array<std::uint8_t, 32> password{};
+    if (!options.passwordPath.empty())
+        if (const std::string why = Msp430PasswordFrom(options.passwordPath, password); !why.empty()) {
+            host_.err << "quennet-flash: password file " << options.passwordPath << ": " << why << '\n';
+            return false;
+        }
+    if (const std::string why = CheckWritable(options.readPath); !why.empty()) {
+        host_.err << "quennet-flash: " << options.readPath << ' ' << why << '\n';
+        return false;
+    }
+    return true;
+}
+
 bool FlashCommand::CheckFirmware(const FlashOptions& options, const LoaderTarget& target) {
     // Read the file once before the port is touched; the run reads it again.
     FirmwareFile file;
@@ -288,7 +382,11 @@ int FlashCommand::Run(const FlashOptions& options) {
         host_.err << "quennet-flash: no target to run\n";
         return kFlashBadCommand;
     }
-    if (!options.deviceInfo && !CheckFirmware(options, *target)) return kFlashBadCommand;
+    const bool reading = !options.readPath.empty();
+    const bool goOnly = options.go && options.firmwarePath.empty() && !options.deviceInfo;
+    if (reading || options.erase ? !CheckAction(options, *target)
+                                 : !options.deviceInfo && !goOnly && !CheckFirmware(options, *target))
+        return kFlashBadCommand;
     if (stopRequested_.exchange(false)) {
         loader_.ClearStopRequest();
         host_.err << "quennet-flash: stopped before the run began\n";
@@ -318,13 +416,30 @@ int FlashCommand::Run(const FlashOptions& options) {
     in.toggleTck = options.toggleTck;
     in.unprotect = options.unprotect;
     in.go = options.go;
+    in.goAddress = options.goAddress;
+    in.readPath = options.readPath;
+    in.passwordPath = options.passwordPath;
+    in.rangeStart = options.rangeStart;
+    in.rangeLength = options.rangeLength;
     in.targetIndex = options.targetIndex;
     in.terminalPort = options.port;
     in.terminalBaud = std::to_string(target->baud);
     in.terminalFormat = kFrameE81;
 
     sequenceResult_ = 1;
-    if (options.deviceInfo)
+    const bool msp430 = target->watchdogOption;
+    const TargetSequence action = reading ? (msp430 ? ReadMsp430 : ReadStm32Any)
+                                  : options.erase ? EraseStm32Any
+                                                  : GoStm32Any;
+    const char* first = reading ? (msp430 ? "Begin read MSP430." : "Begin read STM32.")
+                        : options.erase ? "Begin erase STM32."
+                                        : "Begin Go STM32.";
+    if (reading || options.erase || goOnly)
+        loader_.RunAction(in, first,
+                          [this, &action](Loader& l, const LoaderInputs& i, std::uint32_t baud) {
+                              return sequenceResult_ = action(l, i, baud);
+                          });
+    else if (options.deviceInfo)
         loader_.DeviceInfo(in);
     else
         loader_.StartProgram(in);
@@ -337,12 +452,16 @@ int FlashCommand::Run(const FlashOptions& options) {
     // A request ends with its run, like the loader's own.
     const bool stopped = stopRequested_.exchange(false);
     if (sequenceResult_ != 0) {
-        if (loader_.ReadoutProtected)
+        if (loader_.ReadoutProtected && !reading && !options.erase && !goOnly)
             host_.err << "quennet-flash: run again with --unprotect to remove the read-out protection; "
                          "this erases the part's whole flash\n";
         if (!stopped) return kFlashRunFailed;
-        host_.err << "quennet-flash: run stopped at a block boundary; the flash is erased and "
-                     "partly written\n";
+        if (reading)
+            host_.err << "quennet-flash: run stopped at a block boundary; " << options.readPath
+                      << " was not written\n";
+        else
+            host_.err << "quennet-flash: run stopped at a block boundary; the flash is erased and "
+                         "partly written\n";
         return kFlashStopped;
     }
     if (!portBack) {

@@ -32,6 +32,12 @@ struct FlashOptions {
     bool deviceInfo = false;
     bool unprotect = false;  // STM32-ANY: remove read-out protection (erases the flash)
     bool go = false;         // STM32-ANY: start the firmware with Go, not the reset line
+    std::optional<std::uint32_t> goAddress;  // --go=ADDR: where Go starts it (the flash's first byte)
+    std::string passwordPath;  // --password: MSP430 reads unlock with this file's vector table
+    bool erase = false;      // --erase: erase the flash (or the range) instead of programming
+    std::string readPath;  // --read: read the flash into this file instead of programming
+    std::optional<std::uint32_t> rangeStart;   // --start: the first address read
+    std::optional<std::uint32_t> rangeLength;  // --length: how many bytes
     bool verbose = false;  // say how the port took the low-latency request
     bool help = false;
     bool version = false;  // --version: print it and stop
@@ -124,6 +130,9 @@ public:
 
 private:
     bool CheckFirmware(const FlashOptions& options, const LoaderTarget& target);
+    // The range and the file of a read or erase, checked before the port
+    // is touched.
+    bool CheckAction(const FlashOptions& options, const LoaderTarget& target);
 
     FlashHost host_;
     ComPort port_;

@@ -137,14 +137,13 @@ int Loader::RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence,
     return result;
 }
 
-int Loader::RunTarget(const LoaderInputs& inputs, const LoaderTarget& target,
-                      TargetSequence TargetSequences::*sequence) {
+int Loader::RunTarget(const LoaderInputs& inputs, const LoaderTarget& target, const TargetSequence& sequence) {
     // The watchdog toggle lasts exactly as long as the run of a target that
     // offers it; other targets leave the flag alone.
-    if (!target.watchdogOption) return RunFrame(inputs, sequences_.*sequence, target.baud);
+    if (!target.watchdogOption) return RunFrame(inputs, sequence, target.baud);
     AtExit clearWatchdog([this] { host_.port.WatchdogToggle = false; });
     if (inputs.toggleTck) host_.port.WatchdogToggle = true;
-    return RunFrame(inputs, sequences_.*sequence, target.baud);
+    return RunFrame(inputs, sequence, target.baud);
 }
 
 bool Loader::StartProgram(const LoaderInputs& inputs) {
@@ -166,7 +165,7 @@ bool Loader::StartProgram(const LoaderInputs& inputs) {
     }
     PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
     AtExit endStop([this] { ClearStopRequest(); });
-    LastRunResult = RunTarget(inputs, *target, target->program);
+    LastRunResult = RunTarget(inputs, *target, sequences_.*target->program);
     return true;
 }
 
@@ -181,8 +180,38 @@ bool Loader::DeviceInfo(const LoaderInputs& inputs) {
     AtExit endStop([this] { ClearStopRequest(); });
     AddLine(target->infoLine);
     // The query's result is not kept: LastRunResult is Start Program's.
-    RunTarget(inputs, *target, target->deviceInfo);
+    RunTarget(inputs, *target, sequences_.*target->deviceInfo);
     return true;
+}
+
+bool Loader::RunAction(const LoaderInputs& inputs, const std::string& firstLine, const TargetSequence& sequence) {
+    if (!host_.port.Owner().Holds(PortUser::Terminal)) return false;
+    host_.log.Clear();
+    host_.log.Refresh();
+    const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
+    if (!target || !target->program) return true;
+    PortLease lease(host_.port.Owner(), PortUser::LoaderRun);
+    AtExit endStop([this] { ClearStopRequest(); });
+    AddLine(firstLine);
+    LastRunResult = RunTarget(inputs, *target, sequence);
+    return true;
+}
+
+std::string FlashRange(const LoaderInputs& inputs, std::uint32_t base, std::size_t bytes, std::uint32_t& start,
+                       std::size_t& length) {
+    const std::uint64_t end = std::uint64_t{base} + bytes;
+    const std::uint64_t from = inputs.rangeStart.value_or(base);
+    if (from < base || from >= end)
+        return "starts at " + FormatFlashAddress(from) + ", outside the flash at " + FormatFlashAddress(base) +
+               " to " + FormatFlashAddress(end - 1);
+    const std::uint64_t n = inputs.rangeLength ? *inputs.rangeLength : end - from;
+    if (n == 0) return "is empty";
+    if (from + n > end)
+        return "ends at " + FormatFlashAddress(from + n - 1) + ", beyond the flash's last byte at " +
+               FormatFlashAddress(end - 1);
+    start = static_cast<std::uint32_t>(from);
+    length = static_cast<std::size_t>(n);
+    return {};
 }
 
 void Loader::BeginProgress(std::size_t totalBlocks) {

@@ -45,7 +45,24 @@ struct LoaderInputs {
     // the reset line.
     bool unprotect = false;
     bool go = false;
+    // Read and erase runs: the file the flash is read into, and the range
+    // of addresses (from the flash's first byte, to its end, when not given).
+    std::string readPath;
+    std::optional<std::uint32_t> rangeStart;
+    std::optional<std::uint32_t> rangeLength;
+    // Go runs: where the firmware's vector table is (the flash's first byte
+    // when not given).
+    std::optional<std::uint32_t> goAddress;
+    // MSP430 reads: a firmware file whose bytes at 0xFFE0..0xFFFF are the
+    // part's password; empty for the password of an erased part.
+    std::string passwordPath;
 };
+
+// The range [start, start + length) that the inputs ask for inside a flash
+// of `bytes` at `base`. Empty when it lies inside, else why not, as the end
+// of a sentence ("ends beyond ...").
+std::string FlashRange(const LoaderInputs& inputs, std::uint32_t base, std::size_t bytes, std::uint32_t& start,
+                       std::size_t& length);
 
 // How far the block passes of a run are, for a progress bar.
 struct RunProgress {
@@ -183,6 +200,10 @@ public:
     bool StartProgram(const LoaderInputs& inputs);
     // Device Info. (Button7Click without cursor and focus); same refusal.
     bool DeviceInfo(const LoaderInputs& inputs);
+    // Runs another action of the chosen target (read, erase, go) through
+    // the same frame as Start Program, after firstLine; same refusal.
+    // LastRunResult takes its result.
+    bool RunAction(const LoaderInputs& inputs, const std::string& firstLine, const TargetSequence& sequence);
     // CheckBoxResetClick: the reset polarity follows the option at once.
     void ApplyInvertDtr(bool checked) { host_.port.DtrInverted = checked; }
 
@@ -251,8 +272,7 @@ public:
 
 private:
     int RunFrame(const LoaderInputs& inputs, const TargetSequence& sequence, std::uint32_t baud);
-    int RunTarget(const LoaderInputs& inputs, const LoaderTarget& target,
-                  TargetSequence TargetSequences::*sequence);
+    int RunTarget(const LoaderInputs& inputs, const LoaderTarget& target, const TargetSequence& sequence);
     void PausePump();
     void ResumePump();
     void ReportProgress();

@@ -190,8 +190,14 @@ int Msp430Bsl::BslChangeBaud(const BslBaudSetting& setting) {
 
 int Msp430Bsl::BslSendPassword() {
     // The password is the interrupt vector table; erased, it is all 0xFF.
+    std::array<std::uint8_t, 32> erased;
+    erased.fill(0xFF);
+    return BslSendPassword(erased);
+}
+
+int Msp430Bsl::BslSendPassword(const std::array<std::uint8_t, 32>& password) {
     BuildHeader(kBslCmdRxPassword, 0x24, 0, 0);
-    std::fill(frame_.begin() + 8, frame_.begin() + 40, 0xFF);
+    std::copy(password.begin(), password.end(), frame_.begin() + 8);
     BslSendFrame(40);
     return BslWaitAck(kAckWaitMs);
 }
@@ -208,6 +214,16 @@ int Msp430Bsl::BslReadVersion() {
     DeviceId = static_cast<std::uint16_t>(frame_[4] * 256 + frame_[5]);
     VersionMajor = frame_[4 + 10];
     VersionMinor = frame_[4 + 11];
+    return 0;
+}
+
+int Msp430Bsl::BslReadBlock(std::uint16_t address, std::uint8_t* out, std::size_t n) {
+    if (!out || n == 0 || n > kBslMaxBlock || n % 2 != 0 || address % 2 != 0) return 1;
+    BslSync();
+    BuildHeader(kBslCmdTxDataBlock, 4, address, static_cast<std::uint16_t>(n));
+    BslSendFrame(8);
+    if (BslReceiveFrame() != 0 || frame_[2] != n) return 1;
+    std::copy(frame_.begin() + 4, frame_.begin() + 4 + static_cast<long>(n), out);
     return 0;
 }
 

@@ -102,6 +102,8 @@ public:
     int BslChangeBaud(const BslBaudSetting& setting);
     // The password of an erased part: 32 bytes 0xFF.
     int BslSendPassword();
+    // The part's own password: the 32 bytes of its vector table.
+    int BslSendPassword(const std::array<std::uint8_t, 32>& password);
     // Reads the 16 bytes at 0x0FF0: device ID and loader version.
     int BslReadVersion();
     int BslLoadPc(std::uint16_t address);
@@ -111,6 +113,11 @@ public:
     // Builds an RX data block frame for n bytes (even address, n at most
     // 240) in the frame buffer and returns its length without checksum.
     std::size_t BuildRxDataBlock(std::uint16_t address, const std::uint8_t* data, std::size_t n);
+
+    // TX data block: reads n bytes (even address, n even, 2 to 240) at
+    // address into out; the unlocked loader's reply frame must carry
+    // exactly n bytes.
+    int BslReadBlock(std::uint16_t address, std::uint8_t* out, std::size_t n);
 
     std::uint16_t DeviceId = 0;
     std::uint8_t VersionMajor = 0;

@@ -1,10 +1,12 @@
 #include "loader/Msp430Program.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <thread>
 
 #include "core/BaudText.h"
+#include "firmware/FirmwareWriter.h"
 #include "loader/FirmwareCheck.h"
 
 namespace quennet {
@@ -135,7 +137,7 @@ std::string Msp430VersionLine(std::uint8_t major, std::uint8_t minor) {
     return text;
 }
 
-int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
+int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl, std::size_t extraBlocks) {
     ComPort& port = loader.Port();
     // The pass pulses TCK once per block itself; the continuous toggling
     // of the waits would disturb the frames.
@@ -143,7 +145,7 @@ int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
     port.WatchdogToggle = false;
     const FirmwareImage& image = loader.Image();
 
-    loader.BeginProgress(CountImageBlocks(image, kSpace, 2, kBslMaxBlock));
+    loader.BeginProgress(CountImageBlocks(image, kSpace, 2, kBslMaxBlock) + extraBlocks);
     std::uint32_t a = 0, mark = 0;
     while (a < kSpace) {
         if (image[a] == FirmwareImage::kBlank) {
@@ -179,6 +181,58 @@ int Msp430ProgramPass(Loader& loader, Msp430Bsl& bsl) {
     return 0;
 }
 
+namespace {
+
+// Walks the blocks of the read-back: each starts at a covered byte, moved
+// back to an even address, and spans at most 240 bytes.
+template <typename Block>
+int ForEachVerifyBlock(const FirmwareImage& image, Block block) {
+    std::uint32_t a = 0;
+    const std::uint32_t end = static_cast<std::uint32_t>(std::min<std::size_t>(kSpace, image.size()));
+    while (a < end) {
+        if (!image.Covered(a)) {
+            ++a;
+            continue;
+        }
+        a -= a % 2;
+        const std::uint32_t n = std::min<std::uint32_t>(kBslMaxBlock, end - a);
+        if (const int r = block(a, n); r != 0) return r;
+        a += n;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::size_t Msp430VerifyBlocks(const FirmwareImage& image) {
+    std::size_t blocks = 0;
+    ForEachVerifyBlock(image, [&blocks](std::uint32_t, std::uint32_t) { return ++blocks, 0; });
+    return blocks;
+}
+
+int Msp430VerifyPass(Loader& loader, Msp430Bsl& bsl) {
+    const FirmwareImage& image = loader.Image();
+    std::uint32_t mark = 0;
+    std::array<std::uint8_t, kBslMaxBlock> read{};
+    auto marks = [&](std::uint32_t upTo) {
+        for (; mark < upTo; mark += kMapBlock) loader.AppendText("^");
+        loader.RefreshLog();
+    };
+    const int r = ForEachVerifyBlock(image, [&](std::uint32_t a, std::uint32_t n) {
+        if (loader.StopRequested()) return kPassStopped;
+        if (bsl.BslReadBlock(static_cast<std::uint16_t>(a), read.data(), n) != 0) return 1;
+        // Only what the file gave a value is compared.
+        for (std::uint32_t i = 0; i < n; ++i)
+            if (image.Covered(a + i) && read[i] != image[a + i]) return 1;
+        loader.BlockDone();
+        loader.ProcessMessages();
+        marks(a + n);
+        return 0;
+    });
+    if (r == 0) marks(kSpace);
+    return r;
+}
+
 int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
     if (!loader.LoadFirmware(inputs, kMsp430FlashWindow)) return 1;
     loader.AddLine(kLineFileLoaded);
@@ -205,8 +259,15 @@ int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud
         loader.AppendText(image.HasData(k * kMapBlock, kMapBlock) ? "*" : "-");
     loader.AddLine("");
 
-    const int pass = Msp430ProgramPass(loader, bsl);
+    const int pass = Msp430ProgramPass(loader, bsl, inputs.verify ? Msp430VerifyBlocks(loader.Image()) : 0);
     if (pass != 0) return Fail(loader, pass == kPassStopped ? kLineStopped : kLineProgrammingFailed);
+    if (inputs.verify) {
+        loader.AddLine(kLineVerify);
+        loader.RefreshLog();
+        loader.AddLine("");
+        const int verified = Msp430VerifyPass(loader, bsl);
+        if (verified != 0) return Fail(loader, verified == kPassStopped ? kLineStopped : kLineVerifyFailed);
+    }
 
     loader.RestoreTerminalPort();
     loader.AddLine(kLineProgramOk);
@@ -219,6 +280,99 @@ int Msp430DeviceInfo(Loader& loader, const LoaderInputs& inputs, std::uint32_t b
     if (EnterEraseIdentify(loader, inputs, baud, bsl) != 0) return 1;
     loader.RestoreTerminalPort();
     loader.AppendText(kLineDeviceInfoTime + FormatElapsed(loader.ElapsedMs()));
+    return 0;
+}
+
+std::string Msp430ReadRange(const LoaderInputs& inputs, std::uint32_t& start, std::size_t& length) {
+    LoaderInputs in = inputs;
+    if (!in.rangeStart) in.rangeStart = kMsp430MainFlash;
+    if (const std::string why = FlashRange(in, kMsp430ReadWindow.base, kMsp430ReadWindow.size, start, length);
+        !why.empty())
+        return why;
+    if (start % 2 != 0) return "starts at the odd address " + FormatFlashAddress(start) + ": the loader reads words";
+    if (length % 2 != 0) return "is " + std::to_string(length) + " bytes long, an odd number: the loader reads words";
+    return {};
+}
+
+std::string Msp430PasswordFrom(const std::string& path, std::array<std::uint8_t, 32>& password) {
+    FirmwareFile file;
+    FirmwareImage image;
+    if (const std::string why = LoadFirmwareFor(path, std::nullopt, kMsp430FlashWindow, file, image); !why.empty())
+        return why;
+    constexpr std::uint32_t kVectors = 0xFFE0;
+    // Vectors the file leaves out are erased on the part that it programmed.
+    if (!image.HasCoverage(kVectors, password.size()))
+        return "gives no byte at 0xFFE0..0xFFFF, where a password is (the firmware's vector table)";
+    for (std::uint32_t i = 0; i < password.size(); ++i) password[i] = image[kVectors + i];
+    return {};
+}
+
+int ReadMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    std::uint32_t start = 0;
+    std::size_t length = 0;
+    if (const std::string why = Msp430ReadRange(inputs, start, length); !why.empty()) {
+        loader.AddLine("ERROR: The range " + why + ".");
+        return 1;
+    }
+    std::array<std::uint8_t, 32> password;
+    password.fill(0xFF);
+    if (!inputs.passwordPath.empty()) {
+        if (const std::string why = Msp430PasswordFrom(inputs.passwordPath, password); !why.empty()) {
+            loader.AddLine(kLineCantOpenFile);
+            loader.AddLine("Password file " + inputs.passwordPath + ": " + why + ".");
+            return 1;
+        }
+    }
+    Msp430Bsl bsl(loader.Port());
+    if (OpenForTarget(loader, inputs, baud) != 0) return 1;
+    switch (bsl.BslEnter()) {
+    case kBslEnterOk:
+        loader.AddLine(kLineBslEnter);
+        break;
+    case kBslEnterNoPort:
+        return Fail(loader, kLineNoPort);
+    default:
+        return Fail(loader, kLineNoSync);
+    }
+    loader.AddLine(kLinePassword);
+    loader.AddLine(kLineWrongPasswordWarning);
+    if (bsl.BslSendPassword(password) != 0) {
+        loader.AddLine(kLinePasswordFailed);
+        return Fail(loader, kLinePasswordRefused);
+    }
+    loader.AddLine(kLineVersion);
+    if (bsl.BslReadVersion() != 0) return Fail(loader, kLineVersionFailed);
+    DeviceBox(loader, bsl);
+    const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
+    if (target && target->fasterBaud != 0 && SwitchToFasterBaud(loader, bsl, baud, target->fasterBaud) != 0)
+        return 1;
+
+    loader.AddLine("Reading " + std::to_string(length) + " bytes from " + FormatFlashAddress(start) + " ...");
+    loader.AddLine("");
+    loader.RefreshLog();
+    std::vector<std::uint8_t> bytes(length);
+    loader.BeginProgress((length + kBslMaxBlock - 1) / kBslMaxBlock);
+    std::size_t marks = 0;
+    for (std::size_t at = 0; at < length; at += kBslMaxBlock) {
+        if (loader.StopRequested()) return Fail(loader, kLineStopped);
+        const std::size_t n = std::min(kBslMaxBlock, length - at);
+        const auto address = static_cast<std::uint16_t>(start + at);
+        if (bsl.BslReadBlock(address, bytes.data() + at, n) != 0)
+            return Fail(loader, ("ERROR: Read error at " + FormatFlashAddress(address) + ".").c_str());
+        loader.BlockDone();
+        // One mark per 64th of the range.
+        for (; marks < (at + n) * 64 / length; ++marks) loader.AppendText("^");
+        loader.RefreshLog();
+        loader.ProcessMessages();
+    }
+    if (const std::string why = WriteFirmwareFile(inputs.readPath, start, bytes); !why.empty()) {
+        loader.AddLine("FATAL ERROR: Can't write FILE.");
+        return Fail(loader, ("The file " + inputs.readPath + " " + why + ".").c_str());
+    }
+    loader.AddLine("FILE Save: OK.");
+    loader.RestoreTerminalPort();
+    loader.AddLine("READ OK in ");
+    loader.AppendText(FormatElapsed(loader.ElapsedMs()));
     return 0;
 }
 

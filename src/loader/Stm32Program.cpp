@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "firmware/FirmwareWriter.h"
 #include "loader/FirmwareCheck.h"
 
 namespace quennet {
@@ -89,9 +90,9 @@ Fail FailAndRestore(Loader& loader) {
     };
 }
 
-int Finish(Loader& loader) {
+int Finish(Loader& loader, const char* done = "PROGRAM OK in ") {
     loader.RestoreTerminalPort();  // a failed restore is reported, the run stays good
-    loader.AddLine("PROGRAM OK in ");
+    loader.AddLine(done);
     loader.AppendText(FormatElapsed(loader.ElapsedMs()));
     return 0;
 }
@@ -233,6 +234,104 @@ std::string Hex2(unsigned v) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", v & 0xFF);
     return text;
+}
+
+// The port, the bootloader, the part and its size as the part reads it,
+// for the runs that do not program: the ID line as the programming run
+// writes it, then the check that the bootloader offers `command`. False
+// once a failure line is written.
+bool ConnectPart(Loader& loader, Stm32Link& link, std::uint32_t baud, std::uint8_t command, const char* name,
+                 Stm32Part& sized, const Fail& fail) {
+    if (loader.OpenPortForTarget(baud) != 0) return false;
+    loader.RefreshLog();
+    const int id = Identify(loader, link, fail);
+    if (id < 0) return false;
+    char text[128];
+    const Stm32Part* part = FindStm32Part(id);
+    if (!part) {
+        std::snprintf(text, sizeof text, "ID: %04X ERROR: Unknown product ID.", static_cast<unsigned>(id));
+        loader.AppendText(text);
+        fail("");
+        return false;
+    }
+    // An erase takes Extended Erase where the bootloader has it.
+    if (command == Stm32Link::kCmdErase && link.Offers(Stm32Link::kCmdExtendedErase))
+        command = Stm32Link::kCmdExtendedErase;
+    const bool offered = link.Offers(command) && link.Offers(Stm32Link::kCmdReadMemory);
+    std::string sizeNote;
+    sized = offered ? PartAsRead(link, *part, sizeNote) : *part;
+    const std::size_t pages = Stm32PageList(sized).size();
+    std::snprintf(text, sizeof text, "ID: %04X %s, flash %u KiB in %u %s", static_cast<unsigned>(id), part->name,
+                  static_cast<unsigned>(sized.flashBytes / 1024), static_cast<unsigned>(pages),
+                  Stm32PageWord(sized, pages != 1));
+    loader.AppendText(text);
+    for (const auto& [code, what] : {std::pair{command, name}, std::pair{Stm32Link::kCmdReadMemory, "Read Memory"}})
+        if (!link.Offers(code)) {
+            fail(std::string("ERROR: This bootloader has no ") + what + " command (" + Hex2(code) + ").");
+            return false;
+        }
+    if (!sizeNote.empty()) loader.AddLine(sizeNote);
+    return true;
+}
+
+// Stops a run that needs the flash readable: 0 when read-out protection
+// is off, 1 once a failure line is written.
+int RequireReadable(Loader& loader, Stm32Link& link, const Fail& fail) {
+    switch (link.Stm32ProbeReadout(kStm32FlashBase)) {
+    case 0:
+        return 0;
+    case Stm32Link::kRefused:
+        loader.ReadoutProtected = true;
+        return fail(kLineReadoutProtected);
+    default:
+        return fail("ERROR: No answer to Read Memory.");
+    }
+}
+
+// The range the inputs ask for inside the part's flash; false once a
+// failure line is written.
+bool PartRange(const LoaderInputs& inputs, const Stm32Part& part, std::uint32_t& start, std::size_t& length,
+               const Fail& fail) {
+    const std::string why = FlashRange(inputs, kStm32FlashBase, part.flashBytes, start, length);
+    if (why.empty()) return true;
+    fail("ERROR: The range " + why + ".");
+    return false;
+}
+
+// Go at the inputs' address (the flash's first byte when none is given);
+// 0, or 1 once a failure line is written.
+int Go(Loader& loader, Stm32Link& link, const LoaderInputs& inputs, const Fail& fail) {
+    const std::uint32_t address = inputs.goAddress.value_or(kStm32FlashBase);
+    char text[64];
+    std::snprintf(text, sizeof text, "Starting the firmware at 0x%08X (Go) ...", static_cast<unsigned>(address));
+    loader.AddLine(text);
+    if (link.Stm32Go(address) != 0) return fail("ERROR: Go command failed.");
+    // The firmware runs: a reset pulse now would only restart it.
+    loader.SkipClosingReset();
+    return 0;
+}
+
+// The pages or sectors that make up [start, start + length) exactly, or
+// empty after a failure line: erasing a unit the range only touches would
+// erase bytes nobody asked to erase.
+std::vector<std::uint16_t> RangePages(const Stm32Part& part, std::uint32_t start, std::size_t length,
+                                      const Fail& fail) {
+    const std::uint32_t begin = start - kStm32FlashBase;
+    const std::uint64_t end = std::uint64_t{begin} + length;
+    std::vector<std::uint16_t> pages;
+    std::uint64_t first = end, last = begin;  // of the units the range touches
+    for (const Stm32Page& p : Stm32PageList(part)) {
+        const std::uint64_t pEnd = std::uint64_t{p.offset} + p.bytes;
+        if (pEnd <= begin || p.offset >= end) continue;
+        pages.push_back(p.number);
+        first = std::min<std::uint64_t>(first, p.offset);
+        last = std::max(last, pEnd);
+    }
+    if (first == begin && last == end) return pages;
+    fail(std::string("ERROR: The range does not cover whole ") + Stm32PageWord(part, true) + ": the " +
+         Stm32PageWord(part, true) + " it touches span " + FormatFlashAddress(kStm32FlashBase + first) + " to " +
+         FormatFlashAddress(kStm32FlashBase + last - 1) + ".");
+    return {};
 }
 
 }  // namespace
@@ -380,15 +479,82 @@ int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t ba
     const std::vector<Stm32Block> reads = Stm32CoverageBlocks(sized, plan, loader.Image(), true);
     if (WriteAndVerify(loader, link, inputs, writes, reads, true, fail) != 0) return 1;
 
-    if (inputs.go) {
-        std::snprintf(text, sizeof text, "Starting the firmware at 0x%08X (Go) ...",
-                      static_cast<unsigned>(kStm32FlashBase));
-        loader.AddLine(text);
-        if (link.Stm32Go(kStm32FlashBase) != 0) return fail("ERROR: Go command failed.");
-        // The firmware runs: a reset pulse now would only restart it.
-        loader.SkipClosingReset();
-    }
+    if (inputs.go && Go(loader, link, inputs, fail) != 0) return 1;
     return Finish(loader);
+}
+
+}  // namespace quennet
+
+namespace quennet {
+
+int ReadStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    const Fail fail = FailAndRestore(loader);
+    Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
+    Stm32Part part{};
+    if (!ConnectPart(loader, link, baud, Stm32Link::kCmdReadMemory, "Read Memory", part, fail)) return 1;
+    std::uint32_t start = 0;
+    std::size_t length = 0;
+    if (!PartRange(inputs, part, start, length, fail)) return 1;
+    if (RequireReadable(loader, link, fail) != 0) return 1;
+
+    loader.AddLine("Reading " + std::to_string(length) + " bytes from " + FormatFlashAddress(start) + " ...");
+    loader.AddLine("");
+    loader.RefreshLog();
+    std::vector<std::uint8_t> bytes(length);
+    const std::size_t blocks = (length + Stm32Link::kMaxBlock - 1) / Stm32Link::kMaxBlock;
+    loader.BeginProgress(blocks);
+    std::size_t marks = 0;
+    for (std::size_t at = 0; at < length; at += Stm32Link::kMaxBlock) {
+        if (loader.StopRequested()) return fail(kLineStopped);
+        const std::size_t n = std::min(Stm32Link::kMaxBlock, length - at);
+        const auto address = static_cast<std::uint32_t>(start + at);
+        if (link.Stm32ReadMemory(address, bytes.data() + at, n) != 0)
+            return fail("ERROR: Read error at " + FormatFlashAddress(address) + ".");
+        loader.BlockDone();
+        // One mark per 64th of the range.
+        for (; marks < (at + n) * kStm32MapColumns / length; ++marks) loader.AppendText("^");
+        loader.RefreshLog();
+        loader.ProcessMessages();
+        loader.Port().clock().Sleep(0);
+    }
+    if (const std::string why = WriteFirmwareFile(inputs.readPath, start, bytes); !why.empty()) {
+        loader.AddLine("FATAL ERROR: Can't write FILE.");
+        return fail("The file " + inputs.readPath + " " + why + ".");
+    }
+    loader.AddLine("FILE Save: OK.");
+    return Finish(loader, "READ OK in ");
+}
+
+int EraseStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    const Fail fail = FailAndRestore(loader);
+    Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
+    Stm32Part part{};
+    if (!ConnectPart(loader, link, baud, Stm32Link::kCmdErase, "Erase", part, fail)) return 1;
+    Stm32ErasePlan plan;  // global unless a range is asked for
+    if (inputs.rangeStart || inputs.rangeLength) {
+        std::uint32_t start = 0;
+        std::size_t length = 0;
+        if (!PartRange(inputs, part, start, length, fail)) return 1;
+        plan.pages = RangePages(part, start, length, fail);
+        if (plan.pages.empty()) return 1;
+        plan.global = false;
+        if (!link.Offers(Stm32Link::kCmdExtendedErase) && plan.pages.back() > 0xFF)
+            return fail(std::string("ERROR: This bootloader's Erase command (0x43) cannot name ") +
+                        Stm32PageWord(part, false) + " " + std::to_string(plan.pages.back()) + ".");
+    }
+    if (RequireReadable(loader, link, fail) != 0) return 1;
+    if (Erase(loader, link, part, plan, fail) != 0) return 1;
+    return Finish(loader, "ERASE OK in ");
+}
+
+int GoStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    const Fail fail = FailAndRestore(loader);
+    Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
+    Stm32Part part{};
+    if (!ConnectPart(loader, link, baud, Stm32Link::kCmdGo, "Go", part, fail)) return 1;
+    if (RequireReadable(loader, link, fail) != 0) return 1;
+    if (Go(loader, link, inputs, fail) != 0) return 1;
+    return Finish(loader, "GO OK in ");
 }
 
 }  // namespace quennet

@@ -31,6 +31,20 @@ int ProgramStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud)
 // the new firmware instead of the reset line.
 int ProgramStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
 
+// Reads the range of the inputs (the part's whole flash when none is
+// given, its size as the part reads it) with Read Memory, 256 bytes a
+// command, into the inputs' readPath in the format its name asks for.
+int ReadStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+
+// Erases the part's whole flash (global erase), or the pages or sectors
+// that make up the inputs' range exactly; a range that ends inside a unit
+// is refused before anything is erased.
+int EraseStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+
+// Starts the firmware at the inputs' Go address (the flash's first byte
+// when none is given) with the bootloader's Go command.
+int GoStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+
 // Writes (or reads back and compares) the blocks in order, adding one "^"
 // per page map column passed, 64 in a whole pass. 1 when a block fails,
 // kPassStopped when a stop request ended the pass between blocks.

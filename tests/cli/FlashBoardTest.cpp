@@ -263,3 +263,50 @@ TEST(FlashBoardTest, CtrlCStopsTheRunAtABlockBoundary) {
 
 }  // namespace
 }  // namespace quennet
+
+namespace quennet {
+namespace {
+
+// What quennet-flash reads from each family equals what it wrote there:
+// the STM32 without a password, the MSP430 (verified as written) unlocked
+// with the password its own firmware file holds.
+TEST(FlashBoardTest, ReadsBackWhatItWroteFromEachFamily) {
+    TempDir dir;
+    {
+        Board board(dir, {"--chip", "stm32", "--product-id", "468"});
+        ASSERT_FALSE(board.path().empty());
+        const std::string fw = dir.Write("app.s37", Stm32Image(0x400));
+        ASSERT_EQ(RunCli(kFlash, {"--port", board.path(), "--target", "STM32-ANY-115200", fw}).exitCode, 0);
+        const std::string out = dir.File("back.hex");
+        const auto r = RunCli(kFlash, {"--port", board.path(), "--target", "STM32-ANY-115200", "--read", out,
+                                       "--length", "0x500"});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_TRUE(StartsWith(Last(LinesOf(r.out)), "READ OK in ")) << r.out;
+        const FirmwareFile back = ReadFirmwareFile(out, std::nullopt);
+        ASSERT_TRUE(back.ok()) << back.problem;
+        FirmwareImage image;
+        EXPECT_EQ(PlaceFirmware(back, FlashWindow{kStm32FlashBase, 0x500}, image), "");
+        const auto flash = board.Stop();
+        ASSERT_GE(flash.size(), 0x500u);
+        EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x500, image.data()));
+    }
+    {
+        Board board(dir, {"--chip", "msp430"});
+        ASSERT_FALSE(board.path().empty());
+        const std::string fw = QUENNET_TEST_DATA "/srec/msp430_blink.s19";
+        auto r = RunCli(kFlash, {"--port", board.path(), "--target", "MSP430-19200", "--verify", fw});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        const auto lines = LinesOf(r.out);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "Verify ..."), lines.end()) << r.out;
+        const std::string out = dir.File("back.s19");
+        r = RunCli(kFlash, {"--port", board.path(), "--target", "MSP430-19200", "--read", out, "--password", fw,
+                            "--start", "0xFE00", "--length", "0x200"});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        const FirmwareImage written = Load(fw);
+        const FirmwareImage read = Load(out);
+        EXPECT_TRUE(std::equal(written.data() + 0xFE00, written.data() + 0x10000, read.data() + 0xFE00));
+    }
+}
+
+}  // namespace
+}  // namespace quennet

@@ -691,3 +691,46 @@ TEST_F(Msp430RunTest, APortThatCannotFollowTheLoadersNewRateEndsTheRunSayingSo) 
 
 }  // namespace
 }  // namespace quennet
+
+namespace quennet {
+namespace {
+
+TEST_F(Msp430RunTest, VerifyReadsBackEveryCoveredByteAndAFaultyReadBackEndsTheRun) {
+    // 0x1000..0x10FF with data, 0x8000..0x81FF as 0xFF bytes the file asks for.
+    Bytes data(0x100);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 3 + 1);
+    Firmware(Records(0x1000, data) + Records(0x8000, Bytes(0x200, 0xFF)));
+    inputs.verify = true;
+    std::string map(64, '-');
+    map[4] = '*';
+    const struct {
+        std::optional<BslSimFault> fault;  // on the verify's first read-back
+        int result;
+        std::string last;
+    } cases[] = {
+        {std::nullopt, 0, std::string(64, '^')},
+        {BslSimFault::Nak, 1, "ERROR: Verify error."},
+        {BslSimFault::BadChecksum, 1, "ERROR: Verify error."},
+        {BslSimFault::ShortFrame, 1, "ERROR: Verify error."},
+    };
+    for (const auto& c : cases) {
+        target = Msp430BslTarget{};
+        // The first TX data block of a run reads the version.
+        if (c.fault) target.faults.push_back({BslSimStep::ReadBlock, *c.fault, 2});
+        EXPECT_EQ(Run(), c.result);
+        port.ComClose();
+        Lines l = c.result == 0 ? WithoutTime("PROGRAM OK in ") : log.Lines();
+        Lines expected = ExpectedRun(map, true);
+        expected.pop_back();  // "Restore Serial baud rate." comes after the verify
+        expected.push_back("Verify ...");
+        expected.push_back(c.last);
+        expected.push_back("Restore Serial baud rate.");
+        EXPECT_EQ(l, expected);
+        // 2 blocks over the data, 3 over the 0xFF bytes, beside the version's.
+        EXPECT_EQ(target.CommandsOf(0x14).size(), c.result == 0 ? 6u : 2u);
+    }
+    EXPECT_TRUE(FlashBlankExcept(0x1000, data));
+}
+
+}  // namespace
+}  // namespace quennet
