@@ -91,6 +91,9 @@ private:
 };
 
 TEST(TimeStamp, LocalTimeAcrossMidnightAndTheClockChanges) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows C library reads no POSIX rule in TZ (M3.5.0 ...); the zone is the system's there";
+#endif
     const LocalZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
     using std::chrono::milliseconds;
     const auto at = [](std::int64_t utcMs) {
