@@ -37,6 +37,21 @@ int OpenForTarget(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud
     return loader.OpenPortForTarget(baud);
 }
 
+// The entry pattern and sync on the port opened for the target; 0, or 1
+// once the failure line is written and the port handed back.
+int EnterLoader(Loader& loader, Msp430Bsl& bsl) {
+    switch (bsl.BslEnter()) {
+    case kBslEnterOk:
+        loader.AddLine(kLineBslEnter);
+        break;
+    case kBslEnterNoPort:
+        return Fail(loader, kLineNoPort);
+    default:
+        return Fail(loader, kLineNoSync);
+    }
+    return 0;
+}
+
 void DeviceBox(Loader& loader, const Msp430Bsl& bsl) {
     loader.AddLine(kBoxRule);
     loader.AppendText(Msp430DeviceLine(static_cast<std::uint8_t>(bsl.DeviceId >> 8),
@@ -54,16 +69,7 @@ int EnterEraseIdentify(Loader& loader, const LoaderInputs& inputs, std::uint32_t
                        Msp430Bsl& bsl) {
     // A failed reopen has said so and left the port closed.
     if (OpenForTarget(loader, inputs, baud) != 0) return 1;
-
-    switch (bsl.BslEnter()) {
-    case kBslEnterOk:
-        loader.AddLine(kLineBslEnter);
-        break;
-    case kBslEnterNoPort:
-        return Fail(loader, kLineNoPort);
-    default:
-        return Fail(loader, kLineNoSync);
-    }
+    if (EnterLoader(loader, bsl) != 0) return 1;
     loader.AddLine(kLineErasing);
     if (bsl.BslMassErase() != 0) return Fail(loader, kLineEraseFailed);
     // The loader is entered afresh after the erase.
@@ -325,15 +331,7 @@ int ReadMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
     }
     Msp430Bsl bsl(loader.Port());
     if (OpenForTarget(loader, inputs, baud) != 0) return 1;
-    switch (bsl.BslEnter()) {
-    case kBslEnterOk:
-        loader.AddLine(kLineBslEnter);
-        break;
-    case kBslEnterNoPort:
-        return Fail(loader, kLineNoPort);
-    default:
-        return Fail(loader, kLineNoSync);
-    }
+    if (EnterLoader(loader, bsl) != 0) return 1;
     loader.AddLine(kLinePassword);
     loader.AddLine(kLineWrongPasswordWarning);
     if (bsl.BslSendPassword(password) != 0) {
