@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 
 #include "app/FormControls.h"
@@ -262,6 +263,8 @@ bool TerminalSession::FollowPort() {
 }
 
 ReceivePump::TickResult TerminalSession::Receive(const ReceivePump::LogFn& log) {
+    // Dump rows begun in this tick fit the view as it is now wide.
+    view_->SetWidth(static_cast<std::size_t>(w_.Memo1->RowChars()));
     return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log);
 }
 
@@ -290,6 +293,7 @@ void TerminalSession::Clear() {
 void TerminalSession::CheckBoxHexClick() {
     view_->SetOptions(CurrentViewOptions());
     ApplyWrap();
+    ScrollToLineStarts();
     w_.Memo1->setFocus();
 }
 
@@ -307,8 +311,10 @@ ViewOptions TerminalSession::CurrentViewOptions() const {
 }
 
 void TerminalSession::ApplyOptions(const TerminalOptions& options) {
+    const bool viewChanged = options.hexView != options_.hexView || options.timestamps != options_.timestamps;
     options_ = options;
     view_->SetOptions(CurrentViewOptions());
+    if (viewChanged) ScrollToLineStarts();
     displayLimit_ = static_cast<std::size_t>(options.scrollback);
     ApplyWrap();
     ShowLines();
@@ -321,6 +327,12 @@ void TerminalSession::ApplyWrap() {
     const bool wrap = pairs || options_.wrap;
     w_.Memo1->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     w_.Memo1->setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+}
+
+// Another way of showing bytes starts at the left edge: a sideways offset
+// that suited wide dump rows would hide the start of every line after them.
+void TerminalSession::ScrollToLineStarts() {
+    w_.Memo1->horizontalScrollBar()->setValue(0);
 }
 
 // ------------------------------------------------------------ a lost device

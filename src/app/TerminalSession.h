@@ -113,6 +113,7 @@ private:
     int OpenSession(const std::string& name, const QString& baud, int format);
     std::string OpenFailureText(const std::string& name, std::uint32_t baud, int result) const;
     void ApplyWrap();
+    void ScrollToLineStarts();
     void EndBreak();
     QTimer* breakTimer_ = nullptr;
     bool breakOn_ = false;

@@ -304,13 +304,33 @@ void ReceiveView::ShowStampedPairs(TerminalDisplay& display, const std::uint8_t*
     rowShown_ = display.LastLineLength();
 }
 
+namespace {
+
+// Characters of a dump row of n bytes: offset, pairs (a gap after the
+// first half of eight or more), the printable characters between bars.
+std::size_t DumpRowLength(std::size_t n, bool timestamps) {
+    return (timestamps ? kTimeStampLength : 0) + 10 + 3 * n + (n >= 8 ? 1 : 0) + 1 + n + 2;
+}
+
+}  // namespace
+
+std::size_t ReceiveView::DumpRowBytes(std::size_t columns, bool timestamps) {
+    if (columns == 0) return kDumpRowBytes;
+    for (std::size_t n = kDumpRowBytes; n > kMinDumpRowBytes; n /= 2)
+        if (DumpRowLength(n, timestamps) < columns) return n;
+    return kMinDumpRowBytes;
+}
+
 void ReceiveView::ShowDump(TerminalDisplay& display, const std::uint8_t* bytes, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
-        if (rowBytes_ == 0) rowStamp_ = options_.timestamps ? Stamp() : CellString();
+        if (rowBytes_ == 0) {
+            rowStamp_ = options_.timestamps ? Stamp() : CellString();
+            rowSize_ = DumpRowBytes(columns_, options_.timestamps);
+        }
         row_[rowBytes_] = bytes[i];
-        if (++rowBytes_ == kDumpRowBytes) {
+        if (++rowBytes_ == rowSize_) {
             WriteDumpRow(display, true);
-            offset_ += kDumpRowBytes;
+            offset_ += rowSize_;
             rowBytes_ = 0;
         }
     }
@@ -329,7 +349,7 @@ void ReceiveView::WriteDumpRow(TerminalDisplay& display, bool complete) {
     char offset[24];
     std::snprintf(offset, sizeof offset, "%08llX  ", static_cast<unsigned long long>(offset_));
     AppendAscii(cells, offset);
-    for (std::size_t j = 0; j < kDumpRowBytes; ++j) {
+    for (std::size_t j = 0; j < rowSize_; ++j) {
         if (j < rowBytes_) {
             cells.push_back(static_cast<unsigned char>(kHexDigits[row_[j] >> 4]));
             cells.push_back(static_cast<unsigned char>(kHexDigits[row_[j] & 0x0F]));
@@ -337,7 +357,7 @@ void ReceiveView::WriteDumpRow(TerminalDisplay& display, bool complete) {
         } else {
             AppendAscii(cells, "   ");
         }
-        if (j == kDumpRowBytes / 2 - 1) cells.push_back(U' ');
+        if (rowSize_ >= 8 && j == rowSize_ / 2 - 1) cells.push_back(U' ');
     }
     AppendAscii(cells, " |");
     for (std::size_t j = 0; j < rowBytes_; ++j)

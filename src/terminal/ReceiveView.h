@@ -12,7 +12,7 @@ namespace quennet {
 
 enum class HexStyle {
     Pairs,  // "XX " after "XX ", as many as the view is wide
-    Dump,   // rows of 16 bytes with their offset and the printable characters
+    Dump,   // rows of up to 16 bytes with their offset and the printable characters
 };
 
 enum class TextEncoding { Latin1, Utf8 };
@@ -37,6 +37,7 @@ struct ViewOptions {
 class ReceiveView {
 public:
     static constexpr std::size_t kDumpRowBytes = 16;
+    static constexpr std::size_t kMinDumpRowBytes = 4;  // a narrower view scrolls sideways
     static constexpr std::size_t kPairsRowBytes = 16;  // a row per stamp in the "XX " view
     // Longest control sequence taken; a longer one is garbage and is dropped.
     static constexpr std::size_t kMaxSequence = 64;
@@ -51,6 +52,14 @@ public:
     void Restart();
 
     void Show(TerminalDisplay& display, const std::uint8_t* bytes, std::size_t n);
+
+    // The characters a row of the view shows; 0 for no limit. Dump rows
+    // begun from now on hold as many bytes as fit (16, 8 or 4); rows
+    // already shown, and the row being filled, keep theirs, so every row
+    // still shows its own offset and bytes exactly.
+    void SetWidth(std::size_t columns) { columns_ = columns; }
+    // Bytes in a dump row that fits the columns, a cell kept for the caret.
+    static std::size_t DumpRowBytes(std::size_t columns, bool timestamps);
 
 private:
     enum class Escape { None, Esc, Csi };
@@ -92,6 +101,8 @@ private:
     // Hex rows.
     static constexpr std::size_t kNotShown = ~std::size_t{0};
     std::size_t rowBytes_ = 0;         // in the row being filled
+    std::size_t rowSize_ = kDumpRowBytes;  // bytes the dump row being filled takes
+    std::size_t columns_ = 0;
     std::size_t rowShown_ = kNotShown; // the last line's length after the row was written
     std::uint64_t offset_ = 0;         // of the dump row's first byte
     std::array<std::uint8_t, kDumpRowBytes> row_{};

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <functional>
 
@@ -198,6 +199,34 @@ TEST_F(FormOptions, WrapOptionWrapsText) {
     Receive(std::string(1000, 'w'));
     EXPECT_GT(f.Memo1->Text().RowCount(), 1u);
     EXPECT_EQ(f.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+}
+
+// The stamped dump fits the window as it opens, and a new way of showing
+// bytes starts at the left edge, not where a long line left the view.
+TEST_F(FormOptions, StampedDumpFitsTheWindowAndANewViewStartsAtTheLeft) {
+    TForm1& f = Open();
+    QScrollBar* across = f.Memo1->horizontalScrollBar();
+    f.CheckBoxTimestamps->setChecked(true);
+    f.ComboHexView->setCurrentIndex(1);
+    Receive(std::string(300, 'x'));
+    QTRY_VERIFY(across->value() > 0);
+    f.CheckBoxHex->setChecked(true);
+    EXPECT_EQ(across->value(), 0);
+
+    std::string bytes;
+    for (int i = 0; i < 64; ++i) bytes.push_back(static_cast<char>(i));
+    Receive(bytes);
+    const TerminalText& text = f.Memo1->Text();
+    ASSERT_GT(text.LineCount(), 4u);
+    for (std::size_t i = 1; i + 1 < text.LineCount(); ++i) {
+        const QString row = f.Memo1->toPlainText().split('\n')[static_cast<int>(i)];
+        EXPECT_LT(text.Line(i).size(), static_cast<std::size_t>(f.Memo1->RowChars())) << row.toStdString();
+        EXPECT_TRUE(row.startsWith("12:04:17.123 000000")) << row.toStdString();
+    }
+
+    across->setValue(across->maximum());
+    f.CheckBoxHex->setChecked(false);
+    EXPECT_EQ(across->value(), 0);
 }
 
 TEST_F(FormOptions, CountersShowTheTerminalsBytesUntilClear) {

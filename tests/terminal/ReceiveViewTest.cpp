@@ -212,5 +212,34 @@ TEST(ReceiveView, HexDumpRowsGrowInPlace) {
     EXPECT_EQ(Shown(t).substr(0, 12), "00000000  5A");
 }
 
+TEST(ReceiveView, DumpRowsFitTheViewsWidth) {
+    struct Case {
+        std::size_t columns;
+        bool stamps;
+        std::size_t bytes;
+    } const cases[] = {{0, true, 16},  {79, false, 16}, {78, false, 8},  {92, true, 16},
+                       {91, true, 8},  {60, true, 8},   {59, true, 4},   {10, false, 4}};
+    for (const Case& c : cases)
+        EXPECT_EQ(ReceiveView::DumpRowBytes(c.columns, c.stamps), c.bytes) << c.columns << (c.stamps ? " stamped" : "");
+
+    // The view narrows while a row fills: that row keeps its sixteen, the
+    // next rows take eight, and every offset counts the bytes before it.
+    ViewOptions o;
+    o.hex = true;
+    o.hexStyle = HexStyle::Dump;
+    TerminalText t;
+    ReceiveView view(o);
+    const std::string bytes = "0123456789abcdefghijklmnopqrstuvwxyz";
+    view.Show(t, reinterpret_cast<const std::uint8_t*>(bytes.data()), 4);
+    view.SetWidth(60);
+    view.Show(t, reinterpret_cast<const std::uint8_t*>(bytes.data()) + 4, bytes.size() - 4);
+    EXPECT_EQ(Shown(t),
+              "00000000  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  |0123456789abcdef|\n"
+              "00000010  67 68 69 6A  6B 6C 6D 6E  |ghijklmn|\n"
+              "00000018  6F 70 71 72  73 74 75 76  |opqrstuv|\n"
+              "00000020  77 78 79 7A               |wxyz|");
+    for (std::size_t i = 0; i < t.LineCount(); ++i) EXPECT_LT(t.Line(i).size(), 80u);
+}
+
 }  // namespace
 }  // namespace quennet
