@@ -56,7 +56,9 @@ TEST_F(FormOptions, DisplayOptionsReachTheView) {
     f.ComboHexView->setCurrentIndex(1);
     f.CheckBoxHex->setChecked(true);
     Receive("AB\n");
-    EXPECT_EQ(f.Memo1->toPlainText(), "00000000  41 42 0A" + QString(42, ' ') + "|AB.|");
+    // As many bytes a row as the window's width takes (the view's tests pin that).
+    EXPECT_TRUE(f.Memo1->toPlainText().startsWith("00000000  41 42 0A   ")) << f.Memo1->toPlainText().toStdString();
+    EXPECT_TRUE(f.Memo1->toPlainText().endsWith("  |AB.|")) << f.Memo1->toPlainText().toStdString();
     form.reset();
 
     TForm1& g = Open();
