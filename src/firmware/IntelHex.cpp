@@ -40,6 +40,22 @@ int RequiredLength(std::uint8_t type) {
     }
 }
 
+// A record of hex digits shorter than its own length byte asks, at the very
+// end of the file with no line end after it: the file was cut off while it
+// was written or copied. Empty when the record is wrong in another way.
+std::string CutOff(std::span<const std::uint8_t> line, std::span<const std::uint8_t> text) {
+    if (line.data() + line.size() != text.data() + text.size()) return {};
+    for (std::size_t i = 1; i < line.size(); ++i)
+        if (firmware_text::HexValue(line[i]) < 0) return {};
+    const std::size_t digits = line.size() - 1;
+    if (digits < 2) return "the file ends early, inside a record";
+    const std::size_t needed =
+        2 * (static_cast<std::size_t>(firmware_text::HexValue(line[1]) * 16 + firmware_text::HexValue(line[2])) + 5);
+    if (digits >= needed) return {};
+    return Format("the file ends early, inside a record (%llu of its %llu hex digits)",
+                  static_cast<unsigned long long>(digits), static_cast<unsigned long long>(needed));
+}
+
 }  // namespace
 
 FirmwareFile ReadIntelHex(std::span<const std::uint8_t> text) {
@@ -62,6 +78,7 @@ FirmwareFile ReadIntelHex(std::span<const std::uint8_t> text) {
             return file.Fail(1, AtLine(number, "starts with " + firmware_text::CharText(line[0]) +
                                                    ", not with the ':' of a record"));
         const std::size_t digits = line.size() - 1;
+        if (const std::string cut = CutOff(line, text); !cut.empty()) return file.Fail(1, AtLine(number, cut));
         if (digits % 2 != 0 || digits < 10 || digits / 2 > kMaxRecordBytes)
             return file.Fail(1, AtLine(number, Format("%llu hex digits after ':', which no record has "
                                                       "(an even number from 10 to 520)",
@@ -122,7 +139,7 @@ FirmwareFile ReadIntelHex(std::span<const std::uint8_t> text) {
         }
     }
     if (endLine == 0) {
-        const std::string what = "the file ends without its end-of-file record (:00000001FF)";
+        const std::string what = "the file ends early: no end-of-file record (:00000001FF)";
         return file.Fail(1, lines.Number() == 0 ? what : AtLine(lines.Number(), what));
     }
     return file;

@@ -169,6 +169,8 @@ inline constexpr const char* kLineNoPort = "ERROR: Select a COM Port from the Te
 inline constexpr const char* kLineTickOpenCom = "Tick Open Com. on the Terminal tab.";
 inline constexpr const char* kLineCantOpenPort = "FATAL ERROR: Can't open COM port.";
 inline constexpr const char* kLineCantOpenFile = "FATAL ERROR: Can't open FILE.";
+// A file that was read but gives the target nothing to program.
+inline constexpr const char* kLineNoFirmware = "FATAL ERROR: The file holds no firmware.";
 inline constexpr const char* kLineFileLoaded = "FILE Load: OK.";
 // Begins the line of each doubt the firmware reader had about a file it took.
 inline constexpr const char* kLineFirmwareWarning = "WARNING: ";
@@ -245,8 +247,9 @@ public:
     const FirmwareImage& Image() const { return image_; }
     // A sequence's first step: reads the firmware file of the inputs into
     // Image() for the window. A file that cannot go to the target adds
-    // "FATAL ERROR: Can't open FILE." and a line that names the file and the
-    // reason, and gives false; nothing has touched the port then.
+    // "FATAL ERROR: Can't open FILE." (or, for a file without data,
+    // "FATAL ERROR: The file holds no firmware.") and a line that names the
+    // file and the reason, and gives false; nothing has touched the port then.
     bool LoadFirmware(const LoaderInputs& inputs, const FlashWindow& window);
     // The file as the last LoadFirmware read it, to be placed again when a
     // run learns more about its target.

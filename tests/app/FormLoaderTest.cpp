@@ -369,13 +369,17 @@ TEST_F(FormLoader, BrowseFileAndInvertDtr) {
 }
 
 // The reasons for other files are the firmware readers' and the loader's tests.
-TEST_F(FormLoader, NoFileNameOrAnEmptyFileStopsTheRunBeforeThePortIsTouched) {
+TEST_F(FormLoader, NoFileNameAnEmptyOrACutFileStopsTheRunBeforeThePortIsTouched) {
     TForm1& f = Make();
     OpenPort(f);
     const std::string empty = dir.filePath("empty.s19").toStdString();
     const std::string blank = dir.filePath("blank.s37").toStdString();
     std::ofstream(empty, std::ios::binary).flush();
     std::ofstream(blank, std::ios::binary) << " \r\n\n";
+    const std::string endOnly = dir.filePath("end.hex").toStdString();
+    const std::string cut = dir.filePath("cut.hex").toStdString();
+    std::ofstream(endOnly, std::ios::binary) << ":00000001FF\n";
+    std::ofstream(cut, std::ios::binary) << ":0400000001020304F2\n:0400";
     const struct {
         int target;
         std::string file;
@@ -383,9 +387,14 @@ TEST_F(FormLoader, NoFileNameOrAnEmptyFileStopsTheRunBeforeThePortIsTouched) {
     } cases[] = {
         {kTargetStm32_115200, "", "Begin program STM32.\nFATAL ERROR: Can't open FILE.\nNo firmware file given.\n"},
         {kTargetStm32_115200, blank,
-         "Begin program STM32.\nFATAL ERROR: Can't open FILE.\nFirmware file " + blank + ": holds no data.\n"},
+         "Begin program STM32.\nFATAL ERROR: The file holds no firmware.\nFirmware file " + blank + ": holds no data.\n"},
         {kTargetMsp430_9600, empty,
-         "Begin program MSP430.\nFATAL ERROR: Can't open FILE.\nFirmware file " + empty + ": holds no data.\n"},
+         "Begin program MSP430.\nFATAL ERROR: The file holds no firmware.\nFirmware file " + empty + ": holds no data.\n"},
+        {kTargetStm32_115200, endOnly,
+         "Begin program STM32.\nFATAL ERROR: The file holds no firmware.\nFirmware file " + endOnly + ": holds no data.\n"},
+        {kTargetMsp430_9600, cut,
+         "Begin program MSP430.\nFATAL ERROR: Can't open FILE.\nFirmware file " + cut +
+             ": line 2: the file ends early, inside a record (4 of its 18 hex digits).\n"},
     };
     for (const auto& c : cases) {
         f.ComboTarget->setCurrentIndex(c.target);

@@ -185,7 +185,7 @@ TEST(ReadersTest, EachFaultNamesItsLineOrOffset) {
         std::string problem;
     } cases[] = {
         {ReadIntelHex, B(":0400000001020304F2\n"),
-         "line 1: the file ends without its end-of-file record (:00000001FF)"},
+         "line 1: the file ends early: no end-of-file record (:00000001FF)"},
         {ReadIntelHex, B(":0400000001020304F3\n:00000001FF\n"),
          "line 1: the record fails its checksum (it ends in F3, its bytes need F2)"},
         {ReadIntelHex, B(":00000001FF\n:0100000000FF\n"), "line 2: a record after the end-of-file record of line 1"},
@@ -200,7 +200,11 @@ TEST(ReadersTest, EachFaultNamesItsLineOrOffset) {
         // Data that would wrap to the start of their 64 KiB segment.
         {ReadIntelHex, B(":020000040800F2\n:04FFFE0001020304F5\n"),
          "line 2: the data run past the end of the 64 KiB segment at 0x08000000 (offset FFFE, 4 bytes)"},
-        {ReadIntelHex, B(""), "the file ends without its end-of-file record (:00000001FF)"},
+        {ReadIntelHex, B(""), "the file ends early: no end-of-file record (:00000001FF)"},
+        // Cut off inside a record: the file's last bytes, no line end after them.
+        {ReadIntelHex, B(":0400000001020304F2\n:04001000010203"),
+         "line 2: the file ends early, inside a record (14 of its 18 hex digits)"},
+        {ReadIntelHex, B(":0400000001020304F2\r\n:"), "line 2: the file ends early, inside a record"},
         {ReadTiTxt, B("@1000\n01 02\n"), "line 2: the file ends without its closing q line"},
         {ReadTiTxt, B("01 02\nq\n"), "line 1: data before the first @address line"},
         {ReadTiTxt, B("@1000\n01 02\nq\nmore\n"), "line 4: text after the closing q of line 3"},
