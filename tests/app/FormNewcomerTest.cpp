@@ -2,12 +2,16 @@
 // users reach for: each with the behaviour that was wrong or could break.
 #include <QFontDialog>
 #include <QLabel>
+#include <QPushButton>
+#include <QTimer>
 #include <QSpinBox>
 #include <QTest>
 #include <fstream>
 
 #include "FormFixture.h"
+#include "Msp430BslTarget.h"
 #include "app/StartArguments.h"
+#include "core/ScopeExit.h"
 #include "app/TerminalMemo.h"
 #include "loader/Loader.h"
 #include "serial/FrameText.h"
@@ -124,6 +128,48 @@ TEST_F(FormNewcomer, MessagesThatStoppedShortSayWhatToDo) {
     f.Button1Click();
     const QString log = f.Memo2->toPlainText();
     EXPECT_TRUE(log.contains(QString(kLineNoPort) + "\n" + kLineTickOpenCom)) << log.toStdString();
+}
+
+// A run that ends leaves the keyboard on "Start Program" when it was
+// stopped (never on an option the next Space would flip), and a good Quick
+// Program says so in the status bar.
+TEST_F(FormNewcomer, ARunsEndLeavesTheFocusOnStartAndAGoodQuickProgramSaysSo) {
+    Msp430BslTarget target;
+    line.SetPeer(&target);
+    AtExit unplug([this] { line.SetPeer(nullptr); });
+    TForm1& f = MakeOpenForm();
+    f.Edit1->setText(QUENNET_TEST_DATA "/srec/msp430_blink.s19");  // two blocks
+    f.show();
+    QApplication::setActiveWindow(&f);
+    const struct {
+        const char* name;
+        QPushButton* button;
+        bool stop;
+        int page;  // after the run
+        QString note;
+    } cases[] = {
+        {"Start Program, stopped", f.Button1, true, 1, ""},
+        {"Quick Program, stopped", f.Button5, true, 1, ""},
+        {"Quick Program", f.Button5, false, 0, "Quick Program: PROGRAM OK."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        f.LabelPortState->clear();
+        f.PageControl1->setCurrentIndex(1);
+        f.CheckBoxReset->setFocus();
+        if (c.stop)
+            QTimer::singleShot(0, &f, [&f] {
+                f.ButtonStop->setFocus();
+                f.ButtonStop->click();
+            });
+        c.button->click();
+        EXPECT_EQ(f.loader().LastRunResult, c.stop ? 1 : 0);
+        EXPECT_EQ(f.PageControl1->currentIndex(), c.page);
+        EXPECT_EQ(f.LabelPortState->text(), c.note);
+        if (c.stop) {
+            EXPECT_EQ(QApplication::focusWidget(), f.Button1);
+        }
+    }
 }
 
 TEST_F(FormNewcomer, BrowseFileOffersAllFirmwareAfterTheDFilterAndRemembersTheLastFilter) {
