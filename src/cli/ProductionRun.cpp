@@ -63,6 +63,7 @@ struct Slot {
     SteadyClock::time_point start;
     bool active = false;
     bool counted = true;  // false: the port was left alone, no board was run
+    std::string readPath;  // --read: this board's file
 };
 
 // A port under --watch: nothing there, a board in its run, a board done
@@ -124,7 +125,8 @@ private:
 };
 
 bool Production::CheckFirmware() {
-    if (s_.options.deviceInfo) return true;
+    // Reading, erasing and asking the device take no firmware file.
+    if (s_.options.deviceInfo || s_.options.erase || !s_.options.readPath.empty()) return true;
     const LoaderTarget* target = FindLoaderTarget(s_.options.targetIndex);
     if (!target) return false;
     // Read once here, so that a file the runs would refuse is said once.
@@ -174,9 +176,14 @@ void Production::Start(const std::string& port) {
     else
         slot->run.adapterSerial = "-";
     slot->start = SteadyClock::now();
-    std::string error;
-    slot->worker = WorkerProcess::Start(s_.self, WorkerArgs(a_, port), error);
     ++started_;
+    // Each board reads into a file of its own; on a production line each
+    // board of a port also has its number, so that the next one there
+    // does not overwrite it.
+    if (!s_.options.readPath.empty())
+        slot->readPath = BoardFilePath(s_.options.readPath, a_.watch ? name + "-" + std::to_string(started_) : name);
+    std::string error;
+    slot->worker = WorkerProcess::Start(s_.self, WorkerArgs(a_, port, slot->readPath), error);
     Slot& added = *slots_.emplace_back(std::move(slot));
     if (!added.worker) {
         added.run.errors.push_back("quennet-flash: cannot start a run: " + error);
@@ -220,14 +227,17 @@ void Production::Ended(Slot& slot, int status) {
         }
         return;
     }
+    // A board read names its file, and what it holds, once the read is good.
+    const bool read = !slot.readPath.empty() && slot.run.Ok();
+    if (read) Print(Prefix(slot) + "read into " + slot.readPath);
     if (report_) {
         ReportRow row{ReportTimeNow(),
                       port,
                       slot.run.adapterSerial,
                       slot.run.uniqueId,
                       slot.run.part,
-                      BaseName(s_.options.firmwarePath),
-                      firmwareSha_,
+                      BaseName(slot.readPath.empty() ? s_.options.firmwarePath : slot.readPath),
+                      read ? Sha256OfFile(slot.readPath) : firmwareSha_,
                       s_.options.verify,
                       slot.run.ResultLine(),
                       slot.run.seconds};

@@ -94,9 +94,6 @@ int main(int argc, char** argv) {
     const quennet::FlashArgs parsed = quennet::ParseFlashArgs(single);
     const bool stopsEarly = parsed.options.help || parsed.options.version;
     std::string error = production.error.empty() || stopsEarly ? parsed.error : production.error;
-    // Reading and erasing are for one board at a time.
-    if (error.empty() && many && (!parsed.options.readPath.empty() || parsed.options.erase))
-        error = "--read and --erase work with a single --port";
     if (!error.empty()) {
         std::cerr << "quennet-flash: " << error << "\nTry 'quennet-flash --help'.\n";
         return quennet::kFlashBadCommand;

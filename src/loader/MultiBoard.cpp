@@ -94,13 +94,32 @@ std::string ProductionUsage() {
            "  --watch          wait for ports to appear, program each new board once,\n"
            "                   then wait for it to go; until Ctrl+C or --count boards\n"
            "  --count N        with --watch: stop after N boards\n"
-           "  --report FILE    append one CSV row per board to FILE\n";
+           "  --report FILE    append one CSV row per board to FILE\n"
+           "  --read FILE      with many boards: one file per board, its short name\n"
+           "                   before the extension (dump.hex: dump-USB0.hex; with\n"
+           "                   --watch also the board's number: dump-USB0-3.hex)\n"
+           "  --erase          with many boards: erases every board\n";
 }
 
-std::vector<std::string> WorkerArgs(const ProductionArgs& args, const std::string& port) {
+std::vector<std::string> WorkerArgs(const ProductionArgs& args, const std::string& port,
+                                    const std::string& readPath) {
     std::vector<std::string> a{"--worker", "--port", port};
     a.insert(a.end(), args.runArgs.begin(), args.runArgs.end());
+    if (!readPath.empty()) {
+        // The last --read counts: this one goes after the others, before
+        // the "--" that would make it a file name.
+        const auto end = std::find(a.begin() + 3, a.end(), "--");
+        a.insert(end, "--read=" + readPath);
+    }
     return a;
+}
+
+std::string BoardFilePath(const std::string& path, const std::string& tag) {
+    const auto slash = path.find_last_of("/\\");
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    auto dot = path.rfind('.');
+    if (dot == std::string::npos || dot < base) dot = path.size();
+    return path.substr(0, dot) + "-" + tag + path.substr(dot);
 }
 
 std::string BoardShortName(const std::string& port) {

@@ -35,8 +35,14 @@ ProductionArgs ParseProductionArgs(const std::vector<std::string>& args);
 // The help lines of these options.
 std::string ProductionUsage();
 
-// The worker's command line for one port.
-std::vector<std::string> WorkerArgs(const ProductionArgs& args, const std::string& port);
+// The worker's command line for one port; a readPath given replaces the
+// file that --read names.
+std::vector<std::string> WorkerArgs(const ProductionArgs& args, const std::string& port,
+                                    const std::string& readPath = {});
+
+// The file of one board when many are read: its name gets a tag before
+// the extension (dump.hex and USB0 give dump-USB0.hex).
+std::string BoardFilePath(const std::string& path, const std::string& tag);
 
 // The short name a board's lines carry: ttyUSB0 gives USB0, COM7 COM7, a
 // /dev/serial/by-id name the adapter's serial number (with the interface

@@ -21,7 +21,10 @@
 #include "Stm32Image.h"
 #include "TempDir.h"
 #include "core/Sha256.h"
+#include "firmware/FirmwareFile.h"
 #include "firmware/FirmwareImage.h"
+#include "loader/FirmwareCheck.h"
+#include "loader/Loader.h"
 #include "firmware/SRecord.h"
 #include "loader/ProductionReport.h"
 #include "serial/posix/PosixSerialDevice.h"
@@ -141,6 +144,64 @@ TEST(FlashManyTest, EachBoardEndsOnItsOwn) {
     ASSERT_GE(flash.size(), 0x4000u);
     EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x4000, image.data()));
 
+}
+
+// Programmed, read into a file each, erased: each action reaches every
+// board, and the table and the report say what was done.
+TEST(FlashManyTest, ReadAndEraseReachEveryBoard) {
+    TempDir dir;
+    const std::string fw = dir.Write("app.s37", Stm32Image(0x400));
+    NamedBoard a(dir, "a", {"--chip", "stm32", "--product-id", "468"});
+    NamedBoard b(dir, "b", {"--chip", "stm32", "--product-id", "468"});
+    ASSERT_TRUE(a.process->Started() && b.process->Started());
+    const std::string report = dir.File("r.csv"), dump = dir.File("dump.hex");
+    const std::vector<const NamedBoard*> boards{&a, &b};
+    auto fileOf = [&](const NamedBoard* board) { return dir.File("dump-" + ShortOf(board->process->Path()) + ".hex"); };
+    const struct {
+        std::vector<std::string> action;
+        std::string result;
+    } steps[] = {
+        {{fw}, "PROGRAM OK in "},
+        {{"--read", dump, "--length", "0x400"}, "READ OK in "},
+        {{"--erase"}, "ERASE OK in "},
+    };
+    for (const auto& step : steps) {
+        std::vector<std::string> args{"--port", a.process->Path(), "--port", b.process->Path(), "--target",
+                                      "STM32-ANY-115200", "--report", report};
+        args.insert(args.end(), step.action.begin(), step.action.end());
+        const auto r = RunCli(kFlash, args, 60000);
+        ASSERT_EQ(r.exitCode, 0) << step.result << r.out << r.err;
+        for (const NamedBoard* board : boards)
+            EXPECT_NE(RowOf(r.out, board->process->Path()).find("  " + step.result), std::string::npos) << r.out;
+    }
+
+    FirmwareImage written;
+    ASSERT_EQ(LoadSRecordFile(fw, written), kSRecOk);
+    const auto csv = LinesOf(testing::Slurp(report));
+    ASSERT_EQ(csv.size(), 7u) << testing::Slurp(report);
+    for (const NamedBoard* board : boards) {
+        SCOPED_TRACE(board->process->Path());
+        // Each board's own file holds what was written to it.
+        const FirmwareFile back = ReadFirmwareFile(fileOf(board), std::nullopt);
+        ASSERT_TRUE(back.ok()) << back.problem;
+        FirmwareImage read;
+        EXPECT_EQ(PlaceFirmware(back, FlashWindow{kStm32FlashBase, 0x400}, read), "");
+        EXPECT_TRUE(std::equal(read.data(), read.data() + 0x400, written.data()));
+        const std::string name = fileOf(board).substr(dir.File("").size());
+        EXPECT_EQ(std::count_if(csv.begin(), csv.end(),
+                                [&](const std::string& l) {
+                                    return l.find("," + board->process->Path() + ",") != std::string::npos &&
+                                           l.find("," + name + "," + Sha256OfFile(fileOf(board)) + ",no,READ OK in ") !=
+                                               std::string::npos;
+                                }),
+                  1);
+        // Erased at the end.
+        board->process->Stop();
+        const auto flash = testing::ReadBinary(board->flashFile);
+        ASSERT_GE(flash.size(), 0x400u);
+        EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](unsigned char c) { return c == 0xFF; }));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dump)) << "no board reads into the file the command line names";
 }
 
 TEST(FlashManyTest, CtrlCStopsEveryBoardAtABlockBoundary) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "loader/FlashCommand.h"
 #include "loader/ProductionReport.h"
 
 namespace quennet {
@@ -22,6 +23,30 @@ TEST(MultiBoardTest, ShortNames) {
         {"/dev/serial/by-id/usb-FTDI_Dual_RS232-HS_FT2X9K-if01-port0", "FT2X9K-if01"},
     };
     for (const auto& c : cases) EXPECT_EQ(BoardShortName(c.port), c.name) << c.port;
+}
+
+TEST(MultiBoardTest, EachBoardReadsIntoAFileOfItsOwn) {
+    const struct {
+        const char* path;
+        const char* tag;
+        const char* file;
+    } cases[] = {
+        {"dump.hex", "USB0", "dump-USB0.hex"},
+        {"out/v1.2/dump.s19", "A50285BI", "out/v1.2/dump-A50285BI.s19"},
+        {"C:\\v1.2\\dump", "COM7", "C:\\v1.2\\dump-COM7"},
+        {"dump.tar.bin", "pts3-2", "dump.tar-pts3-2.bin"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(BoardFilePath(c.path, c.tag), c.file) << c.path;
+
+    // The board's file replaces the one of the command line, before any "--".
+    const ProductionArgs a =
+        ParseProductionArgs({"--port", "A", "--port", "B", "--read", "d.hex", "--target", "STM32-ANY-115200", "--"});
+    const std::vector<std::string> worker = WorkerArgs(a, "A", "d-A.hex");
+    EXPECT_EQ(worker, (std::vector<std::string>{"--worker", "--port", "A", "--read", "d.hex", "--target",
+                                                "STM32-ANY-115200", "--read=d-A.hex", "--"}));
+    const FlashArgs run = ParseFlashArgs(std::vector<std::string>(worker.begin() + 1, worker.end()));
+    EXPECT_EQ(run.error, "");
+    EXPECT_EQ(run.options.readPath, "d-A.hex");
 }
 
 TEST(MultiBoardTest, WildcardMatch) {
