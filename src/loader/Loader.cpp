@@ -76,17 +76,16 @@ int Loader::RestoreTerminalPort() {
 }
 
 bool Loader::LoadFirmware(const LoaderInputs& inputs, const FlashWindow& window) {
-    std::string reason = LoadFirmwareFor(inputs.firmwarePath, inputs.binaryAddress, window, firmware_, image_);
-    // A file of headers or end records only would have the run erase the
-    // chip and call that programmed.
-    if (reason.empty() && !image_.HasData(0, image_.size()) && !image_.HasCoverage(0, image_.size()))
-        reason = kFirmwareHoldsNoData;
+    const std::string reason =
+        LoadFirmwareFor(inputs.firmwarePath, inputs.binaryAddress, window, firmware_, image_);
     if (reason.empty()) {
         // The file is taken; what its reader doubted is said before the run goes on.
         for (const std::string& warning : firmware_.warnings)
             AddLine(std::string(kLineFirmwareWarning) + FirmwareRefusal(inputs.firmwarePath, warning) + ".");
         return true;
     }
+    // A file that was read but holds nothing at all is not one that could
+    // not be opened.
     AddLine(reason == kFirmwareHoldsNoData ? kLineNoFirmware : kLineCantOpenFile);
     std::string line = FirmwareRefusal(inputs.firmwarePath, reason);
     line[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[0])));

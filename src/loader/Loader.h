@@ -169,7 +169,7 @@ inline constexpr const char* kLineNoPort = "ERROR: Select a COM Port from the Te
 inline constexpr const char* kLineTickOpenCom = "Tick Open Com. on the Terminal tab.";
 inline constexpr const char* kLineCantOpenPort = "FATAL ERROR: Can't open COM port.";
 inline constexpr const char* kLineCantOpenFile = "FATAL ERROR: Can't open FILE.";
-// A file that was read but gives the target nothing to program.
+// A file that was read but holds nothing (empty, blanks only).
 inline constexpr const char* kLineNoFirmware = "FATAL ERROR: The file holds no firmware.";
 inline constexpr const char* kLineFileLoaded = "FILE Load: OK.";
 // Begins the line of each doubt the firmware reader had about a file it took.
@@ -247,7 +247,7 @@ public:
     const FirmwareImage& Image() const { return image_; }
     // A sequence's first step: reads the firmware file of the inputs into
     // Image() for the window. A file that cannot go to the target adds
-    // "FATAL ERROR: Can't open FILE." (or, for a file without data,
+    // "FATAL ERROR: Can't open FILE." (or, for a file that holds nothing,
     // "FATAL ERROR: The file holds no firmware.") and a line that names the
     // file and the reason, and gives false; nothing has touched the port then.
     bool LoadFirmware(const LoaderInputs& inputs, const FlashWindow& window);

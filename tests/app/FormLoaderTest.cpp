@@ -376,9 +376,7 @@ TEST_F(FormLoader, NoFileNameAnEmptyOrACutFileStopsTheRunBeforeThePortIsTouched)
     const std::string blank = dir.filePath("blank.s37").toStdString();
     std::ofstream(empty, std::ios::binary).flush();
     std::ofstream(blank, std::ios::binary) << " \r\n\n";
-    const std::string endOnly = dir.filePath("end.hex").toStdString();
     const std::string cut = dir.filePath("cut.hex").toStdString();
-    std::ofstream(endOnly, std::ios::binary) << ":00000001FF\n";
     std::ofstream(cut, std::ios::binary) << ":0400000001020304F2\n:0400";
     const struct {
         int target;
@@ -390,8 +388,6 @@ TEST_F(FormLoader, NoFileNameAnEmptyOrACutFileStopsTheRunBeforeThePortIsTouched)
          "Begin program STM32.\nFATAL ERROR: The file holds no firmware.\nFirmware file " + blank + ": holds no data.\n"},
         {kTargetMsp430_9600, empty,
          "Begin program MSP430.\nFATAL ERROR: The file holds no firmware.\nFirmware file " + empty + ": holds no data.\n"},
-        {kTargetStm32_115200, endOnly,
-         "Begin program STM32.\nFATAL ERROR: The file holds no firmware.\nFirmware file " + endOnly + ": holds no data.\n"},
         {kTargetMsp430_9600, cut,
          "Begin program MSP430.\nFATAL ERROR: Can't open FILE.\nFirmware file " + cut +
              ": line 2: the file ends early, inside a record (4 of its 18 hex digits).\n"},
