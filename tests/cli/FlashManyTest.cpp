@@ -163,6 +163,8 @@ TEST(FlashManyTest, ReadAndEraseReachEveryBoard) {
     } steps[] = {
         {{fw}, "PROGRAM OK in "},
         {{"--read", dump, "--length", "0x400"}, "READ OK in "},
+        // On a production line each board's file also has its number.
+        {{"--watch", "--count", "2", "--read", dir.File("line.hex"), "--length", "0x400"}, "READ OK in "},
         {{"--erase"}, "ERASE OK in "},
     };
     for (const auto& step : steps) {
@@ -178,7 +180,12 @@ TEST(FlashManyTest, ReadAndEraseReachEveryBoard) {
     FirmwareImage written;
     ASSERT_EQ(LoadSRecordFile(fw, written), kSRecOk);
     const auto csv = LinesOf(testing::Slurp(report));
-    ASSERT_EQ(csv.size(), 7u) << testing::Slurp(report);
+    ASSERT_EQ(csv.size(), 9u) << testing::Slurp(report);
+    std::vector<std::string> paths{a.process->Path(), b.process->Path()};
+    std::sort(paths.begin(), paths.end());
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        EXPECT_TRUE(std::filesystem::exists(dir.File("line-" + ShortOf(paths[i]) + "-" + std::to_string(i + 1) + ".hex")))
+            << paths[i];
     for (const NamedBoard* board : boards) {
         SCOPED_TRACE(board->process->Path());
         // Each board's own file holds what was written to it.
