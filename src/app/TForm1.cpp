@@ -94,6 +94,9 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent)
         VisibleCheck->setToolTip("This desktop has no system tray to place the window on");
     }
     port().Owner().SetListener([this](PortUser holder) { PortHolderChanged(holder); });
+    // A wider font than the one the rows were laid out for (the sans that
+    // stands in for it on Linux) must widen the window, not clip buttons.
+    setMinimumWidth(std::max(kMinWidth, minimumSizeHint().width()));
 
     ReadSettings();
     UpdateLoaderControls();

@@ -1,5 +1,6 @@
 // What a newcomer to the terminal tripped over, and the options terminal
 // users reach for: each with the behaviour that was wrong or could break.
+#include <QAbstractButton>
 #include <QFontDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -78,6 +79,17 @@ TEST_F(FormNewcomer, EnterInTheSendHexFieldSends) {
     f.Edit2->setText("41 42");
     QTest::keyClick(f.Edit2, Qt::Key_Return);
     EXPECT_EQ(Written(), "AB");
+}
+
+TEST_F(FormNewcomer, EveryCaptionOfTheTerminalRowsShowsWholeAtTheSmallestWindow) {
+    TForm1& f = MakeForm();
+    f.resize(1, 1);  // as small as the window lets itself be
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    for (QAbstractButton* b : f.TabTerminal->findChildren<QAbstractButton*>()) {
+        if (b->text().isEmpty()) continue;
+        EXPECT_GE(b->width(), b->minimumSizeHint().width()) << b->text().toStdString();
+    }
 }
 
 TEST_F(FormNewcomer, LoaderOptionsATargetDoesNotUseAreOffWithAReason) {
