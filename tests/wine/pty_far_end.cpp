@@ -5,8 +5,6 @@
 //   'S'          reply 'S', baud (4 bytes, little-endian), data bits,
 //                stop bits, parity ('N', 'O', 'E'): the line as the slave's
 //                terminal settings have it now
-//   'F'          reply 'F', data bits, parity ('N', 'O', 'E', 'M', 'S'),
-//                flow control ('N', 'H' for RTS/CTS, 'X' for XON/XOFF)
 //   'E' + 256    reply 'E' then 'Y' when the 256 bytes were 0..255 in order,
 //                else 'N'
 //   'A'          send the 256 byte values 0..255
@@ -76,37 +74,22 @@ std::uint32_t BaudOf(speed_t code) {
     return 0;
 }
 
-int DataBits(const termios& t) {
-    switch (t.c_cflag & CSIZE) {
-        case CS5: return 5;
-        case CS6: return 6;
-        case CS7: return 7;
-        default: return 8;
-    }
-}
-
 void ReplySettings() {
     termios t{};
     ::tcgetattr(g_slave, &t);
     const std::uint32_t baud = BaudOf(cfgetospeed(&t));
-    const int bits = DataBits(t);
+    int bits = 8;
+    switch (t.c_cflag & CSIZE) {
+        case CS5: bits = 5; break;
+        case CS6: bits = 6; break;
+        case CS7: bits = 7; break;
+        default: break;
+    }
     const char parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 'O' : 'E') : 'N';
     Send({'S', static_cast<std::uint8_t>(baud), static_cast<std::uint8_t>(baud >> 8),
           static_cast<std::uint8_t>(baud >> 16), static_cast<std::uint8_t>(baud >> 24),
           static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>((t.c_cflag & CSTOPB) ? 2 : 1),
           static_cast<std::uint8_t>(parity)});
-}
-
-void ReplyFrame() {
-    termios t{};
-    ::tcgetattr(g_slave, &t);
-    char parity = 'N';
-    if (t.c_cflag & PARENB) {
-        const bool odd = (t.c_cflag & PARODD) != 0;
-        parity = (t.c_cflag & CMSPAR) ? (odd ? 'M' : 'S') : (odd ? 'O' : 'E');
-    }
-    const char flow = (t.c_cflag & CRTSCTS) ? 'H' : ((t.c_iflag & IXON) ? 'X' : 'N');
-    Send({'F', static_cast<std::uint8_t>(DataBits(t)), static_cast<std::uint8_t>(parity), static_cast<std::uint8_t>(flow)});
 }
 
 void CheckAllValues() {
@@ -151,7 +134,6 @@ int main() {
         const int command = ReadByte(60000);
         switch (command) {
             case 'S': ReplySettings(); break;
-            case 'F': ReplyFrame(); break;
             case 'E': CheckAllValues(); break;
             case 'A': {
                 std::vector<std::uint8_t> all(256);

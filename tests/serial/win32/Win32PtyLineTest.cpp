@@ -105,30 +105,6 @@ TEST_F(Win32PtyLineTest, BaudRateAndStopBitsReachTheFarEnd) {
     EXPECT_EQ(FarEndSettings().baud, 115200u) << "a refused rate leaves the line as it was";
 }
 
-TEST_F(Win32PtyLineTest, FramesAndFlowControlReachTheFarEnd) {
-    struct Case {
-        int bits;
-        Parity parity;
-        FlowControl flow;
-        char farParity, farFlow;
-    } const cases[] = {{7, Parity::Even, FlowControl::None, 'E', 'N'},
-                       {5, Parity::None, FlowControl::None, 'N', 'N'},
-                       {6, Parity::Odd, FlowControl::RtsCts, 'O', 'H'},
-                       {8, Parity::Mark, FlowControl::None, 'M', 'N'},
-                       {8, Parity::Space, FlowControl::XonXoff, 'S', 'X'},
-                       {8, Parity::None, FlowControl::None, 'N', 'N'}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.bits * 100 + static_cast<int>(c.parity) * 10 + static_cast<int>(c.flow));
-        ASSERT_TRUE(device_.SetSettings(LineSettings{115200, c.bits, c.parity, 1, c.flow}));
-        Send({'F'});
-        const Bytes r = Receive(4);
-        ASSERT_EQ(r.size(), 4u);
-        EXPECT_EQ(r[1], c.bits);
-        EXPECT_EQ(r[2], c.farParity);
-        EXPECT_EQ(r[3], c.farFlow);
-    }
-}
-
 TEST_F(Win32PtyLineTest, EveryByteValueCrossesBothWays) {
     Bytes out{'E'};
     for (int i = 0; i < 256; ++i) out.push_back(static_cast<std::uint8_t>(i));
