@@ -262,7 +262,12 @@ bool TerminalSession::FollowPort() {
 }
 
 ReceivePump::TickResult TerminalSession::Receive(const ReceivePump::LogFn& log) {
-    return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log);
+    if (!hooks.received) return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log);
+    const auto both = [this, &log](const std::uint8_t* bytes, std::size_t n) {
+        if (log) log(bytes, n);
+        hooks.received(bytes, n);
+    };
+    return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, both);
 }
 
 bool TerminalSession::DeviceLost() {
