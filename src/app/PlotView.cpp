@@ -12,6 +12,11 @@ namespace quennet {
 namespace {
 
 constexpr int kFrameMs = 16;  // one picture per display frame at most
+// New data is drawn once the live curve has moved a pixel, at most 30 and
+// at least 10 times a second; what the user does (cursor, zoom, options)
+// is drawn at the next display frame.
+constexpr int kFastestDataFrameMs = 33;
+constexpr int kSlowestFrameMs = 100;
 constexpr int kLeftMargin = 70;
 constexpr int kSwatch = 12;
 // Pixel positions stay far inside what the painter handles, however far
@@ -41,7 +46,6 @@ PlotView::PlotView(const plot::PlotFeed& feed, QWidget* parent) : QWidget(parent
     setAttribute(Qt::WA_OpaquePaintEvent);
     frame_ = new QTimer(this);
     frame_->setSingleShot(true);
-    frame_->setInterval(kFrameMs);
     connect(frame_, &QTimer::timeout, this, [this] { update(); });
 }
 
@@ -51,18 +55,18 @@ void PlotView::SetAxis(plot::XAxis axis) {
     zoom_.reset();
     frozen_.reset();
     if (paused_) frozen_ = LiveX();
-    RequestFrame();
+    RequestFrame(kFrameMs);
 }
 
 void PlotView::SetWindow(int seconds) {
     windowSeconds_ = std::max(seconds, 1);
-    RequestFrame();
+    RequestFrame(kFrameMs);
 }
 
 void PlotView::SetYRange(bool autoY, double lo, double hi) {
     autoY_ = autoY;
     if (lo < hi) yLo_ = lo, yHi_ = hi;
-    RequestFrame();
+    RequestFrame(kFrameMs);
 }
 
 void PlotView::SetColors(const std::array<std::uint32_t, plot::kMaxSeries>& colors) {
@@ -91,11 +95,15 @@ void PlotView::Unzoom() {
 
 void PlotView::DataChanged() {
     if (paused_ || !isVisible()) return;
-    RequestFrame();
+    const int msPerPixel = windowSeconds_ * 1000 / std::max(PlotArea().width(), 1);
+    RequestFrame(std::clamp(msPerPixel, kFastestDataFrameMs, kSlowestFrameMs));
 }
 
-void PlotView::RequestFrame() {
-    if (isVisible() && !frame_->isActive()) frame_->start();
+void PlotView::RequestFrame(int ms) {
+    if (!isVisible()) return;
+    // A change the user made comes before a pending picture of data.
+    if (frame_->isActive() && frame_->remainingTime() <= ms) return;
+    frame_->start(ms);
 }
 
 void PlotView::showEvent(QShowEvent* event) {
@@ -104,6 +112,7 @@ void PlotView::showEvent(QShowEvent* event) {
 }
 
 int PlotView::LegendWidth() const {
+    if (legendWidth_ > 0) return legendWidth_;
     const QFontMetrics fm(font());
     int width = fm.horizontalAdvance("-0.000000e-00") + kSwatch + 16;
     for (std::size_t s = 0; s < feed_.SeriesCount(); ++s)
@@ -177,6 +186,9 @@ double PlotView::YAt(double py) const {
 
 void PlotView::paintEvent(QPaintEvent*) {
     ++pictures_;
+    // Measured once a picture: the names do not change while it is drawn.
+    legendWidth_ = 0;
+    legendWidth_ = LegendWidth();
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     const QRect area = PlotArea();
@@ -255,16 +267,19 @@ void PlotView::DrawSeries(QPainter& p, const QRect& area, std::size_t s,
         p.drawPolyline(line);
         return;
     }
-    std::vector<QLineF> strokes;
+    // Whole pixels: the painter's fastest line path.
+    std::vector<QLine> strokes;
     strokes.reserve(static_cast<std::size_t>(area.width()) + 8);
-    std::optional<std::pair<double, double>> before;  // the last stroke's top and bottom
-    double beforeX = 0;
+    const auto py = [this](float v) { return static_cast<int>(std::lround(ToPixel(0, v).y())); };
+    std::optional<std::pair<int, int>> before;  // the last column's top and bottom
+    int beforeX = 0;
     for (int c = 0; c < area.width(); ++c) {
         const plot::PlotStore::Span span = store.Range(s, bounds[static_cast<std::size_t>(c)],
                                                        bounds[static_cast<std::size_t>(c) + 1]);
         if (!span.any) continue;
-        const double x = area.left() + c;
-        double top = ToPixel(0, span.hi).y(), bottom = ToPixel(0, span.lo).y();
+        const int x = area.left() + c;
+        const int rawTop = py(span.hi), rawBottom = py(span.lo);
+        int top = rawTop, bottom = rawBottom;
         if (before && beforeX == x - 1) {
             top = std::min(top, before->second);
             bottom = std::max(bottom, before->first);
@@ -272,7 +287,7 @@ void PlotView::DrawSeries(QPainter& p, const QRect& area, std::size_t s,
             strokes.emplace_back(beforeX, (before->first + before->second) / 2, x, (top + bottom) / 2);
         }
         strokes.emplace_back(x, top, x, bottom);
-        before = std::make_pair(ToPixel(0, span.hi).y(), ToPixel(0, span.lo).y());
+        before = std::make_pair(rawTop, rawBottom);
         beforeX = x;
     }
     p.drawLines(strokes.data(), static_cast<int>(strokes.size()));
@@ -281,11 +296,12 @@ void PlotView::DrawSeries(QPainter& p, const QRect& area, std::size_t s,
 void PlotView::DrawLegend(QPainter& p) {
     legendRects_.clear();
     const QFontMetrics fm(font());
-    const int left = width() - LegendWidth() - 2;
+    const int entryWidth = LegendWidth();
+    const int left = width() - entryWidth - 2;
     int y = PlotArea().top();
     const plot::PlotStore& store = feed_.store();
     for (std::size_t s = 0; s < feed_.SeriesCount(); ++s) {
-        const QRect entry(left, y, LegendWidth(), 2 * fm.height() + 2);
+        const QRect entry(left, y, entryWidth, 2 * fm.height() + 2);
         legendRects_.emplace_back(entry, s);
         const QColor colour = QColor::fromRgb(colors_[s]);
         const QRect swatch(left + 2, y + (fm.height() - kSwatch) / 2, kSwatch, kSwatch);

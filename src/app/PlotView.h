@@ -23,7 +23,8 @@ namespace quennet {
 // series, a double click asks for its colour), axes with ticks, a cursor
 // that reads the values under the mouse, and zoom by dragging a rectangle
 // (a double or right click goes back). Draws at most one picture per
-// display frame, and none while hidden or paused.
+// display frame, and none while hidden or paused; new data waits until the
+// live curve has moved a pixel (33 to 100 ms).
 class PlotView : public QWidget {
 public:
     explicit PlotView(const plot::PlotFeed& feed, QWidget* parent = nullptr);
@@ -72,7 +73,7 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    void RequestFrame();
+    void RequestFrame(int ms);
     Range LiveX() const;
     void FitY(Range& range, const std::vector<std::size_t>& bounds) const;
     void DrawAxes(class QPainter& p, const QRect& area) const;
@@ -103,6 +104,7 @@ private:
     QPoint dragTo_;
     std::vector<std::pair<QRect, std::size_t>> legendRects_;
     int pictures_ = 0;
+    int legendWidth_ = 0;  // of the picture being drawn
 };
 
 }  // namespace quennet

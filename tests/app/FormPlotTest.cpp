@@ -85,6 +85,21 @@ TEST_F(FormPlot, DrawsAKnownSignalWhereItsValuesAre) {
     EXPECT_EQ(view().Reading(at.toPoint()), (QStringList{"# 42", "col1: 42"}));
 }
 
+// More rows than pixels: each pixel column shows the smallest and largest
+// value of its rows, so a single spike among 20000 rows is not lost.
+TEST_F(FormPlot, ManyRowsKeepEverySpikeInTheirPixelColumn) {
+    MakePlotForm();
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += i == 12345 ? "90\n" : "20\n";
+    Receive(text);
+    const QImage picture = view().grab().toImage();
+    const QRgb colour = plot::kDefaultColors[0];
+    EXPECT_TRUE(Near(picture, view().ToPixel(12345, 89), colour));
+    EXPECT_TRUE(Near(picture, view().ToPixel(5000, 20), colour));
+    EXPECT_FALSE(Near(picture, view().ToPixel(5000, 50), colour));
+    EXPECT_FALSE(Near(picture, view().ToPixel(15000, 50), colour));
+}
+
 TEST_F(FormPlot, PauseHoldsThePictureZoomFollowsTheDragAndClearForgets) {
     MakePlotForm();
     std::string text;
