@@ -205,6 +205,8 @@ void PlotPage::ShownOptionsChanged() {
 
 void PlotPage::Clear() {
     feed_.Clear();
+    // The series that come next are numbered afresh: none starts hidden.
+    for (std::size_t s = 0; s < plot::kMaxSeries; ++s) PlotView1->SetHidden(s, false);
     PlotView1->Unzoom();
     PlotView1->update();
 }

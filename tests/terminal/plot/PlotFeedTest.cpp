@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,19 @@ TEST(PlotFeed, TimesStartAtTheFirstSampleAndNeverGoBack) {
     EXPECT_EQ(feed.store().Size(), 0u);
     FeedText(feed, "4\n", 20.0);
     EXPECT_EQ(feed.store().Time(0), 0.0);
+}
+
+TEST(PlotFeed, WritesEverySampleAsCsvWithGapsEmptyAndOddNamesQuoted) {
+    PlotFeed feed;
+    feed.SetSeparators({false, false, true, true});
+    FeedText(feed, "a,b say\"hi\" c\n1 2.5 -3\n", 1.0);
+    FeedText(feed, "4 x 0x10\n", 3.5);
+    std::ostringstream out;
+    WritePlotCsv(out, feed);
+    EXPECT_EQ(out.str(),
+              "time_s,\"a,b\",\"say\"\"hi\"\"\",c\n"
+              "0.000000,1,2.5,-3\n"
+              "2.500000,4,,16\n");
 }
 
 std::array<float, kMaxSeries> Row(float a, float b = kGap) {
