@@ -36,10 +36,15 @@ bool IsName(std::string_view s) {
     return letter;
 }
 
-// A word before the numbers of a line ("ADC", "v2:"): a name that does not
-// start like a number, which would be a column whose number is broken.
+// A word before the numbers of a line ("ADC", "v2:", a clock time such as
+// 12:30:05 or a date with slashes): printable, and not a number that is
+// broken ("12abc", "1e999", "1,5"), which is a column without a value.
 bool IsLabel(std::string_view s) {
-    return IsName(s) && !IsDigit(s[0]) && s[0] != '+' && s[0] != '-' && s[0] != '.';
+    if (s.empty()) return false;
+    for (const char c : s)
+        if (c <= ' ' || c > '~') return false;
+    if (!IsDigit(s[0]) && s[0] != '+' && s[0] != '-' && s[0] != '.') return true;
+    return s.find_first_of(":/") != std::string_view::npos;
 }
 
 std::string NameOf(std::string_view s) {

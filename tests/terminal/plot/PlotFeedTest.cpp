@@ -49,6 +49,7 @@ TEST(PlotLine, ReadsEachLineFormat) {
         {"0x1F -0X10 0xffffffffffffffff", K::Columns, "31|-16|1.8446744073709552e+19"},
         {"0x00000000000000000001", K::Columns, "1"},
         {"ADC 12 34", K::Columns, "12|34"},
+        {"12:30:05.123 1.5 2.5", K::Columns, "1.5|2.5"},
         {"1,nan,3", K::Columns, "1|-|3"},
         {"inf -Infinity 2", K::Columns, "-|-|2"},
         {"1,abc,3", K::Columns, "1|-|3"},
