@@ -397,7 +397,12 @@ void PlotView::mousePressEvent(QMouseEvent* event) {
 
 void PlotView::mouseMoveEvent(QMouseEvent* event) {
     cursor_ = event->position().toPoint();
-    if (dragFrom_) dragTo_ = PlotArea().intersected(QRect(*cursor_, QSize(1, 1))).isEmpty() ? dragTo_ : *cursor_;
+    if (dragFrom_) {
+        // A drag past the plot's edge zooms up to the edge.
+        const QRect area = PlotArea();
+        dragTo_ = QPoint(std::clamp(cursor_->x(), area.left(), area.right()),
+                         std::clamp(cursor_->y(), area.top(), area.bottom()));
+    }
     update();
 }
 
