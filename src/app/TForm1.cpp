@@ -20,6 +20,7 @@
 #include "app/FormServices.h"
 #include "app/LcdPage.h"
 #include "app/LoaderPage.h"
+#include "app/PlotPage.h"
 #include "app/PortCombo.h"
 #include "app/PumpWaker.h"
 #include "app/Resources.h"
@@ -168,6 +169,14 @@ void TForm1::MakeParts() {
     loaderPage_->note = [this](const std::string& text) { ShowNote(text); };
     loaderPage_->terminalFrame = [this](int format) { return session_->OpenFrame(format); };
     lcdPage_->finished = [this] { RunDeferredClose(); };
+    // The plot follows what the terminal receives only while it is on.
+    plotPage_ = std::make_unique<PlotPage>(*services_, this);
+    TabPlot = plotPage_->Tab();
+    PageControl1->addTab(TabPlot, "Plot");
+    plotPage_->enabledChanged = [this](bool on) {
+        session_->hooks.received = nullptr;
+        if (on) session_->hooks.received = [this](const std::uint8_t* b, std::size_t n) { plotPage_->Feed(b, n); };
+    };
 }
 
 void TForm1::ShowNote(const std::string& text) {

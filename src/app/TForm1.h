@@ -41,6 +41,7 @@ class LcdPage;
 class LcdState;
 class LoaderPage;
 class NmeaWriter;
+class PlotPage;
 class PortCombo;
 class PumpWaker;
 class TerminalInput;
@@ -179,6 +180,7 @@ public:
 
     FileSender& fileSender();
     Loader& loader();
+    PlotPage& plotPage() { return *plotPage_; }
 
     // The settings file's font values as stored (the shown font may differ
     // when the stored family is not installed).
@@ -206,6 +208,7 @@ public:
     QWidget* TabLoader = nullptr;
     QWidget* TabSettings = nullptr;
     QWidget* TabLcd = nullptr;
+    QWidget* TabPlot = nullptr;
     QAction* ButtonLoad1 = nullptr;
     QAction* ButtonSave1 = nullptr;
     QAction* Exit1 = nullptr;
@@ -340,6 +343,7 @@ private:
     std::unique_ptr<TerminalTools> tools_;
     std::unique_ptr<LoaderPage> loaderPage_;
     std::unique_ptr<LcdPage> lcdPage_;
+    std::unique_ptr<PlotPage> plotPage_;
     int savedComIndex_ = -1;
     std::string savedComPort_;
     bool initMax_ = false;

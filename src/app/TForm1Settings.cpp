@@ -9,6 +9,7 @@
 
 #include "app/FormServices.h"
 #include "app/LoaderPage.h"
+#include "app/PlotPage.h"
 #include "app/PortCombo.h"
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
@@ -84,6 +85,7 @@ void TForm1::ReadSettings() {
     ShowTerminalOptions(options);
     TerminalOptionsChanged();
     lastBitsIndex_ = EffectiveIndex(ComboBits);
+    plotPage_->ApplyOptions(plot::ReadPlotOptions(ini));
     // The button set last loaded or saved, when the user asked for it.
     if (options.restoreButtons && !tools_->lastButtonSet.empty() &&
         std::ifstream(tools_->lastButtonSet).good())
@@ -141,6 +143,7 @@ void TForm1::WriteSettings() {
     ini.WriteInteger("Font", "Weight", fontWeight_);
     ini.WriteBool("Font", "Italic", fontItalic_);
     WriteTerminalOptions(ini, ShownTerminalOptions());
+    plot::WritePlotOptions(ini, plotPage_->Options());
 }
 
 }  // namespace quennet

@@ -265,7 +265,12 @@ bool TerminalSession::FollowPort() {
 ReceivePump::TickResult TerminalSession::Receive(const ReceivePump::LogFn& log) {
     // Dump rows begun in this tick fit the view as it is now wide.
     view_->SetWidth(static_cast<std::size_t>(w_.Memo1->RowChars()));
-    return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log);
+    if (!hooks.received) return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log);
+    const auto both = [this, &log](const std::uint8_t* bytes, std::size_t n) {
+        if (log) log(bytes, n);
+        hooks.received(bytes, n);
+    };
+    return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, both);
 }
 
 bool TerminalSession::DeviceLost() {

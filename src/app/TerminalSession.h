@@ -53,6 +53,8 @@ public:
         std::function<void(std::uint32_t charsPerSecond)> opened;  // the port is open at that pace
         std::function<void()> closing;                              // the port is about to close
         std::function<void()> lost;                                 // the device went away
+        // Each chunk received, as the log gets it; unset costs nothing.
+        std::function<void(const std::uint8_t* bytes, std::size_t n)> received;
     };
 
     TerminalSession(ComPort& port, FormServices& services, const SessionWidgets& widgets, QObject* parent);

@@ -40,11 +40,12 @@ TEST_F(FormSettings, DefaultsWithoutSettingsFile) {
     EXPECT_EQ(f.displayFontSize(), 14);
     EXPECT_EQ(ColorToSetting(f.displayFontColor()), 0xC0C0C0);
     EXPECT_FALSE(f.PageControl1->isTabVisible(3));
-    EXPECT_EQ(f.PageControl1->count(), 4);
+    EXPECT_EQ(f.PageControl1->count(), 5);
     EXPECT_EQ(f.PageControl1->tabText(0), "Terminal");
     EXPECT_EQ(f.PageControl1->tabText(1), "Serial Flash Loader");
     EXPECT_EQ(f.PageControl1->tabText(2), "Settings");
     EXPECT_EQ(f.PageControl1->tabText(3), "LCD");
+    EXPECT_EQ(f.PageControl1->tabText(4), "Plot");  // after the LCD tab, whose index stays
     EXPECT_FALSE(f.trayIcon()->isVisible());
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(errors.empty());
