@@ -261,8 +261,8 @@ bool TerminalSession::FollowPort() {
     return false;
 }
 
-ReceivePump::TickResult TerminalSession::Receive(const ReceivePump::LogFn& log) {
-    return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log);
+ReceivePump::TickResult TerminalSession::Receive(const ReceivePump::LogFn& log, const ReceivePump::WatchFn& watch) {
+    return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log, watch);
 }
 
 bool TerminalSession::DeviceLost() {
