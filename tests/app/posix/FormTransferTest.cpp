@@ -201,8 +201,8 @@ INSTANTIATE_TEST_SUITE_P(Lrzsz, FormTransferEach, ::testing::ValuesIn(kCases),
                                                                  info.param.protocol)]); });
 
 // Stop cancels by the protocol: the far end is told and exits, the terminal
-// has its port back. "STOP Send" for a send, Esc for a receive.
-TEST_F(FormTransfer, StopAndEscCancelAndTheFarEndExits) {
+// has its port back.
+TEST_F(FormTransfer, StopSendCancelsAndTheFarEndExits) {
     const std::string big = Content(200000, 3);
     const std::string path = ours.Write("big.bin", big);
     Open("9600");  // slow enough to be stopped half-way
@@ -214,7 +214,11 @@ TEST_F(FormTransfer, StopAndEscCancelAndTheFarEndExits) {
     ASSERT_TRUE(Idle());
     EXPECT_NE(peer.Finish(), -1);  // it ended on its own
     EXPECT_TRUE(Shows("ZMODEM: Cancelled: big.bin after ")) << View();
+    EXPECT_TRUE(form->CheckBox1->isChecked());
+}
 
+TEST_F(FormTransfer, EscCancelsAReceiveAndLeavesNoHalfFile) {
+    Open("9600");
     theirs.Write("out.bin", Content(1 << 20, 4));
     saveAnswer = ours.File("x.bin");
     Receive(static_cast<int>(TransferProtocol::Xmodem1K));
