@@ -363,6 +363,7 @@ void TForm1::PortHolderChanged(PortUser holder) {
     input_->HolderChanged(holder);
     session_->HolderChanged(holder);
     tools_->HolderChanged(holder);
+    transfer_->HolderChanged(holder);
     loaderPage_->HolderChanged(holder);
     lcdPage_->HolderChanged(holder);
     UpdateLoaderControls();

@@ -267,6 +267,11 @@ void TerminalTransfer::ButtonReceiveFileClick() {
     Begin(std::move(t), Direction::Receive, kTransferProtocolNames[p]);
 }
 
+void TerminalTransfer::HolderChanged(PortUser holder) {
+    // A run or a capture has the port: no receive can start meanwhile.
+    if (!transfer_) w_.ButtonReceiveFile->setEnabled(holder == PortUser::Terminal || holder == PortUser::FileTransfer);
+}
+
 void TerminalTransfer::ButtonBrowseReceiveFolderClick() {
     const auto& env = services_.env();
     if (!env.chooseFolder) return;
@@ -330,8 +335,6 @@ void TerminalTransfer::Tick() {
             if (n == 0) break;
             total += n;
             transfer_->Feed(buf, n, now);
-            // An answer written at once saves the far end a tick.
-            WriteOutput(now, false);
         }
         if (transfer_->Question()) {
             AnswerQuestion();

@@ -73,6 +73,7 @@ public:
     bool StartSend(int modeIndex, const std::string& files);
     void ButtonReceiveFileClick();
     void ButtonBrowseReceiveFolderClick();
+    void HolderChanged(PortUser holder);
     // Stop and Esc: cancels by the protocol, the far end told.
     void Stop();
     bool Running() const { return transfer_ != nullptr; }

@@ -240,6 +240,8 @@ TEST_F(FormTransfer, FarEndStartOffersTheTransferAndShowsNoneOfItsBytes) {
     theirs.Write("from-board.bin", content);
     const std::string toBoard = ours.Write("to-board.bin", Content(4000, 6));
     Open();
+    form->EditBrowseLogFile->setText(QString::fromStdString(ours.File("terminal.log")));
+    form->CheckBoxLogFile->setChecked(true);
     ASSERT_TRUE(peer.Start({"sz", "-b", "from-board.bin"}, theirs.path().string()));
     ASSERT_TRUE(Shows("ZMODEM: Received 1 file")) << View();
     ASSERT_TRUE(Idle());
@@ -260,8 +262,13 @@ TEST_F(FormTransfer, FarEndStartOffersTheTransferAndShowsNoneOfItsBytes) {
     // No header, no goodbye, no file byte in the view: only lrzsz's own
     // words and the end lines.
     const std::string view = View();
-    for (const char* protocolBytes : {"**", "B00000000", "B0100", "OO"})
+    form->CheckBoxLogFile->setChecked(false);
+    const std::string log = Slurp(ours.File("terminal.log"));
+    EXPECT_NE(log.find("rz\r"), std::string::npos);  // sz's own word stays in the log
+    for (const char* protocolBytes : {"**", "B00000000", "B0100", "OO"}) {
         EXPECT_EQ(view.find(protocolBytes), std::string::npos) << protocolBytes << " in\n" << view;
+        EXPECT_EQ(log.find(protocolBytes), std::string::npos) << protocolBytes << " in the log";
+    }
 }
 
 TEST_F(FormTransfer, WithAutoStartOffTheTerminalStaysPlain) {
