@@ -271,6 +271,20 @@ TEST_F(FormTransfer, FarEndStartOffersTheTransferAndShowsNoneOfItsBytes) {
     }
 }
 
+// A sender that brings more than the limit set is cancelled, and nothing of
+// its file stays.
+TEST_F(FormTransfer, TheByteLimitStopsASenderThatGoesPastIt) {
+    Open();
+    form->findChild<QSpinBox*>("SpinByteLimit")->setValue(1);
+    theirs.Write("huge.bin", Content((1 << 20) + 5000, 8));
+    Receive(static_cast<int>(TransferProtocol::Zmodem));
+    ASSERT_TRUE(peer.Start({"sz", "-b", "huge.bin"}, theirs.path().string()));
+    ASSERT_TRUE(Idle());
+    EXPECT_NE(peer.Finish(), -1);
+    EXPECT_TRUE(Shows("size limit of 1048576 bytes reached")) << View();
+    EXPECT_TRUE(std::filesystem::is_empty(ours.path() / "")) << "nothing left behind";
+}
+
 TEST_F(FormTransfer, WithAutoStartOffTheTerminalStaysPlain) {
     Open();
     form->findChild<QCheckBox*>("CheckBoxAutoStart")->setChecked(false);
