@@ -250,6 +250,7 @@ void TerminalTransfer::ButtonReceiveFileClick() {
     if (!IsBatchProtocol(protocol)) {
         // XMODEM brings no name: the user names the file, and agrees there
         // to replace one that is there.
+        services_.SaveDialog1.filter = "All files (*.*)|*.*";
         const auto chosen = services_.RunSaveDialog(services_.SaveDialog1.fileName);
         if (!chosen || !services_.ConfirmOverwrite(*chosen)) return;
         const auto target = ReceiveTarget::IntoFile(Utf8Path(*chosen), ByteLimit());

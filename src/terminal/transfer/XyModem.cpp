@@ -49,7 +49,7 @@ void BlockSender::OnPoll() {
     switch (state_) {
     case State::WaitStart:
     case State::WaitDataStart:
-        if (!started_) End(TransferOutcome::NoPeer, "No receiver.");
+        if (!started_) End(TransferOutcome::NoPeer, "No receiver: " + FileAfterBytes(progress_.file, 0) + ".");
         else EndTooManyErrors();
         break;
     case State::WaitAck:

@@ -54,7 +54,7 @@ void ZmodemSender::OnPoll() {
     switch (state_) {
     case State::WaitInit: {
         if (Now() - startMs_ >= kNoPeerMs) {
-            End(TransferOutcome::NoPeer, "No receiver.");
+            End(TransferOutcome::NoPeer, "No receiver: " + FileAfterBytes(progress_.file, 0) + ".");
             return;
         }
         std::vector<std::uint8_t> out;
