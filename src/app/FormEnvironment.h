@@ -43,6 +43,12 @@ struct FormEnvironment {
                                              std::string& selectedFilter)>
         openFileDialogFiltered;
     FileDialogFn saveFileDialog;
+    // The open dialog that lets the user pick several files; the chosen
+    // paths, or nothing on Cancel.
+    std::function<std::optional<std::vector<std::string>>(const std::string& filter, const std::string& proposed)>
+        openFilesDialog;
+    // Picks a folder, starting at the given one; nothing on Cancel.
+    std::function<std::optional<std::string>(const std::string& current)> chooseFolder;
     // Asks where a raw binary file is loaded, proposing an address; the
     // address, or nothing on Cancel.
     std::function<std::optional<std::uint32_t>(const std::string& file, std::uint32_t proposed)>
@@ -60,6 +66,11 @@ struct FormEnvironment {
     // A question with Yes and No (caption, text); true for Yes. Nothing
     // set counts as No.
     std::function<bool(const std::string& caption, const std::string& text)> askYesNo;
+    // A question with buttons of its own (caption, text, the buttons'
+    // texts); the index of the button chosen, or -1 when closed without
+    // one. Nothing set counts as -1.
+    std::function<int(const std::string& caption, const std::string& text, const std::vector<std::string>& buttons)>
+        askChoice;
     // How long a status-bar note about a moment stays, in milliseconds.
     int momentNoteMs = 5000;
     // The time of day of the terminal's time stamps.

@@ -43,6 +43,13 @@ bool FormServices::AskYesNo(const std::string& caption, const std::string& text)
     return env_.askYesNo && env_.askYesNo(caption, text);
 }
 
+int FormServices::AskChoice(const std::string& caption, const std::string& text,
+                            const std::vector<std::string>& buttons) const {
+    if (!env_.askChoice) return -1;
+    const int chosen = env_.askChoice(caption, text, buttons);
+    return chosen >= 0 && chosen < static_cast<int>(buttons.size()) ? chosen : -1;
+}
+
 std::optional<std::string> FormServices::RunOpenDialog(const std::string& filter, const std::string& proposed) {
     OpenDialog1.filter = filter;
     OpenDialog1.fileName = proposed;

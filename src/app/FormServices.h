@@ -2,6 +2,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/FormEnvironment.h"
 
@@ -30,6 +31,8 @@ public:
     bool ConfirmWriteInto(const std::string& path) const;
     // A Yes/No question; nothing set counts as No.
     bool AskYesNo(const std::string& caption, const std::string& text) const;
+    // A question with buttons of its own; the index chosen, or -1.
+    int AskChoice(const std::string& caption, const std::string& text, const std::vector<std::string>& buttons) const;
 
     // The shared open and save dialogs: each keeps its filter and the name
     // last chosen. The chosen path, or nothing on Cancel.

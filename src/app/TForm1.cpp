@@ -29,6 +29,7 @@
 #include "app/TerminalMemo.h"
 #include "app/TerminalSession.h"
 #include "app/TerminalTools.h"
+#include "app/TerminalTransfer.h"
 #include "core/IniFile.h"
 #include "loader/LoaderSettings.h"
 #include "serial/FrameText.h"
@@ -37,7 +38,10 @@
 namespace quennet {
 
 TForm1::TForm1(FormEnvironment env, QWidget* parent)
-    : QMainWindow(parent), env_(std::move(env)), services_(std::make_unique<FormServices>(env_)) {
+    : QMainWindow(parent),
+      env_(std::move(env)),
+      services_(std::make_unique<FormServices>(env_)),
+      transferWidgets_(std::make_unique<TransferWidgets>()) {
     setObjectName("Form1");
     setWindowTitle("QUENNET - Serial Terminal and Serial Flash Loader");
     setMinimumSize(kMinWidth, kMinHeight);
@@ -145,6 +149,13 @@ void TForm1::MakeParts() {
     tools.EditBrowseLogFile = EditBrowseLogFile;
     tools.CheckBoxLogTimestamps = CheckBoxLogTimestamps;
     tools_ = std::make_unique<TerminalTools>(port(), *services_, *nmea_, tools, this);
+    transferWidgets_->Memo1 = Memo1;
+    transferWidgets_->ComboBaud = ComboBaud;
+    transfer_ = std::make_unique<TerminalTransfer>(port(), *services_, *transferWidgets_, this);
+    tools_->startTransfer = [this](int mode, const std::string& files) { return transfer_->StartSend(mode, files); };
+    tools_->stopTransfer = [this] { transfer_->Stop(); };
+    transfer_->hooks.sending = [this](bool on) { tools_->TransferSending(on); };
+    transfer_->hooks.ended = [this] { LongOperationEnded(); };
     loaderPage_ = std::make_unique<LoaderPage>(
         port(), *services_,
         LoaderWidgets{PageControl1, ComboTarget, Edit1, Button1, Button2, Button5, Button7, ButtonStop,
@@ -161,10 +172,14 @@ void TForm1::MakeParts() {
         pumpWaker_->Poke();
     };
     session_->hooks.closing = [this] {
+        transfer_->PortClosing();
         input_->StopPaste();
         pumpWaker_->Release();
     };
-    session_->hooks.lost = [this] { tools_->StopSend(); };
+    session_->hooks.lost = [this] {
+        transfer_->PortClosing();
+        tools_->StopSend();
+    };
     loaderPage_->finished = [this] { LongOperationEnded(); };
     loaderPage_->note = [this](const std::string& text) { ShowNote(text); };
     loaderPage_->terminalFrame = [this](int format) { return session_->OpenFrame(format); };
@@ -360,6 +375,7 @@ void TForm1::PortHolderChanged(PortUser holder) {
     input_->HolderChanged(holder);
     session_->HolderChanged(holder);
     tools_->HolderChanged(holder);
+    transfer_->HolderChanged(holder);
     loaderPage_->HolderChanged(holder);
     lcdPage_->HolderChanged(holder);
     UpdateLoaderControls();
@@ -374,6 +390,9 @@ void TForm1::PortHolderChanged(PortUser holder) {
             break;
         case PortUser::LcdCapture:
             LabelPortHolder->setText("The serial port is in use by the LCD capture.");
+            break;
+        case PortUser::FileTransfer:
+            LabelPortHolder->setText("The serial port is in use by a file transfer.");
             break;
     }
 }
@@ -407,6 +426,9 @@ void TForm1::ButtonStopClick() {
             lcdPage_->RequestStop();
             LabelPortHolder->setText("Stopping the capture at the next row ...");
             break;
+        case PortUser::FileTransfer:
+            transfer_->Stop();  // cancelled by the protocol at once
+            return;
     }
     ButtonStop->setEnabled(false);
     ButtonStopCapture->setEnabled(false);

@@ -48,6 +48,8 @@ class TerminalInput;
 class TerminalMemo;
 class TerminalSession;
 class TerminalTools;
+class TerminalTransfer;
+struct TransferWidgets;
 
 // The main window: the frame (menus, tabs, status bar, tray, font, About,
 // settings, closing) and the handlers of every control by its form name.
@@ -179,6 +181,8 @@ public:
     LcdState& lcd();
 
     FileSender& fileSender();
+    // File transfers by XMODEM, YMODEM and ZMODEM.
+    TerminalTransfer& transfer() { return *transfer_; }
     Loader& loader();
     PlotPage& plotPage() { return *plotPage_; }
 
@@ -341,6 +345,8 @@ private:
     std::unique_ptr<TerminalSession> session_;
     std::unique_ptr<TerminalInput> input_;
     std::unique_ptr<TerminalTools> tools_;
+    std::unique_ptr<TransferWidgets> transferWidgets_;
+    std::unique_ptr<TerminalTransfer> transfer_;
     std::unique_ptr<LoaderPage> loaderPage_;
     std::unique_ptr<LcdPage> lcdPage_;
     std::unique_ptr<PlotPage> plotPage_;

@@ -10,6 +10,7 @@
 #include "app/TerminalMemo.h"
 #include "app/TerminalSession.h"
 #include "app/TerminalTools.h"
+#include "app/TerminalTransfer.h"
 
 namespace quennet {
 
@@ -23,8 +24,11 @@ void TForm1::PumpTick() {
 void TForm1::Timer1Timer() {
     lastTickBytes_ = 0;
     if (!TerminalHoldsPort()) return;
+    // A ZMODEM start of the far end is the transfer's, not the display's.
     const ReceivePump::TickResult tick =
-        session_->Receive([this](const std::uint8_t* b, std::size_t n) { tools_->LogChunk(b, n); });
+        session_->Receive([this](const std::uint8_t* b, std::size_t n) { tools_->LogChunk(b, n); },
+                          [this](const std::uint8_t* b, std::size_t n) { return transfer_->Watch(b, n); });
+    transfer_->AfterPumpTick();
     lastTickBytes_ = tick.bytes;
     tools_->FlushLog();
     if (tick.bytes == 0 && session_->DeviceLost()) {

@@ -27,6 +27,7 @@
 #include "app/TForm1.h"
 #include "app/TerminalBars.h"
 #include "app/TerminalMemo.h"
+#include "app/TerminalTransfer.h"
 #include "loader/Loader.h"
 #include "serial/FrameText.h"
 
@@ -159,6 +160,7 @@ void TForm1::BuildStatusBar() {
     ProgressBarRun->setTextVisible(false);
     ProgressBarRun->hide();
     statusBar()->addPermanentWidget(ProgressBarRun);
+    BuildTransferStatus(*transferWidgets_, statusBar());
     LabelCounters = new QLabel;
     LabelCounters->setObjectName("LabelCounters");
     LabelCounters->hide();
@@ -225,6 +227,7 @@ QWidget* TForm1::BuildTerminalTab() {
     VisibleCheck = new QCheckBox("Place on Tray");
     VisibleCheck->setObjectName("VisibleCheck");
     row1->addWidget(VisibleCheck);
+    row1->addWidget(BuildReceiveBox(*transferWidgets_));
     column->addLayout(row1);
 
     auto* row2 = new QHBoxLayout;
@@ -369,6 +372,7 @@ QWidget* TForm1::BuildSettingsTab() {
     ComboSendFile = new QComboBox;
     ComboSendFile->setObjectName("ComboSendFile");
     ComboSendFile->addItems({"Raw", "Compact SREC"});
+    for (const char* protocol : kTransferProtocolNames) ComboSendFile->addItem(protocol);
     ComboSendFile->setCurrentIndex(0);
     ButtonBrowseSendFile = new QPushButton("Browse Send File");
     ButtonBrowseSendFile->setObjectName("ButtonBrowseSendFile");
@@ -397,6 +401,7 @@ QWidget* TForm1::BuildSettingsTab() {
     logLayout->addWidget(CheckBoxLogTimestamps, 2, 0, 1, 2);
     grid->addWidget(log, 1, 0);
     grid->addWidget(BuildTerminalOptions(), 2, 0);
+    grid->addWidget(BuildTransferSettings(*transferWidgets_), 3, 0);
 
     auto* buttons = new QGroupBox("Buttons");
     buttons->setObjectName("GroupBoxButtons");
@@ -429,7 +434,7 @@ QWidget* TForm1::BuildSettingsTab() {
     b->addLayout(opts, 9, 1, 1, 2);
     grid->addWidget(buttons, 0, 1, 3, 1);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(3, 1);
+    grid->setRowStretch(4, 1);
     return tab;
 }
 

@@ -14,8 +14,10 @@
 #include "app/TForm1.h"
 #include "app/TerminalMemo.h"
 #include "app/TerminalTools.h"
+#include "app/TerminalTransfer.h"
 #include "core/IniFile.h"
 #include "loader/LoaderSettings.h"
+#include "terminal/transfer/TransferSettings.h"
 
 namespace quennet {
 
@@ -70,6 +72,7 @@ void TForm1::ReadSettings() {
     SelectIndex(ComboSendFile, ini.ReadInteger("File", "Mode", 0));
     EditBrowseLogFile->setText(QString::fromStdString(ini.ReadString("File", "Log", "")));
     tools_->lastButtonSet = ini.ReadString("File", "Buttons", "");
+    transfer_->ShowSettings(ReadTransferSettings(ini, TerminalTransfer::DefaultFolder()));
     // Font
     fontName_ = QString::fromStdString(ini.ReadString("Font", "Name", "Terminal"));
     fontSize_ = ClampToInt(ini.ReadInteger("Font", "Size", 14), 1, 400);
@@ -144,6 +147,7 @@ void TForm1::WriteSettings() {
     ini.WriteBool("Font", "Italic", fontItalic_);
     WriteTerminalOptions(ini, ShownTerminalOptions());
     plot::WritePlotOptions(ini, plotPage_->Options());
+    WriteTransferSettings(ini, transfer_->Settings());
 }
 
 }  // namespace quennet

@@ -262,15 +262,15 @@ bool TerminalSession::FollowPort() {
     return false;
 }
 
-ReceivePump::TickResult TerminalSession::Receive(const ReceivePump::LogFn& log) {
+ReceivePump::TickResult TerminalSession::Receive(const ReceivePump::LogFn& log, const ReceivePump::WatchFn& watch) {
     // Dump rows begun in this tick fit the view as it is now wide.
     view_->SetWidth(static_cast<std::size_t>(w_.Memo1->RowChars()));
-    if (!hooks.received) return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log);
+    if (!hooks.received) return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, log, watch);
     const auto both = [this, &log](const std::uint8_t* bytes, std::size_t n) {
         if (log) log(bytes, n);
         hooks.received(bytes, n);
     };
-    return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, both);
+    return ReceivePump::Tick(port(), *w_.Memo1, *view_, displayLimit_, both, watch);
 }
 
 bool TerminalSession::DeviceLost() {

@@ -89,7 +89,7 @@ public:
 
     // One turn of the receive pump: what came in goes to the log and the
     // display.
-    ReceivePump::TickResult Receive(const ReceivePump::LogFn& log);
+    ReceivePump::TickResult Receive(const ReceivePump::LogFn& log, const ReceivePump::WatchFn& watch = {});
     // Whether the open device is gone.
     bool DeviceLost();
     void PortLost();

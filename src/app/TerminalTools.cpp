@@ -16,6 +16,7 @@
 #include "terminal/FileSend.h"
 #include "terminal/LogFile.h"
 #include "terminal/Nmea.h"
+#include "terminal/transfer/TransferSettings.h"
 
 namespace quennet {
 
@@ -55,10 +56,10 @@ TerminalTools::~TerminalTools() = default;
 
 void TerminalTools::HolderChanged(PortUser holder) {
     const bool terminal = holder == PortUser::Terminal;
-    for (QWidget* w : std::initializer_list<QWidget*>{w_.ButtonSendFile, w_.Button3, w_.ButtonRow})
-        w->setEnabled(terminal);
+    for (QWidget* w : std::initializer_list<QWidget*>{w_.Button3, w_.ButtonRow}) w->setEnabled(terminal);
+    w_.ButtonSendFile->setEnabled(terminal || transferSending_);
     // A file send would go on into whatever the run leaves on the line.
-    if (!terminal) StopSend();
+    if (!terminal) StopRawSend();
 }
 
 // ------------------------------------------------------- function buttons
@@ -144,6 +145,18 @@ void TerminalTools::ButtonSave1Click() {
 // -------------------------------------------------------------- file send
 
 void TerminalTools::ButtonBrowseSendFileClick() {
+    // YMODEM and ZMODEM take several files at once.
+    const int mode = w_.ComboSendFile->currentIndex();
+    const FormEnvironment& env = services_.env();
+    if ((mode == kFirstProtocolSendMode + static_cast<int>(TransferProtocol::Ymodem) ||
+         mode == kFirstProtocolSendMode + static_cast<int>(TransferProtocol::Zmodem)) &&
+        env.openFilesDialog) {
+        const auto files = env.openFilesDialog(kAllFilter, w_.EditBrowseSendFile->text().toStdString());
+        if (!files || files->empty()) return;
+        w_.EditBrowseSendFile->setFocus();
+        w_.EditBrowseSendFile->setText(QString::fromStdString(JoinSendFiles(*files)));
+        return;
+    }
     const auto chosen = services_.RunOpenDialog(kAllFilter, w_.EditBrowseSendFile->text().toStdString());
     if (!chosen) return;
     w_.EditBrowseSendFile->setFocus();
@@ -153,18 +166,32 @@ void TerminalTools::ButtonBrowseSendFileClick() {
 bool TerminalTools::Sending() const { return fileSender_->Running(); }
 
 void TerminalTools::StopSend() {
+    if (transferSending_ && stopTransfer) stopTransfer();
+    StopRawSend();
+}
+
+void TerminalTools::TransferSending(bool on) {
+    transferSending_ = on;
+    w_.ButtonSendFile->setText(on ? "STOP Send" : "Send File");
+    w_.ButtonSendFile->setEnabled(on || TerminalHoldsPort());
+}
+
+void TerminalTools::StopRawSend() {
     if (!fileSender_->Running()) return;
     fileSender_->Stop();
     w_.ButtonSendFile->setText("Send File");
 }
 
 void TerminalTools::ButtonSendFileClick() {
-    if (fileSender_->Running()) {
+    if (fileSender_->Running() || transferSending_) {
         StopSend();
         w_.Memo1->setFocus();
         return;
     }
     if (!TerminalHoldsPort()) return;
+    if (startTransfer &&
+        startTransfer(w_.ComboSendFile->currentIndex(), w_.EditBrowseSendFile->text().toStdString()))
+        return;
     switch (fileSender_->Start(port(), w_.EditBrowseSendFile->text().toStdString(),
                                w_.ComboSendFile->currentIndex())) {
         case FileSender::StartResult::Started:

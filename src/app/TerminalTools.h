@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <QObject>
 #include <cstddef>
@@ -71,8 +72,14 @@ public:
 
     FileSender& fileSender() { return *fileSender_; }
     bool Sending() const;
-    // The one way a running file send ends early.
+    // The one way a running file send ends early, by protocol or raw.
     void StopSend();
+    // Sends by protocol are the transfer part's: "Send File" in such a mode
+    // starts one there (true when the mode was a protocol), and stops it.
+    std::function<bool(int mode, const std::string& files)> startTransfer;
+    std::function<void()> stopTransfer;
+    // A send by protocol runs: the button reads "STOP Send" and stays on.
+    void TransferSending(bool on);
     // A step of a running file send, after a pump tick.
     void FileSendStep();
     // What the pump received goes to the log, which reaches its file at
@@ -86,6 +93,7 @@ private:
     ComPort& port() { return port_; }
     bool TerminalHoldsPort() const { return port_.Owner().Holds(PortUser::Terminal); }
     void SendFileEnded(bool tbd);
+    void StopRawSend();
 
     ComPort& port_;
     FormServices& services_;
@@ -95,6 +103,7 @@ private:
     std::unique_ptr<LogFile> logFile_;
     bool showKeys_ = false;
     bool logWrote_ = false;  // this pump tick wrote to the log
+    bool transferSending_ = false;
 };
 
 }  // namespace quennet

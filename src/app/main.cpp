@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QUrl>
 
@@ -60,6 +61,19 @@ std::optional<std::string> FilteredOpenDialog(const std::string& filter, const s
     return dialog.selectedFiles().first().toStdString();
 }
 
+// The open dialog that takes several files at once.
+std::optional<std::vector<std::string>> FilesDialog(const std::string& filter, const std::string& proposed) {
+    QFileDialog dialog(QApplication::activeWindow());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilter(QtFilter(filter));
+    if (!proposed.empty()) dialog.selectFile(QString::fromStdString(proposed));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    std::vector<std::string> files;
+    for (const QString& f : dialog.selectedFiles()) files.push_back(f.toStdString());
+    return files;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -113,6 +127,22 @@ int main(int argc, char* argv[]) {
     };
     env.openFileDialog = [](const std::string& f, const std::string& p) { return FileDialog(false, f, p); };
     env.openFileDialogFiltered = FilteredOpenDialog;
+    env.openFilesDialog = FilesDialog;
+    env.chooseFolder = [](const std::string& current) -> std::optional<std::string> {
+        const QString dir = QFileDialog::getExistingDirectory(QApplication::activeWindow(), "Receive Folder",
+                                                              QString::fromStdString(current));
+        return dir.isEmpty() ? std::nullopt : std::optional<std::string>(dir.toStdString());
+    };
+    env.askChoice = [](const std::string& caption, const std::string& text, const std::vector<std::string>& buttons) {
+        QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+                        QMessageBox::NoButton, QApplication::activeWindow());
+        std::vector<QAbstractButton*> added;
+        for (const auto& b : buttons) added.push_back(box.addButton(QString::fromStdString(b), QMessageBox::AcceptRole));
+        box.exec();
+        for (std::size_t i = 0; i < added.size(); ++i)
+            if (box.clickedButton() == added[i]) return static_cast<int>(i);
+        return -1;
+    };
     env.chooseFrame = [](const quennet::Frame& current) {
         return quennet::AskFrame(QApplication::activeWindow(), current);
     };

@@ -6,9 +6,10 @@ namespace quennet {
 // Who may touch the serial port. The terminal (its pump, typed keys,
 // function buttons, file send, reset, the session switch) holds it whenever
 // no long operation does; a loader run or an LCD capture takes it for its
-// whole length. Everything that writes to the port, reads from it or moves
+// whole length, and so does a file transfer by XMODEM, YMODEM or ZMODEM.
+// Everything that writes to the port, reads from it or moves
 // its lines asks here first.
-enum class PortUser { Terminal, LoaderRun, LcdCapture };
+enum class PortUser { Terminal, LoaderRun, LcdCapture, FileTransfer };
 
 class PortOwner {
 public:

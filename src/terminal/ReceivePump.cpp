@@ -1,5 +1,6 @@
 #include "terminal/ReceivePump.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -55,7 +56,7 @@ ReceivePump::TickResult ReceivePump::Tick(ComPort& port, TerminalDisplay& displa
 }
 
 ReceivePump::TickResult ReceivePump::Tick(ComPort& port, TerminalDisplay& display, ReceiveView& view,
-                                          std::size_t limit, const LogFn& log) {
+                                          std::size_t limit, const LogFn& log, const WatchFn& watch) {
     TickResult result;
     std::uint8_t chunk[kChunkSize];
     bool suspended = false;
@@ -79,8 +80,16 @@ ReceivePump::TickResult ReceivePump::Tick(ComPort& port, TerminalDisplay& displa
             display.RemoveFirstLine();
             if (display.TextLength() >= before) break;
         }
-        if (log) log(chunk, n);
-        view.Show(display, chunk, n);
+        Claim mine{0, n};
+        if (watch) {
+            mine = watch(chunk, n);
+            mine.to = std::min(mine.to, n);
+            mine.from = std::min(mine.from, mine.to);
+        }
+        const std::size_t count = mine.to - mine.from;
+        if (log && count > 0) log(chunk + mine.from, count);
+        if (count > 0) view.Show(display, chunk + mine.from, count);
+        if (mine.to < n) break;
     }
     if (suspended) display.EndUpdate();
     return result;

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 
 #include "FormFixture.h"
@@ -17,6 +18,8 @@
 #include "app/TerminalMemo.h"
 #include "core/IniFile.h"
 #include "terminal/FileSend.h"
+#include "app/TerminalTransfer.h"
+#include "terminal/transfer/TransferSettings.h"
 
 namespace quennet::testing {
 namespace {
@@ -150,7 +153,7 @@ TEST_F(FormSettings, OutOfRangeAndMalformedValuesFallBack) {
 TEST_F(FormSettings, StoredSendModeOutsideTheListStartsNothing) {
     const std::string sendFile = dir.filePath("payload.bin").toStdString();
     std::ofstream(sendFile, std::ios::binary) << "payload";
-    WriteSettings("[File]\nMode=5\nName=" + sendFile + "\n");
+    WriteSettings("[File]\nMode=9\nName=" + sendFile + "\n");
     TForm1& f = MakeForm();
     EXPECT_EQ(f.ComboSendFile->currentIndex(), -1);
     f.ComboComPort->setCurrentIndex(0);
@@ -313,6 +316,41 @@ TEST_F(FormSettings, EveryNamedControlExists) {
     EXPECT_EQ(f.ComboTarget->itemText(6), "MSP430-38400");
     EXPECT_EQ(f.ComboTarget->itemText(7), "STM32-ANY-115200");
     EXPECT_EQ(f.ComboTarget->itemText(8), "STM32-ANY-57600");
+}
+
+// The transfers' settings: the send modes follow the old ones, and the
+// folder, auto-start, limit and protocol keep a section of their own.
+TEST_F(FormSettings, TransferSettingsHaveTheirOwnSection) {
+    TForm1& f = MakeForm();
+    const QStringList modes = {"Raw", "Compact SREC", "XMODEM", "XMODEM-1K", "YMODEM", "ZMODEM"};
+    ASSERT_EQ(f.ComboSendFile->count(), modes.size());
+    for (int i = 0; i < modes.size(); ++i) EXPECT_EQ(f.ComboSendFile->itemText(i), modes[i]);
+    auto* folder = f.findChild<QLineEdit*>("EditReceiveFolder");
+    auto* autoStart = f.findChild<QCheckBox*>("CheckBoxAutoStart");
+    auto* limit = f.findChild<QSpinBox*>("SpinByteLimit");
+    auto* protocol = f.findChild<QComboBox*>("ComboReceiveFile");
+    EXPECT_EQ(folder->text().toStdString(), TerminalTransfer::DefaultFolder());
+    EXPECT_TRUE(autoStart->isChecked());
+    EXPECT_EQ(limit->value(), 1024);
+    EXPECT_EQ(protocol->currentText(), "ZMODEM");
+    folder->setText(dir.filePath("in"));
+    autoStart->setChecked(false);
+    limit->setValue(0);
+    protocol->setCurrentIndex(2);
+    f.ComboSendFile->setCurrentIndex(5);
+    CloseForm();
+    IniFile ini(SettingsPath());
+    EXPECT_EQ(ini.ReadString("Transfer", "Folder", ""), dir.filePath("in").toStdString());
+    EXPECT_FALSE(ini.ReadBool("Transfer", "AutoStart", true));
+    EXPECT_EQ(ini.ReadInteger("Transfer", "ByteLimitMiB", -1), 0);
+    EXPECT_EQ(ini.ReadInteger("Transfer", "Protocol", -1), 2);
+    EXPECT_EQ(ini.ReadInteger("File", "Mode", -1), 5);
+    TForm1& again = MakeForm();
+    EXPECT_EQ(again.findChild<QLineEdit*>("EditReceiveFolder")->text(), dir.filePath("in"));
+    EXPECT_FALSE(again.findChild<QCheckBox*>("CheckBoxAutoStart")->isChecked());
+    EXPECT_EQ(again.findChild<QSpinBox*>("SpinByteLimit")->value(), 0);
+    EXPECT_EQ(again.findChild<QComboBox*>("ComboReceiveFile")->currentText(), "YMODEM");
+    EXPECT_EQ(again.ComboSendFile->currentText(), "ZMODEM");
 }
 
 TEST(AboutBox, ShowsLicenceAndOpensLinks) {

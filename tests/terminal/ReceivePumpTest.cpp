@@ -135,3 +135,35 @@ TEST(Charset, EveryByteIsOneCharacterAndTypingMapsBack) {
 
 }  // namespace
 }  // namespace quennet
+
+namespace quennet {
+namespace {
+
+// A watcher claims part of a chunk: the bytes before and after its claim
+// are neither logged nor shown, and after a cut the tick reads no further.
+TEST_F(Pump, AWatcherKeepsWhatItDoesNotClaimFromTheLogAndTheDisplay) {
+    ReceiveView view{ViewOptions{}};
+    std::vector<std::uint8_t> bytes(450, 'x');
+    bytes[0] = 'O';
+    bytes[1] = 'O';
+    bytes[150] = '*';
+    line.SendToPort(bytes);
+    clock.Advance(line.WireTimeUs(bytes.size()) + 1);
+    int calls = 0;
+    const auto tick = ReceivePump::Tick(
+        port, display, view, ReceivePump::kDisplayLimit,
+        [this](const std::uint8_t* b, std::size_t n) { logged.insert(logged.end(), b, b + n); },
+        [&](const std::uint8_t*, std::size_t) {
+            ++calls;
+            return ReceivePump::Claim{2, 150};
+        });
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(tick.bytes, 200u);  // one chunk read, the rest left queued
+    EXPECT_EQ(display.text, std::string(148, 'x'));
+    EXPECT_EQ(logged, std::vector<std::uint8_t>(148, 'x'));
+    std::uint8_t rest[512];
+    EXPECT_EQ(port.ComRead(rest, sizeof rest), 250u);
+}
+
+}  // namespace
+}  // namespace quennet

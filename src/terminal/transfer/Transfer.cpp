@@ -1,5 +1,7 @@
 #include "terminal/transfer/Transfer.h"
 
+#include "terminal/transfer/ReceivedFile.h"
+
 #include <algorithm>
 #include <chrono>
 #include <system_error>
@@ -111,6 +113,34 @@ void Transfer::StartFile(const std::string& name, std::optional<std::uint64_t> t
     progress_.bytes = 0;
     progress_.total = total;
     progress_.batchBytes = doneBefore_;
+}
+
+Transfer::FileStart Transfer::BeginReceivedFile(ReceivedFile& file, const std::uint8_t* header, std::size_t n) {
+    std::size_t nameEnd = 0;
+    while (nameEnd < n && header[nameEnd] != 0) ++nameEnd;
+    const std::string name(reinterpret_cast<const char*>(header), nameEnd);
+    std::optional<std::uint64_t> size;
+    std::uint64_t value = 0;
+    bool digits = false;
+    for (std::size_t i = nameEnd + 1; i < n && header[i] >= '0' && header[i] <= '9'; ++i) {
+        if (value > (UINT64_MAX - 9) / 10) break;
+        value = value * 10 + (header[i] - '0');
+        digits = true;
+    }
+    if (digits) size = value;
+    switch (file.Begin(name, size)) {
+    case ReceivedFile::BeginResult::Opened:
+        StartFile(file.Name(), size);
+        return FileStart::Opened;
+    case ReceivedFile::BeginResult::Exists:
+        StartFile(file.Name(), size);
+        ClearDue();
+        Ask(file.Name());
+        return FileStart::Asking;
+    case ReceivedFile::BeginResult::Failed:
+        break;
+    }
+    return FileStart::Failed;
 }
 
 void Transfer::SetFileBytes(std::uint64_t bytes) {

@@ -8,6 +8,8 @@
 
 namespace quennet {
 
+class ReceivedFile;
+
 // How a transfer ended, or that it still runs.
 enum class TransferOutcome {
     Running,
@@ -102,6 +104,11 @@ protected:
     std::uint64_t Now() const { return now_; }
 
     void StartFile(const std::string& name, std::optional<std::uint64_t> total);
+    // A batch protocol's file header (name, NUL, size in decimal, more the
+    // receiver may ignore) opens the file: Opened, Asking (the name is taken
+    // and the user is asked; no deadline until the answer) or Failed.
+    enum class FileStart { Opened, Asking, Failed };
+    FileStart BeginReceivedFile(ReceivedFile& file, const std::uint8_t* header, std::size_t n);
     void SetFileBytes(std::uint64_t bytes);
     void FileDone();
 

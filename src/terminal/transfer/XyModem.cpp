@@ -49,7 +49,7 @@ void BlockSender::OnPoll() {
     switch (state_) {
     case State::WaitStart:
     case State::WaitDataStart:
-        if (!started_) End(TransferOutcome::NoPeer, "No receiver.");
+        if (!started_) End(TransferOutcome::NoPeer, "No receiver: " + FileAfterBytes(progress_.file, 0) + ".");
         else EndTooManyErrors();
         break;
     case State::WaitAck:
@@ -463,29 +463,14 @@ void BlockReceiver::FileHeader(const std::uint8_t* data, std::size_t n) {
             "Received " + FilesText(progress_.filesDone, progress_.batchBytes) + ".");
         return;
     }
-    const std::string name(reinterpret_cast<const char*>(data), nameEnd);
-    std::optional<std::uint64_t> size;
-    std::size_t i = nameEnd + 1;
-    std::uint64_t value = 0;
-    bool digits = false;
-    for (; i < n && data[i] >= '0' && data[i] <= '9'; ++i) {
-        if (value > (UINT64_MAX - 9) / 10) break;
-        value = value * 10 + (data[i] - '0');
-        digits = true;
-    }
-    if (digits) size = value;
-    switch (file_.Begin(name, size)) {
-    case ReceivedFile::BeginResult::Opened:
-        StartFile(file_.Name(), size);
+    switch (BeginReceivedFile(file_, data, n)) {
+    case FileStart::Opened:
         OnAnswer(ExistingFileChoice::Replace);  // nothing to decide: start it
         return;
-    case ReceivedFile::BeginResult::Exists:
-        StartFile(file_.Name(), size);
+    case FileStart::Asking:
         state_ = State::Asking;
-        ClearDue();
-        Ask(file_.Name());
         return;
-    case ReceivedFile::BeginResult::Failed:
+    case FileStart::Failed:
         Fail(file_.Problem());
         return;
     }

@@ -54,7 +54,7 @@ void ZmodemSender::OnPoll() {
     switch (state_) {
     case State::WaitInit: {
         if (Now() - startMs_ >= kNoPeerMs) {
-            End(TransferOutcome::NoPeer, "No receiver.");
+            End(TransferOutcome::NoPeer, "No receiver: " + FileAfterBytes(progress_.file, 0) + ".");
             return;
         }
         std::vector<std::uint8_t> out;
@@ -509,30 +509,14 @@ void ZmodemReceiver::OnFileInfo() {
         return;
     }
     const auto& d = reader_.data();
-    std::size_t nameEnd = 0;
-    while (nameEnd < d.size() && d[nameEnd] != 0) ++nameEnd;
-    const std::string name(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(nameEnd));
-    std::optional<std::uint64_t> size;
-    std::uint64_t value = 0;
-    bool digits = false;
-    for (std::size_t i = nameEnd + 1; i < d.size() && d[i] >= '0' && d[i] <= '9'; ++i) {
-        if (value > (UINT64_MAX - 9) / 10) break;
-        value = value * 10 + (d[i] - '0');
-        digits = true;
-    }
-    if (digits) size = value;
-    switch (file_.Begin(name, size)) {
-    case ReceivedFile::BeginResult::Opened:
-        StartFile(file_.Name(), size);
+    switch (BeginReceivedFile(file_, d.data(), d.size())) {
+    case FileStart::Opened:
         OnAnswer(ExistingFileChoice::Replace);
         break;
-    case ReceivedFile::BeginResult::Exists:
-        StartFile(file_.Name(), size);
+    case FileStart::Asking:
         state_ = State::Asking;
-        ClearDue();
-        Ask(file_.Name());
         break;
-    case ReceivedFile::BeginResult::Failed:
+    case FileStart::Failed:
         Fail(file_.Problem());
         break;
     }
