@@ -60,6 +60,11 @@ struct FormEnvironment {
     // A question with Yes and No (caption, text); true for Yes. Nothing
     // set counts as No.
     std::function<bool(const std::string& caption, const std::string& text)> askYesNo;
+    // A line of text the user types (caption, what to type, the proposed
+    // text); nothing on Cancel or when not set.
+    std::function<std::optional<std::string>(const std::string& caption, const std::string& label,
+                                             const std::string& proposed)>
+        askText;
     // How long a status-bar note about a moment stays, in milliseconds.
     int momentNoteMs = 5000;
     // The time of day of the terminal's time stamps.
