@@ -111,6 +111,7 @@ private:
     bool verifyWanted_ = false;
     bool stopAsked_ = false;  // the user stopped the run now ending
     std::string lastSectors_;  // the sector list last given to Write Protect
+    std::string lastReadPath_;  // the file Read Flash wrote last
 };
 
 }  // namespace quennet

@@ -125,9 +125,9 @@ void LoaderPage::ButtonReadFlashClick() {
     LoaderInputs inputs = LoaderSnapshot();
     const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
     if (!target || !ActionSequence(*target, LoaderAction::Read)) return;
+    // The shared save dialog proposes the file this button read into last.
     services_.SaveDialog1.filter = kReadFilter;
-    const std::string proposed = services_.SaveDialog1.fileName.empty() ? "flash.bin" : services_.SaveDialog1.fileName;
-    const std::optional<std::string> path = services_.RunSaveDialog(proposed);
+    const std::optional<std::string> path = services_.RunSaveDialog(lastReadPath_.empty() ? "flash.bin" : lastReadPath_);
     if (!path) return;
     if (WriteFormatForName(*path) == WriteFormat::Unknown) {
         services_.ShowMessage("The file's name says its format: it ends in " + std::string(WriteFormatNames()) +
@@ -135,6 +135,7 @@ void LoaderPage::ButtonReadFlashClick() {
         return;
     }
     if (!services_.ConfirmOverwrite(*path)) return;
+    lastReadPath_ = *path;
     inputs.readPath = *path;
     if (RunsMsp430(*target) && !AskPasswordRisk(inputs)) return;
     RunPageAction(inputs, LoaderAction::Read);
