@@ -351,6 +351,10 @@ void Stm32BootTarget::OnWriteData(std::uint64_t atUs) {
         Acknowledge(writeFault_, atUs);
         return;
     }
+    if (flash && WriteProtected(address_ - kFlashBase, padded)) {
+        Send(atUs, {kNack});
+        return;
+    }
     // A short tail is filled with 0xFF up to the unit.
     std::vector<std::uint8_t> data(padded, 0xFF);
     std::copy_n(args_.begin() + 1, count, data.begin());
@@ -429,7 +433,8 @@ void Stm32BootTarget::OnExtendedPages(std::uint64_t atUs) {
 
 void Stm32BootTarget::ErasePages(const std::vector<std::uint16_t>& pages, std::uint64_t atUs) {
     bool valid = !pages.empty();
-    for (std::uint16_t p : pages) valid = valid && p < pages_.size();
+    for (std::uint16_t p : pages)
+        valid = valid && p < pages_.size() && !WriteProtected(pages_[p].offset, pages_[p].bytes);
     if (!valid) {
         Send(atUs, {kNack});
         return;
@@ -468,6 +473,21 @@ void Stm32BootTarget::OnExtendedSpecial(std::uint64_t atUs) {
     specialErases_.push_back(code);
     busyNs_ += model_.massEraseUs * 1000;
     Acknowledge(eraseFault_, atUs + model_.massEraseUs);
+}
+
+bool Stm32BootTarget::WriteProtected(std::uint32_t offset, std::size_t bytes) const {
+    if (writeProtectedSectors.empty() || bytes == 0) return false;
+    const bool smallPages = std::all_of(pages_.begin(), pages_.end(), [](const Page& p) { return p.bytes <= 2048; });
+    auto sectorOf = [&](std::uint64_t at) -> std::uint64_t {
+        if (smallPages) return at / 4096;
+        for (std::size_t i = 0; i < pages_.size(); ++i)
+            if (at < std::uint64_t{pages_[i].offset} + pages_[i].bytes) return i;
+        return pages_.size();
+    };
+    for (std::uint64_t s = sectorOf(offset), last = sectorOf(offset + bytes - 1); s <= last; ++s)
+        if (std::find(writeProtectedSectors.begin(), writeProtectedSectors.end(), s) != writeProtectedSectors.end())
+            return true;
+    return false;
 }
 
 void Stm32BootTarget::EraseRange(std::uint32_t offset, std::uint32_t bytes) {

@@ -44,7 +44,10 @@ namespace quennet {
 // Unprotect (0x73) set and clear the write-protected sectors the same way:
 // ACK, the option bytes written (kOptionWriteUs), a second ACK and a reset.
 // Readout Protect and both write-protection commands are refused with NACK
-// while read-out protection is on.
+// while read-out protection is on. A write-protected sector refuses Write
+// Memory and page erases with NACK (the flash sets its write-protection
+// error); a sector is 4 KiB on the parts with pages of up to 2 KiB, else
+// one flash sector.
 class Stm32BootTarget : public SimPeer, public TimeListener {
 public:
     static constexpr std::uint32_t kFlashBase = 0x08000000;
@@ -188,6 +191,8 @@ private:
     // Erases the listed pages (after the checks): the final ACK follows the
     // erase time of them all.
     void ErasePages(const std::vector<std::uint16_t>& pages, std::uint64_t atUs);
+    // Whether any byte of flash [offset, offset + bytes) is write-protected.
+    bool WriteProtected(std::uint32_t offset, std::size_t bytes) const;
     void EraseRange(std::uint32_t offset, std::uint32_t bytes);
     // ACK now; the work takes workUs; a second ACK, then a system reset.
     void OptionChange(std::uint64_t workUs, std::uint64_t atUs);

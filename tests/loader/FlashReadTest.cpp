@@ -373,6 +373,11 @@ TEST_F(FlashReadTest, ProtectionCommandsChangeThePartAndReenterItsBootloader) {
     } cases[] = {
         {{"--write-protect", "3,0-1"}, kFlashOk, "Sectors 0,1,3 are write-protected; all others are not.", {0, 1, 3},
          false},
+        // A protected sector is neither erased nor written; others are.
+        {{"--erase", "--start", "0x08000C00", "--length", "0x400"}, kFlashRunFailed, "ERROR: Erasing Failure.",
+         {0, 1, 3}, false},
+        {{"--erase", "--start", "0x08002000", "--length", "0x400"}, kFlashOk, "Erasing 1 of 64 pages ...", {0, 1, 3},
+         false},
         {{"--write-unprotect"}, kFlashOk, "Write protection removed from every sector.", {}, false},
         {{"--write-protect=7"}, kFlashOk, "Sectors 7 are write-protected; all others are not.", {7}, false},
         {{"--readout-protect"}, kFlashOk, reentry, {7}, true},
@@ -388,6 +393,11 @@ TEST_F(FlashReadTest, ProtectionCommandsChangeThePartAndReenterItsBootloader) {
         EXPECT_NE(std::find(l.begin(), l.end(), c.line), l.end()) << out.str();
         EXPECT_EQ(chip.writeProtectedSectors, c.sectors) << c.line;
         EXPECT_EQ(chip.readoutProtected, c.protectedAfter) << c.line;
+        if (c.args[0] == "--erase") {
+            const std::size_t at = std::stoul(c.args[2], nullptr, 16) - kStm32FlashBase;
+            EXPECT_EQ(chip.Flash()[at] == 0xFF, c.code == kFlashOk) << c.args[2];
+            continue;
+        }
         if (c.code != kFlashOk) continue;
         // GET once to connect and once more after the reset.
         EXPECT_EQ(chip.Served(Step::Get) - gets, 2u) << c.line;
