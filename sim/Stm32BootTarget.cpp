@@ -158,7 +158,7 @@ void Stm32BootTarget::Receive(std::uint8_t byte, std::uint64_t atUs) {
     }
     if (args_.size() == 1) {
         // Frames whose length is given by their first byte.
-        if (rx_ == Rx::WriteData) need_ = 1 + (args_[0] + 1u) + 1;
+        if (rx_ == Rx::WriteData || rx_ == Rx::ProtectCodes) need_ = 1 + (args_[0] + 1u) + 1;
         if (rx_ == Rx::EraseCount) {
             if (args_[0] == 0xFF) {
                 need_ = 2;  // global erase: 0xFF and its checksum 0x00
@@ -181,6 +181,7 @@ void Stm32BootTarget::Receive(std::uint8_t byte, std::uint64_t atUs) {
     case Rx::ExtendedCount: OnExtendedSpecial(atUs); break;
     case Rx::ExtendedPages: OnExtendedPages(atUs); break;
     case Rx::GoAddress: OnGoAddress(atUs); break;
+    case Rx::ProtectCodes: OnProtectCodes(atUs); break;
     default: break;
     }
 }
@@ -261,15 +262,28 @@ void Stm32BootTarget::OnCommand(std::uint8_t command, std::uint64_t atUs) {
         else
             expect(Rx::ExtendedCount, 3);
         return;
+    case 0x63:  // Write Protect: the sector codes follow
+    case 0x73:  // Write Unprotect
     case 0x82:  // Readout Protect
-        readoutProtected = true;
-        OptionChange(0, atUs);
+        // The option bytes stay as they are while read-out protection is on.
+        if (readoutProtected) {
+            Send(atUs, {kNack});
+            return;
+        }
+        if (command == 0x63) {
+            Send(atUs, {kAck});
+            expect(Rx::ProtectCodes, 1);
+            return;
+        }
+        if (command == 0x73) writeProtectedSectors.clear();
+        if (command == 0x82) readoutProtected = true;
+        OptionChange(kOptionWriteUs, atUs);
         return;
     case 0x92:  // Readout Unprotect: the flash goes with the protection
         std::fill(flash_.begin(), flash_.end(), 0xFF);
         busyNs_ += model_.massEraseUs * 1000;
         readoutProtected = false;
-        OptionChange(model_.massEraseUs, atUs);
+        OptionChange(model_.massEraseUs + kOptionWriteUs, atUs);
         return;
     default:
         Send(atUs, {kNack});
@@ -335,6 +349,10 @@ void Stm32BootTarget::OnWriteData(std::uint64_t atUs) {
     }
     if (writeFault_ == Fault::Silence || writeFault_ == Fault::Nack) {
         Acknowledge(writeFault_, atUs);
+        return;
+    }
+    if (flash && WriteProtected(address_ - kFlashBase, padded)) {
+        Send(atUs, {kNack});
         return;
     }
     // A short tail is filled with 0xFF up to the unit.
@@ -415,7 +433,8 @@ void Stm32BootTarget::OnExtendedPages(std::uint64_t atUs) {
 
 void Stm32BootTarget::ErasePages(const std::vector<std::uint16_t>& pages, std::uint64_t atUs) {
     bool valid = !pages.empty();
-    for (std::uint16_t p : pages) valid = valid && p < pages_.size();
+    for (std::uint16_t p : pages)
+        valid = valid && p < pages_.size() && !WriteProtected(pages_[p].offset, pages_[p].bytes);
     if (!valid) {
         Send(atUs, {kNack});
         return;
@@ -456,6 +475,21 @@ void Stm32BootTarget::OnExtendedSpecial(std::uint64_t atUs) {
     Acknowledge(eraseFault_, atUs + model_.massEraseUs);
 }
 
+bool Stm32BootTarget::WriteProtected(std::uint32_t offset, std::size_t bytes) const {
+    if (writeProtectedSectors.empty() || bytes == 0) return false;
+    const bool smallPages = std::all_of(pages_.begin(), pages_.end(), [](const Page& p) { return p.bytes <= 2048; });
+    auto sectorOf = [&](std::uint64_t at) -> std::uint64_t {
+        if (smallPages) return at / 4096;
+        for (std::size_t i = 0; i < pages_.size(); ++i)
+            if (at < std::uint64_t{pages_[i].offset} + pages_[i].bytes) return i;
+        return pages_.size();
+    };
+    for (std::uint64_t s = sectorOf(offset), last = sectorOf(offset + bytes - 1); s <= last; ++s)
+        if (std::find(writeProtectedSectors.begin(), writeProtectedSectors.end(), s) != writeProtectedSectors.end())
+            return true;
+    return false;
+}
+
 void Stm32BootTarget::EraseRange(std::uint32_t offset, std::uint32_t bytes) {
     std::fill_n(flash_.begin() + offset, bytes, 0xFF);
 }
@@ -472,8 +506,23 @@ void Stm32BootTarget::OnGoAddress(std::uint64_t atUs) {
     if (onGo) onGo(atUs + line_.WireTimeUs(1));
 }
 
+void Stm32BootTarget::OnProtectCodes(std::uint64_t atUs) {
+    // N, N + 1 sector codes, the XOR of them all. The codes themselves are
+    // not checked: the option bytes take whatever they name.
+    if (XorOf(args_.data(), args_.size()) != 0) {
+        Send(atUs, {kNack});
+        return;
+    }
+    writeProtectedSectors.assign(args_.begin() + 1, args_.end() - 1);
+    OptionWritten(kOptionWriteUs, atUs);
+}
+
 void Stm32BootTarget::OptionChange(std::uint64_t workUs, std::uint64_t atUs) {
     Send(atUs, {kAck});
+    OptionWritten(workUs, atUs);
+}
+
+void Stm32BootTarget::OptionWritten(std::uint64_t workUs, std::uint64_t atUs) {
     // The second ACK once the option bytes are written, then the reset that
     // loads them; BOOT0 is still high, so the bootloader starts again.
     pending_.push_back({atUs + workUs, {kAck}, true});

@@ -39,7 +39,15 @@ namespace quennet {
 // Read-out protection (readoutProtected) makes Read, Write, Erase and Go
 // answer NACK; Readout Unprotect (0x92) mass-erases the flash, lifts it and
 // resets the chip, and Readout Protect (0x82) sets it and resets the chip;
-// after either reset the bootloader waits for a new sync byte.
+// after either reset the bootloader waits for a new sync byte. Write
+// Protect (0x63, N and N + 1 sector codes with their XOR) and Write
+// Unprotect (0x73) set and clear the write-protected sectors the same way:
+// ACK, the option bytes written (kOptionWriteUs), a second ACK and a reset.
+// Readout Protect and both write-protection commands are refused with NACK
+// while read-out protection is on. A write-protected sector refuses Write
+// Memory and page erases with NACK (the flash sets its write-protection
+// error); a sector is 4 KiB on the parts with pages of up to 2 KiB, else
+// one flash sector.
 class Stm32BootTarget : public SimPeer, public TimeListener {
 public:
     static constexpr std::uint32_t kFlashBase = 0x08000000;
@@ -51,6 +59,8 @@ public:
     static constexpr std::uint8_t kNack = 0x1F;
 
     static constexpr std::uint64_t kStartupUs = 2000;
+    // Erasing and programming the option bytes.
+    static constexpr std::uint64_t kOptionWriteUs = 30000;
 
     // Steps that can be told to fail, and how.
     enum class Step { Sync, Get, GetId, Erase, Write, Read };
@@ -90,6 +100,9 @@ public:
     std::vector<std::uint8_t> commands;
     std::vector<std::uint8_t> productId;
     bool readoutProtected = false;
+    // The sector codes the last Write Protect named; Write Unprotect
+    // empties it.
+    std::vector<std::uint8_t> writeProtectedSectors;
     // Called when Go has started the firmware, with the instant its ACK has
     // left the chip.
     std::function<void(std::uint64_t atUs)> onGo;
@@ -145,7 +158,7 @@ public:
 private:
     enum class Rx {
         Command, Complement, ReadAddress, ReadCount, WriteAddress, WriteData,
-        EraseCount, ErasePages, ExtendedCount, ExtendedPages, GoAddress,
+        EraseCount, ErasePages, ExtendedCount, ExtendedPages, GoAddress, ProtectCodes,
     };
     struct Page {
         std::uint32_t offset;
@@ -174,12 +187,17 @@ private:
     void OnExtendedSpecial(std::uint64_t atUs);
     void OnExtendedPages(std::uint64_t atUs);
     void OnGoAddress(std::uint64_t atUs);
+    void OnProtectCodes(std::uint64_t atUs);
     // Erases the listed pages (after the checks): the final ACK follows the
     // erase time of them all.
     void ErasePages(const std::vector<std::uint16_t>& pages, std::uint64_t atUs);
+    // Whether any byte of flash [offset, offset + bytes) is write-protected.
+    bool WriteProtected(std::uint32_t offset, std::size_t bytes) const;
     void EraseRange(std::uint32_t offset, std::uint32_t bytes);
     // ACK now; the work takes workUs; a second ACK, then a system reset.
     void OptionChange(std::uint64_t workUs, std::uint64_t atUs);
+    // The second ACK after workUs, then the reset.
+    void OptionWritten(std::uint64_t workUs, std::uint64_t atUs);
     void Restart(std::uint64_t atUs);
 
     Fault Serve(Step step);

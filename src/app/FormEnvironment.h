@@ -71,6 +71,11 @@ struct FormEnvironment {
     // one. Nothing set counts as -1.
     std::function<int(const std::string& caption, const std::string& text, const std::vector<std::string>& buttons)>
         askChoice;
+    // A line of text the user types (caption, what to type, the proposed
+    // text); nothing on Cancel or when not set.
+    std::function<std::optional<std::string>(const std::string& caption, const std::string& label,
+                                             const std::string& proposed)>
+        askText;
     // How long a status-bar note about a moment stays, in milliseconds.
     int momentNoteMs = 5000;
     // The time of day of the terminal's time stamps.

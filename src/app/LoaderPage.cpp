@@ -36,12 +36,9 @@ constexpr const char* kFirmwareFilter =
 
 constexpr const char* kDeviceInfoQuestion =
     "Device Info. erases the whole flash of the MSP430: its bootstrap loader answers only after a "
-    "password, and the one password known beforehand is that of an erased part.\n\n"
+    "password, and the one password known beforehand is that of an erased part. With a password file "
+    "(MSP430 Password) it erases nothing.\n\n"
     "Erase the part and read its device info?";
-
-bool RunsMsp430(const LoaderTarget* target) {
-    return target && target->program == &TargetSequences::programMsp430;
-}
 
 }  // namespace
 
@@ -69,6 +66,7 @@ LoaderPage::LoaderPage(ComPort& port, FormServices& services, const LoaderWidget
     });
     connect(w_.CheckBoxReset, &QCheckBox::toggled, this,
             [this] { services_.Guarded([this] { CheckBoxResetClick(); }); });
+    ConnectActions();
 }
 
 LoaderPage::~LoaderPage() = default;
@@ -84,6 +82,8 @@ LoaderInputs LoaderPage::LoaderSnapshot() const {
     in.terminalBaud = w_.ComboBaud->currentText().toStdString();
     in.terminalFormat = EffectiveIndex(w_.ComboBits);
     if (terminalFrame) in.terminalFrame = terminalFrame(in.terminalFormat);
+    const LoaderTarget* target = FindLoaderTarget(in.targetIndex);
+    if (target && RunsMsp430(*target)) in.passwordPath = PasswordPath();
     return in;
 }
 
@@ -137,8 +137,11 @@ void LoaderPage::Button7Click() {
     if (!TerminalHoldsPort()) return;
     const LoaderInputs inputs = LoaderSnapshot();
     const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
-    // The query erases the part: only the user's Yes runs it.
-    if (RunsMsp430(target) && target->deviceInfo && !services_.AskYesNo("Quennet", kDeviceInfoQuestion)) return;
+    // Without a password the query erases the part, and with one a wrong
+    // password may: only the user's Yes runs it.
+    if (target && RunsMsp430(*target) && target->deviceInfo &&
+        !(inputs.passwordPath.empty() ? services_.AskYesNo("Quennet", kDeviceInfoQuestion) : AskPasswordRisk(inputs)))
+        return;
     BeginLoaderClick();
     AtExit finish([this] { FinishLoaderClick(); });
     loader_->DeviceInfo(inputs);
@@ -156,7 +159,8 @@ void LoaderPage::UpdateControls() {
     w_.Button1->setEnabled(free);
     const bool info = target && target->deviceInfo;
     w_.Button7->setEnabled(free && info);
-    w_.Button7->setToolTip(info ? "Reads the part's device and bootloader version; this erases an MSP430"
+    w_.Button7->setToolTip(info ? "Reads the part's device and bootloader version; this erases an MSP430 "
+                                  "unless its password file is given"
                                 : "This target has no device info");
     // Options a target's runs do not use are off and say why; a run takes
     // its options as they were at its start.
@@ -173,6 +177,7 @@ void LoaderPage::UpdateControls() {
     w_.CheckBoxToggleTCK->setToolTip(watchdog ? "Toggle the MSP430's TCK pin during the run to serve a watchdog"
                                               : "Only MSP430 targets have a TCK pin to toggle");
     w_.ButtonStop->setEnabled(holder == PortUser::LoaderRun && !loader_->StopRequested());
+    UpdateActionControls(free, target);
 }
 
 void LoaderPage::HolderChanged(PortUser holder) {

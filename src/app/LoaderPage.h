@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "app/LoaderPageActions.h"
 #include "loader/Loader.h"
+#include "loader/LoaderActions.h"
 #include "serial/ComPort.h"
 
 class QCheckBox;
@@ -42,6 +44,7 @@ struct LoaderWidgets {
     QComboBox* ComboComPort = nullptr;
     QComboBox* ComboBaud = nullptr;
     QComboBox* ComboBits = nullptr;
+    LoaderActionWidgets actions;
 };
 
 // The Serial Flash Loader tab and "Quick Program": the window's side of a
@@ -60,6 +63,12 @@ public:
     void Button5Click();
     void Button7Click();
     void CheckBoxResetClick();
+    // "Read Flash", "Erase", the protection menu's actions and the password
+    // file's "Browse" (LoaderPageActions.cpp).
+    void ButtonReadFlashClick();
+    void ButtonEraseClick();
+    void ProtectionClick(LoaderAction action);
+    void ButtonBrowsePasswordClick();
     // The run that holds the port ends at its next block.
     void RequestStop();
     // The buttons and options follow the target and the port's holder.
@@ -87,6 +96,12 @@ private:
     bool AskBinaryAddress(LoaderInputs& inputs);
     void BeginLoaderClick();
     void FinishLoaderClick();
+    void ConnectActions();
+    void UpdateActionControls(bool free, const LoaderTarget* target);
+    // Says what a wrong password does on the MSP430 and asks; true for Yes.
+    bool AskPasswordRisk(const LoaderInputs& inputs);
+    void RunPageAction(LoaderInputs inputs, LoaderAction action);
+    std::string PasswordPath() const;
 
     ComPort& port_;
     FormServices& services_;
@@ -95,6 +110,8 @@ private:
     std::unique_ptr<Loader> loader_;
     bool verifyWanted_ = false;
     bool stopAsked_ = false;  // the user stopped the run now ending
+    std::string lastSectors_;  // the sector list last given to Write Protect
+    std::string lastReadPath_;  // the file Read Flash wrote last
 };
 
 }  // namespace quennet

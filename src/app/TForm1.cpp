@@ -160,7 +160,7 @@ void TForm1::MakeParts() {
         port(), *services_,
         LoaderWidgets{PageControl1, ComboTarget, Edit1, Button1, Button2, Button5, Button7, ButtonStop,
                       CheckBoxVerify, CheckBoxReset, CheckBoxToggleTCK, Memo2, ProgressBarRun, LabelTimeLeft,
-                      ComboComPort, ComboBaud, ComboBits},
+                      ComboComPort, ComboBaud, ComboBits, LoaderActions},
         this);
     lcdPage_ = std::make_unique<LcdPage>(port(), *services_, *nmea_,
                                          LcdWidgets{Button6, ButtonStopCapture, ButtonSaveImage, CheckZoom,

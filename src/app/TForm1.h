@@ -9,6 +9,7 @@
 
 #include "app/FormControls.h"
 #include "app/FormEnvironment.h"
+#include "app/LoaderPageActions.h"
 #include "loader/Loader.h"
 #include "serial/ComPort.h"
 #include "terminal/ReceiveView.h"
@@ -256,6 +257,7 @@ public:
     QCheckBox* CheckBoxToggleTCK = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
     QShortcut* StopShortcut = nullptr;
+    LoaderActionWidgets LoaderActions;  // Read Flash, Erase, Protection..., the MSP430 password
 
     // Status bar
     QLabel* LabelPortHolder = nullptr;  // who holds the port

@@ -343,6 +343,7 @@ QWidget* TForm1::BuildLoaderTab() {
     row2->addWidget(options);
     row2->addStretch(1);
     column->addLayout(row2);
+    LoaderActions = BuildLoaderActionRow(column);
 
     auto* status = new QGroupBox("Program Status:");
     status->setObjectName("GroupBoxStatus");

@@ -55,6 +55,7 @@ void TForm1::ReadSettings() {
     CheckBoxToggleTCK->setChecked(prog.toggleTck);
     SelectIndex(ComboTarget, prog.target);
     loaderPage_->firmwareFilter = prog.fileFilter;
+    LoaderActions.EditPassword->setText(QString::fromStdString(prog.passwordFile));
     // Terminal
     // The port's path is what identifies it; the position is only read from
     // files written before the path was stored.
@@ -135,7 +136,8 @@ void TForm1::WriteSettings() {
     ini.WriteBool("Terminal", "Reopen", CheckBoxReopen->isChecked());
     WriteLoaderSettings(ini, LoaderSettings{Edit1->text().toStdString(), loaderPage_->VerifyWanted(),
                                             CheckBoxReset->isChecked(), CheckBoxToggleTCK->isChecked(),
-                                            EffectiveIndex(ComboTarget), loaderPage_->firmwareFilter});
+                                            EffectiveIndex(ComboTarget), loaderPage_->firmwareFilter,
+                                            LoaderActions.EditPassword->text().toStdString()});
     ini.WriteString("File", "Name", EditBrowseSendFile->text().toStdString());
     ini.WriteInteger("File", "Mode", ComboSendFile->currentIndex());
     ini.WriteString("File", "Log", EditBrowseLogFile->text().toStdString());

@@ -3,6 +3,8 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
@@ -154,6 +156,14 @@ int main(int argc, char* argv[]) {
         return QMessageBox::question(QApplication::activeWindow(), QString::fromStdString(caption),
                                      QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
+    };
+    env.askText = [](const std::string& caption, const std::string& label,
+                     const std::string& proposed) -> std::optional<std::string> {
+        bool ok = false;
+        const QString text = QInputDialog::getText(QApplication::activeWindow(), QString::fromStdString(caption),
+                                                   QString::fromStdString(label), QLineEdit::Normal,
+                                                   QString::fromStdString(proposed), &ok);
+        return ok ? std::optional<std::string>(text.toStdString()) : std::nullopt;
     };
     env.confirmOverwrite = [](const std::string& path) {
         return QMessageBox::question(QApplication::activeWindow(), "Quennet",

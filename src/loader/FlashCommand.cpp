@@ -40,6 +40,21 @@ constexpr const char* kReadOption = "--read";
 constexpr const char* kStartOption = "--start";
 constexpr const char* kLengthOption = "--length";
 constexpr const char* kPasswordOption = "--password";
+constexpr const char* kWriteProtectOption = "--write-protect";
+
+// The option-byte commands and their options.
+constexpr std::pair<const char*, LoaderAction> kProtectionOptions[] = {
+    {"--write-unprotect", LoaderAction::WriteUnprotect},
+    {kWriteProtectOption, LoaderAction::WriteProtect},
+    {"--readout-protect", LoaderAction::ReadoutProtect},
+    {"--readout-unprotect", LoaderAction::ReadoutUnprotect},
+};
+
+const char* ProtectionOption(LoaderAction action) {
+    for (const auto& [name, a] : kProtectionOptions)
+        if (a == action) return name;
+    return "";
+}
 
 }  // namespace
 
@@ -74,7 +89,7 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             value = arg.substr(eq + 1);
         }
         if (name == kPortOption || name == kTargetOption || name == kAddressOption || name == kReadOption ||
-            name == kStartOption || name == kLengthOption || name == kPasswordOption) {
+            name == kStartOption || name == kLengthOption || name == kPasswordOption || name == kWriteProtectOption) {
             if (!inlineValue) {
                 if (i + 1 >= args.size()) return fail(name + " needs a value");
                 value = args[++i];
@@ -85,6 +100,14 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
                 portGiven = true;
             } else if (name == kPasswordOption) {
                 o.passwordPath = value;
+            } else if (name == kWriteProtectOption) {
+                const auto sectors = ParseSectorList(value);
+                if (!sectors)
+                    return fail(std::string(name) + " takes sector numbers 0 to 255 such as 0,1,4-7, not " + value);
+                o.protectSectors = *sectors;
+                if (o.protection && *o.protection != LoaderAction::WriteProtect)
+                    return fail(std::string(ProtectionOption(*o.protection)) + " does not go with " + name);
+                o.protection = LoaderAction::WriteProtect;
             } else if (name == kReadOption) {
                 o.readPath = value;
             } else if (name == kStartOption || name == kLengthOption) {
@@ -117,6 +140,14 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
         else if (arg == "--go") o.go = true;
         else if (arg == "--erase") o.erase = true;
         else if (arg == "--verbose") o.verbose = true;
+        else if (arg == "--write-unprotect" || arg == "--readout-protect" || arg == "--readout-unprotect") {
+            LoaderAction action = LoaderAction::WriteUnprotect;
+            for (const auto& [option, a] : kProtectionOptions)
+                if (arg == option) action = a;
+            if (o.protection && *o.protection != action)
+                return fail(std::string(ProtectionOption(*o.protection)) + " does not go with " + arg);
+            o.protection = action;
+        }
         else if (arg == "--help" || arg == "-h") o.help = true;
         else if (arg == "--version") o.version = true;
         else return fail("unknown option " + arg);
@@ -148,17 +179,27 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
             return fail(std::string(name) + " applies to the STM32-ANY targets only, not " + chosen->name);
 
     const bool reading = !o.readPath.empty();
-    if (!o.passwordPath.empty() && !reading) return fail("--password goes with --read on the MSP430 targets");
+    const bool msp430 = RunsMsp430(*chosen);
+    if (!o.passwordPath.empty() && !((reading || o.deviceInfo) && msp430))
+        return fail("--password goes with --read or --device-info on the MSP430 targets");
     if ((o.rangeStart || o.rangeLength) && !reading && !o.erase)
         return fail("--start and --length go with --read or --erase");
+    if (o.protection) {
+        const std::string action = ProtectionOption(*o.protection);
+        if (!RunsStm32(*chosen)) return fail(action + " applies to the STM32 targets only, not " + chosen->name);
+        for (const auto& [given, name] :
+             {std::pair{reading, "--read"}, std::pair{o.erase, "--erase"}, std::pair{o.verify, "--verify"},
+              std::pair{o.unprotect, "--unprotect"}, std::pair{o.go, "--go"},
+              std::pair{o.binaryAddress.has_value(), "--address"}, std::pair{o.deviceInfo, "--device-info"}})
+            if (given) return fail(std::string(name) + " does not go with " + action);
+        if (!files.empty()) return fail(action + " takes no firmware file: " + files[0]);
+        return r;
+    }
     if (reading || o.erase) {
         const char* action = reading ? "--read" : "--erase";
-        const bool msp430Read = reading && chosen->watchdogOption;
-        if (!o.passwordPath.empty() && !msp430Read) return fail("--password goes with --read on the MSP430 targets");
-        if (!IsStm32Any(*chosen) && !msp430Read)
-            return fail(std::string(action) + (reading ? " applies to the STM32-ANY and MSP430 targets, not "
-                                                       : " applies to the STM32-ANY targets only, not ") +
-                        chosen->name);
+        if (o.erase && msp430 && (o.rangeStart || o.rangeLength))
+            return fail("--erase on the MSP430 targets erases the whole flash: --start and --length do not go "
+                        "with it");
         if (reading && WriteFormatForName(o.readPath) == WriteFormat::Unknown)
             return fail("--read writes a file whose name ends in " + std::string(WriteFormatNames()) + ", not " +
                         o.readPath);
@@ -190,12 +231,15 @@ FlashArgs ParseFlashArgs(const std::vector<std::string>& args) {
 
 std::string FlashUsage() {
     return "Usage: quennet-flash --port PORT --target TARGET [options] FIRMWARE\n"
-           "       quennet-flash --port PORT --target STM32-ANY-BAUD --read FILE [--start ADDR] [--length N]\n"
+           "       quennet-flash --port PORT --target STM32-... --read FILE [--start ADDR] [--length N]\n"
            "       quennet-flash --port PORT --target MSP430-BAUD --read FILE [--password FW] [--start ADDR]\n"
            "                     [--length N]\n"
-           "       quennet-flash --port PORT --target STM32-ANY-BAUD --erase [--start ADDR --length N]\n"
+           "       quennet-flash --port PORT --target STM32-... --erase [--start ADDR --length N]\n"
+           "       quennet-flash --port PORT --target MSP430-BAUD --erase\n"
            "       quennet-flash --port PORT --target STM32-ANY-BAUD --go[=ADDR]\n"
-           "       quennet-flash --port PORT --target MSP430-BAUD --device-info\n"
+           "       quennet-flash --port PORT --target STM32-... --write-unprotect | --write-protect LIST |\n"
+           "                     --readout-protect | --readout-unprotect\n"
+           "       quennet-flash --port PORT --target MSP430-BAUD --device-info [--password FW]\n"
            "\n"
            "Programs a target through its serial bootloader, printing the status log as\n"
            "it grows. FIRMWARE is a file of Motorola S-records, Intel HEX, an ELF\n"
@@ -207,15 +251,25 @@ std::string FlashUsage() {
            "  --address ADDR   FIRMWARE is a raw binary loaded at ADDR (0x08000000)\n"
            "  --read FILE      read the flash into FILE instead of programming; its name\n"
            "                   ends in .bin, .hex (Intel HEX) or .s19, .s28, .s37, .srec\n"
-           "                   (S-records) (STM32-ANY, MSP430: from 0x1100, even lengths)\n"
-           "  --password FILE  MSP430 --read: unlock the loader with the password in FILE\n"
-           "                   (a firmware file; its bytes at 0xFFE0..0xFFFF), not that of\n"
-           "                   an erased part; a wrong one makes some loaders erase the flash\n"
+           "                   (S-records) (STM32, MSP430: from 0x1100, even lengths)\n"
+           "  --password FILE  MSP430 --read and --device-info: unlock the loader with the\n"
+           "                   password in FILE (a firmware file; its bytes at\n"
+           "                   0xFFE0..0xFFFF), not that of an erased part, so that\n"
+           "                   nothing is erased; a wrong one makes some loaders erase the\n"
+           "                   flash\n"
            "  --start ADDR     the first address --read reads (the flash's first byte)\n"
            "  --length N       how many bytes --read reads (up to the flash's end)\n"
            "  --erase          erase the whole flash (global erase), or with --start and\n"
            "                   --length the pages or sectors that make up that range,\n"
-           "                   instead of programming (STM32-ANY)\n"
+           "                   instead of programming (STM32); MSP430: mass erase, as\n"
+           "                   often as the part's family needs\n"
+           "  --write-unprotect     remove the write protection of every sector (STM32)\n"
+           "  --write-protect LIST  write-protect the sectors in LIST (such as 0,1,4-7: the\n"
+           "                   part's write-protection sector numbers); others lose it\n"
+           "  --readout-protect     turn on read-out protection (STM32)\n"
+           "  --readout-unprotect   remove read-out protection, which erases the whole\n"
+           "                   flash (STM32); after each of these four the part resets and\n"
+           "                   the run enters its bootloader again\n"
            "  --verify         read the flash back after writing and compare it\n"
            "  --invert-dtr     the board's reset line runs the other way\n"
            "  --toggle-tck     feed a watchdog on TCK during the run (MSP430)\n"
@@ -224,13 +278,15 @@ std::string FlashUsage() {
            "  --go[=ADDR]      start the new firmware with the bootloader's Go command\n"
            "                   at ADDR (0x08000000) instead of the reset line; without\n"
            "                   FIRMWARE only that (STM32-ANY)\n"
-           "  --device-info    erase the MSP430 and show its device and loader version\n"
+           "  --device-info    erase the MSP430 (or unlock it with --password) and show its\n"
+           "                   device and loader version\n"
            "  --verbose        say whether the port took the low-latency request, and\n"
            "                   the USB adapter's latency timer where it can be read\n"
            "  --version        print the version and stop\n"
            "  -h, --help       show this text\n"
            "\n"
-           "Exit status: 0 after \"PROGRAM OK in ...\" (\"READ OK\", \"ERASE OK\", \"GO OK\", or\n"
+           "Exit status: 0 after \"PROGRAM OK in ...\" (\"READ OK\", \"ERASE OK\", \"GO OK\",\n"
+           "\"PROTECTION OK\", or\n"
            "the device info), 1 after a failure line of the run, 2 when the command line, the file\n"
            "or the port is refused (the port is then left alone), 130 when Ctrl+C\n"
            "stopped the run at a block boundary.\n";
@@ -340,7 +396,8 @@ bool FlashCommand::CheckAction(const FlashOptions& options, const LoaderTarget& 
     const FlashWindow window = TargetFlashWindow(target);
     std::uint32_t start = 0;
     std::size_t length = 0;
-    const bool msp430 = target.watchdogOption;
+    const bool msp430 = RunsMsp430(target);
+    if (options.erase && msp430) return true;  // the whole flash, no range
     if (const std::string why = msp430 ? Msp430ReadRange(range, start, length)
                                        : FlashRange(range, window.base, window.size, start, length);
         !why.empty()) {
@@ -384,9 +441,16 @@ int FlashCommand::Run(const FlashOptions& options) {
     }
     const bool reading = !options.readPath.empty();
     const bool goOnly = options.go && options.firmwarePath.empty() && !options.deviceInfo;
-    if (reading || options.erase ? !CheckAction(options, *target)
-                                 : !options.deviceInfo && !goOnly && !CheckFirmware(options, *target))
+    const bool programming = !reading && !options.erase && !goOnly && !options.protection && !options.deviceInfo;
+    if (reading || options.erase ? !CheckAction(options, *target) : programming && !CheckFirmware(options, *target))
         return kFlashBadCommand;
+    if (options.deviceInfo && !options.passwordPath.empty()) {
+        std::array<std::uint8_t, 32> password{};
+        if (const std::string why = Msp430PasswordFrom(options.passwordPath, password); !why.empty()) {
+            host_.err << "quennet-flash: password file " << options.passwordPath << ": " << why << '\n';
+            return kFlashBadCommand;
+        }
+    }
     if (stopRequested_.exchange(false)) {
         loader_.ClearStopRequest();
         host_.err << "quennet-flash: stopped before the run began\n";
@@ -426,18 +490,18 @@ int FlashCommand::Run(const FlashOptions& options) {
     in.terminalBaud = std::to_string(target->baud);
     in.terminalFormat = kFrameE81;
 
+    in.protectSectors = options.protectSectors;
+
     sequenceResult_ = 1;
-    const bool msp430 = target->watchdogOption;
-    const TargetSequence action = reading ? (msp430 ? ReadMsp430 : ReadStm32Any)
-                                  : options.erase ? EraseStm32Any
-                                                  : GoStm32Any;
-    const char* first = reading ? (msp430 ? "Begin read MSP430." : "Begin read STM32.")
-                        : options.erase ? "Begin erase STM32."
-                                        : "Begin Go STM32.";
-    if (reading || options.erase || goOnly)
-        loader_.RunAction(in, first,
-                          [this, &action](Loader& l, const LoaderInputs& i, std::uint32_t baud) {
-                              return sequenceResult_ = action(l, i, baud);
+    std::optional<LoaderAction> action = options.protection;
+    if (reading) action = LoaderAction::Read;
+    if (options.erase) action = LoaderAction::Erase;
+    if (goOnly) action = LoaderAction::Go;
+    const TargetSequence sequence = action ? ActionSequence(*target, *action) : TargetSequence{};
+    if (action)
+        loader_.RunAction(in, ActionFirstLine(*target, *action),
+                          [this, &sequence](Loader& l, const LoaderInputs& i, std::uint32_t baud) {
+                              return sequenceResult_ = sequence(l, i, baud);
                           });
     else if (options.deviceInfo)
         loader_.DeviceInfo(in);
@@ -452,13 +516,15 @@ int FlashCommand::Run(const FlashOptions& options) {
     // A request ends with its run, like the loader's own.
     const bool stopped = stopRequested_.exchange(false);
     if (sequenceResult_ != 0) {
-        if (loader_.ReadoutProtected && !reading && !options.erase && !goOnly)
+        if (loader_.ReadoutProtected && programming)
             host_.err << "quennet-flash: run again with --unprotect to remove the read-out protection; "
                          "this erases the part's whole flash\n";
         if (!stopped) return kFlashRunFailed;
         if (reading)
             host_.err << "quennet-flash: run stopped at a block boundary; " << options.readPath
                       << " was not written\n";
+        else if (!programming)
+            host_.err << "quennet-flash: run stopped\n";
         else
             host_.err << "quennet-flash: run stopped at a block boundary; the flash is erased and "
                          "partly written\n";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "loader/Loader.h"
+#include "loader/LoaderActions.h"
 #include "loader/StatusLog.h"
 #include "serial/Clock.h"
 #include "serial/ComPort.h"
@@ -36,6 +37,10 @@ struct FlashOptions {
     std::string passwordPath;  // --password: MSP430 reads unlock with this file's vector table
     bool erase = false;      // --erase: erase the flash (or the range) instead of programming
     std::string readPath;  // --read: read the flash into this file instead of programming
+    // --write-unprotect, --write-protect LIST, --readout-protect,
+    // --readout-unprotect: that option-byte command instead of programming.
+    std::optional<LoaderAction> protection;
+    std::vector<std::uint8_t> protectSectors;  // --write-protect's sector codes
     std::optional<std::uint32_t> rangeStart;   // --start: the first address read
     std::optional<std::uint32_t> rangeLength;  // --length: how many bytes
     bool verbose = false;  // say how the port took the low-latency request

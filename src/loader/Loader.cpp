@@ -260,6 +260,16 @@ std::string ProgressText(const RunProgress& progress) {
     return text;
 }
 
+void AddTimeLine(Loader& loader, const std::string& done) {
+    const std::string time = FormatElapsed(loader.ElapsedMs());
+    if (loader.Log().AtLineStart()) {
+        loader.AppendText(done + time);
+        return;
+    }
+    loader.AddLine(done);
+    loader.AppendText(time);
+}
+
 std::size_t CountImageBlocks(const FirmwareImage& image, std::size_t end, std::size_t unit, std::size_t maxBlock) {
     // The same walk as the block passes: a block starts at the first data
     // byte, moved back to its unit boundary, and spans at most maxBlock.

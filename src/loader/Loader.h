@@ -5,6 +5,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/Ui.h"
 #include "firmware/FirmwareFile.h"
@@ -53,9 +54,12 @@ struct LoaderInputs {
     // Go runs: where the firmware's vector table is (the flash's first byte
     // when not given).
     std::optional<std::uint32_t> goAddress;
-    // MSP430 reads: a firmware file whose bytes at 0xFFE0..0xFFFF are the
-    // part's password; empty for the password of an erased part.
+    // MSP430 reads and device info: a firmware file whose bytes at
+    // 0xFFE0..0xFFFF are the part's password; empty for the password of an
+    // erased part (device info then erases the part first).
     std::string passwordPath;
+    // STM32 Write Protect: the write-protection sector codes to protect.
+    std::vector<std::uint8_t> protectSectors;
 };
 
 // The range [start, start + length) that the inputs ask for inside a flash
@@ -123,9 +127,9 @@ struct LoaderTarget {
 
 inline constexpr LoaderTarget kLoaderTargets[] = {
     {"MSP430-9600", 9600, "Begin program MSP430.", &TargetSequences::programMsp430,
-     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, false},
+     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, true},
     {"MSP430-19200", 19200, "Begin program MSP430.", &TargetSequences::programMsp430,
-     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, false},
+     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, true},
     {"STM32-57600", 57600, "Begin program STM32.", &TargetSequences::programStm32, nullptr,
      nullptr, false, true},
     {"STM32-115200", 115200, "Begin program STM32.", &TargetSequences::programStm32, nullptr,
@@ -133,7 +137,7 @@ inline constexpr LoaderTarget kLoaderTargets[] = {
     {"BLACKFIN", 0, "Begin program BLACKFIN.", nullptr, nullptr, nullptr, false, true},
     {"MG2455", 0, "Begin program MG2455.", nullptr, nullptr, nullptr, false, true},
     {"MSP430-38400", 9600, "Begin program MSP430.", &TargetSequences::programMsp430,
-     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, false, 38400},
+     "MSP430 Info.", &TargetSequences::msp430DeviceInfo, true, true, 38400},
     {"STM32-ANY-115200", 115200, "Begin program STM32.", &TargetSequences::programStm32Any, nullptr,
      nullptr, false, true},
     {"STM32-ANY-57600", 57600, "Begin program STM32.", &TargetSequences::programStm32Any, nullptr,
@@ -180,6 +184,10 @@ inline constexpr const char* kLineStopped = "ERROR: Run stopped by user.";
 
 // What a block pass returns when it ended at a stop request.
 inline constexpr int kPassStopped = 2;
+
+// Ends a run's log with `done` and the run's time on one line, whether the
+// log's last line is open or not.
+void AddTimeLine(Loader& loader, const std::string& done);
 
 // The blocks a pass over image[0, end) sends: each starts at a data byte
 // moved back to a multiple of unit and spans at most maxBlock bytes.

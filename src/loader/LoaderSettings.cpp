@@ -18,6 +18,7 @@ LoaderSettings ReadLoaderSettings(const IniFile& ini) {
     const long long target = ini.ReadInteger(kSection, "Target", 0);
     s.target = target >= 0 && target < kLoaderTargetCount ? static_cast<int>(target) : -1;
     s.fileFilter = ini.ReadString(kSection, "FileFilter", "");
+    s.passwordFile = ini.ReadString(kSection, "PasswordFile", "");
     return s;
 }
 
@@ -28,6 +29,7 @@ void WriteLoaderSettings(IniFile& ini, const LoaderSettings& s) {
     ini.WriteBool(kSection, "ToggleTCK", s.toggleTck);
     ini.WriteInteger(kSection, "Target", s.target);
     ini.WriteString(kSection, "FileFilter", s.fileFilter);
+    ini.WriteString(kSection, "PasswordFile", s.passwordFile);
 }
 
 }  // namespace quennet

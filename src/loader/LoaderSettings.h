@@ -13,6 +13,7 @@ struct LoaderSettings {
     bool toggleTck = false;
     int target = 0;          // into kLoaderTargets; -1 for none chosen
     std::string fileFilter;  // the filter the file dialog last had
+    std::string passwordFile;  // the MSP430 password's firmware file; empty for none
 
     bool operator==(const LoaderSettings&) const = default;
 };

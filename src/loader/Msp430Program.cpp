@@ -281,11 +281,64 @@ int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud
     return 0;
 }
 
+namespace {
+
+// Reads the inputs' password file (an erased part's password when none is
+// given); false once the failure lines are written, before the port is
+// touched.
+bool PasswordOf(Loader& loader, const LoaderInputs& inputs, std::array<std::uint8_t, 32>& password) {
+    password.fill(0xFF);
+    if (inputs.passwordPath.empty()) return true;
+    if (const std::string why = Msp430PasswordFrom(inputs.passwordPath, password); !why.empty()) {
+        loader.AddLine(kLineCantOpenFile);
+        loader.AddLine("Password file " + inputs.passwordPath + ": " + why + ".");
+        return false;
+    }
+    return true;
+}
+
+// Reopen, enter, the password (nothing erased), version and the device
+// box; 0, or 1 once the run is over.
+int EnterUnlockIdentify(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud, Msp430Bsl& bsl,
+                        const std::array<std::uint8_t, 32>& password) {
+    if (OpenForTarget(loader, inputs, baud) != 0) return 1;
+    if (EnterLoader(loader, bsl) != 0) return 1;
+    loader.AddLine(kLinePassword);
+    loader.AddLine(kLineWrongPasswordWarning);
+    if (bsl.BslSendPassword(password) != 0) {
+        loader.AddLine(kLinePasswordFailed);
+        return Fail(loader, kLinePasswordRefused);
+    }
+    loader.AddLine(kLineVersion);
+    if (bsl.BslReadVersion() != 0) return Fail(loader, kLineVersionFailed);
+    DeviceBox(loader, bsl);
+    loader.RefreshLog();
+    return 0;
+}
+
+}  // namespace
+
 int Msp430DeviceInfo(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
     Msp430Bsl bsl(loader.Port());
-    if (EnterEraseIdentify(loader, inputs, baud, bsl) != 0) return 1;
+    // With the part's password the query erases nothing.
+    if (!inputs.passwordPath.empty()) {
+        std::array<std::uint8_t, 32> password;
+        if (!PasswordOf(loader, inputs, password)) return 1;
+        if (EnterUnlockIdentify(loader, inputs, baud, bsl, password) != 0) return 1;
+    } else if (EnterEraseIdentify(loader, inputs, baud, bsl) != 0) {
+        return 1;
+    }
     loader.RestoreTerminalPort();
     loader.AppendText(kLineDeviceInfoTime + FormatElapsed(loader.ElapsedMs()));
+    return 0;
+}
+
+int EraseMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    Msp430Bsl bsl(loader.Port());
+    // The mass erases the part's family needs, once its device ID is known.
+    if (EnterEraseIdentify(loader, inputs, baud, bsl) != 0) return 1;
+    loader.RestoreTerminalPort();
+    AddTimeLine(loader, "ERASE OK in ");
     return 0;
 }
 
@@ -321,26 +374,9 @@ int ReadMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
         return 1;
     }
     std::array<std::uint8_t, 32> password;
-    password.fill(0xFF);
-    if (!inputs.passwordPath.empty()) {
-        if (const std::string why = Msp430PasswordFrom(inputs.passwordPath, password); !why.empty()) {
-            loader.AddLine(kLineCantOpenFile);
-            loader.AddLine("Password file " + inputs.passwordPath + ": " + why + ".");
-            return 1;
-        }
-    }
+    if (!PasswordOf(loader, inputs, password)) return 1;
     Msp430Bsl bsl(loader.Port());
-    if (OpenForTarget(loader, inputs, baud) != 0) return 1;
-    if (EnterLoader(loader, bsl) != 0) return 1;
-    loader.AddLine(kLinePassword);
-    loader.AddLine(kLineWrongPasswordWarning);
-    if (bsl.BslSendPassword(password) != 0) {
-        loader.AddLine(kLinePasswordFailed);
-        return Fail(loader, kLinePasswordRefused);
-    }
-    loader.AddLine(kLineVersion);
-    if (bsl.BslReadVersion() != 0) return Fail(loader, kLineVersionFailed);
-    DeviceBox(loader, bsl);
+    if (EnterUnlockIdentify(loader, inputs, baud, bsl, password) != 0) return 1;
     const LoaderTarget* target = FindLoaderTarget(inputs.targetIndex);
     if (target && target->fasterBaud != 0 && SwitchToFasterBaud(loader, bsl, baud, target->fasterBaud) != 0)
         return 1;

@@ -52,7 +52,12 @@ std::string Msp430VersionLine(std::uint8_t major, std::uint8_t minor);
 // The MSP430 sequences, with the TargetSequence signature: erase, identify
 // and write the first 64 KiB of the image; or erase and identify only.
 int ProgramMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+// With a password file in the inputs, the query unlocks the loader with it
+// and erases nothing.
 int Msp430DeviceInfo(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+// Erase only: mass erase, as many times as the part's family needs once its
+// device ID is read, and the device box.
+int EraseMsp430(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
 
 // What an MSP430 read may cover (information and main memory), and where
 // main memory starts on the parts with 60 KiB of it: a read without a start

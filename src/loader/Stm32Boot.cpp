@@ -237,6 +237,32 @@ int Stm32Link::Stm32ReadoutUnprotect(int waitMs) {
     return WaitAnswer(waitMs);
 }
 
+int Stm32Link::Stm32WriteProtect(const std::vector<std::uint8_t>& sectors, int waitMs) {
+    if (sectors.empty() || sectors.size() > 256) return 1;
+    SendCommand(kCmdWriteProtect);
+    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
+    // N (codes minus one), the codes, then the XOR of N and every code.
+    std::vector<std::uint8_t> frame{static_cast<std::uint8_t>(sectors.size() - 1)};
+    frame.insert(frame.end(), sectors.begin(), sectors.end());
+    std::uint8_t sum = 0;
+    for (std::uint8_t b : frame) sum ^= b;
+    frame.push_back(sum);
+    port_.ComWrite(frame.data(), frame.size());
+    return WaitAnswer(waitMs);
+}
+
+int Stm32Link::Stm32WriteUnprotect(int waitMs) {
+    SendCommand(kCmdWriteUnprotect);
+    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
+    return WaitAnswer(waitMs);
+}
+
+int Stm32Link::Stm32ReadoutProtect(int waitMs) {
+    SendCommand(kCmdReadoutProtect);
+    if (const int r = WaitAnswer(kAckTries * kAckTryMs); r != 0) return r;
+    return WaitAnswer(waitMs);
+}
+
 int Stm32Link::Stm32Resync() {
     Clock& clock = port_.clock();
     for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {

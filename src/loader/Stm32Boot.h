@@ -28,6 +28,9 @@ public:
     static constexpr std::uint8_t kCmdGo = 0x21;
     static constexpr std::uint8_t kCmdExtendedErase = 0x44;
     static constexpr std::uint8_t kCmdReadoutUnprotect = 0x92;
+    static constexpr std::uint8_t kCmdWriteProtect = 0x63;
+    static constexpr std::uint8_t kCmdWriteUnprotect = 0x73;
+    static constexpr std::uint8_t kCmdReadoutProtect = 0x82;
 
     static constexpr int kAckTries = 10;
     static constexpr int kAckTryMs = 100;
@@ -85,6 +88,14 @@ public:
     // Readout Unprotect (0x92): the bootloader acknowledges, mass-erases the
     // flash, acknowledges again within waitMs and resets the chip.
     int Stm32ReadoutUnprotect(int waitMs);
+    // Write Protect (0x63) of the listed sector codes (1 .. 256 of them),
+    // Write Unprotect (0x73) and Readout Protect (0x82): the bootloader
+    // acknowledges the command (NACK while read-out protection is on),
+    // writes the option bytes, acknowledges again within waitMs and resets
+    // the chip. 0, kRefused on a NACK, 1 on silence.
+    int Stm32WriteProtect(const std::vector<std::uint8_t>& sectors, int waitMs);
+    int Stm32WriteUnprotect(int waitMs);
+    int Stm32ReadoutProtect(int waitMs);
     // Syncs with a bootloader that restarted on its own (after an
     // unprotect); BOOT0 is still held, so no reset pattern is needed.
     int Stm32Resync();

@@ -92,8 +92,7 @@ Fail FailAndRestore(Loader& loader) {
 
 int Finish(Loader& loader, const char* done = "PROGRAM OK in ") {
     loader.RestoreTerminalPort();  // a failed restore is reported, the run stays good
-    loader.AddLine(done);
-    loader.AppendText(FormatElapsed(loader.ElapsedMs()));
+    AddTimeLine(loader, done);
     return 0;
 }
 
@@ -555,6 +554,108 @@ int GoStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
     if (RequireReadable(loader, link, fail) != 0) return 1;
     if (Go(loader, link, inputs, fail) != 0) return 1;
     return Finish(loader, "GO OK in ");
+}
+
+}  // namespace quennet
+
+namespace quennet {
+
+namespace {
+
+// Option bytes take milliseconds to write; a generous budget, left as soon
+// as the second ACK comes.
+constexpr int kOptionWriteWaitMs = 5000;
+
+// What one protection command is: its code and name for the lines, what
+// the log says before it, and how the link sends it.
+struct Protection {
+    std::uint8_t command;
+    const char* name;
+    const char* doing;
+    const char* done;
+    std::function<int(Stm32Link&, const LoaderInputs&, const Stm32Part&)> send;
+};
+
+// Connects, sends the command, then enters the bootloader again after the
+// reset with which the chip takes on its new option bytes.
+int RunProtection(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud, const Protection& p) {
+    const Fail fail = FailAndRestore(loader);
+    Stm32Link link(loader.Port(), [&loader] { loader.ProcessMessages(); });
+    Stm32Part part{};
+    if (!ConnectPart(loader, link, baud, p.command, p.name, part, fail)) return 1;
+    loader.AddLine(p.doing);
+    loader.RefreshLog();
+    switch (p.send(link, inputs, part)) {
+    case 0:
+        break;
+    case Stm32Link::kRefused:
+        // A part with read-out protection refuses every option change but
+        // the one that removes it.
+        return fail(std::string("ERROR: The part refused the ") + p.name + " command (" + Hex2(p.command) + ")" +
+                    (p.command == Stm32Link::kCmdReadoutUnprotect ? "." : "; read-out protection may be on."));
+    default:
+        return fail(std::string("ERROR: No answer to the ") + p.name + " command (" + Hex2(p.command) + ").");
+    }
+    loader.AddLine(p.done);
+    loader.AddLine("The part resets to take on its new option bytes; its bootloader must be entered again.");
+    loader.RefreshLog();
+    int version = 0;
+    if (link.Stm32Connect() != Stm32Link::kConnected || link.Stm32Get(version) != 0)
+        return fail("ERROR: No answer from the bootloader after the reset.");
+    loader.AddLine("BSL Enter ...");
+    return Finish(loader, "PROTECTION OK in ");
+}
+
+std::string SectorList(const std::vector<std::uint8_t>& sectors) {
+    std::string text;
+    for (std::uint8_t s : sectors) text += (text.empty() ? "" : ",") + std::to_string(s);
+    return text;
+}
+
+}  // namespace
+
+int WriteUnprotectStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    return RunProtection(loader, inputs, baud,
+                         {Stm32Link::kCmdWriteUnprotect, "Write Unprotect", "Removing write protection ...",
+                          "Write protection removed from every sector.",
+                          [](Stm32Link& link, const LoaderInputs&, const Stm32Part&) {
+                              return link.Stm32WriteUnprotect(kOptionWriteWaitMs);
+                          }});
+}
+
+int WriteProtectStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    if (inputs.protectSectors.empty()) {
+        loader.AddLine("ERROR: No sectors to write-protect.");
+        return 1;
+    }
+    const std::string list = SectorList(inputs.protectSectors);
+    const std::string doing = "Write-protecting sectors " + list + " ...";
+    const std::string done = "Sectors " + list + " are write-protected; all others are not.";
+    return RunProtection(loader, inputs, baud,
+                         {Stm32Link::kCmdWriteProtect, "Write Protect", doing.c_str(), done.c_str(),
+                          [](Stm32Link& link, const LoaderInputs& in, const Stm32Part&) {
+                              return link.Stm32WriteProtect(in.protectSectors, kOptionWriteWaitMs);
+                          }});
+}
+
+int ReadoutProtectStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    return RunProtection(loader, inputs, baud,
+                         {Stm32Link::kCmdReadoutProtect, "Readout Protect", "Setting read-out protection ...",
+                          "Read-out protection is on: the flash can no longer be read or written through the "
+                          "bootloader.",
+                          [](Stm32Link& link, const LoaderInputs&, const Stm32Part&) {
+                              return link.Stm32ReadoutProtect(kOptionWriteWaitMs);
+                          }});
+}
+
+int ReadoutUnprotectStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud) {
+    return RunProtection(loader, inputs, baud,
+                         {Stm32Link::kCmdReadoutUnprotect, "Readout Unprotect",
+                          "Removing read-out protection (this erases the whole flash) ...",
+                          "Read-out protection removed; the flash is erased.",
+                          [](Stm32Link& link, const LoaderInputs&, const Stm32Part& part) {
+                              return link.Stm32ReadoutUnprotect(Stm32MassEraseWaitMs(part) + kOptionWriteWaitMs);
+                          }});
 }
 
 }  // namespace quennet

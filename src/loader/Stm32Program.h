@@ -45,6 +45,17 @@ int EraseStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud
 // when none is given) with the bootloader's Go command.
 int GoStm32Any(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
 
+// The option-byte commands: Write Unprotect (0x73), Write Protect (0x63,
+// the inputs' sector codes), Readout Protect (0x82) and Readout Unprotect
+// (0x92, which mass-erases the flash). Each is acknowledged twice, the
+// second time once the option bytes are written; the chip then resets to
+// take them on, and the run enters its bootloader again (reset pattern,
+// sync, GET) before it ends.
+int WriteUnprotectStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+int WriteProtectStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+int ReadoutProtectStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+int ReadoutUnprotectStm32(Loader& loader, const LoaderInputs& inputs, std::uint32_t baud);
+
 // Writes (or reads back and compares) the blocks in order, adding one "^"
 // per page map column passed, 64 in a whole pass. 1 when a block fails,
 // kPassStopped when a stop request ended the pass between blocks.

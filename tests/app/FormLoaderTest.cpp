@@ -116,11 +116,11 @@ TEST_F(FormLoader, DeviceInfoOnlyForMsp430TargetsAndOnlyAfterAYes) {
     EXPECT_EQ(Log(), "MSP430 Info.\nERROR: Select a COM Port from the Terminal.\n");
 }
 
-TEST_F(FormLoader, VerifyIsOffForMsp430TargetsAndDuringARun) {
+TEST_F(FormLoader, VerifyIsOnForTheReadingTargetsAndOffDuringARun) {
     TForm1& f = Make();
     OpenPort(f);
     const std::vector<std::pair<int, bool>> table = {
-        {kTargetMsp430_9600, false}, {kTargetMsp430_38400, false}, {kTargetStm32_57600, true},
+        {kTargetMsp430_9600, true}, {kTargetMsp430_38400, true}, {kTargetStm32_57600, true},
         {kTargetStm32Any_115200, true}, {kTargetBlackfin, true}};
     for (const auto& [target, enabled] : table) {
         f.ComboTarget->setCurrentIndex(target);
@@ -335,7 +335,7 @@ TEST_F(FormLoader, SnapshotCarriesTheWindowsSettings) {
     f.ComboTarget->setCurrentIndex(kTargetMsp430_19200);
     f.Button1->click();
     EXPECT_EQ(seen.firmwarePath, "/tmp/none.s19");
-    EXPECT_FALSE(seen.verify);  // an MSP430 has no read-back: the box shows unticked
+    EXPECT_TRUE(seen.verify);  // the MSP430 reads back too
     EXPECT_TRUE(seen.toggleTck);
     EXPECT_EQ(seen.targetIndex, kTargetMsp430_19200);
     EXPECT_EQ(seen.terminalPort, "/dev/ttyS0");

@@ -96,9 +96,9 @@ TEST_F(FormNewcomer, LoaderOptionsATargetDoesNotUseAreOffWithAReason) {
     struct Case {
         int target;
         bool tck, verify;
-    } const cases[] = {{kTargetMsp430_9600, true, false},
+    } const cases[] = {{kTargetMsp430_9600, true, true},
                        {kTargetStm32_115200, false, true},
-                       {kTargetMsp430_38400, true, false},
+                       {kTargetMsp430_38400, true, true},
                        {kTargetStm32_57600, false, true}};
     TForm1& f = MakeForm();
     f.ComboTarget->setCurrentIndex(kTargetStm32_57600);

@@ -71,6 +71,7 @@ TEST_F(FormSettings, RoundTripOfEveryKey) {
         f.EditBrowseSendFile->setText("/tmp/send.bin");
         f.ComboSendFile->setCurrentIndex(1);
         f.EditBrowseLogFile->setText("/tmp/session.log");
+        f.LoaderActions.EditPassword->setText("/tmp/app.s19");
         CloseForm();
     }
     const std::string text = ReadSettings();
@@ -101,6 +102,7 @@ TEST_F(FormSettings, RoundTripOfEveryKey) {
     EXPECT_EQ(g.EditBrowseSendFile->text(), "/tmp/send.bin");
     EXPECT_EQ(g.ComboSendFile->currentIndex(), 1);
     EXPECT_EQ(g.EditBrowseLogFile->text(), "/tmp/session.log");
+    EXPECT_EQ(g.LoaderActions.EditPassword->text(), "/tmp/app.s19");
     // The stored reset polarity reaches the driver at start.
     EXPECT_TRUE(port.DtrInverted);
 }

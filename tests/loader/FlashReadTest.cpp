@@ -285,6 +285,11 @@ TEST_F(FlashReadTest, Msp430ReadsWithThePasswordItIsGivenAndEraseNothing) {
         {true, {"--read", dir.File("m.hex"), "--password", noVectors}, kFlashBadCommand, 0, 0,
          "quennet-flash: password file " + noVectors +
              ": gives no byte at 0xFFE0..0xFFFF, where a password is (the firmware's vector table)\n"},
+        {true, {"--device-info", "--password", noVectors}, kFlashBadCommand, 0, 0,
+         "quennet-flash: password file " + noVectors +
+             ": gives no byte at 0xFFE0..0xFFFF, where a password is (the firmware's vector table)\n"},
+        // Device info with the part's password erases nothing either.
+        {true, {"--device-info", "--password", passwordFile}, kFlashOk, 0, 0, ""},
     };
     for (const auto& c : cases) {
         Msp430BslConfig fresh;
@@ -316,7 +321,11 @@ TEST_F(FlashReadTest, Msp430ReadsWithThePasswordItIsGivenAndEraseNothing) {
         }
         const Lines l = SplitLf(out.str());
         ASSERT_GE(l.size(), 4u);
-        EXPECT_EQ(l[0], "Begin read MSP430.");
+        EXPECT_EQ(l[0], c.args[0] == "--read" ? "Begin read MSP430." : "MSP430 Info.");
+        if (c.args[0] != "--read") {
+            EXPECT_EQ(l.back().rfind(kLineDeviceInfoTime, 0), 0u) << out.str();
+            continue;
+        }
         if (c.code != kFlashOk) {
             EXPECT_EQ(l.back(), c.message);
             continue;
@@ -350,6 +359,87 @@ TEST_F(FlashReadTest, TheFasterMsp430TargetReadsAt38400) {
     line.SetPeer(&chip);
 }
 
+// The four option-byte commands in turn on one part: each acknowledged
+// twice, the part reset and its bootloader entered again; under read-out
+// protection the write-protection commands and reads are refused.
+TEST_F(FlashReadTest, ProtectionCommandsChangeThePartAndReenterItsBootloader) {
+    const std::string reentry = "The part resets to take on its new option bytes; its bootloader must be entered again.";
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string line;  // a line the log must hold
+        std::vector<std::uint8_t> sectors;
+        bool protectedAfter;
+    } cases[] = {
+        {{"--write-protect", "3,0-1"}, kFlashOk, "Sectors 0,1,3 are write-protected; all others are not.", {0, 1, 3},
+         false},
+        // A protected sector is neither erased nor written; others are.
+        {{"--erase", "--start", "0x08000C00", "--length", "0x400"}, kFlashRunFailed, "ERROR: Erasing Failure.",
+         {0, 1, 3}, false},
+        {{"--erase", "--start", "0x08002000", "--length", "0x400"}, kFlashOk, "Erasing 1 of 64 pages ...", {0, 1, 3},
+         false},
+        {{"--write-unprotect"}, kFlashOk, "Write protection removed from every sector.", {}, false},
+        {{"--write-protect=7"}, kFlashOk, "Sectors 7 are write-protected; all others are not.", {7}, false},
+        {{"--readout-protect"}, kFlashOk, reentry, {7}, true},
+        {{"--write-unprotect"}, kFlashRunFailed,
+         "ERROR: The part refused the Write Unprotect command (0x73); read-out protection may be on.", {7}, true},
+        {{"--read", dir.File("p.bin")}, kFlashRunFailed, kLineReadoutProtected, {7}, true},
+        {{"--readout-unprotect"}, kFlashOk, "Read-out protection removed; the flash is erased.", {7}, false},
+    };
+    for (const auto& c : cases) {
+        const std::size_t gets = chip.Served(Step::Get);
+        EXPECT_EQ(Run(c.args), c.code) << c.line << out.str();
+        const Lines l = SplitLf(out.str());
+        EXPECT_NE(std::find(l.begin(), l.end(), c.line), l.end()) << out.str();
+        EXPECT_EQ(chip.writeProtectedSectors, c.sectors) << c.line;
+        EXPECT_EQ(chip.readoutProtected, c.protectedAfter) << c.line;
+        if (c.args[0] == "--erase") {
+            const std::size_t at = std::stoul(c.args[2], nullptr, 16) - kStm32FlashBase;
+            EXPECT_EQ(chip.Flash()[at] == 0xFF, c.code == kFlashOk) << c.args[2];
+            continue;
+        }
+        if (c.code != kFlashOk) continue;
+        // GET once to connect and once more after the reset.
+        EXPECT_EQ(chip.Served(Step::Get) - gets, 2u) << c.line;
+        EXPECT_NE(std::find(l.begin(), l.end(), reentry), l.end()) << out.str();
+        EXPECT_EQ(l.back().rfind("PROTECTION OK in ", 0), 0u) << l.back();
+    }
+    EXPECT_EQ(chip.Flash(), Bytes(chip.Flash().size(), 0xFF)) << "the unprotect erased the flash";
+}
+
+// Erase alone on the MSP430, and read and erase on the STM32 targets of the
+// F1 parts.
+TEST_F(FlashReadTest, Msp430EraseAndTheF1TargetsReadAndErase) {
+    Msp430BslConfig config;
+    config.deviceId = 0xF449;  // a family that needs more than one mass erase
+    Msp430BslTarget part(config);
+    part.Preload(0x1100, Bytes(0x100, 0x12));
+    line.SetPeer(&part);
+    FlashArgs parsed = ParseFlashArgs({"--port", "ttyQ0", "--target", "MSP430-9600", "--erase"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(command.Run(parsed.options), kFlashOk) << out.str();
+    Lines l = SplitLf(out.str());
+    EXPECT_EQ(l.front(), "Begin erase MSP430.");
+    EXPECT_EQ(l.back().rfind("ERASE OK in ", 0), 0u) << out.str();
+    EXPECT_TRUE(std::all_of(part.Memory().begin() + 0x1000, part.Memory().end(), [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_GT(part.CommandsOf(0x18).size(), 1u) << "the family's erase time takes several mass erases";
+    EXPECT_EQ(part.WritesOnIncompleteErase(), 0);
+
+    Stm32BootTarget f1(line);  // an STM32F103 as the STM32-115200 target has it
+    for (std::size_t i = 0; i < f1.Flash().size(); ++i) f1.Flash()[i] = static_cast<std::uint8_t>(i * 3);
+    line.SetPeer(&f1);
+    out.str("");
+    parsed = ParseFlashArgs({"--port", "ttyQ0", "--target", "STM32-115200", "--read", dir.File("f1.hex"), "--length",
+                             "0x1000"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(command.Run(parsed.options), kFlashOk) << out.str();
+    EXPECT_EQ(LoadBack(dir.File("f1.hex"), kStm32FlashBase, 0x1000), Bytes(f1.Flash().begin(), f1.Flash().begin() + 0x1000));
+    parsed = ParseFlashArgs({"--port", "ttyQ0", "--target", "STM32-57600", "--erase"});
+    EXPECT_EQ(command.Run(parsed.options), kFlashOk) << out.str();
+    EXPECT_EQ(f1.Flash(), Bytes(f1.Flash().size(), 0xFF));
+    line.SetPeer(&chip);
+}
+
 TEST(FlashReadArgsTest, ReadMistakesAreRefusedOnTheCommandLine) {
     const struct {
         std::vector<std::string> args;
@@ -357,16 +447,27 @@ TEST(FlashReadArgsTest, ReadMistakesAreRefusedOnTheCommandLine) {
     } cases[] = {
         {{"--target", "STM32-ANY-57600", "--read", "f.txt"},
          "--read writes a file whose name ends in .bin, .hex, .s19, .s28, .s37 or .srec, not f.txt"},
-        {{"--target", "STM32-115200", "--read", "f.bin"},
-         "--read applies to the STM32-ANY and MSP430 targets, not STM32-115200"},
+        {{"--target", "MSP430-9600", "--erase", "--start", "0x1100"},
+         "--erase on the MSP430 targets erases the whole flash: --start and --length do not go with it"},
         {{"--target", "STM32-ANY-57600", "--read", "f.bin", "--password", "fw.s19"},
-         "--password goes with --read on the MSP430 targets"},
-        {{"--target", "MSP430-9600", "--password", "fw.s19", "f.s19"}, "--password goes with --read on the MSP430 targets"},
+         "--password goes with --read or --device-info on the MSP430 targets"},
+        {{"--target", "MSP430-9600", "--password", "fw.s19", "f.s19"},
+         "--password goes with --read or --device-info on the MSP430 targets"},
         {{"--target", "STM32-ANY-57600", "--start", "0x08000000", "f.s37"},
          "--start and --length go with --read or --erase"},
         {{"--target", "STM32-ANY-57600", "--erase", "f.s37"}, "--erase takes no firmware file: f.s37"},
         {{"--target", "STM32-ANY-57600", "--erase", "--read", "f.bin"}, "--erase does not go with --read"},
-        {{"--target", "MSP430-9600", "--erase"}, "--erase applies to the STM32-ANY targets only, not MSP430-9600"},
+        {{"--target", "MSP430-9600", "--readout-protect"}, "--readout-protect applies to the STM32 targets only, not MSP430-9600"},
+        {{"--target", "STM32-57600", "--write-protect", "0,256"},
+         "--write-protect takes sector numbers 0 to 255 such as 0,1,4-7, not 0,256"},
+        {{"--target", "STM32-57600", "--write-protect", "3-1"},
+         "--write-protect takes sector numbers 0 to 255 such as 0,1,4-7, not 3-1"},
+        {{"--target", "STM32-57600", "--write-protect=1,", "--write-unprotect"},
+         "--write-protect takes sector numbers 0 to 255 such as 0,1,4-7, not 1,"},
+        {{"--target", "STM32-57600", "--readout-protect", "--write-unprotect"},
+         "--readout-protect does not go with --write-unprotect"},
+        {{"--target", "STM32-ANY-57600", "--readout-unprotect", "--erase"}, "--erase does not go with --readout-unprotect"},
+        {{"--target", "STM32-ANY-57600", "--write-unprotect", "fw.s37"}, "--write-unprotect takes no firmware file: fw.s37"},
         {{"--target", "STM32-ANY-57600", "--go=0x8000000g"},
          "--go takes 0x and up to eight hex digits, or a decimal number, not 0x8000000g"},
         {{"--target", "STM32-ANY-57600", "--go", "--verify"}, "--verify goes with a firmware file, not with --go alone"},

@@ -17,7 +17,7 @@ using testing::TempDir;
 TEST(LoaderSettings, EveryChoiceSurvivesAWriteAndARead) {
     TempDir dir;
     const LoaderSettings chosen{"/tmp/fw dir/blink.s19", true, true, true, kTargetStm32Any_115200,
-                                "Intel HEX (*.hex *.ihx)"};
+                                "Intel HEX (*.hex *.ihx)", "/tmp/fw dir/app.s19"};
     {
         IniFile ini(dir.File("t.ini"));
         WriteLoaderSettings(ini, chosen);
