@@ -207,6 +207,10 @@ QWidget* TForm1::BuildTerminalTab() {
     for (const char* name : kFrameFormatNames) ComboBits->addItem(name);
     ComboBits->addItem("Custom...");  // after the five, whose indices are stored
     ComboBits->setCurrentIndex(kFrameN81);
+    // Sized for the frames ("N-8-1"), not for "Custom...": the first row
+    // has to fit the window's minimum width.
+    ComboBits->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ComboBits->setMinimumContentsLength(3);
     row1->addWidget(ComboBits);
     CheckBox1 = new QCheckBox("Open Com.");
     CheckBox1->setObjectName("CheckBox1");
@@ -227,7 +231,6 @@ QWidget* TForm1::BuildTerminalTab() {
     VisibleCheck = new QCheckBox("Place on Tray");
     VisibleCheck->setObjectName("VisibleCheck");
     row1->addWidget(VisibleCheck);
-    row1->addWidget(BuildReceiveBox(*transferWidgets_));
     column->addLayout(row1);
 
     auto* row2 = new QHBoxLayout;
@@ -259,6 +262,7 @@ QWidget* TForm1::BuildTerminalTab() {
         line->setFocusPolicy(Qt::NoFocus);
         row2->addWidget(line);
     }
+    row2->addWidget(BuildReceiveBox(*transferWidgets_));
     Edit2 = new QLineEdit;
     Edit2->setObjectName("Edit2");
     row2->addWidget(Edit2, 1);
