@@ -14,9 +14,13 @@
 // - the same lines coloured with ANSI escapes, shown with time stamps and
 //   colours ("ansi"), and again with a 10 MB scrollback filled before the
 //   measurement starts ("ansi10m");
-// - unpaced: the bytes per second the window takes.
-// Each measurement also prints the longest time the window's event loop was
-// held (a pump tick, a picture), seen by a 1 ms timer: as the thread's CPU
+// - unpaced: the bytes per second the window takes;
+// - a 20 MB flood with the log on: the log equal to what was sent, the
+//   view showing the last line.
+// Each measurement prints the main thread's wake-ups a second. The unpaced
+// ones, and all with BENCH_HELD=1, also print the events by receiver and
+// the longest time the window's event loop was held (a pump tick, a
+// picture), seen by a 1 ms timer: as the thread's CPU
 // time between two of its runs, which other processes on a busy machine do
 // not inflate, and as wall time.
 //
@@ -29,6 +33,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMap>
 #include <QComboBox>
 #include <QPushButton>
@@ -357,6 +363,52 @@ struct Window {
         std::fflush(stdout);
     }
 
+    // A flood of numbered 80-byte lines, as fast as the window takes them,
+    // with the log on: the log must end up equal to what was sent and the
+    // view must show the last line. Written from this process, so the
+    // times include the writing.
+    void Flood(std::size_t bytes) {
+        form->CheckBoxHex->setChecked(false);
+        Options(false, false, false);
+        const QString logPath = dir.filePath("flood.log");
+        form->EditBrowseLogFile->setText(logPath);
+        form->CheckBoxLogFile->setChecked(true);
+        std::string sent;
+        sent.reserve(bytes + 100);
+        for (int i = 0; sent.size() < bytes; ++i) {
+            char line[96];
+            std::snprintf(line, sizeof line, "%07d %070d\r\n", i, i);
+            sent += line;
+        }
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        const double cpu0 = CpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        for (std::size_t at = 0; at < sent.size();) {
+            const ssize_t n = write(master, sent.data() + at, std::min<std::size_t>(4096, sent.size() - at));
+            if (n > 0)
+                at += static_cast<std::size_t>(n);
+            else
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        while (QFileInfo(logPath).size() < static_cast<qint64>(sent.size()) && wall.elapsed() < 600000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const double secs = static_cast<double>(wall.nsecsElapsed()) / 1e9, cpu = CpuSeconds() - cpu0;
+        form->CheckBoxLogFile->setChecked(false);
+        QFile log(logPath);
+        const bool same = log.open(QIODevice::ReadOnly) && log.readAll() == QByteArray::fromStdString(sent);
+        const std::size_t lastLine = sent.rfind('\n', sent.size() - 2) + 1;
+        const QString last = QString::fromStdString(sent.substr(lastLine, sent.size() - lastLine - 2));
+        Run(0.2);
+        const bool shown = form->Memo1->ShowsEnd() && form->Memo1->toPlainText().endsWith(last + "\n");
+        std::printf("flood %5.1f MB, log on: %5.1f s, %5.2f MB/s, %5.1f %% of a core; log %s, view %s\n",
+                    static_cast<double>(sent.size()) / 1e6, secs, static_cast<double>(sent.size()) / 1e6 / secs,
+                    100.0 * cpu / secs, same ? "equal to what was sent" : "DIFFERS",
+                    shown ? "shows the last line" : "DOES NOT show the last line");
+        std::fflush(stdout);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) & ~O_NONBLOCK);
+    }
+
     // Nothing arrives: with the port closed, or open on a quiet line.
     void Idle(bool open) {
         form->CheckBox1->setChecked(open);
@@ -415,5 +467,10 @@ int main(int argc, char** argv) {
             const QString name = QString("%1:%2").arg(c.name).arg(baud);
             if (only.isEmpty() || only == name) w.Measure(c.name, c.kind, c.all, baud, c.big);
         }
+    // BENCH_CASE=flood: 20 MB (or BENCH_FLOOD_MB) with the log on.
+    if (only.isEmpty() || only == "flood") {
+        const int mb = qEnvironmentVariableIntValue("BENCH_FLOOD_MB");
+        w.Flood(static_cast<std::size_t>(mb > 0 ? mb : 20) * 1000000);
+    }
     return 0;
 }

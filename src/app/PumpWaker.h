@@ -28,9 +28,15 @@ namespace quennet {
 // held pump is neither ticked nor woken, whatever arrives.
 class PumpWaker : public QObject {
 public:
-    static constexpr int kQuietTicks = 50;  // empty ticks before resting
-    static constexpr int kFlowMs = 8;       // the interval while bytes flow
-    static constexpr std::size_t kBurstBytes = 1024;
+    // Empty ticks before resting: the notifier reads the next byte at once,
+    // so a short spell only spares switching it on and off between lines.
+    static constexpr int kQuietTicks = 5;
+    // The interval while bytes flow: close to the view's picture pace, so
+    // that a tick and a picture mostly share one wake-up, and short enough
+    // that a typed key's echo amid the flow shows within a picture or two.
+    static constexpr int kFlowMs = 20;
+    // More than 921600 baud brings in one kFlowMs.
+    static constexpr std::size_t kBurstBytes = 2560;
 
     struct Hooks {
         std::function<bool()> mayRest;  // false while something needs every tick

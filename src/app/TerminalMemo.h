@@ -38,10 +38,21 @@ public:
     // The pace when every row of a picture was new: a flood, unreadable
     // at any pace, costs half as much to show.
     static constexpr int kFloodRepaintMs = 80;
+    // Between these many rows a second moving through the view, the pace
+    // slows step by step from kRepaintMs to kFloodRepaintMs: text that
+    // moves faster than anyone reads is shown less often, and never with
+    // a sudden change of pace.
+    static constexpr double kCalmRowsPerSecond = 40;
+    static constexpr double kBusyRowsPerSecond = 120;
     // While data flows the vertical scroll bar follows at this pace.
     static constexpr int kBarMs = 200;
     // At most one picture per display frame, whatever changes.
     static constexpr int kFrameMs = 16;
+    // A batch of data that ends this close to its picture's time is drawn
+    // at once, in the wake-up that brought it; one that ends earlier has its
+    // picture wait this much past its time for the next batch to draw it.
+    // Either way a flowing line costs one wake-up per picture, not two.
+    static constexpr int kEarlyMs = 10;
 
     explicit TerminalMemo(QWidget* parent = nullptr);
 
@@ -142,7 +153,9 @@ private:
     static int PenOf(Cell c);
     QColor PenColor(int pen) const;
     void Changed();
-    void ScheduleRefresh();
+    void ScheduleRefresh(bool batchEnd = false);
+    qint64 Pace() const;
+    std::size_t WidestRow(std::size_t from, std::size_t to) const;
     void SchedulePicture(qint64 delayMs);
     void OnFrame();
     void StopPictures();
@@ -180,6 +193,7 @@ private:
     std::size_t breaksSinceRefresh_ = 0;
     std::size_t charsSinceRefresh_ = 0;
     bool flooded_ = false;
+    double rowsPerSecond_ = 0;  // rows the view moved by, smoothed
     // Rows are counted since the text began (trimmed ones included) to tell
     // which rows the last picture showed and which changed since.
     static constexpr std::size_t kNoRow = ~std::size_t{0};
@@ -190,6 +204,7 @@ private:
         std::size_t top = 0;
         std::size_t end = 0;  // past the last row with text
         int left = 0;
+        std::size_t columns = 0;  // of its widest row
         QSize size;
     } shown_;
 
