@@ -18,7 +18,10 @@ TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     barTimer_->setSingleShot(true);
     connect(barTimer_, &QTimer::timeout, this, [this] {
         // A picture on its way syncs the bar with it: one push to the screen.
-        if (!(refreshDue_ && repaintTimer_->isActive())) SyncVerticalBar();
+        if (refreshDue_ && repaintTimer_->isActive())
+            barDue_ = true;
+        else
+            SyncVerticalBar();
     });
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -249,10 +252,10 @@ void TerminalMemo::Refresh() {
     // scroll bar is dearer to paint than the rows, and the view's top row
     // does not depend on it while the view stays at the end.
     const qint64 since = barClock_.isValid() ? barClock_.elapsed() : kBarMs;
-    if (!atEnd_ || since >= kBarMs)
+    if (!atEnd_ || barDue_ || (since >= kBarMs && (Pace() == kRepaintMs || BarMovesVisibly())))
         SyncVerticalBar();
     else if (!barTimer_->isActive())
-        barTimer_->start(static_cast<int>(kBarMs - since));
+        barTimer_->start(static_cast<int>(since >= kBarMs ? kBarQuietMs : kBarMs - since));
     const std::size_t topBefore = shown_.top;
     Repaint();
     // The rows the view moved by a second, over the last few pictures.
@@ -324,7 +327,19 @@ std::size_t TerminalMemo::TopRow() const {
     return std::min(static_cast<std::size_t>(std::max(0, verticalScrollBar()->value())), last);
 }
 
+// Whether syncing the bar now would move or resize its handle by a pixel
+// or more: the handle's length is its groove's times page over rows.
+bool TerminalMemo::BarMovesVisibly() const {
+    const QScrollBar* bar = verticalScrollBar();
+    const int page = VisibleRows();
+    const double rows = static_cast<double>(text_.RowCount());
+    const double shownRows = static_cast<double>(bar->maximum()) + bar->pageStep();
+    if (bar->pageStep() != page || bar->value() != bar->maximum() || rows <= page || shownRows <= page) return true;
+    return static_cast<double>(bar->height()) * page * std::abs(rows - shownRows) >= rows * shownRows;
+}
+
 void TerminalMemo::SyncVerticalBar() {
+    barDue_ = false;
     barTimer_->stop();
     barClock_.start();
     QScrollBar* bar = verticalScrollBar();

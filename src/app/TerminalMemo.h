@@ -44,8 +44,11 @@ public:
     // a sudden change of pace.
     static constexpr double kCalmRowsPerSecond = 40;
     static constexpr double kBusyRowsPerSecond = 120;
-    // While data flows the vertical scroll bar follows at this pace.
+    // While data flows the vertical scroll bar follows at this pace; while
+    // rows move fast, a change that moves its handle by less than a pixel
+    // waits up to kBarQuietMs.
     static constexpr int kBarMs = 200;
+    static constexpr int kBarQuietMs = 1000;
     // At most one picture per display frame, whatever changes.
     static constexpr int kFrameMs = 16;
     // A batch of data that ends this close to its picture's time is drawn
@@ -167,6 +170,7 @@ private:
     void SyncRowWidth();
     void MeasureFont();
     void SyncVerticalBar();
+    bool BarMovesVisibly() const;
     void UpdateHorizontalBar();
     void FollowAcross();
     std::size_t TopRow() const;
@@ -194,6 +198,7 @@ private:
     std::size_t charsSinceRefresh_ = 0;
     bool flooded_ = false;
     double rowsPerSecond_ = 0;  // rows the view moved by, smoothed
+    bool barDue_ = false;       // the bar follows with the next picture, whatever it moves
     // Rows are counted since the text began (trimmed ones included) to tell
     // which rows the last picture showed and which changed since.
     static constexpr std::size_t kNoRow = ~std::size_t{0};
