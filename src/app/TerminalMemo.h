@@ -114,6 +114,8 @@ public:
     const TerminalText& Text() const { return text_; }
     // Whether the last row is on screen.
     bool ShowsEnd() const;
+    // The time between pictures while data flows now.
+    qint64 Pace() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -157,7 +159,6 @@ private:
     QColor PenColor(int pen) const;
     void Changed();
     void ScheduleRefresh(bool batchEnd = false);
-    qint64 Pace() const;
     std::size_t WidestRow(std::size_t from, std::size_t to) const;
     void SchedulePicture(qint64 delayMs);
     void OnFrame();
