@@ -28,15 +28,25 @@ namespace quennet {
 // held pump is neither ticked nor woken, whatever arrives.
 class PumpWaker : public QObject {
 public:
-    static constexpr int kQuietTicks = 50;  // empty ticks before resting
-    static constexpr int kFlowMs = 8;       // the interval while bytes flow
-    static constexpr std::size_t kBurstBytes = 1024;
+    // Empty ticks before resting: the notifier reads the next byte at once,
+    // so a short spell only spares switching it on and off between lines.
+    static constexpr int kQuietTicks = 5;
+    // The interval while bytes flow: close to the view's picture pace, so
+    // that a tick and a picture mostly share one wake-up, and short enough
+    // that a typed key's echo amid the flow shows within a picture or two.
+    static constexpr int kFlowMs = 20;
+    // More than 921600 baud brings in a millisecond, and in one kFlowMs.
+    static constexpr std::size_t kBurstBytesPerMs = 128;
+    static constexpr std::size_t kBurstBytes = kBurstBytesPerMs * kFlowMs;
 
     struct Hooks {
         std::function<bool()> mayRest;  // false while something needs every tick
         std::function<int()> handle;    // the port's descriptor, or -1
         std::function<void()> tick;     // one pump tick, run at once on wake-up
         std::function<bool()> needed;   // false when the pump has nothing to do
+        // The interval while bytes flow, when the window wants another
+        // than kFlowMs (its view shows them less often).
+        std::function<int()> flowMs = nullptr;
     };
 
     PumpWaker(QTimer* timer, Hooks hooks, QObject* parent = nullptr);

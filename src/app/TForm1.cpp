@@ -88,7 +88,12 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent)
         Timer1,
         {[this] { return TerminalHoldsPort() && !tools_->Sending() && !input_->Pasting(); },
          [this] { return port().ReadableHandle(); }, [this] { PumpTick(); },
-         [this] { return (TerminalHoldsPort() && port().IsOpen()) || tools_->Sending() || input_->Pasting(); }},
+         [this] { return (TerminalHoldsPort() && port().IsOpen()) || tools_->Sending() || input_->Pasting(); },
+         // While the view shows a fast flow less often, the pump reads it
+         // less often too: every other picture's tick draws it.
+         [this] {
+             return std::clamp(static_cast<int>(Memo1->Pace() / 2), PumpWaker::kFlowMs, 2 * PumpWaker::kFlowMs);
+         }},
         this);
     connect(Timer1, &QTimer::timeout, this, [this] { PumpTick(); });
 

@@ -18,7 +18,10 @@ TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     barTimer_->setSingleShot(true);
     connect(barTimer_, &QTimer::timeout, this, [this] {
         // A picture on its way syncs the bar with it: one push to the screen.
-        if (!(refreshDue_ && repaintTimer_->isActive())) SyncVerticalBar();
+        if (refreshDue_ && repaintTimer_->isActive())
+            barDue_ = true;
+        else
+            SyncVerticalBar();
     });
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -131,7 +134,7 @@ void TerminalMemo::EndUpdate() {
     if (updateDepth_ == 0) return;
     // The scroll bars and the picture follow within kRepaintMs: touching a
     // scroll bar on every tick would repaint it on every tick.
-    if (--updateDepth_ == 0) ScheduleRefresh();
+    if (--updateDepth_ == 0) ScheduleRefresh(true);
 }
 
 void TerminalMemo::ClearText() {
@@ -151,13 +154,30 @@ void TerminalMemo::CaretToEnd() {
 
 // ---- scrolling and repainting ----
 
-void TerminalMemo::ScheduleRefresh() {
+void TerminalMemo::ScheduleRefresh(bool batchEnd) {
     refreshDue_ = true;
     // A change after a quiet spell (an echo, a prompt) shows with the next
-    // frame; while data flows, pictures follow at most every kRepaintMs.
-    const qint64 pace = flooded_ ? kFloodRepaintMs : kRepaintMs;
+    // frame; while data flows, pictures follow at the pace.
+    const qint64 pace = Pace();
     const qint64 since = refreshClock_.isValid() ? refreshClock_.elapsed() : pace;
-    SchedulePicture(pace - since);
+    qint64 wait = pace - since;
+    if (batchEnd) {
+        const qint64 sinceFrame = frameClock_.isValid() ? frameClock_.elapsed() : kFrameMs;
+        if (wait <= kEarlyMs && sinceFrame >= kFrameMs && !Hidden()) {
+            repaintTimer_->stop();
+            Refresh();
+            return;
+        }
+        wait += kEarlyMs;
+    }
+    SchedulePicture(wait);
+}
+
+qint64 TerminalMemo::Pace() const {
+    if (flooded_) return kFloodRepaintMs;
+    const double busy =
+        std::clamp((rowsPerSecond_ - kCalmRowsPerSecond) / (kBusyRowsPerSecond - kCalmRowsPerSecond), 0.0, 1.0);
+    return kRepaintMs + std::llround(busy * (kFloodRepaintMs - kRepaintMs));
 }
 
 bool TerminalMemo::Hidden() const { return !isVisible() || window()->isMinimized(); }
@@ -216,6 +236,7 @@ void TerminalMemo::Refresh() {
         return;
     }
     refreshDue_ = false;
+    const qint64 sinceLast = refreshClock_.isValid() ? refreshClock_.elapsed() : 1000;
     refreshClock_.start();
     // A picture whose every row is new since the last one: the line floods
     // faster than anyone reads, and the next picture may wait longer.
@@ -231,11 +252,16 @@ void TerminalMemo::Refresh() {
     // scroll bar is dearer to paint than the rows, and the view's top row
     // does not depend on it while the view stays at the end.
     const qint64 since = barClock_.isValid() ? barClock_.elapsed() : kBarMs;
-    if (!atEnd_ || since >= kBarMs)
+    if (!atEnd_ || barDue_ || (since >= kBarMs && (Pace() == kRepaintMs || BarMovesVisibly())))
         SyncVerticalBar();
     else if (!barTimer_->isActive())
-        barTimer_->start(static_cast<int>(kBarMs - since));
+        barTimer_->start(static_cast<int>(since >= kBarMs ? kBarQuietMs : kBarMs - since));
+    const std::size_t topBefore = shown_.top;
     Repaint();
+    // The rows the view moved by a second, over the last few pictures.
+    const double moved = shown_.top > topBefore ? static_cast<double>(shown_.top - topBefore) : 0.0;
+    const double rate = moved * 1000.0 / static_cast<double>(std::max<qint64>(sinceLast, kRepaintMs));
+    rowsPerSecond_ = 0.6 * rowsPerSecond_ + 0.4 * rate;
 }
 
 void TerminalMemo::RepaintAll() {
@@ -259,10 +285,15 @@ void TerminalMemo::Repaint() {
     const std::size_t shift = top - shown_.top;
     const auto page = static_cast<std::size_t>(VisibleRows());
     const std::size_t end = trimmedRows_ + std::min(text_.RowCount(), TopRow() + page + 1);
+    const std::size_t columns = WidestRow(top - trimmedRows_, end - trimmedRows_);
     if (reuse && shift < page) {
-        if (shift > 0) {
+        // Right of the widest row, in this picture and the last, there is
+        // only background: the pixels there neither move nor change.
+        const double inked = kMargin - left + static_cast<double>(std::max(columns, shown_.columns)) * advance_;
+        const int width = std::clamp(static_cast<int>(std::ceil(inked)) + kCaretWidth + 1, 0, viewport()->width());
+        if (shift > 0 && width > 0) {
             const int dy = static_cast<int>(shift) * rowHeight_;
-            viewport()->scroll(0, -dy, QRect(0, kMargin, viewport()->width(), static_cast<int>(page) * rowHeight_));
+            viewport()->scroll(0, -dy, QRect(0, kMargin, width, static_cast<int>(page) * rowHeight_));
         }
         // The rows from the first changed one to the last with text, now or
         // in the last picture: only they go to the screen.
@@ -270,14 +301,20 @@ void TerminalMemo::Repaint() {
         const std::size_t to = std::max(end, shown_.end);
         const int y = kMargin + static_cast<int>(from - top) * rowHeight_;
         const int bottom = std::min(viewport()->height(), kMargin + static_cast<int>(std::min(to - top, page + 1)) * rowHeight_);
-        if (to > from && y < bottom) viewport()->update(0, y, viewport()->width(), bottom - y);
+        if (to > from && y < bottom && width > 0) viewport()->update(0, y, width, bottom - y);
     } else {
         viewport()->update();
     }
     frameClock_.start();
-    shown_ = {top, end, left, viewport()->size()};
+    shown_ = {top, end, left, columns, viewport()->size()};
     repaintAll_ = false;
     dirtyRow_ = kNoRow;
+}
+
+std::size_t TerminalMemo::WidestRow(std::size_t from, std::size_t to) const {
+    std::size_t widest = 0;
+    for (std::size_t r = from; r < to && r < text_.RowCount(); ++r) widest = std::max(widest, text_.Row(r).length);
+    return widest;
 }
 
 int TerminalMemo::VisibleRows() const { return std::max(1, (viewport()->height() - 2 * kMargin) / rowHeight_); }
@@ -290,7 +327,19 @@ std::size_t TerminalMemo::TopRow() const {
     return std::min(static_cast<std::size_t>(std::max(0, verticalScrollBar()->value())), last);
 }
 
+// Whether syncing the bar now would move or resize its handle by a pixel
+// or more: the handle's length is its groove's times page over rows.
+bool TerminalMemo::BarMovesVisibly() const {
+    const QScrollBar* bar = verticalScrollBar();
+    const int page = VisibleRows();
+    const double rows = static_cast<double>(text_.RowCount());
+    const double shownRows = static_cast<double>(bar->maximum()) + bar->pageStep();
+    if (bar->pageStep() != page || bar->value() != bar->maximum() || rows <= page || shownRows <= page) return true;
+    return static_cast<double>(bar->height()) * page * std::abs(rows - shownRows) >= rows * shownRows;
+}
+
 void TerminalMemo::SyncVerticalBar() {
+    barDue_ = false;
     barTimer_->stop();
     barClock_.start();
     QScrollBar* bar = verticalScrollBar();

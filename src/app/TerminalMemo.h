@@ -38,10 +38,24 @@ public:
     // The pace when every row of a picture was new: a flood, unreadable
     // at any pace, costs half as much to show.
     static constexpr int kFloodRepaintMs = 80;
-    // While data flows the vertical scroll bar follows at this pace.
+    // Between these many rows a second moving through the view, the pace
+    // slows step by step from kRepaintMs to kFloodRepaintMs: text that
+    // moves faster than anyone reads is shown less often, and never with
+    // a sudden change of pace.
+    static constexpr double kCalmRowsPerSecond = 40;
+    static constexpr double kBusyRowsPerSecond = 120;
+    // While data flows the vertical scroll bar follows at this pace; while
+    // rows move fast, a change that moves its handle by less than a pixel
+    // waits up to kBarQuietMs.
     static constexpr int kBarMs = 200;
+    static constexpr int kBarQuietMs = 1000;
     // At most one picture per display frame, whatever changes.
     static constexpr int kFrameMs = 16;
+    // A batch of data that ends this close to its picture's time is drawn
+    // at once, in the wake-up that brought it; one that ends earlier has its
+    // picture wait this much past its time for the next batch to draw it.
+    // Either way a flowing line costs one wake-up per picture, not two.
+    static constexpr int kEarlyMs = 10;
 
     explicit TerminalMemo(QWidget* parent = nullptr);
 
@@ -100,6 +114,8 @@ public:
     const TerminalText& Text() const { return text_; }
     // Whether the last row is on screen.
     bool ShowsEnd() const;
+    // The time between pictures while data flows now.
+    qint64 Pace() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -142,7 +158,8 @@ private:
     static int PenOf(Cell c);
     QColor PenColor(int pen) const;
     void Changed();
-    void ScheduleRefresh();
+    void ScheduleRefresh(bool batchEnd = false);
+    std::size_t WidestRow(std::size_t from, std::size_t to) const;
     void SchedulePicture(qint64 delayMs);
     void OnFrame();
     void StopPictures();
@@ -154,6 +171,7 @@ private:
     void SyncRowWidth();
     void MeasureFont();
     void SyncVerticalBar();
+    bool BarMovesVisibly() const;
     void UpdateHorizontalBar();
     void FollowAcross();
     std::size_t TopRow() const;
@@ -180,6 +198,8 @@ private:
     std::size_t breaksSinceRefresh_ = 0;
     std::size_t charsSinceRefresh_ = 0;
     bool flooded_ = false;
+    double rowsPerSecond_ = 0;  // rows the view moved by, smoothed
+    bool barDue_ = false;       // the bar follows with the next picture, whatever it moves
     // Rows are counted since the text began (trimmed ones included) to tell
     // which rows the last picture showed and which changed since.
     static constexpr std::size_t kNoRow = ~std::size_t{0};
@@ -190,6 +210,7 @@ private:
         std::size_t top = 0;
         std::size_t end = 0;  // past the last row with text
         int left = 0;
+        std::size_t columns = 0;  // of its widest row
         QSize size;
     } shown_;
 

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,6 +18,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -187,6 +190,39 @@ TEST_F(FormPty, ThePumpTimerRunsOnlyWhileItHasWork) {
         ASSERT_TRUE(WaitFor(step.until)) << step.what;
     }
     EXPECT_FALSE(sleptDuringSend);
+}
+
+// A flood as fast as the far end can write, with the log on: the log holds
+// every byte in order, and the view ends with the last lines.
+TEST_F(FormPty, AFloodWithTheLogOnIsLoggedWholeAndTheViewShowsItsEnd) {
+    const QString logPath = dir.filePath("flood.log");
+    form->EditBrowseLogFile->setText(logPath);
+    form->CheckBoxLogFile->setChecked(true);
+    ASSERT_TRUE(form->CheckBoxLogFile->isChecked());
+    OpenTypedPath();
+    std::string sent;
+    for (int i = 0; sent.size() < 2'000'000; ++i) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%07d %070d\r\n", i, i);
+        sent += line;
+    }
+    ASSERT_EQ(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
+    for (std::size_t at = 0; at < sent.size();) {
+        const ssize_t n = write(master, sent.data() + at, std::min<std::size_t>(4096, sent.size() - at));
+        if (n > 0)
+            at += static_cast<std::size_t>(n);
+        else
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);  // the line is full: let the window read
+    }
+    const auto logSize = [&] { return QFileInfo(logPath).size(); };
+    ASSERT_TRUE(WaitFor([&] { return logSize() >= static_cast<qint64>(sent.size()); })) << logSize();
+    std::ifstream log(logPath.toStdString(), std::ios::binary);
+    const std::string logged{std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()};
+    EXPECT_TRUE(logged == sent) << logged.size() << " bytes logged of " << sent.size();
+    const std::size_t lastLine = sent.rfind('\n', sent.size() - 2) + 1;
+    const QString last = QString::fromStdString(sent.substr(lastLine, sent.size() - lastLine - 2));
+    ASSERT_TRUE(WaitFor([&] { return form->Memo1->ShowsEnd(); }));
+    EXPECT_TRUE(form->Memo1->toPlainText().endsWith(last + "\n")) << last.toStdString();
 }
 
 TEST_F(FormPty, FarEndVanishingLeavesTheWindowUsable) {

@@ -99,6 +99,27 @@ TEST_F(Waker, AFloodFromALocalProgramIsReadWithoutWaitingForTheTimer) {
     EXPECT_EQ(ticks, 1);
 }
 
+// The window may ask for another interval while bytes flow (its view shows
+// them less often); a local flood is still told by what a serial line
+// cannot bring in that interval.
+TEST_F(Waker, AFlowingLineIsReadAtTheIntervalTheWindowAsks) {
+    int flowMs = 37;
+    waker = std::make_unique<PumpWaker>(
+        &timer, PumpWaker::Hooks{[this] { return mayRest; }, [this] { return handle; }, [this] { Tick(); },
+                                 [this] { return needed; }, [&flowMs] { return flowMs; }});
+    QuietTicks(1);  // sees the device
+    waker->AfterTick(PumpWaker::kBurstBytesPerMs * 37 - 1);
+    EXPECT_EQ(timer.interval(), 37);
+    ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ticks, 0) << "as much as a line brings in the interval waits for the timer";
+    flowMs = 50;
+    waker->AfterTick(PumpWaker::kBurstBytesPerMs * 50);
+    EXPECT_EQ(timer.interval(), 50);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ticks, 1) << "more is read at once";
+}
+
 TEST_F(Waker, StaysAwakeWhileTheWindowNeedsEveryTickOrHasNoDescriptor) {
     mayRest = false;  // a file send, or a run holding the port
     QuietTicks(3 * PumpWaker::kQuietTicks);
