@@ -125,8 +125,9 @@ private:
 };
 
 bool Production::CheckFirmware() {
-    // Reading, erasing and asking the device take no firmware file.
-    if (s_.options.deviceInfo || s_.options.erase || !s_.options.readPath.empty()) return true;
+    // Reading, erasing, protecting and asking the device take no firmware file.
+    if (s_.options.deviceInfo || s_.options.erase || s_.options.protection || !s_.options.readPath.empty())
+        return true;
     const LoaderTarget* target = FindLoaderTarget(s_.options.targetIndex);
     if (!target) return false;
     // Read once here, so that a file the runs would refuse is said once.

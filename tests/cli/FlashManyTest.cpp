@@ -148,7 +148,7 @@ TEST(FlashManyTest, EachBoardEndsOnItsOwn) {
 
 // Programmed, read into a file each, erased: each action reaches every
 // board, and the table and the report say what was done.
-TEST(FlashManyTest, ReadAndEraseReachEveryBoard) {
+TEST(FlashManyTest, ReadProtectionAndEraseReachEveryBoard) {
     TempDir dir;
     const std::string fw = dir.Write("app.s37", Stm32Image(0x400));
     NamedBoard a(dir, "a", {"--chip", "stm32", "--product-id", "468"});
@@ -165,6 +165,7 @@ TEST(FlashManyTest, ReadAndEraseReachEveryBoard) {
         {{"--read", dump, "--length", "0x400"}, "READ OK in "},
         // On a production line each board's file also has its number.
         {{"--watch", "--count", "2", "--read", dir.File("line.hex"), "--length", "0x400"}, "READ OK in "},
+        {{"--write-unprotect"}, "PROTECTION OK in "},
         {{"--erase"}, "ERASE OK in "},
     };
     for (const auto& step : steps) {
@@ -180,7 +181,7 @@ TEST(FlashManyTest, ReadAndEraseReachEveryBoard) {
     FirmwareImage written;
     ASSERT_EQ(LoadSRecordFile(fw, written), kSRecOk);
     const auto csv = LinesOf(testing::Slurp(report));
-    ASSERT_EQ(csv.size(), 9u) << testing::Slurp(report);
+    ASSERT_EQ(csv.size(), 11u) << testing::Slurp(report);
     std::vector<std::string> paths{a.process->Path(), b.process->Path()};
     std::sort(paths.begin(), paths.end());
     for (std::size_t i = 0; i < paths.size(); ++i)
