@@ -5,7 +5,7 @@
 #      the pty of pty_far_end (a Linux program), and core_tests.exe runs
 #      Win32PtyLineTest against it;
 #   3. quennet-flash.exe programs the simulated STM32 and MSP430 (and two
-#      STM32 boards at once) of
+#      STM32 boards at once), reads, protects and erases them, of
 #      quennet-board through a wine COM port, and the flash the board wrote
 #      is compared with the firmware file;
 #   4. the window's tests (ui_tests.exe, offscreen), with pty_far_end and
@@ -131,18 +131,46 @@ stop_last
 cmp -n 9216 "$work/stm32.bin" "$work/stm32-flash.bin"
 echo "the board's flash holds the image"
 
-echo "== quennet-flash.exe programs the simulated MSP430"
+# Runs quennet-flash.exe with the arguments given; fails unless its last
+# line starts with $1.
+flash_ends() {
+  local want=$1
+  shift
+  "$wine" "$win/quennet-flash.exe" "$@" | tr -d '\r' >"$work/action.log" || true
+  tail -n 1 "$work/action.log" | grep -q "^$want" ||
+    { cat "$work/action.log"; echo "quennet-flash.exe $*: no \"$want\"" >&2; exit 1; }
+}
+
+echo "== quennet-flash.exe reads, protects and erases the simulated STM32"
+start_on_pty "$work/act.out" com6 "$host/quennet-board" --chip stm32 --no-announce \
+  --period 0 --flash-out "$work/act-flash.bin"
+any=(--port COM6 --target STM32-ANY-115200)
+flash_ends 'PROGRAM OK in ' "${any[@]}" "$(winpath "$work/stm32.s37")"
+flash_ends 'READ OK in ' "${any[@]}" --read "$(winpath "$work/act-read.bin")" --length 9216
+cmp "$work/stm32.bin" "$work/act-read.bin"
+flash_ends 'PROTECTION OK in ' "${any[@]}" --readout-protect
+flash_ends 'PROTECTION OK in ' "${any[@]}" --readout-unprotect
+flash_ends 'ERASE OK in ' "${any[@]}" --erase
+stop_last
+[ -z "$(tr -d '\377' <"$work/act-flash.bin" | head -c 1)" ] || { echo "the STM32 flash is not erased" >&2; exit 1; }
+echo "read back equal, protected, unprotected and erased"
+
+echo "== quennet-flash.exe programs, verifies and reads the simulated MSP430"
 start_on_pty "$work/msp.out" com6 "$host/quennet-board" --chip msp430 --no-announce \
   --period 0 --flash-out "$work/msp-flash.bin"
 cp "$data/srec/msp430_blink.s19" "$work/blink.s19"
-"$wine" "$win/quennet-flash.exe" --port COM6 --target MSP430-19200 \
+"$wine" "$win/quennet-flash.exe" --port COM6 --target MSP430-19200 --verify \
   "$(winpath "$work/blink.s19")" | tr -d '\r' | tee "$work/msp.log"
 tail -n 1 "$work/msp.log" | grep -q '^PROGRAM OK in ' || { echo "MSP430 run failed" >&2; exit 1; }
+# The programmed vectors are the password that unlocks the read.
+flash_ends 'READ OK in ' --port COM6 --target MSP430-19200 --password "$(winpath "$work/blink.s19")" \
+  --read "$(winpath "$work/msp-read.bin")" --start 0xFC00 --length 0x400
 stop_last
 srec_cat "$work/blink.s19" -fill 0xFF 0x1000 0x10000 -crop 0x1000 0x10000 -offset -0x1000 \
   -o "$work/msp-expected.bin" -binary
 cmp "$work/msp-expected.bin" "$work/msp-flash.bin"
-echo "the board's flash holds the image"
+cmp <(tail -c 1024 "$work/msp-expected.bin") "$work/msp-read.bin"
+echo "the board's flash holds the image, and the read gives it back"
 
 echo "== quennet-flash.exe programs two boards at once, each in a worker of its own"
 start_on_pty "$work/many6.out" com6 "$host/quennet-board" --chip stm32 --no-announce \
