@@ -131,6 +131,8 @@ struct Case {
     std::vector<std::string> receiver;  // lrzsz's, names appended for XMODEM
     std::vector<std::string> sender;
 };
+// ctest names the case by its protocol, not by its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << kTransferProtocolNames[static_cast<int>(c.protocol)]; }
 
 const Case kCases[] = {
     {TransferProtocol::Xmodem, {"rx", "-b", "-c"}, {"sx", "-b"}},

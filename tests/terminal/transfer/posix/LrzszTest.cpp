@@ -98,6 +98,9 @@ struct XCase {
     std::vector<std::string> receiver;  // lrzsz's receiver, file name appended
     std::vector<std::string> sender;    // lrzsz's sender, file name appended
 };
+void PrintTo(const XCase& c, std::ostream* os) {
+    for (const std::string& word : c.sender) *os << word << ' ';
+}
 
 const XCase kXCases[] = {
     {BlockProtocol::Xmodem, 1025, {"rx", "-b"}, {"sx", "-b"}},          // checksum: rx asks with NAK
@@ -140,6 +143,7 @@ struct BatchCase {
     std::vector<std::string> sender;
     bool zmodem;
 };
+void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
 
 const BatchCase kBatchCases[] = {
     {"ymodem", {"rb", "-b"}, {"sb", "-b"}, false},
