@@ -59,7 +59,7 @@ TEST_F(FormSettings, RoundTripOfEveryKey) {
     {
         TForm1& f = MakeForm();
         f.move(140, 120);
-        f.resize(900, 600);
+        f.resize(1100, 600);
         f.ComboComPort->setCurrentIndex(1);
         f.ComboBaud->setEditText("28800");
         f.ComboBits->setCurrentIndex(kFrameE81);
@@ -90,7 +90,7 @@ TEST_F(FormSettings, RoundTripOfEveryKey) {
     TForm1& g = MakeForm();
     EXPECT_EQ(g.x(), 140);
     EXPECT_EQ(g.y(), 120);
-    EXPECT_EQ(g.width(), 900);
+    EXPECT_EQ(g.width(), 1100);
     EXPECT_EQ(g.height(), 600);
     EXPECT_EQ(g.ComboComPort->currentText(), "/dev/ttyUSB0");
     EXPECT_EQ(g.ComboBaud->currentText(), "28800");
@@ -235,17 +235,17 @@ TEST_F(FormSettings, ExitClosesThePortAndWritesSettings) {
 
 TEST_F(FormSettings, FunctionButtonRowFollowsTheWidth) {
     TForm1& f = MakeForm();
-    f.resize(900, 554);
-    f.FormResize();
-    for (int k = 0; k < 8; ++k) {
-        EXPECT_EQ(f.ButtonStr[k]->x(), 112 * k) << k;
-        EXPECT_EQ(f.ButtonStr[k]->width(), 107) << k;
-        EXPECT_EQ(f.ButtonStr[k]->height(), 17) << k;
-    }
     f.resize(1004, 554);
     f.FormResize();
-    EXPECT_EQ(f.ButtonStr[7]->x(), 125 * 7);
-    EXPECT_EQ(f.ButtonStr[7]->width(), 120);
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(f.ButtonStr[k]->x(), 125 * k) << k;
+        EXPECT_EQ(f.ButtonStr[k]->width(), 120) << k;
+        EXPECT_EQ(f.ButtonStr[k]->height(), 17) << k;
+    }
+    f.resize(1204, 554);
+    f.FormResize();
+    EXPECT_EQ(f.ButtonStr[7]->x(), 150 * 7);
+    EXPECT_EQ(f.ButtonStr[7]->width(), 145);
 }
 
 TEST_F(FormSettings, ExtraFeaturesFlipsTheLcdTab) {
