@@ -97,7 +97,7 @@ windows-package: windows
 # tests, the flasher, the window on a virtual X display, and the installer.
 windows-test: deps windows-package
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD) -j$(JOBS) --target quennet-board pty_far_end
+	cmake --build $(BUILD) -j$(JOBS) --target quennet-board pty_far_end lrzsz_far_end
 	bash tests/wine/wine-tests.sh $(BUILD) $(WIN_BUILD)
 
 clean:

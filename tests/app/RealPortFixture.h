@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
@@ -44,6 +45,9 @@ protected:
         port.ComClose();
     }
 
+    // A test's own answers to the window's questions.
+    virtual void Customize(FormEnvironment&) {}
+
     std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
 
     TForm1& MakeForm() {
@@ -54,6 +58,7 @@ protected:
         env.messageBox = [this](const std::string&, const std::string& t) { messages.push_back(t); };
         env.errorBox = [this](const std::string& t) { messages.push_back(t); };
         env.saveFileDialog = [this](const std::string&, const std::string&) { return saveAnswer; };
+        Customize(env);
         form = std::make_unique<TForm1>(env);
         form->FormCreate();
         form->show();

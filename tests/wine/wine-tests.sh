@@ -9,14 +9,17 @@
 #      quennet-board through a wine COM port, and the flash the board wrote
 #      is compared with the firmware file;
 #   4. the window's tests (ui_tests.exe, offscreen), with pty_far_end and
-#      two boards on COM5 to COM7 for the tests of the real window on them;
+#      two boards on COM5 to COM7 for the tests of the real window on them,
+#      and on COM8 lrzsz behind a shell (lrzsz_far_end) for its file
+#      transfers;
 #   5. quennet.exe on a virtual X display with the windows platform: its
 #      main window appears (screenshot WIN_BUILD/quennet-window.png) and,
 #      closed, writes its settings beside itself;
 #   6. the zip's contents, and the installer: a silent per-user install,
 #      the installed window started, a silent uninstall.
 # Usage: tests/wine/wine-tests.sh HOST_BUILD WIN_BUILD
-#   HOST_BUILD holds the Linux quennet-board and tests/pty_far_end,
+#   HOST_BUILD holds the Linux quennet-board, tests/pty_far_end and
+#   tests/lrzsz_far_end,
 #   WIN_BUILD the cross-built programs, tests and packages
 #   (make windows-package).
 set -euo pipefail
@@ -43,7 +46,7 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-  rm -f "$WINEPREFIX"/dosdevices/com[567]
+  rm -f "$WINEPREFIX"/dosdevices/com[5678]
   "$wineserver" -k >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -203,10 +206,18 @@ start_on_pty "$work/wmsp.out" com7 "$host/quennet-board" --chip msp430 --no-anno
 # Wine lists only the ports it found at boot; COM5 joins them as a
 # plugged-in adapter would, for the test that picks its port from the list.
 "$wine" reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\QuennetTest5' /d COM5 /f >/dev/null 2>&1
+# lrzsz (sx, sb, sz, rx, rb, rz) on COM8, run in a folder that the window's
+# tests reach through drive Z:.
+mkdir "$work/far"
+start_on_pty "$work/lrzsz.out" com8 "$host/tests/lrzsz_far_end" "$work/far"
 QUENNET_TEST_COM=COM5 QUENNET_TEST_STM32_COM=COM6 QUENNET_TEST_MSP430_COM=COM7 \
+  QUENNET_TEST_LRZSZ_COM=COM8 QUENNET_TEST_LRZSZ_DIR="$(winpath "$work/far")" \
   "$wine" "$win/tests/ui_tests.exe" --gtest_filter="-$wine_known_differences" >"$work/ui.log" 2>&1 ||
   { cat "$work/ui.log"; echo "the window's tests failed under wine" >&2; exit 1; }
 all_ran "$work/ui.log" FormComPort
+all_ran "$work/ui.log" Lrzsz/FormLrzszLine
+grep '^\[   RATE   \]' "$work/ui.log" | tr -d '\r'
+stop_last
 stop_last
 stop_last
 stop_last
