@@ -55,6 +55,7 @@ struct Case {
     bool byOffer;   // the far end's ZMODEM start
     std::vector<std::size_t> sizes;
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 const Case kCases[] = {
     {"ZmodemToRz", TransferProtocol::Zmodem, true, true, {70001, 1}},
