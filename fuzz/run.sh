@@ -3,7 +3,7 @@
 # at a time, and says how many inputs each tried and whether it came through
 # clean. Usage: fuzz/run.sh BUILD_DIR SECONDS_PER_TARGET PARALLEL [TARGET...]
 # Each target keeps what it learnt in BUILD_DIR/fuzz/corpus/TARGET and starts
-# from that and from the seeds (the tests' own data files among them); an
+# from that and from the starting inputs in fuzz/seeds (the tests' own data files among them); an
 # input that breaks a target is left in BUILD_DIR/fuzz/crashes/.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
