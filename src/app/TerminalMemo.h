@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/GlyphCache.h"
@@ -154,7 +155,7 @@ private:
     void PaintSelection(QPainter& painter, Picture& p, const TextRow& row, qreal y) const;
     void CollectGlyphs(Picture& p, const TextRow& row, qreal y);
     QImage::Format CellFormat(QPainter& painter) const;
-    void ComposeRow(QPainter& painter, Picture& p, const TextRow& row, qreal y);
+    std::pair<int, int> ComposeRow(QPainter& painter, Picture& p, const TextRow& row, qreal y);
     void DrawGlyphs(QPainter& painter, const Picture& p) const;
     void PaintCaret(QPainter& painter, const Picture& p) const;
     static int PenOf(Cell c);

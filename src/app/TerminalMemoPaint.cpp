@@ -85,7 +85,6 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
     glyphs_.BeginPicture();
     QPainter painter(viewport());
     const QRect area = event->rect();
-    PaintBackground(painter, area);
 
     Picture p;
     p.top = static_cast<long long>(TopRow());
@@ -104,7 +103,12 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
         cellImages_.Use(QSize(static_cast<int>(advance_), rowHeight_), ascent_, p.cells);
         for (int pen = 0; pen < kPens; ++pen) p.pens[pen] = PenColor(pen).rgb();
         p.base = palette().color(QPalette::Base).rgb();
+    } else {
+        PaintBackground(painter, area);
     }
+    // With rows composed from cells, the background goes only where no
+    // row's picture does: above this, it is drawn.
+    int filled = area.top();
 
     for (int r = p.firstRow; r <= p.lastRow; ++r) {
         const std::size_t rowIndex = static_cast<std::size_t>(p.top) + static_cast<std::size_t>(r);
@@ -117,7 +121,17 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
         p.end = std::min(row.length, p.firstColumn + p.columns);
         const qreal y = kMargin + r * rowHeight_;
         if (p.cells != QImage::Format_Invalid) {
-            ComposeRow(painter, p, row, y);
+            const int top = std::max(filled, static_cast<int>(y));
+            if (top > filled) PaintBackground(painter, QRect(area.left(), filled, area.width(), top - filled));
+            const int bottom = std::min(area.bottom() + 1, static_cast<int>(y) + rowHeight_);
+            const auto [from, to] = ComposeRow(painter, p, row, y);
+            if (bottom > top) {
+                const int left = std::clamp(from, area.left(), area.right() + 1);
+                const int right = std::clamp(to, left, area.right() + 1);
+                if (left > area.left()) PaintBackground(painter, QRect(area.left(), top, left - area.left(), bottom - top));
+                if (right <= area.right()) PaintBackground(painter, QRect(right, top, area.right() + 1 - right, bottom - top));
+            }
+            filled = std::max(filled, bottom);
             continue;
         }
         PaintRowBackgrounds(painter, p, row, y);
@@ -125,6 +139,8 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
         PaintSelection(painter, p, row, y);
         CollectGlyphs(p, row, y);
     }
+    if (p.cells != QImage::Format_Invalid && filled <= area.bottom())
+        PaintBackground(painter, QRect(area.left(), filled, area.width(), area.bottom() + 1 - filled));
     DrawGlyphs(painter, p);
     if (glyphs_.Pending()) RepaintAll();  // the characters left over, next frame
     PaintCaret(painter, p);
@@ -150,9 +166,10 @@ QImage::Format TerminalMemo::CellFormat(QPainter& painter) const {
 // One row, nothing selected or marked: each cell's character already drawn
 // on its background is copied into the row's picture, which goes to the
 // view in one piece. A glyph whose ink leaves its cell is drawn over the
-// picture afterwards, with the glyph runs.
-void TerminalMemo::ComposeRow(QPainter& painter, Picture& p, const TextRow& row, qreal y) {
-    if (p.end <= p.begin) return;
+// picture afterwards, with the glyph runs. Returns the columns of pixels it
+// covered, from and past the end.
+std::pair<int, int> TerminalMemo::ComposeRow(QPainter& painter, Picture& p, const TextRow& row, qreal y) {
+    if (p.end <= p.begin) return {0, 0};
     const int w = static_cast<int>(advance_), h = rowHeight_;
     const int width = static_cast<int>(p.end - p.begin) * w;
     if (row_.format() != p.cells || row_.width() < width || row_.height() != h)
@@ -188,8 +205,9 @@ void TerminalMemo::ComposeRow(QPainter& painter, Picture& p, const TextRow& row,
                 std::fill_n(reinterpret_cast<quint32*>(at), w, 0xFF000000u | background);
         }
     }
-    painter.drawImage(QPoint(static_cast<int>(p.x0) + static_cast<int>(p.begin) * w, static_cast<int>(y)), row_,
-                      QRect(0, 0, width, h));
+    const int x = static_cast<int>(p.x0) + static_cast<int>(p.begin) * w;
+    painter.drawImage(QPoint(x, static_cast<int>(y)), row_, QRect(0, 0, width, h));
+    return {x, x + width};
 }
 
 // The background goes in strips: the raster engine hands one large fill to
