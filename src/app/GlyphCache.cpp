@@ -1,6 +1,7 @@
 #include "app/GlyphCache.h"
 
 #include <QGlyphRun>
+#include <QPainter>
 #include <QTextLayout>
 #include <algorithm>
 
@@ -64,6 +65,48 @@ const GlyphCache::Glyph& GlyphCache::Of(char32_t code) {
     --lookUpsLeft_;
     if (wide_.size() >= kMaxWideGlyphs) wide_.clear();
     return wide_.emplace(code, LookUp(code)).first->second;
+}
+
+void CellImages::Use(QSize cell, int ascent, QImage::Format format) {
+    if (cell == cell_ && ascent == ascent_ && format == format_) return;
+    cell_ = cell;
+    ascent_ = ascent;
+    format_ = format;
+    cells_.clear();
+}
+
+const QImage* CellImages::Of(const QRawFont& font, const Key& key) {
+    auto it = cells_.find(key);
+    if (it == cells_.end()) {
+        if (cells_.size() >= kMaxCells) cells_.clear();
+        // Drawn in the middle of three cells by three: ink on the margin
+        // is ink that would leave the cell.
+        const int w = cell_.width(), h = cell_.height();
+        QImage big(3 * w, 3 * h, format_);
+        const QColor background = QColor::fromRgb(key.background);
+        big.fill(background);
+        {
+            QPainter painter(&big);
+            QGlyphRun run;
+            run.setRawFont(font);
+            run.setGlyphIndexes({key.glyph});
+            run.setPositions({QPointF(w, h + ascent_)});
+            painter.setPen(QColor::fromRgb(key.pen));
+            painter.drawGlyphRun(QPointF(0, 0), run);
+        }
+        const QRgb blank = big.pixel(0, 0);
+        bool fits = true;
+        for (int y = 0; y < 3 * h && fits; ++y)
+            for (int x = 0; x < 3 * w; ++x) {
+                if (y >= h && y < 2 * h && x == w) x = 2 * w;
+                if (big.pixel(x, y) != blank) {
+                    fits = false;
+                    break;
+                }
+            }
+        it = cells_.emplace(key, fits ? big.copy(w, h, w, h) : QImage()).first;
+    }
+    return it->second.isNull() ? nullptr : &it->second;
 }
 
 }  // namespace quennet

@@ -1,5 +1,7 @@
 #pragma once
+#include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QRawFont>
 #include <QString>
 #include <array>
@@ -53,6 +55,38 @@ private:
     std::unordered_map<char32_t, Glyph> wide_;
     int lookUpsLeft_ = 0;
     bool pending_ = false;
+};
+
+// Characters already drawn on their background, one cell each, to be copied
+// into a row's picture instead of blended glyph by glyph. A glyph whose ink
+// leaves its cell is not kept (Fits() false): it is drawn over its
+// neighbours as before.
+class CellImages {
+public:
+    static constexpr std::size_t kMaxCells = 4096;
+    struct Key {
+        int font;
+        quint32 glyph;
+        QRgb pen, background;
+        bool operator==(const Key&) const = default;
+    };
+    // Forgets every cell unless it has this size, format and baseline.
+    void Use(QSize cell, int ascent, QImage::Format format);
+    // The cell of this glyph in this pen on this background, or null when
+    // its ink leaves the cell.
+    const QImage* Of(const QRawFont& font, const Key& key);
+
+private:
+    struct Hash {
+        std::size_t operator()(const Key& k) const {
+            return (static_cast<std::size_t>(k.glyph) * 31 + static_cast<std::size_t>(k.font)) * 1000003u ^
+                   (static_cast<std::size_t>(k.pen) * 131 + k.background);
+        }
+    };
+    QSize cell_;
+    int ascent_ = 0;
+    QImage::Format format_ = QImage::Format_Invalid;
+    std::unordered_map<Key, QImage, Hash> cells_;
 };
 
 }  // namespace quennet

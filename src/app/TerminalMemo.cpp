@@ -48,6 +48,7 @@ void TerminalMemo::MeasureFont() {
     rowHeight_ = std::max(1, metrics.height());
     ascent_ = metrics.ascent();
     glyphs_.SetFont(f);
+    cellImages_ = CellImages();
 }
 
 int TerminalMemo::RowChars() const {

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/GlyphCache.h"
@@ -153,6 +154,8 @@ private:
     void PaintMatches(QPainter& painter, const Picture& p, const TextRow& row, qreal y) const;
     void PaintSelection(QPainter& painter, Picture& p, const TextRow& row, qreal y) const;
     void CollectGlyphs(Picture& p, const TextRow& row, qreal y);
+    QImage::Format CellFormat(QPainter& painter) const;
+    std::pair<int, int> ComposeRow(QPainter& painter, Picture& p, const TextRow& row, qreal y);
     void DrawGlyphs(QPainter& painter, const Picture& p) const;
     void PaintCaret(QPainter& painter, const Picture& p) const;
     static int PenOf(Cell c);
@@ -219,6 +222,8 @@ private:
     int rowHeight_ = 16;
     int ascent_ = 12;
     GlyphCache glyphs_;
+    CellImages cellImages_;
+    QImage row_;  // one row's picture, composed from cellImages_
     std::u32string highlight_;
     bool highlightCase_ = false;
 };

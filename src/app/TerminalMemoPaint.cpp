@@ -1,10 +1,12 @@
 // The terminal view's picture: the rows on screen drawn in steps, from the
 // background up to the caret.
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "app/TerminalMemo.h"
 
@@ -42,6 +44,11 @@ struct TerminalMemo::Picture {
     std::size_t begin = 0, end = 0;
     qreal x0 = 0;
     std::size_t selBegin = 0, selEnd = 0;
+    // Rows drawn from cells (ComposeRow): the format of the picture's
+    // pixels, Format_Invalid when rows are drawn glyph by glyph.
+    QImage::Format cells = QImage::Format_Invalid;
+    QRgb pens[kPens] = {};
+    QRgb base = 0;
 
     QRectF Cells(qreal advance, int height, std::size_t from, std::size_t count, qreal y) const {
         return QRectF(x0 + static_cast<qreal>(from) * advance, y, static_cast<qreal>(count) * advance, height);
@@ -78,7 +85,6 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
     glyphs_.BeginPicture();
     QPainter painter(viewport());
     const QRect area = event->rect();
-    PaintBackground(painter, area);
 
     Picture p;
     p.top = static_cast<long long>(TopRow());
@@ -92,6 +98,17 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
     p.selection = p.selFrom != p.selTo;
     p.indexes.resize(glyphs_.Fonts().size() * kPens);
     p.positions.resize(p.indexes.size());
+    p.cells = highlight_.empty() && !p.selection ? CellFormat(painter) : QImage::Format_Invalid;
+    if (p.cells != QImage::Format_Invalid) {
+        cellImages_.Use(QSize(static_cast<int>(advance_), rowHeight_), ascent_, p.cells);
+        for (int pen = 0; pen < kPens; ++pen) p.pens[pen] = PenColor(pen).rgb();
+        p.base = palette().color(QPalette::Base).rgb();
+    } else {
+        PaintBackground(painter, area);
+    }
+    // With rows composed from cells, the background goes only where no
+    // row's picture does: above this, it is drawn.
+    int filled = area.top();
 
     for (int r = p.firstRow; r <= p.lastRow; ++r) {
         const std::size_t rowIndex = static_cast<std::size_t>(p.top) + static_cast<std::size_t>(r);
@@ -103,14 +120,94 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
         p.begin = std::min(p.firstColumn, row.length);
         p.end = std::min(row.length, p.firstColumn + p.columns);
         const qreal y = kMargin + r * rowHeight_;
+        if (p.cells != QImage::Format_Invalid) {
+            const int top = std::max(filled, static_cast<int>(y));
+            if (top > filled) PaintBackground(painter, QRect(area.left(), filled, area.width(), top - filled));
+            const int bottom = std::min(area.bottom() + 1, static_cast<int>(y) + rowHeight_);
+            const auto [from, to] = ComposeRow(painter, p, row, y);
+            if (bottom > top) {
+                const int left = std::clamp(from, area.left(), area.right() + 1);
+                const int right = std::clamp(to, left, area.right() + 1);
+                if (left > area.left()) PaintBackground(painter, QRect(area.left(), top, left - area.left(), bottom - top));
+                if (right <= area.right()) PaintBackground(painter, QRect(right, top, area.right() + 1 - right, bottom - top));
+            }
+            filled = std::max(filled, bottom);
+            continue;
+        }
         PaintRowBackgrounds(painter, p, row, y);
         PaintMatches(painter, p, row, y);
         PaintSelection(painter, p, row, y);
         CollectGlyphs(p, row, y);
     }
+    if (p.cells != QImage::Format_Invalid && filled <= area.bottom())
+        PaintBackground(painter, QRect(area.left(), filled, area.width(), area.bottom() + 1 - filled));
     DrawGlyphs(painter, p);
     if (glyphs_.Pending()) RepaintAll();  // the characters left over, next frame
     PaintCaret(painter, p);
+}
+
+// Whole rows are copied from cells drawn once (CellImages) where the
+// picture's pixels are the view's own: an image of 32-bit pixels, moved
+// by whole pixels and not scaled. Elsewhere glyphs are blended one by one.
+QImage::Format TerminalMemo::CellFormat(QPainter& painter) const {
+    const QPaintEngine* engine = painter.paintEngine();
+    const QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image) return QImage::Format_Invalid;
+    const auto* image = static_cast<const QImage*>(device);
+    const QTransform t = painter.deviceTransform();
+    const bool whole = t.type() <= QTransform::TxTranslate && t.dx() == std::floor(t.dx()) && t.dy() == std::floor(t.dy());
+    const QImage::Format format = image->format();
+    if (!whole || image->devicePixelRatio() != 1.0 || advance_ != std::floor(advance_) ||
+        (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied))
+        return QImage::Format_Invalid;
+    return format;
+}
+
+// One row, nothing selected or marked: each cell's character already drawn
+// on its background is copied into the row's picture, which goes to the
+// view in one piece. A glyph whose ink leaves its cell is drawn over the
+// picture afterwards, with the glyph runs. Returns the columns of pixels it
+// covered, from and past the end.
+std::pair<int, int> TerminalMemo::ComposeRow(QPainter& painter, Picture& p, const TextRow& row, qreal y) {
+    if (p.end <= p.begin) return {0, 0};
+    const int w = static_cast<int>(advance_), h = rowHeight_;
+    const int width = static_cast<int>(p.end - p.begin) * w;
+    if (row_.format() != p.cells || row_.width() < width || row_.height() != h)
+        row_ = QImage(std::max(width, row_.width()), h, p.cells);
+    uchar* bits = row_.bits();
+    const qsizetype stride = row_.bytesPerLine();
+    const qreal baseline = y + ascent_;
+    for (std::size_t c = p.begin; c < p.end; ++c) {
+        const Cell cl = p.line[row.start + c];
+        const unsigned bg = cell::Bg(cl);
+        const QRgb background = bg != 0 ? kAnsiColors[bg - 1] : p.base;
+        const GlyphCache::Glyph& g = glyphs_.Of(cell::Code(cl));
+        const int pen = PenOf(cl);
+        const QImage* image = nullptr;
+        if (g.font >= 0) {
+            image = cellImages_.Of(glyphs_.Fonts()[static_cast<std::size_t>(g.font)],
+                                   CellImages::Key{g.font, g.index, p.pens[pen], background});
+            if (!image) {
+                const std::size_t run = static_cast<std::size_t>(g.font) * kPens + static_cast<std::size_t>(pen);
+                if (run >= p.indexes.size()) {
+                    p.indexes.resize(glyphs_.Fonts().size() * kPens);
+                    p.positions.resize(p.indexes.size());
+                }
+                p.indexes[run].push_back(g.index);
+                p.positions[run].push_back(QPointF(p.x0 + static_cast<qreal>(c) * advance_, baseline));
+            }
+        }
+        uchar* at = bits + static_cast<qsizetype>(c - p.begin) * w * 4;
+        for (int line = 0; line < h; ++line, at += stride) {
+            if (image)
+                std::memcpy(at, image->constScanLine(line), static_cast<std::size_t>(w) * 4);
+            else
+                std::fill_n(reinterpret_cast<quint32*>(at), w, 0xFF000000u | background);
+        }
+    }
+    const int x = static_cast<int>(p.x0) + static_cast<int>(p.begin) * w;
+    painter.drawImage(QPoint(x, static_cast<int>(y)), row_, QRect(0, 0, width, h));
+    return {x, x + width};
 }
 
 // The background goes in strips: the raster engine hands one large fill to
