@@ -73,40 +73,93 @@ void CellImages::Use(QSize cell, int ascent, QImage::Format format) {
     ascent_ = ascent;
     format_ = format;
     cells_.clear();
+    recent_.fill(Recent{});
+    spills_.clear();
 }
 
-const QImage* CellImages::Of(const QRawFont& font, const Key& key) {
-    auto it = cells_.find(key);
-    if (it == cells_.end()) {
-        if (cells_.size() >= kMaxCells) cells_.clear();
-        // Drawn in the middle of three cells by three: ink on the margin
-        // is ink that would leave the cell.
-        const int w = cell_.width(), h = cell_.height();
-        QImage big(3 * w, 3 * h, format_);
-        const QColor background = QColor::fromRgb(key.background);
-        big.fill(background);
-        {
-            QPainter painter(&big);
-            QGlyphRun run;
-            run.setRawFont(font);
-            run.setGlyphIndexes({key.glyph});
-            run.setPositions({QPointF(w, h + ascent_)});
-            painter.setPen(QColor::fromRgb(key.pen));
-            painter.drawGlyphRun(QPointF(0, 0), run);
-        }
-        const QRgb blank = big.pixel(0, 0);
-        bool fits = true;
-        for (int y = 0; y < 3 * h && fits; ++y)
-            for (int x = 0; x < 3 * w; ++x) {
-                if (y >= h && y < 2 * h && x == w) x = 2 * w;
-                if (big.pixel(x, y) != blank) {
-                    fits = false;
-                    break;
-                }
-            }
-        it = cells_.emplace(key, fits ? big.copy(w, h, w, h) : QImage()).first;
+void CellImages::Draw(QPainter& painter, const QRawFont& font, quint32 glyph, QPointF at) const {
+    QGlyphRun run;
+    run.setRawFont(font);
+    run.setGlyphIndexes({glyph});
+    run.setPositions({at});
+    painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
+// The glyph in white on black in the middle of five cells by three: any
+// pixel it changes is ink, whatever the colours it is drawn in later.
+unsigned CellImages::SpillOf(const std::vector<QRawFont>& fonts, int font, quint32 glyph) {
+    const auto f = static_cast<std::size_t>(font);
+    if (spills_.size() <= f) spills_.resize(f + 1);
+    std::vector<std::uint8_t>& known = spills_[f];
+    // Glyph indexes are 16 bits in every font format the toolkit reads.
+    if (glyph > 0xFFFF) return kFar;
+    if (known.size() <= glyph) known.resize(glyph + 1, kUnknown);
+    if (known[glyph] != kUnknown) return known[glyph];
+    const int w = cell_.width(), h = cell_.height();
+    QImage big(5 * w, 3 * h, format_);
+    big.fill(Qt::black);
+    {
+        QPainter painter(&big);
+        painter.setPen(Qt::white);
+        Draw(painter, fonts[static_cast<std::size_t>(font)], glyph, QPointF(2 * w, h + ascent_));
     }
-    return it->second.isNull() ? nullptr : &it->second;
+    const QRgb blank = big.pixel(0, 0);
+    unsigned spill = 0;
+    for (int y = 0; y < 3 * h; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(big.constScanLine(y));
+        for (int x = 0; x < 5 * w; ++x) {
+            if (line[x] == blank) continue;
+            if (y < h || y >= 2 * h || x < w || x >= 4 * w)
+                spill |= kFar;
+            else if (x < 2 * w)
+                spill |= kLeft;
+            else if (x >= 3 * w)
+                spill |= kRight;
+        }
+    }
+    known[glyph] = static_cast<std::uint8_t>(spill);
+    return spill;
+}
+
+std::size_t CellImages::Hash::operator()(const Key& k) const {
+    std::size_t h = k.background;
+    for (int i = 0; i < k.inks; ++i) {
+        const Ink& ink = k.ink[static_cast<std::size_t>(i)];
+        h = h * 1000003u ^ (static_cast<std::size_t>(ink.glyph) << 8 ^ static_cast<std::size_t>(ink.font) << 2 ^
+                            static_cast<std::size_t>(ink.column + 1));
+        h = h * 131u ^ ink.pen;
+    }
+    return h;
+}
+
+const QImage& CellImages::Of(const std::vector<QRawFont>& fonts, const Key& key) {
+    const std::size_t hash = Hash()(key);
+    Recent& recent = recent_[(hash ^ hash >> 16) % kRecent];
+    if (recent.image && recent.key == key) return *recent.image;
+    recent = Recent{key, &Find(fonts, key)};
+    return *recent.image;
+}
+
+const QImage& CellImages::Find(const std::vector<QRawFont>& fonts, const Key& key) {
+    if (const auto it = cells_.find(key); it != cells_.end()) return it->second;
+    if (cells_.size() >= kMaxCells) {
+        cells_.clear();
+        recent_.fill(Recent{});
+    }
+    // Three cells wide: the neighbours' glyphs stand where they stand in
+    // the row, and only the middle cell is kept.
+    const int w = cell_.width(), h = cell_.height();
+    QImage wide(3 * w, h, format_);
+    wide.fill(QColor::fromRgb(key.background));
+    {
+        QPainter painter(&wide);
+        for (int i = 0; i < key.inks; ++i) {
+            const Ink& ink = key.ink[static_cast<std::size_t>(i)];
+            painter.setPen(QColor::fromRgb(ink.pen));
+            Draw(painter, fonts[static_cast<std::size_t>(ink.font)], ink.glyph, QPointF((1 + ink.column) * w, ascent_));
+        }
+    }
+    return cells_.emplace(key, wide.copy(w, 0, w, h)).first->second;
 }
 
 }  // namespace quennet

@@ -5,8 +5,11 @@
 #include <QRawFont>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
+
+class QPainter;
 
 namespace quennet {
 
@@ -58,35 +61,60 @@ private:
 };
 
 // Characters already drawn on their background, one cell each, to be copied
-// into a row's picture instead of blended glyph by glyph. A glyph whose ink
-// leaves its cell is not kept (Fits() false): it is drawn over its
-// neighbours as before.
+// into a row's picture instead of blended glyph by glyph. A cell holds its
+// own glyph and the ink its neighbours spill into it, drawn in the order
+// the glyph runs draw them, so that a row copied from cells has the pixels
+// of the same row drawn glyph by glyph.
 class CellImages {
 public:
     static constexpr std::size_t kMaxCells = 4096;
+    // Where a glyph's ink leaves its cell: into the left or right
+    // neighbour, or further (kFar: beyond the neighbours, above or below
+    // the row), which no cell can hold.
+    enum Spill : unsigned { kLeft = 1, kRight = 2, kFar = 4 };
+    // A glyph that inks the cell: its font (index into the fonts), pen and
+    // column (-1 the left neighbour, 0 the cell's own, 1 the right one).
+    struct Ink {
+        int font = 0;
+        quint32 glyph = 0;
+        QRgb pen = 0;
+        int column = 0;
+        bool operator==(const Ink&) const = default;
+    };
     struct Key {
-        int font;
-        quint32 glyph;
-        QRgb pen, background;
+        QRgb background = 0;
+        int inks = 0;
+        std::array<Ink, 3> ink{};  // in the order they are drawn
         bool operator==(const Key&) const = default;
     };
     // Forgets every cell unless it has this size, format and baseline.
     void Use(QSize cell, int ascent, QImage::Format format);
-    // The cell of this glyph in this pen on this background, or null when
-    // its ink leaves the cell.
-    const QImage* Of(const QRawFont& font, const Key& key);
+    unsigned SpillOf(const std::vector<QRawFont>& fonts, int font, quint32 glyph);
+    // The cell with these glyphs drawn on its background.
+    const QImage& Of(const std::vector<QRawFont>& fonts, const Key& key);
 
 private:
     struct Hash {
-        std::size_t operator()(const Key& k) const {
-            return (static_cast<std::size_t>(k.glyph) * 31 + static_cast<std::size_t>(k.font)) * 1000003u ^
-                   (static_cast<std::size_t>(k.pen) * 131 + k.background);
-        }
+        std::size_t operator()(const Key& k) const;
     };
+    void Draw(QPainter& painter, const QRawFont& font, quint32 glyph, QPointF at) const;
+    const QImage& Find(const std::vector<QRawFont>& fonts, const Key& key);
+
     QSize cell_;
     int ascent_ = 0;
     QImage::Format format_ = QImage::Format_Invalid;
     std::unordered_map<Key, QImage, Hash> cells_;
+    // The last cells asked for, by hash: most are found here without
+    // the map's bucket search.
+    struct Recent {
+        Key key;
+        const QImage* image = nullptr;
+    };
+    static constexpr std::size_t kRecent = 512;
+    std::array<Recent, kRecent> recent_{};
+    // Each font's glyphs' Spill, kUnknown until drawn once.
+    static constexpr std::uint8_t kUnknown = 0xFF;
+    std::vector<std::vector<std::uint8_t>> spills_;
 };
 
 }  // namespace quennet

@@ -35,6 +35,9 @@ public:
     // that a tick and a picture mostly share one wake-up, and short enough
     // that a typed key's echo amid the flow shows within a picture or two.
     static constexpr int kFlowMs = 20;
+    // The longest interval a view's pace may ask for: 921600 baud brings
+    // about 12 KB in it, far less than a port's kernel buffer holds.
+    static constexpr int kSlowFlowMs = 125;
     // More than 921600 baud brings in a millisecond, and in one kFlowMs.
     static constexpr std::size_t kBurstBytesPerMs = 128;
     static constexpr std::size_t kBurstBytes = kBurstBytesPerMs * kFlowMs;

@@ -90,9 +90,10 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent)
          [this] { return port().ReadableHandle(); }, [this] { PumpTick(); },
          [this] { return (TerminalHoldsPort() && port().IsOpen()) || tools_->Sending() || input_->Pasting(); },
          // While the view shows a fast flow less often, the pump reads it
-         // less often too: every other picture's tick draws it.
+         // less often too: each tick brings the rows of one picture, drawn
+         // in the same wake-up.
          [this] {
-             return std::clamp(static_cast<int>(Memo1->Pace() / 2), PumpWaker::kFlowMs, 2 * PumpWaker::kFlowMs);
+             return std::clamp(static_cast<int>(Memo1->Pace()), PumpWaker::kFlowMs, PumpWaker::kSlowFlowMs);
          }},
         this);
     connect(Timer1, &QTimer::timeout, this, [this] { PumpTick(); });

@@ -49,6 +49,7 @@ void TerminalMemo::MeasureFont() {
     ascent_ = metrics.ascent();
     glyphs_.SetFont(f);
     cellImages_ = CellImages();
+    rowPictures_.clear();
 }
 
 int TerminalMemo::RowChars() const {
@@ -292,10 +293,13 @@ void TerminalMemo::Repaint() {
         // only background: the pixels there neither move nor change.
         const double inked = kMargin - left + static_cast<double>(std::max(columns, shown_.columns)) * advance_;
         const int width = std::clamp(static_cast<int>(std::ceil(inked)) + kCaretWidth + 1, 0, viewport()->width());
-        if (shift > 0 && width > 0) {
-            const int dy = static_cast<int>(shift) * rowHeight_;
-            viewport()->scroll(0, -dy, QRect(0, kMargin, width, static_cast<int>(page) * rowHeight_));
-        }
+        // Rows composed from cells are kept: they are copied to their new
+        // place, and the display copies the picture once. Otherwise the
+        // display moves the pixels it has.
+        if (shift > 0 && width > 0 && composedRows_)
+            viewport()->update(0, kMargin, width, static_cast<int>(page) * rowHeight_);
+        else if (shift > 0 && width > 0)
+            viewport()->scroll(0, -static_cast<int>(shift) * rowHeight_, QRect(0, kMargin, width, static_cast<int>(page) * rowHeight_));
         // The rows from the first changed one to the last with text, now or
         // in the last picture: only they go to the screen.
         const std::size_t from = std::max(top, std::min(dirtyRow_, top + page - shift));
@@ -303,8 +307,15 @@ void TerminalMemo::Repaint() {
         const int y = kMargin + static_cast<int>(from - top) * rowHeight_;
         const int bottom = std::min(viewport()->height(), kMargin + static_cast<int>(std::min(to - top, page + 1)) * rowHeight_);
         if (to > from && y < bottom && width > 0) viewport()->update(0, y, width, bottom - y);
+        DropRowPictures(dirtyRow_);
     } else {
+        // Row pictures hold whole rows: they stay good when the view moves
+        // sideways or up, and only changed rows go.
         viewport()->update();
+        if (repaintAll_)
+            rowPictures_.clear();
+        else
+            DropRowPictures(dirtyRow_);
     }
     frameClock_.start();
     shown_ = {top, end, left, columns, viewport()->size()};

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -37,8 +38,9 @@ public:
     using LineWrapMode = QPlainTextEdit::LineWrapMode;
     static constexpr int kRepaintMs = 40;
     // The pace when every row of a picture was new: a flood, unreadable
-    // at any pace, costs half as much to show.
-    static constexpr int kFloodRepaintMs = 80;
+    // at any pace, costs less than a third as much to show (eight pictures
+    // a second, each moving the rows by a dozen or more).
+    static constexpr int kFloodRepaintMs = 125;
     // Between these many rows a second moving through the view, the pace
     // slows step by step from kRepaintMs to kFloodRepaintMs: text that
     // moves faster than anyone reads is shown less often, and never with
@@ -112,6 +114,14 @@ public:
     int RowChars() const;
     qreal CharWidth() const { return advance_; }
     int RowHeight() const { return rowHeight_; }
+    // Rows on screen are composed from pictures of their cells (the
+    // default); off, every glyph is drawn on its own, as a selection or a
+    // find's marks always are. The two give the same pixels.
+    void ComposeFromCells(bool on) {
+        composeRows_ = on;
+        RepaintAll();
+    }
+    bool LastPictureComposed() const { return lastComposed_; }
     const TerminalText& Text() const { return text_; }
     // Whether the last row is on screen.
     bool ShowsEnd() const;
@@ -154,8 +164,46 @@ private:
     void PaintMatches(QPainter& painter, const Picture& p, const TextRow& row, qreal y) const;
     void PaintSelection(QPainter& painter, Picture& p, const TextRow& row, qreal y) const;
     void CollectGlyphs(Picture& p, const TextRow& row, qreal y);
-    QImage::Format CellFormat(QPainter& painter) const;
-    std::pair<int, int> ComposeRow(QPainter& painter, Picture& p, const TextRow& row, qreal y);
+    // A row's picture composed from cells (TerminalMemoPaint.cpp).
+    struct RowPicture {
+        // The row's cells from column `from` on: those of the text from
+        // `first` to `last`, and at the row's ends one cell more on each
+        // side (from -1 at the start), for the ink that spills out of it.
+        QImage image;
+        long long from = 0;
+        std::size_t first = 0, last = 0;
+        // Glyphs whose ink reaches beyond their neighbours: drawn over the
+        // row with the glyph runs.
+        struct Over {
+            std::size_t run;
+            quint32 glyph;
+            qreal column;
+        };
+        std::vector<Over> over;
+    };
+    struct CellColumn {
+        int font = -1;
+        quint32 glyph = 0;
+        int pen = 0;
+        unsigned spill = 0;
+        std::size_t run = 0;
+    };
+    // What the kept row pictures depend on besides the rows' text.
+    struct RowsLook {
+        QImage::Format format = QImage::Format_Invalid;
+        QSize cell;
+        int ascent = 0;
+        QRgb base = 0;
+        std::array<QRgb, kPens> pens{};
+        bool operator==(const RowsLook&) const = default;
+    };
+    bool BeginComposing(QPainter& painter, Picture& p);
+    // Rows up to this long are composed whole, longer ones around the
+    // columns in view.
+    static constexpr std::size_t kWholeRowColumns = 256;
+    static constexpr std::size_t kRowMarginColumns = 64;
+    void ComposeRow(const Picture& p, const TextRow& row, RowPicture& out);
+    void DropRowPictures(std::size_t from);
     void DrawGlyphs(QPainter& painter, const Picture& p) const;
     void PaintCaret(QPainter& painter, const Picture& p) const;
     static int PenOf(Cell c);
@@ -223,7 +271,12 @@ private:
     int ascent_ = 12;
     GlyphCache glyphs_;
     CellImages cellImages_;
-    QImage row_;  // one row's picture, composed from cellImages_
+    bool composeRows_ = true;
+    bool composedRows_ = false;  // the last picture on screen was composed from cells
+    bool lastComposed_ = false;  // the last picture, wherever it went
+    std::unordered_map<std::size_t, RowPicture> rowPictures_;  // by row counted since the text began
+    RowsLook rowsLook_;
+    std::vector<CellColumn> columns_;
     std::u32string highlight_;
     bool highlightCase_ = false;
 };

@@ -1,5 +1,6 @@
 // The terminal view's picture: the rows on screen drawn in steps, from the
 // background up to the caret.
+#include <QBackingStore>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
@@ -98,14 +99,9 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
     p.selection = p.selFrom != p.selTo;
     p.indexes.resize(glyphs_.Fonts().size() * kPens);
     p.positions.resize(p.indexes.size());
-    p.cells = highlight_.empty() && !p.selection ? CellFormat(painter) : QImage::Format_Invalid;
-    if (p.cells != QImage::Format_Invalid) {
-        cellImages_.Use(QSize(static_cast<int>(advance_), rowHeight_), ascent_, p.cells);
-        for (int pen = 0; pen < kPens; ++pen) p.pens[pen] = PenColor(pen).rgb();
-        p.base = palette().color(QPalette::Base).rgb();
-    } else {
-        PaintBackground(painter, area);
-    }
+    p.x0 = kMargin - p.left;
+    const bool onScreen = BeginComposing(painter, p);
+    if (p.cells == QImage::Format_Invalid) PaintBackground(painter, area);
     // With rows composed from cells, the background goes only where no
     // row's picture does: above this, it is drawn.
     int filled = area.top();
@@ -116,7 +112,6 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
         const TextRow row = text_.Row(rowIndex);
         p.line = text_.Line(row.line);
         p.lineStart = text_.PosOf(row.line, 0);
-        p.x0 = kMargin - p.left;
         p.begin = std::min(p.firstColumn, row.length);
         p.end = std::min(row.length, p.firstColumn + p.columns);
         const qreal y = kMargin + r * rowHeight_;
@@ -124,10 +119,40 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
             const int top = std::max(filled, static_cast<int>(y));
             if (top > filled) PaintBackground(painter, QRect(area.left(), filled, area.width(), top - filled));
             const int bottom = std::min(area.bottom() + 1, static_cast<int>(y) + rowHeight_);
-            const auto [from, to] = ComposeRow(painter, p, row, y);
+            RowPicture fresh;
+            RowPicture* composed = &fresh;
+            if (onScreen) {
+                auto [it, isNew] = rowPictures_.try_emplace(trimmedRows_ + rowIndex);
+                composed = &it->second;
+                if (isNew || (p.end > p.begin && (p.begin < composed->first || p.end > composed->last)))
+                    ComposeRow(p, row, *composed);
+            } else {
+                ComposeRow(p, row, fresh);
+            }
+            // The columns in view, and the one on each side whose ink may
+            // reach into them.
+            const int w = static_cast<int>(advance_);
+            const long long cells = composed->image.width() / w;
+            const long long a = std::max(composed->from, static_cast<long long>(p.begin) - 1);
+            const long long b = std::min(composed->from + cells, static_cast<long long>(p.end) + 1);
+            const int from = static_cast<int>(p.x0) + static_cast<int>(a) * w;
+            const int to = from + static_cast<int>(std::max(0LL, b - a)) * w;
+            if (to > from)
+                painter.drawImage(QPoint(from, static_cast<int>(y)), composed->image,
+                                  QRect(static_cast<int>(a - composed->from) * w, 0, to - from, rowHeight_));
+            if (p.indexes.size() < glyphs_.Fonts().size() * kPens) {
+                p.indexes.resize(glyphs_.Fonts().size() * kPens);
+                p.positions.resize(p.indexes.size());
+            }
+            for (const RowPicture::Over& over : composed->over) {
+                const auto column = static_cast<std::size_t>(over.column);
+                if (column + 1 < p.begin || column >= p.end) continue;
+                p.indexes[over.run].push_back(over.glyph);
+                p.positions[over.run].push_back(QPointF(p.x0 + over.column * advance_, y + ascent_));
+            }
             if (bottom > top) {
-                const int left = std::clamp(from, area.left(), area.right() + 1);
-                const int right = std::clamp(to, left, area.right() + 1);
+                const int left = to > from ? std::clamp(from, area.left(), area.right() + 1) : area.right() + 1;
+                const int right = to > from ? std::clamp(to, left, area.right() + 1) : left;
                 if (left > area.left()) PaintBackground(painter, QRect(area.left(), top, left - area.left(), bottom - top));
                 if (right <= area.right()) PaintBackground(painter, QRect(right, top, area.right() + 1 - right, bottom - top));
             }
@@ -142,72 +167,182 @@ void TerminalMemo::paintEvent(QPaintEvent* event) {
     if (p.cells != QImage::Format_Invalid && filled <= area.bottom())
         PaintBackground(painter, QRect(area.left(), filled, area.width(), area.bottom() + 1 - filled));
     DrawGlyphs(painter, p);
-    if (glyphs_.Pending()) RepaintAll();  // the characters left over, next frame
+    if (glyphs_.Pending()) {
+        RepaintAll();  // the characters left over, next frame
+        rowPictures_.clear();
+    }
     PaintCaret(painter, p);
 }
 
-// Whole rows are copied from cells drawn once (CellImages) where the
-// picture's pixels are the view's own: an image of 32-bit pixels, moved
-// by whole pixels and not scaled. Elsewhere glyphs are blended one by one.
-QImage::Format TerminalMemo::CellFormat(QPainter& painter) const {
+// Rows are composed from cells drawn once (CellImages) where the picture's
+// pixels are the view's own: an image of 32-bit pixels, moved by whole
+// pixels and not scaled, nothing selected or marked. Elsewhere glyphs are
+// blended one by one. On screen, each row's picture is kept while the row
+// stays in view, so that a view that moves up copies the rows it showed
+// instead of asking the display to move its pixels and then copy them again.
+// Returns whether the picture goes to the screen.
+bool TerminalMemo::BeginComposing(QPainter& painter, Picture& p) {
     const QPaintEngine* engine = painter.paintEngine();
     const QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
-    if (!device || device->devType() != QInternal::Image) return QImage::Format_Invalid;
+    composedRows_ = lastComposed_ = false;
+    if (!composeRows_ || !highlight_.empty() || p.selection || !device || device->devType() != QInternal::Image) {
+        rowPictures_.clear();
+        return false;
+    }
     const auto* image = static_cast<const QImage*>(device);
     const QTransform t = painter.deviceTransform();
     const bool whole = t.type() <= QTransform::TxTranslate && t.dx() == std::floor(t.dx()) && t.dy() == std::floor(t.dy());
     const QImage::Format format = image->format();
     if (!whole || image->devicePixelRatio() != 1.0 || advance_ != std::floor(advance_) ||
-        (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied))
-        return QImage::Format_Invalid;
-    return format;
+        (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)) {
+        rowPictures_.clear();
+        return false;
+    }
+    p.cells = format;
+    lastComposed_ = true;
+    cellImages_.Use(QSize(static_cast<int>(advance_), rowHeight_), ascent_, p.cells);
+    for (int pen = 0; pen < kPens; ++pen) p.pens[pen] = PenColor(pen).rgb();
+    p.base = palette().color(QPalette::Base).rgb();
+
+    // A grab or a print composes afresh and keeps nothing.
+    QBackingStore* store = viewport()->backingStore();
+    if (!store || store->paintDevice() != device) return false;
+    composedRows_ = true;
+    RowsLook look{format, QSize(static_cast<int>(advance_), rowHeight_), ascent_, p.base, {}};
+    std::copy(std::begin(p.pens), std::end(p.pens), look.pens.begin());
+    if (repaintAll_ || !(look == rowsLook_)) rowPictures_.clear();
+    rowsLook_ = look;
+    DropRowPictures(dirtyRow_);
+    // Rows that left the view are forgotten.
+    const std::size_t top = trimmedRows_ + static_cast<std::size_t>(p.top);
+    const std::size_t end = top + static_cast<std::size_t>(VisibleRows()) + 1;
+    std::erase_if(rowPictures_, [&](const auto& entry) { return entry.first < top || entry.first >= end; });
+    return true;
 }
 
-// One row, nothing selected or marked: each cell's character already drawn
-// on its background is copied into the row's picture, which goes to the
-// view in one piece. A glyph whose ink leaves its cell is drawn over the
-// picture afterwards, with the glyph runs. Returns the columns of pixels it
-// covered, from and past the end.
-std::pair<int, int> TerminalMemo::ComposeRow(QPainter& painter, Picture& p, const TextRow& row, qreal y) {
-    if (p.end <= p.begin) return {0, 0};
-    const int w = static_cast<int>(advance_), h = rowHeight_;
-    const int width = static_cast<int>(p.end - p.begin) * w;
-    if (row_.format() != p.cells || row_.width() < width || row_.height() != h)
-        row_ = QImage(std::max(width, row_.width()), h, p.cells);
-    uchar* bits = row_.bits();
-    const qsizetype stride = row_.bytesPerLine();
-    const qreal baseline = y + ascent_;
-    for (std::size_t c = p.begin; c < p.end; ++c) {
-        const Cell cl = p.line[row.start + c];
-        const unsigned bg = cell::Bg(cl);
-        const QRgb background = bg != 0 ? kAnsiColors[bg - 1] : p.base;
-        const GlyphCache::Glyph& g = glyphs_.Of(cell::Code(cl));
-        const int pen = PenOf(cl);
-        const QImage* image = nullptr;
-        if (g.font >= 0) {
-            image = cellImages_.Of(glyphs_.Fonts()[static_cast<std::size_t>(g.font)],
-                                   CellImages::Key{g.font, g.index, p.pens[pen], background});
-            if (!image) {
-                const std::size_t run = static_cast<std::size_t>(g.font) * kPens + static_cast<std::size_t>(pen);
-                if (run >= p.indexes.size()) {
-                    p.indexes.resize(glyphs_.Fonts().size() * kPens);
-                    p.positions.resize(p.indexes.size());
-                }
-                p.indexes[run].push_back(g.index);
-                p.positions[run].push_back(QPointF(p.x0 + static_cast<qreal>(c) * advance_, baseline));
-            }
-        }
-        uchar* at = bits + static_cast<qsizetype>(c - p.begin) * w * 4;
-        for (int line = 0; line < h; ++line, at += stride) {
-            if (image)
-                std::memcpy(at, image->constScanLine(line), static_cast<std::size_t>(w) * 4);
-            else
-                std::fill_n(reinterpret_cast<quint32*>(at), w, 0xFF000000u | background);
-        }
+void TerminalMemo::DropRowPictures(std::size_t from) {
+    if (from == kNoRow) return;
+    std::erase_if(rowPictures_, [from](const auto& entry) { return entry.first >= from; });
+}
+
+namespace {
+
+// A cell's lines into the row's picture; cells of the usual widths get a
+// copy of fixed length, which the compiler does in a few moves.
+template <int W>
+void CopyCell(uchar* to, qsizetype toStride, const uchar* from, qsizetype fromStride, int lines) {
+    for (int line = 0; line < lines; ++line, to += toStride, from += fromStride) std::memcpy(to, from, W * 4);
+}
+
+void CopyCell(int w, uchar* to, qsizetype toStride, const uchar* from, qsizetype fromStride, int lines) {
+    switch (w) {
+        case 6: return CopyCell<6>(to, toStride, from, fromStride, lines);
+        case 7: return CopyCell<7>(to, toStride, from, fromStride, lines);
+        case 8: return CopyCell<8>(to, toStride, from, fromStride, lines);
+        case 9: return CopyCell<9>(to, toStride, from, fromStride, lines);
+        case 10: return CopyCell<10>(to, toStride, from, fromStride, lines);
+        case 11: return CopyCell<11>(to, toStride, from, fromStride, lines);
+        case 12: return CopyCell<12>(to, toStride, from, fromStride, lines);
+        case 13: return CopyCell<13>(to, toStride, from, fromStride, lines);
+        default:
+            for (int line = 0; line < lines; ++line, to += toStride, from += fromStride)
+                std::memcpy(to, from, static_cast<std::size_t>(w) * 4);
     }
-    const int x = static_cast<int>(p.x0) + static_cast<int>(p.begin) * w;
-    painter.drawImage(QPoint(x, static_cast<int>(y)), row_, QRect(0, 0, width, h));
-    return {x, x + width};
+}
+
+}  // namespace
+
+// One row, nothing selected or marked: each cell is copied from its picture
+// in CellImages, which holds its glyph and what its neighbours' glyphs spill
+// into it, drawn in the order of the glyph runs (by font and pen, then from
+// left to right). A glyph whose ink reaches further is drawn over the row
+// with the glyph runs, as before.
+void TerminalMemo::ComposeRow(const Picture& p, const TextRow& row, RowPicture& out) {
+    out.over.clear();
+    // The whole row where it is short, so that it serves wherever the view
+    // stands sideways; around the view where it is long.
+    std::size_t first = 0, last = row.length;
+    if (row.length > kWholeRowColumns) {
+        first = p.begin > kRowMarginColumns ? p.begin - kRowMarginColumns : 0;
+        last = std::min(row.length, p.end + kRowMarginColumns);
+    }
+    out.first = first;
+    out.last = last;
+    if (last <= first) {
+        out.image = QImage();
+        return;
+    }
+    // At the row's ends, one cell of background more for the ink that
+    // spills out of its first or last glyph.
+    const std::size_t before = first == 0 ? 1 : 0, after = last == row.length ? 1 : 0;
+    out.from = static_cast<long long>(first) - static_cast<long long>(before);
+    const std::size_t n = last - first + before + after;
+    const int w = static_cast<int>(advance_), h = rowHeight_;
+    const int width = static_cast<int>(n) * w;
+    // Opaque pixels in a format without alpha: the row is copied into the
+    // view line by line rather than blended pixel by pixel.
+    if (out.image.width() != width || out.image.height() != h) out.image = QImage(width, h, QImage::Format_RGB32);
+    uchar* bits = out.image.bits();
+    const qsizetype stride = out.image.bytesPerLine();
+    const std::vector<QRawFont>& fonts = glyphs_.Fonts();
+
+    // Each column's glyph, run and spill, one more on each side.
+    columns_.assign(n + 2, CellColumn{});
+    for (std::size_t c = before; c < n - after; ++c) {
+        const Cell cl = p.line[row.start + first + c - before];
+        const GlyphCache::Glyph& g = glyphs_.Of(cell::Code(cl));
+        if (g.font < 0) continue;
+        CellColumn& col = columns_[c + 1];
+        col.font = g.font;
+        col.glyph = g.index;
+        col.pen = PenOf(cl);
+        col.spill = cellImages_.SpillOf(fonts, g.font, g.index);
+        col.run = static_cast<std::size_t>(g.font) * kPens + static_cast<std::size_t>(col.pen);
+        if (col.spill & CellImages::kFar)
+            out.over.push_back({col.run, g.index, static_cast<qreal>(out.from + static_cast<long long>(c))});
+    }
+    for (std::size_t c = 0; c < n; ++c) {
+        const bool text = c >= before && c < n - after;
+        const unsigned bg = text ? cell::Bg(p.line[row.start + first + c - before]) : 0;
+        CellImages::Key key;
+        key.background = bg != 0 ? kAnsiColors[bg - 1] : p.base;
+        // The glyphs that ink this cell, in the order the runs draw them.
+        const CellColumn* inks[3];
+        int columnOf[3];
+        int count = 0;
+        const CellColumn& left = columns_[c];
+        const CellColumn& self = columns_[c + 1];
+        const CellColumn& right = columns_[c + 2];
+        if (left.font >= 0 && (left.spill & (CellImages::kRight | CellImages::kFar)) == CellImages::kRight) {
+            inks[count] = &left;
+            columnOf[count++] = -1;
+        }
+        if (self.font >= 0 && !(self.spill & CellImages::kFar)) {
+            inks[count] = &self;
+            columnOf[count++] = 0;
+        }
+        if (right.font >= 0 && (right.spill & (CellImages::kLeft | CellImages::kFar)) == CellImages::kLeft) {
+            inks[count] = &right;
+            columnOf[count++] = 1;
+        }
+        uchar* at = bits + static_cast<qsizetype>(c) * w * 4;
+        if (count == 0) {
+            for (int line = 0; line < h; ++line, at += stride)
+                std::fill_n(reinterpret_cast<quint32*>(at), w, 0xFF000000u | key.background);
+            continue;
+        }
+        // Stable by run: within one run, glyphs go from left to right.
+        for (int i = 1; i < count; ++i)
+            for (int k = i; k > 0 && inks[k]->run < inks[k - 1]->run; --k) {
+                std::swap(inks[k], inks[k - 1]);
+                std::swap(columnOf[k], columnOf[k - 1]);
+            }
+        key.inks = count;
+        for (int i = 0; i < count; ++i)
+            key.ink[static_cast<std::size_t>(i)] = CellImages::Ink{inks[i]->font, inks[i]->glyph, p.pens[inks[i]->pen], columnOf[i]};
+        const QImage& image = cellImages_.Of(fonts, key);
+        CopyCell(w, at, stride, image.constBits(), image.bytesPerLine(), h);
+    }
 }
 
 // The background goes in strips: the raster engine hands one large fill to
@@ -261,7 +396,8 @@ void TerminalMemo::PaintSelection(QPainter& painter, Picture& p, const TextRow& 
 
 void TerminalMemo::CollectGlyphs(Picture& p, const TextRow& row, qreal y) {
     const qreal baseline = y + ascent_;
-    for (std::size_t c = p.begin; c < p.end; ++c) {
+    // From the column left of the first in view: its ink may reach into it.
+    for (std::size_t c = p.begin > 0 ? p.begin - 1 : 0; c < p.end; ++c) {
         const std::size_t offset = row.start + c;
         const Cell cl = p.line[offset];
         const GlyphCache::Glyph& g = glyphs_.Of(cell::Code(cl));

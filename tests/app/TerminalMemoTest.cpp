@@ -191,7 +191,11 @@ TEST(TerminalMemoView, FollowsTheEndDownAndAcross) {
 // text and hex, through appends, backspaces over a line's end, a partial row
 // growing, and trimming from the top.
 TEST(TerminalMemoView, MovedPicturesEqualTheViewDrawnAfresh) {
-    for (const bool hex : {false, true}) {
+    // "wide": lines longer than the view, which the user moves sideways
+    // between pictures; the rows' pictures kept from before must follow.
+    enum class Kind { Text, Hex, Wide };
+    for (const Kind kind : {Kind::Text, Kind::Hex, Kind::Wide}) {
+        const bool hex = kind == Kind::Hex;
         TerminalMemo memo;
         memo.setFont(FixedFont(10));
         memo.resize(420, 230);
@@ -214,6 +218,9 @@ TEST(TerminalMemoView, MovedPicturesEqualTheViewDrawnAfresh) {
                 while (memo.TextLength() > 1500) memo.RemoveFirstLine();
                 if (hex) {
                     ReceivePump::ShowHex(memo, bytes, step % 3 == 0 ? 7 : sizeof bytes);
+                } else if (kind == Kind::Wide) {
+                    for (int k = 0; k < 3; ++k) memo.AppendText(std::string_view(reinterpret_cast<const char*>(bytes), 30));
+                    if (step % 2 == 0) memo.AppendLineBreak();
                 } else {
                     memo.AppendText(std::string_view(reinterpret_cast<const char*>(bytes), 10 + step % 30));
                     if (step % 5 == 1) memo.DeleteLastChar();
@@ -222,11 +229,15 @@ TEST(TerminalMemoView, MovedPicturesEqualTheViewDrawnAfresh) {
                 }
             }
             memo.EndUpdate();
+            if (kind == Kind::Wide && step % 3 == 1) {
+                QTest::qWait(TerminalMemo::kFloodRepaintMs + 20);
+                memo.horizontalScrollBar()->setValue(memo.horizontalScrollBar()->maximum() * (step % 4) / 3);
+            }
             QTest::qWait(TerminalMemo::kFloodRepaintMs + 20);
             const QImage shown = onScreen();
             const QImage fresh = memo.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
             ASSERT_EQ(shown.size(), fresh.size());
-            ASSERT_TRUE(shown == fresh) << (hex ? "hex" : "text") << ", picture " << step;
+            ASSERT_TRUE(shown == fresh) << static_cast<int>(kind) << ", picture " << step;
         }
     }
 }
@@ -308,6 +319,66 @@ TEST(TerminalMemoView, PaintsColoursBackgroundsAndMatches) {
     EXPECT_EQ(behind(0), QColor(Qt::black));
     EXPECT_EQ(behind(8), QColor(120, 100, 0)) << "a match, found whatever its case";
     EXPECT_LT(brightest(12, 16), brightest(8, 12) - 40) << "dim marks";
+}
+
+// Rows copied from pictures of their cells have the pixels of the same rows
+// drawn glyph by glyph: every byte's glyph, letters whose ink reaches into
+// their neighbours (side by side, in other colours, on coloured
+// backgrounds), bold and dim, characters from fallback fonts, at several
+// sizes and with the view moved sideways.
+TEST(TerminalMemoView, RowsFromCellsEqualRowsDrawnGlyphByGlyph) {
+    CellString cells;
+    const auto add = [&cells](std::u32string_view text, Cell look = 0) {
+        for (char32_t c : text) cells.push_back(c | look);
+    };
+    for (int b = 0; b < 256; ++b) {
+        cells.push_back(static_cast<char32_t>(b) == U'\n' ? U' ' : static_cast<char32_t>(b));
+        if (b % 48 == 47) cells.push_back(U'\n');
+    }
+    add(U"\nAKRWXY AAKKRRWWXXYY WAVAW mmm ___ |||\n");
+    const std::u32string_view overhanging = U"AKRWXYVWjf";
+    for (std::size_t i = 0; i < overhanging.size(); ++i) {
+        add(overhanging.substr(i, 1), cell::WithFg(static_cast<unsigned>(1 + i % 16)));
+        add(overhanging.substr((i + 3) % overhanging.size(), 1), cell::WithBg(static_cast<unsigned>(1 + i % 8)));
+        add(overhanging.substr((i + 5) % overhanging.size(), 1), i % 2 ? cell::kBold : cell::WithFg(cell::kDim));
+    }
+    add(U"\n\U0001D400\u2603\u4E2D\u0416\U0001F600W\u00C5\u00E9g\n");
+    const auto picture = [](TerminalMemo& memo, bool fromCells) {
+        memo.ComposeFromCells(fromCells);
+        QImage image(memo.viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+        // Twice: the first picture may still be looking up fallback glyphs.
+        for (int i = 0; i < 2; ++i) memo.viewport()->render(&image);
+        return image;
+    };
+    int composed = 0;
+    for (int pixels : {9, 11, 13, 16, 19, 24}) {
+        for (const bool sideways : {false, true}) {
+            TerminalMemo memo;
+            QFont font = FixedFont(10);
+            font.setPixelSize(pixels);
+            memo.setFont(font);
+            memo.resize(520, 420);
+            memo.show();
+            for (std::size_t at = 0; at < cells.size();) {
+                const std::size_t end = std::min(cells.size(), cells.find(U'\n', at));
+                memo.AppendCells(CellView(cells).substr(at, end - at));
+                if (end < cells.size()) memo.AppendLineBreak();
+                at = end + 1;
+            }
+            Settle();
+            if (sideways) memo.horizontalScrollBar()->setValue(static_cast<int>(memo.CharWidth() * 5 / 2));
+            const QImage glyphs = picture(memo, false);
+            const QImage fromCells = picture(memo, true);
+            if (!memo.LastPictureComposed()) continue;  // a font whose advance is not whole pixels
+            ++composed;
+            ASSERT_EQ(glyphs.size(), fromCells.size());
+            for (int y = 0; y < glyphs.height(); ++y)
+                for (int x = 0; x < glyphs.width(); ++x)
+                    ASSERT_EQ(glyphs.pixel(x, y), fromCells.pixel(x, y))
+                        << pixels << " px, sideways " << sideways << ", at " << x << "," << y;
+        }
+    }
+    EXPECT_GE(composed, 4) << "sizes with whole-pixel cells compose their rows";
 }
 
 // Characters the view's font lacks come from fonts the toolkit falls back
