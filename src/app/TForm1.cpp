@@ -91,7 +91,9 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent)
          [this] { return (TerminalHoldsPort() && port().IsOpen()) || tools_->Sending() || input_->Pasting(); },
          // While the view shows a fast flow less often, the pump reads it
          // less often too: each tick brings the rows of one picture, drawn
-         // in the same wake-up.
+         // in the same wake-up. Time stamps are the time a chunk was read,
+         // so lines read in one tick share theirs; after a few quiet ticks
+         // the pump rests, and a line is read as its first byte arrives.
          [this] {
              return std::clamp(static_cast<int>(Memo1->Pace()), PumpWaker::kFlowMs, PumpWaker::kSlowFlowMs);
          }},
