@@ -50,9 +50,8 @@ void PumpWaker::AfterTick(std::size_t bytes) {
         // buffer meanwhile and are still read in the pump's chunks.
         quiet_ = 0;
         resting_ = false;
-        const int flowMs = hooks_.flowMs ? hooks_.flowMs() : kFlowMs;
-        SetInterval(flowMs);
-        notifier_->setEnabled(bytes >= kBurstBytesPerMs * static_cast<std::size_t>(flowMs) && timer_->isActive());
+        SetInterval(hooks_.flowMs ? hooks_.flowMs() : kFlowMs);
+        notifier_->setEnabled(bytes >= kBurstBytes && timer_->isActive());
         return;
     }
     if (bytes > 0 || !notifier_ || !hooks_.mayRest()) {

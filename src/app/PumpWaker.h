@@ -19,10 +19,13 @@ namespace quennet {
 // read one, at a fraction of the wake-ups. A device that offers no
 // descriptor is polled at the pump's own rhythm while it is open.
 //
-// The other way round, a tick that took more than a serial line can bring
-// in one interval (kBurstBytes) comes from a local far end, a program on a
-// pseudo-terminal that writes as fast as it can: the next tick then follows
-// as soon as more is readable, not one interval later.
+// The other way round, a tick that took a burst (kBurstBytes) is followed
+// as soon as more is readable, not one interval later: a local far end, a
+// program on a pseudo-terminal that writes as fast as it can, refills the
+// few kilobytes the terminal buffers at once, and a line faster than the
+// interval was chosen for drains its backlog without waiting. On a line
+// that brought the burst over a long interval the follow-up finds little,
+// and the timer takes over again.
 //
 // A run or a capture holds the pump (Hold) and gives it back (Resume): a
 // held pump is neither ticked nor woken, whatever arrives.
@@ -38,7 +41,9 @@ public:
     // The longest interval a view's pace may ask for: 921600 baud brings
     // about 12 KB in it, far less than a port's kernel buffer holds.
     static constexpr int kSlowFlowMs = 125;
-    // More than 921600 baud brings in a millisecond, and in one kFlowMs.
+    // More than 921600 baud brings in a millisecond, and in one kFlowMs: a
+    // tick that took kBurstBytes or more is followed as soon as more is
+    // readable, whatever the interval.
     static constexpr std::size_t kBurstBytesPerMs = 128;
     static constexpr std::size_t kBurstBytes = kBurstBytesPerMs * kFlowMs;
 

@@ -100,22 +100,22 @@ TEST_F(Waker, AFloodFromALocalProgramIsReadWithoutWaitingForTheTimer) {
 }
 
 // The window may ask for another interval while bytes flow (its view shows
-// them less often); a local flood is still told by what a serial line
-// cannot bring in that interval.
+// them less often); a burst is still followed at once, however long the
+// interval, or a local flood would be read at a few kilobytes an interval.
 TEST_F(Waker, AFlowingLineIsReadAtTheIntervalTheWindowAsks) {
     int flowMs = 37;
     waker = std::make_unique<PumpWaker>(
         &timer, PumpWaker::Hooks{[this] { return mayRest; }, [this] { return handle; }, [this] { Tick(); },
                                  [this] { return needed; }, [&flowMs] { return flowMs; }});
     QuietTicks(1);  // sees the device
-    waker->AfterTick(PumpWaker::kBurstBytesPerMs * 37 - 1);
+    waker->AfterTick(PumpWaker::kBurstBytes - 1);
     EXPECT_EQ(timer.interval(), 37);
     ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
     QCoreApplication::processEvents();
-    EXPECT_EQ(ticks, 0) << "as much as a line brings in the interval waits for the timer";
-    flowMs = 50;
-    waker->AfterTick(PumpWaker::kBurstBytesPerMs * 50);
-    EXPECT_EQ(timer.interval(), 50);
+    EXPECT_EQ(ticks, 0) << "less than a burst waits for the timer";
+    flowMs = 125;
+    waker->AfterTick(PumpWaker::kBurstBytes);
+    EXPECT_EQ(timer.interval(), 125);
     QCoreApplication::processEvents();
     EXPECT_EQ(ticks, 1) << "more is read at once";
 }
