@@ -38,6 +38,7 @@
 #include <QMap>
 #include <QComboBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTemporaryDir>
@@ -141,18 +142,22 @@ double ProcessCpuSeconds(pid_t pid) {
 }
 
 // Counts the timer and socket-notifier events that reach any object of the
-// program, by receiver.
+// program, by receiver, and the widgets' paint events (which wake nothing
+// but cost: a scroll bar's may hand its fills to Qt's thread pool).
 class EventCounter : public QObject {
 public:
     long long timers = 0, notifiers = 0;
     QMap<QString, long long> byReceiver;
 
     bool eventFilter(QObject* receiver, QEvent* event) override {
-        if (event->type() == QEvent::Timer || event->type() == QEvent::SockAct) {
-            ++(event->type() == QEvent::Timer ? timers : notifiers);
+        const bool paint = event->type() == QEvent::Paint;
+        if (event->type() == QEvent::Timer || event->type() == QEvent::SockAct || paint) {
+            if (!paint) ++(event->type() == QEvent::Timer ? timers : notifiers);
             QString name = receiver->metaObject()->className();
             if (!receiver->objectName().isEmpty()) name += " " + receiver->objectName();
-            ++byReceiver[name];
+            if (const auto* bar = qobject_cast<QScrollBar*>(receiver))
+                name += bar->orientation() == Qt::Vertical ? " vertical" : " horizontal";
+            ++byReceiver[paint ? "paint " + name : name];
         }
         return false;
     }

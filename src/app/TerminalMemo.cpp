@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QScrollBar>
+#include <QStyle>
 #include <algorithm>
 #include <cmath>
 
@@ -26,8 +27,17 @@ TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    // The view paints every pixel itself.
+    // The view paints every pixel itself. So do Fusion's scroll bars, which
+    // fill their whole groove: a bar that moves then repaints alone, not
+    // with the tab page and the window behind it (whose frames the raster
+    // engine hands to its thread pool, a dozen wake-ups a picture).
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    if (style()->name() == "fusion") {
+        for (QScrollBar* bar : {verticalScrollBar(), horizontalScrollBar()}) {
+            bar->setAttribute(Qt::WA_OpaquePaintEvent);
+            bar->parentWidget()->setAttribute(Qt::WA_OpaquePaintEvent);  // the bar's container, which it fills
+        }
+    }
     viewport()->setCursor(Qt::IBeamCursor);
     QPalette pal = palette();
     pal.setColor(QPalette::Base, Qt::black);
