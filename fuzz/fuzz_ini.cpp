@@ -4,6 +4,8 @@
 // and loaded again is the same set.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +84,12 @@ std::string AsRead(std::string value) {
     return value.substr(0, IniFile::kMaxValueLength);
 }
 
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -115,7 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const auto& [where, old] : before) {
         const std::string now = ini.ReadString(where.first, where.second, "\x01missing");
-        if (where.first == section && where.second == key)
+        // Names match without regard to case: "BC1" is the key "bc1".
+        if (SameName(where.first, section) && SameName(where.second, key))
             FUZZ_CHECK(now == AsRead(value), "[%s] %s reads \"%s\" after writing \"%s\"", section.c_str(),
                        key.c_str(), now.c_str(), value.c_str());
         else
