@@ -2,14 +2,78 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "terminal/Charset.h"
 
 namespace quennet {
+
+namespace {
+
+// A scroll bar that keeps its last few pictures. A view that follows the
+// caret sideways through lines wider than itself moves its bar back and
+// forth between a few places many times a second, and each paint of
+// Fusion's bar costs more than the rows it sits under (its long edges go to
+// the raster engine as one span a pixel, handed to a thread pool). While
+// the mouse is over the bar or a button is held, it paints as usual.
+class KeptScrollBar : public QScrollBar {
+public:
+    explicit KeptScrollBar(Qt::Orientation orientation) : QScrollBar(orientation) {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (underMouse() || isSliderDown() || QApplication::mouseButtons() != Qt::NoButton) {
+            QScrollBar::paintEvent(event);
+            return;
+        }
+        // What the bar's own paint draws when nothing points at it.
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        option.activeSubControls = QStyle::SC_None;
+        const Look look{option.rect.size(), option.sliderPosition, option.minimum, option.maximum, option.pageStep,
+                        static_cast<int>(option.state), palette().cacheKey(), devicePixelRatio()};
+        const auto kept = std::find_if(pictures_.begin(), pictures_.end(), [&](const Picture& p) { return p.look == look; });
+        if (kept == pictures_.end()) {
+            QImage image(size() * look.ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(look.ratio);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+            painter.end();
+            if (pictures_.size() == kPictures) pictures_.pop_back();
+            pictures_.insert(pictures_.begin(), Picture{look, std::move(image)});
+        } else if (kept != pictures_.begin()) {
+            std::rotate(pictures_.begin(), kept, kept + 1);
+        }
+        QPainter painter(this);
+        painter.drawImage(QPoint(0, 0), pictures_.front().image);
+    }
+
+private:
+    // All the bar's picture depends on when nothing points at it.
+    struct Look {
+        QSize size;
+        int position, minimum, maximum, page, state;
+        qint64 palette;
+        qreal ratio;
+        bool operator==(const Look&) const = default;
+    };
+    struct Picture {
+        Look look;
+        QImage image;
+    };
+    static constexpr std::size_t kPictures = 4;
+    std::vector<Picture> pictures_;
+};
+
+}  // namespace
 
 TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     repaintTimer_ = new QTimer(this);
@@ -32,6 +96,7 @@ TerminalMemo::TerminalMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     // with the tab page and the window behind it (whose frames the raster
     // engine hands to its thread pool, a dozen wake-ups a picture).
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    setHorizontalScrollBar(new KeptScrollBar(Qt::Horizontal));
     if (style()->name() == "fusion") {
         for (QScrollBar* bar : {verticalScrollBar(), horizontalScrollBar()}) {
             bar->setAttribute(Qt::WA_OpaquePaintEvent);

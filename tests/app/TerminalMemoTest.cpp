@@ -186,6 +186,41 @@ TEST(TerminalMemoView, FollowsTheEndDownAndAcross) {
     EXPECT_EQ(h->value(), 0) << "a short last line shows from its start";
 }
 
+// The sideways bar keeps the pictures of the places it moves between: each
+// must be the one a new bar draws in that place, also after the palette
+// changes.
+TEST(TerminalMemoView, TheSidewaysBarShowsThePictureOfWhereItStands) {
+    struct View {
+        QWidget window;
+        TerminalMemo* memo = new TerminalMemo(&window);
+        explicit View(const QPalette& palette) {
+            memo->setPalette(palette);
+            memo->resize(400, 200);
+            window.resize(400, 200);
+            window.show();
+            memo->AppendText(std::string(300, 'w'));
+        }
+        QScrollBar* Bar() const { return memo->horizontalScrollBar(); }
+    };
+    QPalette palette = TerminalMemo().palette();
+    View kept(palette);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return kept.Bar()->isVisible() && kept.Bar()->maximum() > 0; }));
+    const int end = kept.Bar()->maximum();
+    for (const bool dark : {false, true}) {
+        if (dark) {
+            palette.setColor(QPalette::Button, Qt::darkBlue);
+            kept.memo->setPalette(palette);
+        }
+        for (const int value : {0, end / 2, end, 0, end / 2}) {
+            kept.Bar()->setValue(value);
+            View fresh(palette);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return fresh.Bar()->geometry() == kept.Bar()->geometry() && fresh.Bar()->maximum() == end; }));
+            fresh.Bar()->setValue(value);
+            EXPECT_EQ(kept.Bar()->grab().toImage(), fresh.Bar()->grab().toImage()) << "at " << value << (dark ? ", dark" : "");
+        }
+    }
+}
+
 // The view moves the rows it already shows and draws only what changed: what
 // is on screen after each picture must equal the whole view drawn afresh, in
 // text and hex, through appends, backspaces over a line's end, a partial row
