@@ -41,9 +41,7 @@ public:
     // The longest interval a view's pace may ask for: 921600 baud brings
     // about 12 KB in it, far less than a port's kernel buffer holds.
     static constexpr int kSlowFlowMs = 125;
-    // More than 921600 baud brings in a millisecond, and in one kFlowMs: a
-    // tick that took kBurstBytes or more is followed as soon as more is
-    // readable, whatever the interval.
+    // More than 921600 baud brings in a millisecond, and in one kFlowMs.
     static constexpr std::size_t kBurstBytesPerMs = 128;
     static constexpr std::size_t kBurstBytes = kBurstBytesPerMs * kFlowMs;
 
